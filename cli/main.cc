@@ -1,0 +1,76 @@
+// kelvarn: the command-line face of the harvester.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "app/search_page.h"
+#include "frame/runtime.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelvarn url KEYWORD...        print the search URL of each keyword (UTF-8 in)\n"
+    "       kelvarn extract [PAGE | -]    print the related phrases of a GBK results page,\n"
+    "                                     as raw GBK lines ending in CR LF\n"
+    "       kelvarn --help | --version\n"
+    "The search base comes from KELVARN_SEARCH_URL (default http://www.baidu.com).\n";
+
+int Usage(const char* problem) {
+  std::fprintf(stderr, "kelvarn: %s\n%s", problem, kUsage);
+  return 2;
+}
+
+bool ReadAll(std::string_view path, std::string& out) {
+  if (path == "-") {
+    out.assign(std::istreambuf_iterator<char>(std::cin), {});
+    return !std::cin.bad();
+  }
+  std::ifstream in{std::string(path), std::ios::binary};
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), {});
+  return !in.bad();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kelvarn::InstallNewHandler();
+  std::ios::sync_with_stdio(false);
+  if (argc < 2) return Usage("no command given");
+  const std::string_view command = argv[1];
+  if (command == "--help" || command == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::puts("kelvarn " KELVARN_VERSION);
+    return 0;
+  }
+  if (command == "url") {
+    if (argc < 3) return Usage("url needs at least one keyword");
+    for (int i = 2; i < argc; ++i) std::cout << kelvarn::BuildSearchUrl(kelvarn::Utf8ToGbk(argv[i])) << '\n';
+    return 0;
+  }
+  if (command == "extract") {
+    if (argc > 3) return Usage("extract takes one page");
+    const std::string_view path = argc == 3 ? argv[2] : "-";
+    std::string page;
+    if (!ReadAll(path, page)) {
+      std::fprintf(stderr, "kelvarn: cannot read %.*s: %s\n", static_cast<int>(path.size()), path.data(),
+                   std::strerror(errno));
+      return 1;
+    }
+    std::string out;
+    for (const auto& phrase : kelvarn::ExtractRelatedPhrases(page)) out += phrase + "\r\n";
+    std::cout << out << std::flush;
+    return std::cout ? 0 : 1;
+  }
+  return Usage(("unknown command: " + std::string(command)).c_str());
+}

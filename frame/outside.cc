@@ -1,0 +1,114 @@
+#include "frame/outside.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <string_view>
+
+#include "frame/runtime.h"
+
+namespace kelvarn {
+namespace {
+
+// "无法找到指定DLL库文件“", "”中的输出命令“", "”", "无法找到指定DLL库文件中的输出命令“".
+constexpr std::string_view kMissingIn = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
+                                        "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xA1\xB0";
+constexpr std::string_view kMissingMiddle = "\xA1\xB1\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC\xC1\xEE\xA1\xB0";
+constexpr std::string_view kMissingClose = "\xA1\xB1";
+constexpr std::string_view kMissingAnywhere = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
+                                              "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC"
+                                              "\xC1\xEE\xA1\xB0";
+
+constexpr const char* kSystemLibraries[] = {"libc.so.6", "libm.so.6"};
+
+std::string MissingMessage(const OutsideFunctionDecl& decl) {
+  if (decl.library.empty()) return std::string(kMissingAnywhere) + decl.name + std::string(kMissingClose);
+  return std::string(kMissingIn) + decl.library + std::string(kMissingMiddle) + decl.name +
+         std::string(kMissingClose);
+}
+
+void* Open(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
+// Looks the declaration up; on success sets `module` to the library to keep.
+void* Lookup(const OutsideFunctionDecl& decl, void*& module) {
+  if (decl.name.empty() || decl.name[0] == '#') return nullptr;
+  if (decl.library.empty()) {
+    for (const char* library : kSystemLibraries) {
+      void* handle = ::dlopen(library, RTLD_NOW | RTLD_LOCAL);
+      if (!handle) continue;
+      if (void* address = ::dlsym(handle, decl.name.c_str())) {
+        module = handle;
+        return address;
+      }
+      ::dlclose(handle);
+    }
+    return nullptr;
+  }
+  void* handle = nullptr;
+  if (decl.library.find('/') != std::string::npos) {
+    handle = Open(decl.library);
+  } else {
+    handle = Open(ProgramDirectory() + decl.library);
+    if (!handle) handle = Open(decl.library);
+  }
+  if (!handle) return nullptr;
+  void* address = ::dlsym(handle, decl.name.c_str());
+  if (!address) {
+    ::dlclose(handle);
+    return nullptr;
+  }
+  module = handle;
+  return address;
+}
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  char path[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "./";
+  std::string dir(path, static_cast<std::size_t>(n));
+  dir.erase(dir.find_last_of('/') + 1);
+  return dir;
+}
+
+OutsideFunctionTable::OutsideFunctionTable(std::vector<OutsideFunctionDecl> declarations)
+    : entries_(new Entry[declarations.size()]), count_(declarations.size()) {
+  for (std::size_t i = 0; i < count_; ++i) entries_[i].decl = std::move(declarations[i]);
+}
+
+OutsideFunctionTable::~OutsideFunctionTable() { ReleaseAll(); }
+
+void* OutsideFunctionTable::BindOutsideFunction(std::size_t index) {
+  if (index >= count_) RaiseRuntimeError(1);
+  Entry& entry = entries_[index];
+  if (void* address = entry.address.load(std::memory_order_acquire)) return address;
+  {
+    std::lock_guard lock(bindMutex_);
+    if (void* address = entry.address.load(std::memory_order_acquire)) return address;
+    void* module = nullptr;
+    if (void* address = Lookup(entry.decl, module)) {
+      entry.module = module;
+      entry.address.store(address, std::memory_order_release);
+      return address;
+    }
+  }
+  ReportRuntimeError(MissingMessage(entry.decl), 0);
+}
+
+bool OutsideFunctionTable::IsBound(std::size_t index) const {
+  return index < count_ && entries_[index].address.load(std::memory_order_acquire) != nullptr;
+}
+
+void OutsideFunctionTable::ReleaseAll() {
+  std::lock_guard lock(bindMutex_);
+  for (std::size_t i = 0; i < count_; ++i) {
+    Entry& entry = entries_[i];
+    entry.address.store(nullptr, std::memory_order_release);
+    if (entry.module) ::dlclose(entry.module);
+    entry.module = nullptr;
+  }
+}
+
+}  // namespace kelvarn

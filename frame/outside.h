@@ -1,0 +1,75 @@
+// Outside functions: entry points declared by library file and name, looked
+// up on first use and kept until released.
+//
+// This port links its own platform calls directly, so the application binds
+// nothing at start; the table stays for functions a later feature loads from a
+// shared library.
+//
+// Thread safety: BindOutsideFunction may be called from any thread; two first
+// calls of one entry at once both get the same address and load the library
+// once. ReleaseAll must not race with binding.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kelvarn {
+
+// The program's directory, ending in exactly one "/"; "./" if it cannot be
+// read from the system.
+std::string ProgramDirectory();
+
+struct OutsideFunctionDecl {
+  std::string library;  // file name, a path, or empty for the system libraries
+  std::string name;     // exported name
+};
+
+class OutsideFunctionTable {
+ public:
+  explicit OutsideFunctionTable(std::vector<OutsideFunctionDecl> declarations);
+  ~OutsideFunctionTable();  // releases the libraries
+  OutsideFunctionTable(const OutsideFunctionTable&) = delete;
+  OutsideFunctionTable& operator=(const OutsideFunctionTable&) = delete;
+
+  // The entry point of entry `index`, binding it on the first call. Never
+  // null: a function that cannot be found ends the program with
+  // "无法找到指定DLL库文件“<library>”中的输出命令“<name>”" (or, for an empty
+  // library, "无法找到指定DLL库文件中的输出命令“<name>”"); an index outside the
+  // table raises code 1.
+  //
+  // Search: an empty library tries libc then libm, keeping the first that
+  // exports the name; a library name containing "/" is loaded by that path
+  // only; any other name is tried in the program's directory first, then
+  // through the system's own search. The first library that loads is used
+  // whether or not it exports the name. Windows ordinals ("#12") have no
+  // meaning here and are reported as missing.
+  void* BindOutsideFunction(std::size_t index);
+
+  template <class F>
+  F* Function(std::size_t index) {
+    return reinterpret_cast<F*>(BindOutsideFunction(index));
+  }
+
+  // Whether entry `index` has been bound (false outside the table).
+  bool IsBound(std::size_t index) const;
+
+  // Releases every library and forgets every address (the end sequence).
+  void ReleaseAll();
+
+ private:
+  struct Entry {
+    OutsideFunctionDecl decl;
+    std::atomic<void*> address{nullptr};
+    void* module = nullptr;  // guarded by bindMutex_
+  };
+
+  std::unique_ptr<Entry[]> entries_;
+  std::size_t count_;
+  std::mutex bindMutex_;  // serialises first bindings and ReleaseAll
+};
+
+}  // namespace kelvarn

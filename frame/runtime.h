@@ -1,0 +1,59 @@
+// Run-time support: memory that never comes back null, and the run-time error
+// report that ends the program.
+//
+// A run-time error is what the program cannot continue from (an allocation,
+// binding an outside function, later an unreadable window template). It is
+// reported once, as one text, and the program ends with exit code -1 without
+// running the application's exit clean-up. Thread-safe: any thread may report;
+// the first report wins and later ones wait for the end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelvarn {
+
+// Memory blocks for C-style buffers. Never null: a failure reports
+// "分配 N 字节内存失败!" and ends the program. FreeMemory(nullptr) does nothing.
+void* AllocMemory(std::size_t size);
+void* ReallocMemory(void* block, std::size_t size);
+void FreeMemory(void* block);
+
+// Makes a failed operator new end the program the same way ("分配内存失败!":
+// the standard allocator does not tell the handler the size). Keeps a small
+// reserve so that the report itself can allocate. Idempotent.
+void InstallNewHandler();
+
+// How many times the end of the program has begun. Once it is above 0 no
+// event may reach a handler.
+int EndingCount();
+void BeginEnding();
+
+// The coded message of codes 1 to 11; empty for any other code.
+std::string_view CodedMessage(std::int32_t code);
+
+// "运行时出错!\r\n\r\n", then "错误代码：" code "\r\n\r\n" when code is not 0,
+// then "错误信息：" message "\r\n" when the message is not empty (GBK).
+std::string ComposeRuntimeErrorText(std::string_view message, std::int32_t code);
+
+// Shows the composed text and returns when the user has read it. The frame
+// sets a message-box reporter; the default writes the text, converted to
+// UTF-8, to standard error.
+using RuntimeErrorReporter = void (*)(std::string_view gbkText);
+void SetRuntimeErrorReporter(RuntimeErrorReporter reporter);  // nullptr: the default
+
+// Ends the program with the exit code; must not return. The frame sets its
+// end sequence; the default flushes standard streams and calls _exit.
+using ProgramEnder = void (*)(int exitCode);
+void SetProgramEnder(ProgramEnder ender);  // nullptr: the default
+
+// Begins the end, shows the text through the reporter and ends the program
+// with exit code -1.
+[[noreturn]] void ReportRuntimeError(std::string_view message, std::int32_t code);
+
+// ReportRuntimeError with the coded message of `code` and the code.
+[[noreturn]] void RaiseRuntimeError(std::int32_t code);
+
+}  // namespace kelvarn

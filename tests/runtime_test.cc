@@ -1,0 +1,172 @@
+#include "frame/runtime.h"
+
+#include <dlfcn.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "frame/outside.h"
+#include "text/text.h"
+
+namespace kelvarn {
+namespace {
+
+using ::testing::ExitedWithCode;
+using ::testing::HasSubstr;
+using Decls = std::vector<OutsideFunctionDecl>;
+
+// What a run-time error prints on a terminal.
+std::string Shown(const char* utf8) { return utf8; }
+
+TEST(RuntimeErrorTextTest, ComposedFromHeadingCodeAndMessage) {
+  EXPECT_EQ(Utf8ToGbk("运行时出错!\r\n\r\n"), ComposeRuntimeErrorText("", 0));
+  EXPECT_EQ(Utf8ToGbk("运行时出错!\r\n\r\n错误代码：6\r\n\r\n错误信息：调用DLL命令后发现堆栈错误\r\n"),
+            ComposeRuntimeErrorText(CodedMessage(6), 6));
+  EXPECT_EQ(Utf8ToGbk("运行时出错!\r\n\r\n错误代码：-3\r\n\r\n"), ComposeRuntimeErrorText("", -3));
+  EXPECT_EQ(Utf8ToGbk("运行时出错!\r\n\r\n错误信息：x\r\n"), ComposeRuntimeErrorText("x", 0));
+}
+
+TEST(RuntimeErrorTextTest, CodedMessages) {
+  const char* expected[] = {
+      "数组成员引用下标超出定义范围",
+      "未得到所需要的数值型数据",
+      "引用数组成员时维数不为1且不等于该数组目前所具有的维数",
+      "数组成员引用下标必须大于等于1",
+      "数据或数组类型不匹配",
+      "调用DLL命令后发现堆栈错误",
+      "子语句参数未返回数据或者返回了非系统基本类型或数组型数据",
+      "被比较数据只能使用等于或不等于命令比较",
+      "“多项选择”命令的索引值参数小于零或超出了所提供参数表范围",
+      "“重定义数组”命令的数组维定义参数值必须大于零或单维时大于等于零",
+      "所提供参数的数据类型不符合要求",
+  };
+  for (int code = 1; code <= 11; ++code) EXPECT_EQ(Utf8ToGbk(expected[code - 1]), CodedMessage(code)) << code;
+  EXPECT_EQ("", CodedMessage(0));
+  EXPECT_EQ("", CodedMessage(12));
+}
+
+using RuntimeErrorDeathTest = ::testing::Test;
+
+TEST_F(RuntimeErrorDeathTest, ReportEndsWithExitCodeMinusOne) {
+  EXPECT_EXIT(ReportRuntimeError("", 0), ExitedWithCode(255), Shown("运行时出错!\r\n\r\n"));
+  EXPECT_EXIT(RaiseRuntimeError(6), ExitedWithCode(255),
+              HasSubstr(Shown("错误代码：6\r\n\r\n错误信息：调用DLL命令后发现堆栈错误\r\n")));
+}
+
+TEST_F(RuntimeErrorDeathTest, ReportFromAWorkerThreadEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        std::thread([] { RaiseRuntimeError(2); }).join();
+        std::_Exit(0);
+      },
+      ExitedWithCode(255), HasSubstr(Shown("未得到所需要的数值型数据")));
+}
+
+TEST_F(RuntimeErrorDeathTest, ReplaceableReporterAndEnder) {
+  EXPECT_EXIT(
+      {
+        SetRuntimeErrorReporter([](std::string_view text) { ::write(2, "box:", 4), ::write(2, text.data(), 5); });
+        SetProgramEnder([](int code) {
+          ::write(2, EndingCount() > 0 ? " ending" : " not ending", EndingCount() > 0 ? 7 : 11);
+          std::_Exit(code == -1 ? 3 : 4);
+        });
+        ReportRuntimeError("x", 0);
+      },
+      ExitedWithCode(3), HasSubstr("box:\xD4\xCB\xD0\xD0\xCA ending"));
+}
+
+TEST_F(RuntimeErrorDeathTest, FailedAllocationsEndTheProgram) {
+  volatile std::size_t huge = std::size_t{1} << 62;
+  EXPECT_EXIT(AllocMemory(huge), ExitedWithCode(255),
+              HasSubstr(Shown("分配 4611686018427387904 字节内存失败!")));
+  EXPECT_EXIT(ReallocMemory(AllocMemory(100), huge), ExitedWithCode(255), HasSubstr(Shown("字节内存失败!")));
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer allocators do not call the new handler";
+#else
+  EXPECT_EXIT(
+      {
+        InstallNewHandler();
+        static_cast<void>(::operator new(huge));
+      },
+      ExitedWithCode(255), HasSubstr(Shown("错误信息：分配内存失败!")));
+#endif
+}
+
+TEST(MemoryTest, BlocksGrowAndKeepTheirBytes) {
+  auto* block = static_cast<char*>(AllocMemory(0));
+  ASSERT_NE(nullptr, block);
+  block = static_cast<char*>(ReallocMemory(block, 3));
+  block[0] = 'a', block[1] = 'b', block[2] = 'c';
+  block = static_cast<char*>(ReallocMemory(block, 4096));
+  EXPECT_EQ("abc", std::string(block, 3));
+  FreeMemory(block);
+  FreeMemory(nullptr);
+  auto* fresh = static_cast<char*>(ReallocMemory(nullptr, 8));
+  ASSERT_NE(nullptr, fresh);
+  FreeMemory(fresh);
+}
+
+TEST(OutsideFunctionTest, BindsOnFirstUseAndKeepsTheAddress) {
+  OutsideFunctionTable table(Decls{{"libm.so.6", "cos"}, {"", "strlen"}, {"libm.so.6", "sin"}});
+  EXPECT_FALSE(table.IsBound(0));
+  using Unary = double(double);
+  EXPECT_DOUBLE_EQ(1.0, table.Function<Unary>(0)(0.0));
+  EXPECT_TRUE(table.IsBound(0));
+  EXPECT_EQ(table.BindOutsideFunction(0), table.BindOutsideFunction(0));
+  using Length = std::size_t(const char*);
+  EXPECT_EQ(3u, table.Function<Length>(1)("abc"));  // empty library: the system libraries
+  EXPECT_FALSE(table.IsBound(2));                    // never called, never bound
+  EXPECT_FALSE(table.IsBound(99));
+  table.ReleaseAll();
+  EXPECT_FALSE(table.IsBound(0));
+}
+
+TEST(OutsideFunctionTest, ALibraryIsFirstLookedForInTheProgramDirectory) {
+  ASSERT_EQ(nullptr, ::dlopen("libkelvarn_outside_fixture.so", RTLD_NOW | RTLD_NOLOAD));
+  {
+    OutsideFunctionTable table(Decls{{"libkelvarn_outside_fixture.so", "kelvarn_fixture_answer"}});
+    EXPECT_EQ(nullptr, ::dlopen((ProgramDirectory() + "libkelvarn_outside_fixture.so").c_str(),
+                                RTLD_NOW | RTLD_NOLOAD));  // not loaded before the first call
+    EXPECT_EQ(42, table.Function<int()>(0)());
+  }
+  // Released with the table.
+  EXPECT_EQ(nullptr, ::dlopen((ProgramDirectory() + "libkelvarn_outside_fixture.so").c_str(),
+                              RTLD_NOW | RTLD_NOLOAD));
+}
+
+TEST(OutsideFunctionTest, ConcurrentFirstCallsAgree) {
+  OutsideFunctionTable table(Decls{{"libm.so.6", "tan"}});
+  void* seen[8] = {};
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&table, &slot] { slot = table.BindOutsideFunction(0); });
+  for (auto& t : threads) t.join();
+  for (void* address : seen) EXPECT_EQ(seen[0], address);
+}
+
+TEST(OutsideFunctionTest, ProgramDirectoryEndsInOneSlash) {
+  const std::string dir = ProgramDirectory();
+  ASSERT_GE(dir.size(), 2u);
+  EXPECT_EQ('/', dir.back());
+  EXPECT_NE('/', dir[dir.size() - 2]);
+}
+
+using OutsideFunctionDeathTest = ::testing::Test;
+
+TEST_F(OutsideFunctionDeathTest, MissingFunctionsEndTheProgram) {
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libm.so.6", "no_such_function"}}).BindOutsideFunction(0),
+              ExitedWithCode(255),
+              HasSubstr(Shown("错误信息：无法找到指定DLL库文件“libm.so.6”中的输出命令“no_such_function”\r\n")));
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{"", "no_such_function"}}).BindOutsideFunction(0), ExitedWithCode(255),
+              HasSubstr(Shown("无法找到指定DLL库文件中的输出命令“no_such_function”")));
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libnot-there.so", "f"}}).BindOutsideFunction(0), ExitedWithCode(255),
+              HasSubstr(Shown("无法找到指定DLL库文件“libnot-there.so”中的输出命令“f”")));
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libm.so.6", "#12"}}).BindOutsideFunction(0), ExitedWithCode(255),
+              HasSubstr(Shown("中的输出命令“#12”")));
+  EXPECT_EXIT(OutsideFunctionTable(Decls{}).BindOutsideFunction(0), ExitedWithCode(255),
+              HasSubstr(Shown("错误代码：1")));
+}
+
+}  // namespace
+}  // namespace kelvarn

@@ -1,0 +1,169 @@
+#include "text/text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/reference.h"
+
+namespace kelvarn {
+namespace {
+
+using Pieces = std::vector<std::string>;
+
+TEST(TextCutTest, LeftRightMidCountBytes) {
+  EXPECT_EQ("abc", TextLeft("abc", 5));
+  EXPECT_EQ("", TextLeft("abc", 0));
+  EXPECT_EQ("", TextLeft("abc", -3));
+  EXPECT_EQ("", TextRight("abc", 0));
+  EXPECT_EQ("bc", TextRight("abc", 2));
+  EXPECT_EQ("\\", TextRight("C:\\dir\\", 1));
+  EXPECT_EQ("cd", TextMid("abcdef", 3, 2));
+  EXPECT_EQ("ef", TextMid("abcdef", 5, 10));
+  EXPECT_EQ("", TextMid("abcdef", 0, 2));
+  EXPECT_EQ("", TextMid("abcdef", 7, 1));
+  EXPECT_EQ("", TextMid("abcdef", 2, 0));
+  EXPECT_EQ("", TextMid("abcdef", -2147483647 - 1, 3));
+  // Raw bytes: a double-byte character may be cut in half.
+  EXPECT_EQ("\xD5", TextLeft("\xD5\xE6", 1));
+  EXPECT_EQ(2, TextLength("\xD5\xE6"));
+  EXPECT_EQ(0, TextLength(""));
+}
+
+TEST(TextFindTest, PositionsAreOneBasedAndAbsenceIsMinusOne) {
+  EXPECT_EQ(3, TextFind("abcabc", "c"));
+  EXPECT_EQ(6, TextFind("abcabc", "c", 4));
+  EXPECT_EQ(3, TextFind("abcabc", "c", 0));
+  EXPECT_EQ(3, TextFind("abcabc", "c", -5));
+  EXPECT_EQ(-1, TextFind("abcabc", "c", 7));
+  EXPECT_EQ(-1, TextFind("abc", "x"));
+  EXPECT_EQ(-1, TextFind("ab", "abc"));
+}
+
+TEST(TextFindTest, EmptySoughtTextGivesOneUnlessTheWindowIsEmpty) {
+  EXPECT_EQ(1, TextFind("abc", ""));
+  EXPECT_EQ(1, TextFind("abc", "", 3));  // 1, not the start position
+  EXPECT_EQ(-1, TextFind("abc", "", 4));
+  EXPECT_EQ(-1, TextFind("", ""));
+  EXPECT_EQ(-1, TextFind("", "", 0));
+}
+
+TEST(TextFindTest, CaseFlagFoldsAsciiLettersOnly) {
+  EXPECT_EQ(3, TextFind("x </a> y", "</A>", std::nullopt, true));
+  EXPECT_EQ(-1, TextFind("x </a> y", "</A>"));
+  EXPECT_EQ(-1, TextFind("x </a> y", "</A>", std::nullopt, false));
+  // Trail bytes fold like any byte: 0xB0 'A' matches 0xB0 'a' with the flag.
+  EXPECT_EQ(1, TextFind("\xB0" "a", "\xB0" "A", std::nullopt, true));
+  EXPECT_EQ(-1, TextFind("\xC0", "\xE0", std::nullopt, true));  // no folding above ASCII
+}
+
+TEST(TextFindTest, MatchesNeverBeginOnATrailByte) {
+  // 0xB0 0x61 is one character: the 'a' inside it is not found.
+  EXPECT_EQ(-1, TextFind("\xB0" "ab", "ab"));
+  EXPECT_EQ(3, TextFind("\xB0" "a" "ab", "ab"));
+  // A start position inside a character re-synchronises from there.
+  EXPECT_EQ(2, TextFind("\xB0" "ab", "ab", 2));
+  // Runs of lead bytes: only even offsets from the last ASCII byte count.
+  EXPECT_EQ(4, TextFind("x\xB0\xB1\xB2\xB3\xB4", "\xB2\xB3"));
+  EXPECT_EQ(-1, TextFind("x\xB0\xB1\xB2\xB3", "\xB1\xB2"));
+  EXPECT_EQ(-1, TextFind("x\xB0\xB1\xB2\xB3\xB4", "\xB3\xB4"));
+  EXPECT_EQ(-1, TextFind("\xB0", "\xB0\xB0"));
+}
+
+TEST(TextSplitTest, PiecesAndLimits) {
+  EXPECT_EQ((Pieces{"a", "", "b"}), TextSplit("a,,b,"));
+  EXPECT_EQ((Pieces{"", "a"}), TextSplit(",a"));
+  EXPECT_EQ((Pieces{"a", "b"}), TextSplit("a,b,c", ",", 2));
+  EXPECT_EQ((Pieces{"abc"}), TextSplit("abc", ""));
+  EXPECT_EQ(Pieces{}, TextSplit(""));
+  EXPECT_EQ(Pieces{}, TextSplit("a", ",", 0));
+  EXPECT_EQ(Pieces{}, TextSplit("a", ",", -1));
+  EXPECT_EQ((Pieces{"a"}), TextSplit("a,b", ",", 1));
+  EXPECT_EQ((Pieces{"a,b"}), TextSplit("a,b", ";"));
+}
+
+TEST(TextSplitTest, ListFilesSplitOnlyAtCrLf) {
+  EXPECT_EQ((Pieces{"one", "two\nstill two", " three"}), TextSplit("one\r\ntwo\nstill two\r\n three\r\n", "\r\n"));
+  EXPECT_EQ((Pieces{"", "x"}), TextSplit("\r\nx", "\r\n"));
+}
+
+TEST(TextSplitTest, DelimitersMatchOnlyAtCharacterBoundaries) {
+  // The '|' inside 0x81 0x7C is a trail byte, not a delimiter.
+  EXPECT_EQ((Pieces{"\x81|a", "b"}), TextSplit("\x81|a|b", "|"));
+  EXPECT_EQ((Pieces{"a\xB0"}), TextSplit("a\xB0", "\xB0\xB0"));
+}
+
+TEST(TextTrimTest, LeadingSpacesOnly) {
+  EXPECT_EQ("ab ", TrimLeadingSpaces("\xA1\xA1\xA1\xA1" "ab "));
+  EXPECT_EQ("", TrimLeadingSpaces("  \xA1\xA1 "));
+  EXPECT_EQ("\tab", TrimLeadingSpaces("\tab"));
+  EXPECT_EQ("\xA1", TrimLeadingSpaces(" \xA1"));
+  EXPECT_EQ("", TrimLeadingSpaces(""));
+}
+
+TEST(TextCharTest, CharTextAndHexText) {
+  EXPECT_EQ("h", CharText(104));
+  EXPECT_EQ("", CharText(0));
+  EXPECT_EQ("", CharText(0x100));
+  EXPECT_EQ("A", CharText(0x141));
+  EXPECT_EQ("\xFF", CharText(-1));
+  EXPECT_EQ("FF", HexText(255));
+  EXPECT_EQ("FFFFFFFF", HexText(-1));
+  EXPECT_EQ("0", HexText(0));
+  EXPECT_EQ("80000000", HexText(-2147483647 - 1));
+  EXPECT_EQ(0, BytesLength({}));
+  EXPECT_EQ(3, BytesLength({1, 0, 2}));
+}
+
+TEST(TextEncodingTest, GbkAndUtf8RoundTripAtTheEdges) {
+  EXPECT_EQ("\xD5\xE6\xBC\xD9", Utf8ToGbk("真假"));
+  EXPECT_EQ("真假 ok", GbkToUtf8("\xD5\xE6\xBC\xD9 ok"));
+  EXPECT_EQ("a\xEF\xBF\xBD", GbkToUtf8("a\xFF"));  // a byte GBK cannot read
+  EXPECT_EQ("", GbkToUtf8(""));
+}
+
+// Mixed ASCII/GBK inputs drawn from a small alphabet so that matches, trail
+// bytes that look like ASCII and runs of lead bytes all come up often.
+class RandomTexts {
+ public:
+  explicit RandomTexts(unsigned seed) : rng_(seed) {}
+
+  std::string Make(std::size_t maxLength) {
+    static constexpr char kBytes[] = {'a', 'A', 'b', '|', '<', '/', '>', '\x81', '\xB0', '\xC4', '\xA1', '\xFE'};
+    std::uniform_int_distribution<std::size_t> length(0, maxLength), pick(0, sizeof kBytes - 1);
+    std::string s(length(rng_), ' ');
+    for (char& c : s) c = kBytes[pick(rng_)];
+    return s;
+  }
+  int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+
+ private:
+  std::mt19937 rng_;
+};
+
+TEST(TextRandomizedTest, FindAgreesWithCharacterStepping) {
+  RandomTexts random(20261208);
+  for (int i = 0; i < 40000; ++i) {
+    const std::string text = random.Make(40), sought = random.Make(3);
+    const bool fold = random.Int(0, 1) == 1;
+    const std::optional<std::int32_t> start =
+        random.Int(0, 2) == 0 ? std::nullopt : std::optional<std::int32_t>(random.Int(-1, 42));
+    ASSERT_EQ(reference::TextFind(text, sought, start, fold), TextFind(text, sought, start, fold))
+        << "text=" << ::testing::PrintToString(text) << " sought=" << ::testing::PrintToString(sought)
+        << " start=" << (start ? *start : -99) << " fold=" << fold;
+  }
+}
+
+TEST(TextRandomizedTest, SplitAgreesWithCharacterStepping) {
+  RandomTexts random(7);
+  for (int i = 0; i < 40000; ++i) {
+    const std::string text = random.Make(40), delimiter = random.Make(2);
+    const std::optional<std::int32_t> max =
+        random.Int(0, 1) == 0 ? std::nullopt : std::optional<std::int32_t>(random.Int(-1, 5));
+    ASSERT_EQ(reference::TextSplit(text, delimiter, max), TextSplit(text, delimiter, max))
+        << "text=" << ::testing::PrintToString(text) << " delimiter=" << ::testing::PrintToString(delimiter);
+  }
+}
+
+}  // namespace
+}  // namespace kelvarn
