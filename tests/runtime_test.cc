@@ -10,6 +10,11 @@
 #include "frame/outside.h"
 #include "text/text.h"
 
+// Sanitizer allocators abort on impossible sizes unless told to fail the way
+// malloc does, which is what these tests exercise.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
+
 namespace kelvarn {
 namespace {
 
@@ -82,6 +87,10 @@ TEST_F(RuntimeErrorDeathTest, FailedAllocationsEndTheProgram) {
   EXPECT_EXIT(AllocMemory(huge), ExitedWithCode(255),
               HasSubstr(Shown("分配 4611686018427387904 字节内存失败!")));
   EXPECT_EXIT(ReallocMemory(AllocMemory(100), huge), ExitedWithCode(255), HasSubstr(Shown("字节内存失败!")));
+}
+
+TEST_F(RuntimeErrorDeathTest, FailedOperatorNewEndsTheProgram) {
+  volatile std::size_t huge = std::size_t{1} << 62;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "sanitizer allocators do not call the new handler";
 #else

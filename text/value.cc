@@ -124,6 +124,7 @@ ByteArray ArrayBytes(const ArrayOf<T>& array) {
 }
 
 Text UpToZero(const ByteArray& bytes) {
+  if (bytes.empty()) return {};
   const auto* begin = reinterpret_cast<const char*>(bytes.data());
   const void* zero = std::memchr(begin, 0, bytes.size());
   return Text(begin, zero ? static_cast<const char*>(zero) - begin : bytes.size());
