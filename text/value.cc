@@ -67,7 +67,16 @@ Text Format(const char* format, auto... args) {
   return Text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
-// The proleptic Gregorian date of a day count since 1970-01-01.
+// Day counts since 1970-01-01 to and from the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
 void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -88,23 +97,14 @@ constexpr const char* kHour = "\xCA\xB1";
 constexpr const char* kMinute = "\xB7\xD6";
 constexpr const char* kSecond = "\xC3\xEB";
 
-Text DateText(double days) {
-  if (std::isnan(days)) days = 0;
-  days = std::clamp(days, -657434.0, 2958465.0);
-  double whole = std::trunc(days);
-  auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(days - whole) * 86400.0));
-  if (seconds >= 86400) {  // rounded up to the next midnight
-    seconds -= 86400;
-    whole += 1;
+Text DateText(DateTime date) {
+  const CalendarFields f = ToCalendar(date);
+  Text out = Format("%d", f.year) + kYear + Format("%d", f.month) + kMonth + Format("%d", f.day) + kDay;
+  if (f.second != 0) {
+    return out + Format("%d", f.hour) + kHour + Format("%d", f.minute) + kMinute + Format("%d", f.second) + kSecond;
   }
-  int year, month, day;
-  CivilFromDays(static_cast<std::int64_t>(whole) - 25569, year, month, day);  // 1899-12-30 is day -25569
-  const int h = static_cast<int>(seconds / 3600), m = static_cast<int>(seconds / 60 % 60),
-            s = static_cast<int>(seconds % 60);
-  Text out = Format("%d", year) + kYear + Format("%d", month) + kMonth + Format("%d", day) + kDay;
-  if (s != 0) return out + Format("%d", h) + kHour + Format("%d", m) + kMinute + Format("%d", s) + kSecond;
-  if (m != 0) return out + Format("%d", h) + kHour + Format("%d", m) + kMinute;
-  if (h != 0) return out + Format("%d", h) + kHour;
+  if (f.minute != 0) return out + Format("%d", f.hour) + kHour + Format("%d", f.minute) + kMinute;
+  if (f.hour != 0) return out + Format("%d", f.hour) + kHour;
   return out;
 }
 
@@ -130,7 +130,46 @@ Text UpToZero(const ByteArray& bytes) {
   return Text(begin, zero ? static_cast<const char*>(zero) - begin : bytes.size());
 }
 
+constexpr std::int64_t kOleEpoch = -25569;  // 1899-12-30 in days since 1970-01-01
+
 }  // namespace
+
+CalendarFields ToCalendar(DateTime date) {
+  double days = std::isnan(date.days) ? 0 : std::clamp(date.days, -657434.0, 2958465.0);
+  double whole = std::trunc(days);
+  auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(days - whole) * 86400.0));
+  if (seconds >= 86400) {  // rounded up to the next midnight
+    seconds -= 86400;
+    whole += 1;
+  }
+  const auto day = static_cast<std::int64_t>(whole) + kOleEpoch;
+  CalendarFields f;
+  CivilFromDays(day, f.year, f.month, f.day);
+  f.dayOfWeek = static_cast<int>(((day % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+  f.hour = static_cast<int>(seconds / 3600);
+  f.minute = static_cast<int>(seconds / 60 % 60);
+  f.second = static_cast<int>(seconds % 60);
+  f.millisecond = 0;
+  return f;
+}
+
+DateTime FromCalendar(const CalendarFields& f) {
+  // Normalise the month first so that DaysFromCivil sees 1..12.
+  std::int64_t months = std::int64_t{f.year} * 12 + (f.month - 1);
+  const std::int64_t year = months >= 0 ? months / 12 : (months - 11) / 12;
+  const auto month = static_cast<unsigned>(months - year * 12 + 1);
+  const std::int64_t day = DaysFromCivil(year, month, 1) + (f.day - 1) - kOleEpoch;
+  const double fraction =
+      (f.hour * 3600.0 + f.minute * 60.0 + f.second + f.millisecond / 1000.0) / 86400.0;
+  const double value = static_cast<double>(day) + fraction;
+  // Before 1899-12-30 the whole part counts back while the fraction still
+  // counts forward from midnight.
+  if (day < 0 && fraction > 0) {
+    const double whole = std::floor(value);
+    return {whole - (value - whole)};
+  }
+  return {value};
+}
 
 std::int32_t ToInteger(const Value& value) {
   return std::visit(Overloaded{
@@ -157,7 +196,7 @@ Text ToText(const Value& value) {
                         [](std::int64_t v) { return Format("%lld", static_cast<long long>(v)); },
                         [](float v) { return Format("%.6g", static_cast<double>(v)); },
                         [](double v) { return Format("%.13g", v); },
-                        [](DateTime d) { return DateText(d.days); },
+                        [](DateTime d) { return DateText(d); },
                         [](const ByteArray& b) { return UpToZero(b); },
                         []<class T>(const ArrayOf<T>& a) { return UpToZero(ArrayBytes(a)); },
                         [](std::monostate) { return Text(); },

@@ -32,6 +32,21 @@ using Value = std::variant<std::monostate,  // nothing
                            Text, ByteArray, ArrayOf<std::uint8_t>, ArrayOf<std::int16_t>, ArrayOf<std::int32_t>,
                            ArrayOf<std::int64_t>, ArrayOf<float>, ArrayOf<double>>;
 
+// A date-time broken down into calendar fields (the proleptic Gregorian
+// calendar); dayOfWeek counts from Sunday = 0.
+struct CalendarFields {
+  int year = 1899, month = 12, dayOfWeek = 6, day = 30, hour = 0, minute = 0, second = 0, millisecond = 0;
+  bool operator==(const CalendarFields&) const = default;
+};
+
+// Fields of a date-time, rounded to the second; dates are clamped to
+// 0100-01-01 .. 9999-12-31 first.
+CalendarFields ToCalendar(DateTime date);
+
+// The date-time of calendar fields (dayOfWeek is ignored). Fields out of their
+// ranges carry over (month 13 is January of the next year).
+DateTime FromCalendar(const CalendarFields& fields);
+
 // Integer value. Texts: full-width forms folded to ASCII (full-width digits,
 // signs and letters, the ideographic space, '~' and '*'), then leading white
 // space, an optional sign and decimal digits up to the first non-digit,

@@ -1,0 +1,104 @@
+// ThreadPool (线程池): a fixed set of worker threads fed from one first-in,
+// first-out queue. A work item is a routine and two 32-bit integers; posting
+// copies those three values into the queue and allocates nothing once the
+// queue has grown to its working size. The pool counts neither pending nor
+// running items: callers that need to know when their work is done count it
+// themselves.
+//
+// Life: Create starts the workers; Destroy queues one leave packet per worker
+// behind the items already queued and waits up to a deadline. Workers still
+// inside a routine at the deadline are let go (a thread cannot be killed
+// safely): the queue is closed and emptied, nothing queued runs any more, the
+// routine runs on to its end and its worker then leaves without touching the
+// pool again. Such a routine can see that it was cut off (IsCutOff) and cut its
+// own work short. Create after Destroy starts a fresh pool.
+//
+// Thread safety: PostWorkItem and State may be called from any thread,
+// including from inside a routine. Create and Destroy are meant for one
+// controlling thread; Destroy must not be called from one of the pool's own
+// workers (it would wait for itself).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace kelvarn {
+
+using WorkRoutine = void (*)(std::int32_t param1, std::int32_t param2);
+
+struct PoolRecord;
+
+class ThreadPool {
+ public:
+  // State() values.
+  static constexpr std::int32_t kClosed = 0, kNormal = 1, kClosing = 2;
+  // Counts above this (negative counts read as huge unsigned numbers) start
+  // this many: one pool cannot take the whole machine's threads.
+  static constexpr std::uint32_t kMaxWorkers = 1024;
+
+  ThreadPool() = default;
+  // Releases only this object's hold on its record: running workers keep
+  // going. Call Destroy first.
+  ~ThreadPool() = default;
+  ThreadPool(const ThreadPool&) = delete;
+  ThreadPool& operator=(const ThreadPool&) = delete;
+
+  // Starts threadCount workers (0 means 20) and returns how many started, or
+  // 0 when none could. On a pool that is normal or closing, starts nothing and
+  // returns the current count.
+  std::int32_t Create(std::int32_t threadCount = 20);
+
+  // Closes a normal pool: items queued before the call still run while the
+  // wait lasts; returns when every worker has left or after waitTime ms
+  // (-1: no limit), the pool closed either way. Does nothing on a pool that is
+  // not normal.
+  void Destroy(std::int32_t waitTime = -1);
+
+  // Queues one item; false (nothing queued) when the pool is not normal, the
+  // routine is null, or the caller is a worker that has been cut off.
+  bool PostWorkItem(WorkRoutine routine, std::int32_t param1 = 0, std::int32_t param2 = 0);
+
+  // kClosed, kNormal or kClosing; kClosed when never created.
+  std::int32_t State() const;
+
+  // True on a worker thread whose pool was destroyed while it ran its routine.
+  static bool IsCutOff();
+
+  // The operations under their Chinese names.
+  std::int32_t 创建(std::int32_t 线程数 = 20) { return Create(线程数); }
+  void 销毁(std::int32_t 等待时间 = -1) { Destroy(等待时间); }
+  bool 投递任务(WorkRoutine 任务处理函数, std::int32_t 任务参数一 = 0, std::int32_t 任务参数二 = 0) {
+    return PostWorkItem(任务处理函数, 任务参数一, 任务参数二);
+  }
+  std::int32_t 状态() const { return State(); }
+
+ private:
+  mutable std::mutex mutex_;  // guards record_; taken before a record's own lock
+  std::shared_ptr<PoolRecord> record_;
+};
+
+// Descriptions of the operations for a host that lists them (GBK).
+extern const char* const kThreadPoolCreateDescription;
+extern const char* const kThreadPoolPostDescription;
+extern const char* const kThreadPoolStateDescription;
+extern const char* const kThreadPoolWaitTimeDescription;
+
+}  // namespace kelvarn
+
+// C entry points for a host that binds the module by name. `pool` is a
+// kelvarn::ThreadPool; booleans are 0 or 1.
+extern "C" {
+std::int32_t ThreadPool_Create(void* pool, std::int32_t threadCount);
+void ThreadPool_Destroy(void* pool, std::int32_t waitTime);
+std::int32_t ThreadPool_PostWorkItem(void* pool, kelvarn::WorkRoutine routine, std::int32_t param1,
+                                     std::int32_t param2);
+std::int32_t ThreadPool_State(void* pool);
+// Host notifications: 1 keeps value1 as the host's callback (never called)
+// and returns 0; 14 returns the four entry-point names, closed by a null
+// entry; 15 returns "ThreadPool_ProcessNotifyLib"; 16 returns 0; any other
+// code returns -1. Pointers travel as integers.
+std::intptr_t ThreadPool_ProcessNotifyLib(std::int32_t code, std::intptr_t value1, std::intptr_t value2);
+// The callback kept by code 1 (0 when none).
+std::intptr_t ThreadPool_HostCallback();
+}
