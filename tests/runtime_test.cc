@@ -90,10 +90,10 @@ TEST_F(RuntimeErrorDeathTest, FailedAllocationsEndTheProgram) {
 }
 
 TEST_F(RuntimeErrorDeathTest, FailedOperatorNewEndsTheProgram) {
-  volatile std::size_t huge = std::size_t{1} << 62;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "sanitizer allocators do not call the new handler";
 #else
+  volatile std::size_t huge = std::size_t{1} << 62;
   EXPECT_EXIT(
       {
         InstallNewHandler();
