@@ -1,0 +1,367 @@
+#include "net/http_client.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "frame/runtime.h"
+
+namespace kelvarn {
+namespace {
+
+// "WEB客户不能跨线程使用。"
+constexpr std::string_view kWrongThread = "WEB\xBF\xCD\xBB\xA7\xB2\xBB\xC4\xDC\xBF\xE7\xCF\xDF\xB3\xCC\xCA\xB9\xD3\xC3\xA1\xA3";
+
+// The buffers the classic URL cracker fills: a part that does not fit fails.
+constexpr std::size_t kSchemeBuffer = 32, kHostBuffer = 256, kPathBuffer = 2048;
+
+using Clock = std::chrono::steady_clock;
+
+std::optional<std::string> OwnedText(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  return std::string(text);
+}
+
+// ASCII letters compare without case; every other byte exactly.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+struct CrackedUrl {
+  std::string schemeName;
+  std::int32_t scheme;
+  std::string host;
+  std::uint16_t port;
+};
+
+std::optional<CrackedUrl> CrackUrl(std::string_view url) {
+  const std::size_t sep = url.find("://");
+  if (sep == std::string_view::npos || sep == 0 || sep >= kSchemeBuffer) return std::nullopt;
+  CrackedUrl out;
+  out.schemeName = std::string(url.substr(0, sep));
+  for (const char c : out.schemeName) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+                    c == '-' || c == '.';
+    if (!ok) return std::nullopt;
+  }
+  std::uint16_t defaultPort = 0;
+  if (EqualsIgnoringCase(out.schemeName, "http")) {
+    out.scheme = HttpClient::kSchemeHttp, defaultPort = 80;
+  } else if (EqualsIgnoringCase(out.schemeName, "https")) {
+    out.scheme = HttpClient::kSchemeHttps, defaultPort = 443;
+  } else if (EqualsIgnoringCase(out.schemeName, "ftp")) {
+    out.scheme = 1, defaultPort = 21;
+  } else {
+    out.scheme = -1;  // unknown: cracks, but cannot be sent
+  }
+  const std::string_view rest = url.substr(sep + 3);
+  const std::size_t authorityEnd = std::min(rest.find_first_of("/?#"), rest.size());
+  std::string_view authority = rest.substr(0, authorityEnd);
+  if (rest.size() - authorityEnd >= kPathBuffer) return std::nullopt;
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::size_t hostEnd = authority.size();
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    hostEnd = close + 1;
+  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    hostEnd = colon;
+  }
+  if (hostEnd >= kHostBuffer) return std::nullopt;
+  out.host = std::string(authority.substr(0, hostEnd));
+  out.port = defaultPort;
+  const std::string_view portText = authority.substr(hostEnd);
+  if (!portText.empty()) {
+    if (portText[0] != ':' || portText.size() < 2 || portText.size() > 6) return std::nullopt;
+    unsigned long port = 0;
+    for (const char c : portText.substr(1)) {
+      if (c < '0' || c > '9') return std::nullopt;
+      port = port * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (port == 0 || port > 65535) return std::nullopt;
+    out.port = static_cast<std::uint16_t>(port);
+  }
+  return out;
+}
+
+// The request target is read off the URL text: at the first "/" the host
+// part begins one character further on (past the second slash of "//"), and
+// the next "/" in it starts the target, which runs to the end.
+std::string RequestTarget(std::string_view url) {
+  const std::size_t slash = url.find('/');
+  if (slash == std::string_view::npos || slash + 2 > url.size()) return "/";
+  const std::size_t target = url.find('/', slash + 2);
+  return target == std::string_view::npos ? "/" : std::string(url.substr(target));
+}
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+// One request's progress, seen from curl's callbacks.
+class HttpClient::Transfer {
+ public:
+  explicit Transfer(HttpClient& client) : client_(client) {}
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& t = *static_cast<Transfer*>(self);
+    const std::string_view line(data, size * count);
+    if (line.substr(0, 5) == "HTTP/") t.rawHeaders.clear();  // a new response: keep only the final one
+    t.rawHeaders.append(line);
+    t.responded = true;
+    t.Moved();
+    return size * count;
+  }
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto& t = *static_cast<Transfer*>(self);
+    std::string& body = t.client_.body_;
+    const std::size_t n = size * count;
+    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, body.size());
+    body.append(data, std::min(n, room));
+    t.Moved();
+    return n <= room ? n : 0;  // 0 ends the transfer at the cap
+  }
+
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto& t = *static_cast<Transfer*>(self);
+    if (uploaded != t.uploaded) {
+      t.uploaded = uploaded;
+      t.Moved();
+    }
+    return 0;
+  }
+
+  void Moved() { lastMoved = Clock::now(); }
+
+  std::string rawHeaders;
+  bool responded = false;
+  curl_off_t uploaded = 0;
+  Clock::time_point lastMoved = Clock::now();
+
+ private:
+  HttpClient& client_;
+};
+
+HttpClient::HttpClient() {
+  InitCurlOnce();
+  body_.reserve(128);
+}
+
+HttpClient::~HttpClient() {
+  CloseHandles();
+  if (cookies_) curl_share_cleanup(cookies_);
+}
+
+bool HttpClient::CheckThread() const {
+  if (std::this_thread::get_id() != ownerThread_) ReportRuntimeError(kWrongThread, 0);
+  return true;
+}
+
+bool HttpClient::Open(std::string_view verb, std::string_view url) {
+  CheckThread();
+  const std::optional<CrackedUrl> cracked = CrackUrl(url);
+  if (!cracked) return false;
+  ClearTarget();
+  host_ = OwnedText(cracked->host);
+  path_ = OwnedText(RequestTarget(url));
+  url_ = OwnedText(url);
+  port_ = cracked->port;
+  scheme_ = cracked->scheme;
+  schemeName_ = OwnedText(cracked->schemeName);
+  verb_ = OwnedText(verb);
+  CloseHandles();
+  return EnsureRootHandle();
+}
+
+void HttpClient::ClearTarget() {
+  url_.reset(), host_.reset(), path_.reset(), schemeName_.reset(), verb_.reset();
+  port_ = 0, scheme_ = 0, statusCode_ = 0;
+  if (!body_.empty()) {
+    body_ = std::string();
+    body_.reserve(128);
+  }
+}
+
+void HttpClient::CloseHandles() {
+  if (request_) curl_slist_free_all(request_);
+  request_ = nullptr;
+  if (connection_) curl_easy_cleanup(connection_);
+  connection_ = nullptr;
+  rootHandle_.reset();
+}
+
+bool HttpClient::EnsureRootHandle() {
+  if (!cookies_) {
+    cookies_ = curl_share_init();
+    if (!cookies_) return false;
+    curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  }
+  if (!rootHandle_) rootHandle_.emplace();
+  return true;
+}
+
+void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout) {
+  if (connectTimeout > 0) rootHandle_->connectTimeout = connectTimeout;
+  if (receiveTimeout > 0) rootHandle_->receiveTimeout = receiveTimeout;
+  if (sendTimeout > 0) rootHandle_->sendTimeout = sendTimeout;
+}
+
+void HttpClient::ParseResponseHeaders(std::string_view raw) {
+  responseHeaders_.clear();
+  std::string scratch;
+  std::optional<std::string> pendingName;
+  bool inValue = false;
+  for (const char c : raw) {
+    if (!inValue) {
+      if (c == '\r' || c == '\n') {
+        scratch.clear();
+      } else if (c == ':') {
+        pendingName = OwnedText(scratch);
+        scratch.clear();
+        inValue = true;
+      } else {
+        scratch += c;
+      }
+    } else if (c == '\r' || c == '\n') {
+      if (pendingName) responseHeaders_.push_back({std::move(pendingName), OwnedText(scratch)});
+      pendingName.reset();
+      scratch.clear();
+      inValue = false;
+    } else if (!(c == ' ' && scratch.empty())) {
+      scratch += c;
+    }
+  }
+  if (inValue && pendingName) responseHeaders_.push_back({std::move(pendingName), OwnedText(scratch)});
+}
+
+bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
+                      std::int32_t receiveTimeout) {
+  CheckThread();
+  if (!EnsureRootHandle()) return false;
+  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
+  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
+
+  std::string_view payload;
+  if (const auto* text = std::get_if<Text>(&body)) {
+    payload = std::string_view(*text).substr(0, text->find('\0'));
+  } else if (const auto* bytes = std::get_if<ByteArray>(&body)) {
+    payload = std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  }
+
+  connection_ = curl_easy_init();
+  if (!connection_) return false;
+  const std::string verb = verb_.value_or("GET");
+  const bool post = EqualsIgnoringCase(verb, "POST");
+  const std::string hostLine = "Host: " + *host_;
+  const std::string lengthLine = "Content-Length: " + std::to_string(payload.size());
+  const char* lines[] = {
+      "Accept: */*",
+      hostLine.c_str(),
+      post ? "Content-Type: application/x-www-form-urlencoded" : "Content-Type:",  // empty: curl adds none
+      post && !payload.empty() ? lengthLine.c_str() : nullptr,
+      post ? "Cache-Control: no-cache" : nullptr,
+      "Expect:",  // no 100-continue round trip
+  };
+  for (const char* line : lines) {
+    if (!line) continue;
+    curl_slist* grown = curl_slist_append(request_, line);
+    if (!grown) {
+      CloseHandles();
+      EnsureRootHandle();
+      return false;
+    }
+    request_ = grown;
+  }
+
+  const std::string target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
+  Transfer transfer(*this);
+  CURL* easy = connection_;
+  curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+  curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 30L);
+  curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy from the environment
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request_);
+  curl_easy_setopt(easy, CURLOPT_SHARE, cookies_);
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // in-memory cookie engine
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  if (rootHandle_->connectTimeout > 0) {
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(rootHandle_->connectTimeout));
+  }
+  if (!payload.empty()) {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, payload.data());
+  }
+  if (verb != "GET" || !payload.empty()) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
+
+  // Driven through a multi handle so that the abort hook and the stall
+  // time-outs are looked at every 50 ms whatever the network does.
+  CURLM* multi = curl_multi_init();
+  bool gaveUp = false;
+  if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
+    bool connected = false;
+    for (int running = 1;;) {
+      if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+      // Done, whatever the outcome: whether the server answered decides the
+      // result, and a failure while reading keeps what was read.
+      if (!running) break;
+      if (abortHook_ && abortHook_()) {
+        gaveUp = true;
+        break;
+      }
+      if (!connected) {
+        curl_off_t connectTime = 0;
+        curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
+        if (connectTime > 0) connected = true, transfer.Moved();
+      } else {
+        const bool sending = transfer.uploaded < static_cast<curl_off_t>(payload.size()) && !transfer.responded;
+        const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
+        if (limit > 0 && Clock::now() - transfer.lastMoved > std::chrono::milliseconds(limit)) break;
+      }
+      curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+    }
+    curl_multi_remove_handle(multi, easy);
+  }
+  if (multi) curl_multi_cleanup(multi);
+
+  const bool ok = transfer.responded && !gaveUp;
+  if (ok) {
+    long status = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
+      statusCode_ = static_cast<std::uint32_t>(status);
+    }
+    ParseResponseHeaders(transfer.rawHeaders);
+  }
+  // Close the request's handles; the root stays open for the next Send.
+  curl_slist_free_all(request_);
+  request_ = nullptr;
+  curl_easy_cleanup(connection_);
+  connection_ = nullptr;
+  return ok;
+}
+
+Text HttpClient::GetResponseText() const { return body_.substr(0, body_.find('\0')); }
+
+}  // namespace kelvarn

@@ -1,0 +1,132 @@
+// HttpClient (WEB客户): one synchronous HTTP or HTTPS request at a time over
+// libcurl, the whole response kept in memory.
+//
+// Use: construct, then any number of Open / Send / GetResponseText cycles.
+// Open takes the request target from the URL text (everything from the first
+// "/" after the host, query included; "/" when there is none, so "h?x=1" loses
+// its query) and starts over with a new root handle; Send makes one easy
+// handle for the request, sends exactly these header lines besides the
+// User-Agent: "Accept: */*", "Host: " + host (never the port), and for POST
+// (any letter case) "Content-Type: application/x-www-form-urlencoded",
+// "Content-Length: N" (with a body) and "Cache-Control: no-cache". Redirects
+// are followed (http and https only), cookies are kept per client in memory,
+// no proxy is taken from the environment. Send appends the body to what the
+// client holds; only Open empties it. A 404 or 500 page is collected like any
+// other.
+//
+// Time-outs apply only when greater than 0: connectTimeout bounds making the
+// connection; sendTimeout and receiveTimeout end a transfer on which no byte
+// has moved for that long while sending the request body and while waiting for
+// or reading the response.
+//
+// Two limits beyond the classic client: an abort hook, polled at least every
+// 50 ms during a transfer, ends it at once when it returns true; and a body
+// stops growing at kMaxBodyBytes (64 MiB): reading stops there, what was read
+// is kept and Send still returns true, so a broken or hostile server cannot
+// exhaust memory.
+//
+// Thread safety: a client belongs to the thread that constructed it. Open and
+// Send on any other thread are a run-time error ("WEB客户不能跨线程使用。")
+// that ends the program. Separate clients on separate threads are
+// independent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "text/value.h"
+
+typedef void CURL;
+typedef void CURLSH;
+struct curl_slist;
+
+namespace kelvarn {
+
+class HttpClient {
+ public:
+  static constexpr std::string_view kDisplayName = "WEB\xBF\xCD\xBB\xA7";  // WEB客户
+  // 117 bytes, sent as the User-Agent of every request.
+  static constexpr std::string_view kUserAgent =
+      "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) AppleWebKit/534.10 (KHTML, like Gecko) "
+      "Chrome/7.0.536.2 Safari/534.10";
+  static constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
+  static constexpr std::int32_t kSchemeHttp = 3, kSchemeHttps = 4;
+
+  struct HeaderEntry {
+    std::optional<std::string> name;   // as received
+    std::optional<std::string> value;  // leading spaces removed
+    bool operator==(const HeaderEntry&) const = default;
+  };
+
+  HttpClient();  // bound to the calling thread; no network call
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Takes `url` as the target of the next Send. False when the URL does not
+  // crack (no "scheme://", a scheme of 32 bytes or more, a host of 256 bytes
+  // or more, a path part of 2048 bytes or more, a bad port): then every field,
+  // the body included, is left as it was. Otherwise clears the previous
+  // target, status and (if not empty) the body, and opens a new root handle.
+  bool Open(std::string_view verb, std::string_view url);
+
+  // Sends the request opened last with `body` (a text up to its first zero
+  // byte, a byte array, or anything else for no body) and reads the response
+  // into the body. True when the request was sent and its response read (the
+  // body may have stopped early at a failure or the cap); false when there was
+  // nothing to send, the scheme is neither http nor https, the connection or
+  // the sending failed, or the abort hook fired.
+  bool Send(const Value& body = Value{}, std::int32_t connectTimeout = 0, std::int32_t sendTimeout = 0,
+            std::int32_t receiveTimeout = 0);
+
+  // A copy of the body up to its first zero byte.
+  Text GetResponseText() const;
+
+  // Polled during transfers; returning true ends the transfer. Empty: none.
+  void SetAbortHook(std::function<bool()> hook) { abortHook_ = std::move(hook); }
+
+  // The last response: numeric status (0 when none) and header lines of the
+  // final response in order of arrival, status line dropped.
+  std::uint32_t StatusCode() const { return statusCode_; }
+  const std::vector<HeaderEntry>& ResponseHeaders() const { return responseHeaders_; }
+  // The target taken by the last Open that cracked its URL.
+  const std::optional<std::string>& Host() const { return host_; }
+  const std::optional<std::string>& Path() const { return path_; }
+  std::uint16_t Port() const { return port_; }
+  std::int32_t Scheme() const { return scheme_; }
+
+ private:
+  // Settings made on the root handle; they last until the next Open.
+  struct RootHandle {
+    std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
+  };
+  class Transfer;
+
+  bool CheckThread() const;
+  bool EnsureRootHandle();
+  void CloseHandles();
+  void ClearTarget();
+  void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
+  void ParseResponseHeaders(std::string_view raw);
+
+  std::optional<std::string> url_, host_, path_, schemeName_, verb_;
+  const std::string userAgent_{kUserAgent};
+  std::uint16_t port_ = 0;
+  std::int32_t scheme_ = 0;
+  std::uint32_t statusCode_ = 0;
+  std::optional<RootHandle> rootHandle_;
+  CURL* connection_ = nullptr;       // the easy handle, open only inside Send
+  curl_slist* request_ = nullptr;    // the request's header lines, only inside Send
+  CURLSH* cookies_ = nullptr;        // the client's cookie store
+  std::vector<HeaderEntry> responseHeaders_;
+  std::string body_;
+  std::function<bool()> abortHook_;
+  const std::thread::id ownerThread_ = std::this_thread::get_id();
+};
+
+}  // namespace kelvarn

@@ -1,0 +1,253 @@
+#include "net/http_client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/raw_server.h"
+#include "tools/engine/offline_engine.h"
+
+namespace kelvarn {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::RawServer;
+using testing::Response;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+const std::string kAgentLine = "User-Agent: " + std::string(HttpClient::kUserAgent);
+
+RawServer::Responder Answer(const std::string& body, const std::string& headers = "") {
+  return [body, headers](const std::string&, int) { return Response(body, headers); };
+}
+
+TEST(HttpClientTest, UserAgentIs117Bytes) { EXPECT_EQ(117u, HttpClient::kUserAgent.size()); }
+
+// libcurl writes the Host line where its own would go, first; the other
+// lines follow in the order they are added.
+TEST(HttpClientTest, GetSendsExactlyTheHeaderLines) {
+  RawServer server(Answer("page"));
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/s?wd=abc"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_THAT(server.Lines(), ElementsAre("GET /s?wd=abc HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*"));
+  EXPECT_EQ("page", client.GetResponseText());
+  EXPECT_EQ(200u, client.StatusCode());
+}
+
+TEST(HttpClientTest, PostAddsContentLinesInOrder) {
+  RawServer server(Answer("ok"));
+  HttpClient client;
+  ASSERT_TRUE(client.Open("POST", server.Base() + "/form"));
+  ASSERT_TRUE(client.Send(Text("a=1")));
+  EXPECT_THAT(server.Lines(0), ElementsAre("POST /form HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                                           "Content-Type: application/x-www-form-urlencoded", "Content-Length: 3",
+                                           "Cache-Control: no-cache"));
+  EXPECT_EQ("a=1", server.Body(0));
+
+  // Without a body: no Content-Length; lower-case "post" counts as POST and is sent as written.
+  ASSERT_TRUE(client.Open("post", server.Base() + "/form"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_THAT(server.Lines(1), ElementsAre("post /form HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                                           "Content-Type: application/x-www-form-urlencoded",
+                                           "Cache-Control: no-cache"));
+  // A text body is sent up to its first zero byte; a byte array whole.
+  ASSERT_TRUE(client.Send(Text("xy\0z", 4)));
+  EXPECT_EQ("xy", server.Body(2));
+  ASSERT_TRUE(client.Send(ByteArray{'x', 0, 'z'}));
+  EXPECT_EQ(std::string("x\0z", 3), server.Body(3));
+}
+
+TEST(HttpClientTest, ABodyWithAnotherVerbAddsNoContentType) {
+  RawServer server(Answer("ok"));
+  HttpClient client;
+  ASSERT_TRUE(client.Open("PUT", server.Base() + "/x"));
+  ASSERT_TRUE(client.Send(Text("abc")));
+  const Lines lines = server.Lines();
+  EXPECT_EQ("PUT /x HTTP/1.1", lines.at(0));
+  EXPECT_THAT(lines, ::testing::Not(::testing::Contains(HasSubstr("Content-Type"))));
+  EXPECT_EQ("abc", server.Body());
+}
+
+TEST(HttpClientTest, RequestTargetComesFromTheUrlText) {
+  RawServer server(Answer(""));
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base()));
+  ASSERT_TRUE(client.Send());
+  ASSERT_TRUE(client.Open("GET", server.Base() + "?x=1"));  // the query is lost
+  ASSERT_TRUE(client.Send());
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/a/b?c=/d"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_EQ("GET / HTTP/1.1", server.Lines(0).at(0));
+  EXPECT_EQ("GET / HTTP/1.1", server.Lines(1).at(0));
+  EXPECT_EQ("GET /a/b?c=/d HTTP/1.1", server.Lines(2).at(0));
+  EXPECT_EQ("", client.GetResponseText());  // empty body
+}
+
+TEST(HttpClientTest, UrlsThatDoNotCrackLeaveTheClientAsItWas) {
+  RawServer server(Answer("again"));
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/first"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_FALSE(client.Open("GET", "no-scheme/path"));
+  EXPECT_FALSE(client.Open("GET", "http://" + std::string(256, 'h') + "/"));
+  EXPECT_FALSE(client.Open("GET", "http://h/" + std::string(2047, 'p')));  // path part of 2048 bytes
+  EXPECT_FALSE(client.Open("GET", "http://h:99999/"));
+  EXPECT_EQ("again", client.GetResponseText());
+  ASSERT_TRUE(client.Send());  // repeats the previous request, appending
+  EXPECT_EQ("againagain", client.GetResponseText());
+  EXPECT_EQ("GET /first HTTP/1.1", server.Lines(1).at(0));
+
+  EXPECT_TRUE(client.Open("GET", "http://" + std::string(255, 'h') + "/" + std::string(2046, 'p')));
+  EXPECT_EQ(80, client.Port());
+  EXPECT_EQ("", client.GetResponseText());  // Open empties the body
+  EXPECT_TRUE(client.Open("GET", "https://h/"));
+  EXPECT_EQ(443, client.Port());
+  EXPECT_EQ(HttpClient::kSchemeHttps, client.Scheme());
+}
+
+TEST(HttpClientTest, SendNeedsAnHttpTarget) {
+  HttpClient fresh;
+  EXPECT_FALSE(fresh.Send());
+  HttpClient ftp;
+  ASSERT_TRUE(ftp.Open("GET", "ftp://127.0.0.1/file"));
+  EXPECT_FALSE(ftp.Send());
+}
+
+TEST(HttpClientTest, ConnectionFailureReturnsFalseAndKeepsTheBody) {
+  int port;
+  {
+    RawServer closed(Answer(""));
+    port = closed.Port();
+  }
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", "http://127.0.0.1:" + std::to_string(port) + "/"));
+  EXPECT_FALSE(client.Send(Value{}, 2000, 2000, 2000));
+  EXPECT_EQ(0u, client.StatusCode());
+}
+
+TEST(HttpClientTest, ResponseHeadersParse) {
+  RawServer server([](const std::string&, int) {
+    return std::string("HTTP/1.1 404 Not Found\r\nX-A:   spaced value  \r\nX-B: 1\r\nX-B: 2\r\nX-C: a:b\r\n"
+                       "X-D : v\r\nX-E:\r\nContent-Length: 4\r\nConnection: close\r\n\r\nmiss");
+  });
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_EQ(404u, client.StatusCode());
+  EXPECT_EQ("miss", client.GetResponseText());  // an error page is collected like any other
+  using H = HttpClient::HeaderEntry;
+  EXPECT_THAT(client.ResponseHeaders(),
+              ElementsAre(H{"X-A", "spaced value  "}, H{"X-B", "1"}, H{"X-B", "2"}, H{"X-C", "a:b"}, H{"X-D ", "v"},
+                          H{"X-E", std::nullopt}, H{"Content-Length", "4"}, H{"Connection", "close"}));
+}
+
+TEST(HttpClientTest, CookiesAreKeptPerClient) {
+  RawServer server([](const std::string&, int index) {
+    return Response("c", index == 0 ? "Set-Cookie: session=42; Path=/\r\n" : "");
+  });
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/"));
+  ASSERT_TRUE(client.Send());
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/again"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_THAT(server.Lines(1), ::testing::Contains("Cookie: session=42"));
+  HttpClient other;
+  ASSERT_TRUE(other.Open("GET", server.Base() + "/"));
+  ASSERT_TRUE(other.Send());
+  EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("Cookie"))));
+}
+
+TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {
+  RawServer server([](const std::string&, int) { return std::string("hang"); });
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/"));
+  const auto start = Clock::now();
+  EXPECT_FALSE(client.Send(Value{}, 0, 0, 300));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  // The root handle keeps the setting: a later 0 leaves it in force.
+  EXPECT_FALSE(client.Send(Value{}, 0, 0, 0));
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_GT(engine_.Start(), 0); }
+  std::string Url(const std::string& keyword, const std::string& fault = "") const {
+    return engine_.BaseUrl() + "/s?wd=" + keyword + (fault.empty() ? "" : "&fault=" + fault);
+  }
+  OfflineEngine engine_;
+};
+
+TEST_F(EngineTest, FetchesAPageAndFollowsRedirects) {
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", Url("abc")));
+  ASSERT_TRUE(client.Send(Value{}, 15000, 15000, 15000));
+  EXPECT_EQ(OfflineEngine::PageFor("abc", {}, EngineFault::kNone), client.GetResponseText());
+
+  ASSERT_TRUE(client.Open("GET", Url("abc", "redirect")));
+  ASSERT_TRUE(client.Send());
+  EXPECT_EQ(200u, client.StatusCode());
+  EXPECT_EQ(OfflineEngine::PageFor("abc", {}, EngineFault::kNone), client.GetResponseText());
+  EXPECT_EQ(3u, engine_.RequestCount());
+
+  ASSERT_TRUE(client.Open("GET", Url("abc", "error")));
+  ASSERT_TRUE(client.Send());
+  EXPECT_EQ(500u, client.StatusCode());
+  EXPECT_THAT(client.GetResponseText(), HasSubstr("server error"));
+}
+
+TEST_F(EngineTest, BodyStopsAtTheCap) {
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", Url("abc", "huge")));
+  EXPECT_TRUE(client.Send());
+  EXPECT_EQ(HttpClient::kMaxBodyBytes, client.GetResponseText().size());
+}
+
+TEST_F(EngineTest, ResetMidBodyKeepsWhatWasRead) {
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", Url("abc", "reset")));
+  EXPECT_TRUE(client.Send());
+  const Text page = OfflineEngine::PageFor("abc", {}, EngineFault::kNone);
+  EXPECT_EQ(page.substr(0, page.size() / 2), client.GetResponseText());
+}
+
+TEST_F(EngineTest, AbortHookEndsAStalledTransfer) {
+  HttpClient client;
+  const auto start = Clock::now();
+  client.SetAbortHook([start] { return Clock::now() - start > std::chrono::milliseconds(100); });
+  ASSERT_TRUE(client.Open("GET", Url("abc", "stall")));
+  EXPECT_FALSE(client.Send(Value{}, 15000, 15000, 15000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));  // not the 15 s time-out
+}
+
+TEST_F(EngineTest, StalledBodyEndsAtTheReceiveTimeoutWithWhatWasRead) {
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", Url("abc", "stall")));
+  EXPECT_TRUE(client.Send(Value{}, 0, 0, 200));
+  const Text page = OfflineEngine::PageFor("abc", {}, EngineFault::kNone);
+  EXPECT_EQ(page.substr(0, page.size() / 2), client.GetResponseText());
+}
+
+using HttpClientDeathTest = EngineTest;
+
+TEST_F(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
+  EXPECT_EXIT(
+      {
+        HttpClient client;
+        std::thread([&] { client.Open("GET", Url("abc")); }).join();
+      },
+      ::testing::ExitedWithCode(255), HasSubstr("WEB客户不能跨线程使用。"));
+  EXPECT_EXIT(
+      {
+        HttpClient client;
+        std::thread([&] { client.Send(); }).join();
+      },
+      ::testing::ExitedWithCode(255), HasSubstr("WEB客户不能跨线程使用。"));
+}
+
+}  // namespace
+}  // namespace kelvarn

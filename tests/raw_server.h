@@ -1,0 +1,135 @@
+// A one-purpose HTTP server on 127.0.0.1 for client tests: it records each
+// request exactly as received and answers with whatever the test says.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelvarn::testing {
+
+class RawServer {
+ public:
+  // Returns the bytes to answer a request with; an empty answer closes the
+  // connection without a word, and "hang" keeps it open until the server stops.
+  using Responder = std::function<std::string(const std::string& request, int index)>;
+
+  explicit RawServer(Responder responder) : responder_(std::move(responder)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+
+  ~RawServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+
+  int Port() const { return port_; }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  std::vector<std::string> Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+  // Header lines of request `index`, request line first, without line ends.
+  std::vector<std::string> Lines(std::size_t index = 0) const {
+    const auto all = Requests();
+    std::vector<std::string> lines;
+    if (index >= all.size()) return lines;
+    const std::string& r = all[index];
+    const std::size_t end = r.find("\r\n\r\n");
+    for (std::size_t p = 0; p < end;) {
+      const std::size_t e = r.find("\r\n", p);
+      lines.push_back(r.substr(p, e - p));
+      p = e + 2;
+    }
+    return lines;
+  }
+
+  std::string Body(std::size_t index = 0) const {
+    const auto all = Requests();
+    return index < all.size() ? all[index].substr(all[index].find("\r\n\r\n") + 4) : std::string();
+  }
+
+ private:
+  bool WaitReadable(int fd) {
+    while (!stop_) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) > 0) return true;
+    }
+    return false;
+  }
+
+  void Serve() {
+    for (int index = 0; WaitReadable(listener_); ++index) {
+      const int fd = ::accept(listener_, nullptr, nullptr);
+      if (fd < 0) continue;
+      std::string request;
+      char buffer[4096];
+      std::size_t need = std::string::npos;
+      while (need == std::string::npos || request.size() < need) {
+        if (!WaitReadable(fd)) break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+        const std::size_t end = request.find("\r\n\r\n");
+        if (end != std::string::npos && need == std::string::npos) {
+          std::size_t length = 0;
+          const std::size_t at = request.find("Content-Length: ");
+          if (at != std::string::npos && at < end) length = std::stoul(request.substr(at + 16));
+          need = end + 4 + length;
+        }
+      }
+      {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+      }
+      const std::string answer = responder_(request, index);
+      if (answer == "hang") {
+        while (WaitReadable(fd)) {
+          if (::recv(fd, buffer, sizeof buffer, 0) <= 0) break;
+        }
+      } else if (!answer.empty()) {
+        ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+      }
+      ::close(fd);
+    }
+  }
+
+  Responder responder_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A complete response with a body and Connection: close.
+inline std::string Response(const std::string& body, const std::string& extraHeaders = "",
+                            const std::string& status = "200 OK") {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders +
+         "Connection: close\r\n\r\n" + body;
+}
+
+}  // namespace kelvarn::testing

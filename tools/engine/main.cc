@@ -1,0 +1,89 @@
+// kelvarn-engine: the offline search engine as a program.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "tools/engine/offline_engine.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelvarn-engine [--port N] [--phrases N] [--latency MS] [--jitter MS] [--page-bytes N]\n"
+    "                      [--fault none|error|reset|stall|huge|garbage|redirect|no-block-end|upper-case]\n"
+    "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
+    "port. Prints the base URL on the first line of standard output.\n";
+
+bool ReadNumber(const char* text, long low, long high, long& out) {
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtol(text, &end, 10);
+  return errno == 0 && end != text && *end == '\0' && out >= low && out <= high;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kelvarn::EngineOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "kelvarn-engine: %s needs a value\n%s", argv[i], kUsage);
+      return 2;
+    }
+    const char* value = argv[++i];
+    long n = 0;
+    bool ok = true;
+    if (arg == "--port") {
+      ok = ReadNumber(value, 0, 65535, n), options.port = static_cast<int>(n);
+    } else if (arg == "--phrases") {
+      ok = ReadNumber(value, 0, 10000, n), options.phrasesPerPage = static_cast<int>(n);
+    } else if (arg == "--latency") {
+      ok = ReadNumber(value, 0, 600000, n), options.latencyMs = static_cast<int>(n);
+    } else if (arg == "--jitter") {
+      ok = ReadNumber(value, 0, 600000, n), options.jitterMs = static_cast<int>(n);
+    } else if (arg == "--page-bytes") {
+      ok = ReadNumber(value, 0, 64L << 20, n), options.pageBytes = static_cast<std::size_t>(n);
+    } else if (arg == "--fault") {
+      const auto fault = kelvarn::ParseEngineFault(value);
+      ok = fault.has_value();
+      if (fault) options.fault = *fault;
+    } else {
+      std::fprintf(stderr, "kelvarn-engine: unknown option %s\n%s", argv[i - 1], kUsage);
+      return 2;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "kelvarn-engine: bad value for %s: %s\n", argv[i - 1], value);
+      return 2;
+    }
+  }
+
+  // Signals are taken by sigwait below, not by whichever thread they hit.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  kelvarn::OfflineEngine engine(options);
+  if (engine.Start() < 0) {
+    std::fprintf(stderr, "kelvarn-engine: cannot listen on 127.0.0.1:%d\n", options.port);
+    return 1;
+  }
+  std::printf("%s\n", engine.BaseUrl().c_str());
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  engine.Stop();
+  std::fprintf(stderr, "kelvarn-engine: served %llu search requests\n",
+               static_cast<unsigned long long>(engine.RequestCount()));
+  return 0;
+}

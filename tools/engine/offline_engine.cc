@@ -1,0 +1,201 @@
+#include "tools/engine/offline_engine.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <random>
+
+namespace kelvarn {
+namespace {
+
+// 关键字 挖掘 工具 长尾词 搜索 优化 网站 排名 推广 软件 下载 免费 教程 方法 技巧 查询 分析 营销
+// 百科 大全 手机 电脑 价格 官网 入门 在线 平台 数据 流量 指数 热门 最新 排行 推荐 视频 图片 小说
+// 新闻 地图 翻译
+constexpr const char* kVocabulary[] = {
+    "\xB9\xD8\xBC\xFC\xD7\xD6", "\xCD\xDA\xBE\xF2", "\xB9\xA4\xBE\xDF", "\xB3\xA4\xCE\xB2\xB4\xCA",
+    "\xCB\xD1\xCB\xF7", "\xD3\xC5\xBB\xAF", "\xCD\xF8\xD5\xBE", "\xC5\xC5\xC3\xFB", "\xCD\xC6\xB9\xE3",
+    "\xC8\xED\xBC\xFE", "\xCF\xC2\xD4\xD8", "\xC3\xE2\xB7\xD1", "\xBD\xCC\xB3\xCC", "\xB7\xBD\xB7\xA8",
+    "\xBC\xBC\xC7\xC9", "\xB2\xE9\xD1\xAF", "\xB7\xD6\xCE\xF6", "\xD3\xAA\xCF\xFA", "\xB0\xD9\xBF\xC6",
+    "\xB4\xF3\xC8\xAB", "\xCA\xD6\xBB\xFA", "\xB5\xE7\xC4\xD4", "\xBC\xDB\xB8\xF1", "\xB9\xD9\xCD\xF8",
+    "\xC8\xEB\xC3\xC5", "\xD4\xDA\xCF\xDF", "\xC6\xBD\xCC\xA8", "\xCA\xFD\xBE\xDD", "\xC1\xF7\xC1\xBF",
+    "\xD6\xB8\xCA\xFD", "\xC8\xC8\xC3\xC5", "\xD7\xEE\xD0\xC2", "\xC5\xC5\xD0\xD0", "\xCD\xC6\xBC\xF6",
+    "\xCA\xD3\xC6\xB5", "\xCD\xBC\xC6\xAC", "\xD0\xA1\xCB\xB5", "\xD0\xC2\xCE\xC5", "\xB5\xD8\xCD\xBC",
+    "\xB7\xAD\xD2\xEB",
+};
+constexpr std::size_t kWords = std::size(kVocabulary);
+
+// "相关搜索</th><th>" and the rest of the page furniture.
+constexpr std::string_view kBlockStart = "\xCF\xE0\xB9\xD8\xCB\xD1\xCB\xF7</th><th>";
+constexpr std::string_view kTitleSuffix = "_\xCB\xD1\xCB\xF7";  // _搜索
+
+std::uint64_t Fnv1a(std::string_view bytes) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (const char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return h;
+}
+
+std::string Percent(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
+std::string ResultEntry(std::uint64_t& state, int index) {
+  state = state * 6364136223846793005ull + 1442695040888963407ull;
+  std::string title, abstract;
+  for (int i = 0; i < 4; ++i) title += kVocabulary[(state >> (8 * i)) % kWords];
+  for (int i = 0; i < 14; ++i) abstract += kVocabulary[(state >> (3 * i)) % kWords];
+  const std::string n = std::to_string(index);
+  return "<div class=\"result c-container\" id=\"" + n +
+         "\"><h3 class=\"t\"><a href=\"http://www.example.com/link?url=" + std::to_string(state % 1000003) +
+         "\" target=\"_blank\">" + title + "</a></h3><div class=\"c-abstract\">" + abstract +
+         "</div><div class=\"f13\"><span class=\"c-showurl\">www.example.com/" + n + ".html</span></div></div>\n";
+}
+
+}  // namespace
+
+std::optional<EngineFault> ParseEngineFault(std::string_view name) {
+  static constexpr std::pair<std::string_view, EngineFault> kNames[] = {
+      {"none", EngineFault::kNone},         {"error", EngineFault::kErrorStatus},
+      {"reset", EngineFault::kReset},       {"stall", EngineFault::kStall},
+      {"huge", EngineFault::kHuge},         {"garbage", EngineFault::kGarbage},
+      {"redirect", EngineFault::kRedirect}, {"no-block-end", EngineFault::kNoBlockEnd},
+      {"upper-case", EngineFault::kUpperCase},
+  };
+  for (const auto& [text, fault] : kNames) {
+    if (text == name) return fault;
+  }
+  return std::nullopt;
+}
+
+TextArray OfflineEngine::PhrasesFor(std::string_view keyword, int count) {
+  TextArray phrases;
+  std::uint64_t state = Fnv1a(keyword);
+  for (int i = 0; i < count; ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    phrases.push_back(std::string(kVocabulary[(state >> 33) % kWords]) + kVocabulary[(state >> 17) % kWords]);
+  }
+  return phrases;
+}
+
+Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& options, EngineFault fault) {
+  std::string page =
+      "<!DOCTYPE html><html><head><meta http-equiv=\"content-type\" content=\"text/html;charset=gbk\"><title>" +
+      std::string(keyword) + std::string(kTitleSuffix) + "</title></head><body><div id=\"content_left\">\n";
+  std::uint64_t state = Fnv1a(keyword) ^ 0x5bd1e995;
+  for (int i = 1; i <= 3 || page.size() + 1024 < options.pageBytes; ++i) page += ResultEntry(state, i);
+  page += "</div><div id=\"rs\"><table cellpadding=\"0\"><tr><th rowspan=\"2\" class=\"tt\">";
+  page += kBlockStart;
+  const std::string_view linkEnd = fault == EngineFault::kUpperCase ? "</A>" : "</a>";
+  for (const auto& phrase : PhrasesFor(keyword, options.phrasesPerPage)) {
+    page += "<a href=\"/s?wd=" + Percent(phrase) + "\">" + phrase + std::string(linkEnd);
+    page += "</th><th>";
+  }
+  page += "</th></tr>";
+  if (fault != EngineFault::kNoBlockEnd) page += "</table></div>";
+  page += "<div id=\"page\"><a href=\"/s?pn=10\">2</a></div></body></html>\n";
+  return page;
+}
+
+OfflineEngine::OfflineEngine(EngineOptions options) : options_(options) {}
+
+OfflineEngine::~OfflineEngine() { Stop(); }
+
+int OfflineEngine::Start() {
+  server_ = std::make_unique<httplib::Server>();
+  // Enough threads for many concurrent clients waiting out the latency.
+  server_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+  server_->Get("/stats", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content("requests " + std::to_string(requests_.load()) + "\n", "text/plain");
+  });
+  server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) {
+    requests_.fetch_add(1);
+    const std::string keyword = req.get_param_value("wd");
+    EngineFault fault = options_.fault;
+    if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
+    if (req.has_param("redirected")) fault = EngineFault::kNone;
+
+    if (options_.latencyMs > 0 || options_.jitterMs > 0) {
+      thread_local std::mt19937 rng(std::random_device{}());
+      const int jitter = options_.jitterMs > 0 ? std::uniform_int_distribution<int>(-options_.jitterMs,
+                                                                                     options_.jitterMs)(rng)
+                                               : 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, options_.latencyMs + jitter)));
+    }
+
+    const std::string type = "text/html; charset=gbk";
+    switch (fault) {
+      case EngineFault::kErrorStatus:
+        res.status = 500;
+        res.set_content("<html><body>server error</body></html>", type);
+        return;
+      case EngineFault::kRedirect:
+        res.set_redirect("/s?wd=" + Percent(keyword) + "&redirected=1");
+        return;
+      case EngineFault::kGarbage: {
+        std::mt19937 rng(static_cast<unsigned>(Fnv1a(keyword)));
+        std::string bytes(64 * 1024, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng());
+        res.set_content(bytes, type);
+        return;
+      }
+      case EngineFault::kHuge: {
+        auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
+        const std::size_t total = std::size_t{96} << 20;
+        res.set_content_provider(total, type, [page, total](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          const std::size_t n = std::min<std::size_t>(64 * 1024, total - offset);
+          std::string chunk;
+          while (chunk.size() < n) chunk += *page;
+          return sink.write(chunk.data(), n);
+        });
+        return;
+      }
+      case EngineFault::kReset:
+      case EngineFault::kStall: {
+        auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
+        res.set_content_provider(
+            page->size(), type, [this, page, fault](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+              if (offset == 0) return sink.write(page->data(), page->size() / 2);
+              if (fault == EngineFault::kReset) return false;  // closes the connection mid-body
+              const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+              while (!stopping_.load() && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+              return false;
+            });
+        return;
+      }
+      default:
+        res.set_content(PageFor(keyword, options_, fault), type);
+    }
+  });
+  port_ = options_.port == 0 ? server_->bind_to_any_port("127.0.0.1")
+                             : (server_->bind_to_port("127.0.0.1", options_.port) ? options_.port : -1);
+  if (port_ < 0) {
+    server_.reset();
+    return -1;
+  }
+  stopping_ = false;
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  return port_;
+}
+
+void OfflineEngine::Stop() {
+  if (!server_) return;
+  stopping_ = true;
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+  server_.reset();
+}
+
+}  // namespace kelvarn
