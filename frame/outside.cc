@@ -1,12 +1,12 @@
 #include "frame/outside.h"
 
 #include <dlfcn.h>
-#include <limits.h>
 #include <unistd.h>
 
 #include <string_view>
 
 #include "frame/runtime.h"
+#include "text/files.h"
 
 namespace kelvarn {
 namespace {
@@ -64,14 +64,7 @@ void* Lookup(const OutsideFunctionDecl& decl, void*& module) {
 
 }  // namespace
 
-std::string ProgramDirectory() {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "./";
-  std::string dir(path, static_cast<std::size_t>(n));
-  dir.erase(dir.find_last_of('/') + 1);
-  return dir;
-}
+std::string ProgramDirectory() { return RunDirectory() + "/"; }
 
 OutsideFunctionTable::OutsideFunctionTable(std::vector<OutsideFunctionDecl> declarations)
     : entries_(new Entry[declarations.size()]), count_(declarations.size()) {

@@ -19,8 +19,7 @@
 
 namespace kelvarn {
 
-// The program's directory, ending in exactly one "/"; "./" if it cannot be
-// read from the system.
+// The program's directory, ending in exactly one "/".
 std::string ProgramDirectory();
 
 struct OutsideFunctionDecl {

@@ -1,0 +1,156 @@
+#include "text/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace kelvarn {
+namespace {
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kelvarn-files-XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    ini_ = dir_ + "/config.ini";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  void Write(const std::string& text) { ASSERT_TRUE(WriteFileBytes(ini_, {text})); }
+  std::string Read() const {
+    const ByteArray bytes = ReadFileBytes(ini_);
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  std::string dir_, ini_;
+};
+
+const Text kSection = Utf8ToGbk("配置");
+const Text kWorkers = Utf8ToGbk("工作线程");
+const Text kDepth = Utf8ToGbk("采集级别");
+
+TEST_F(FilesTest, RunDirectoryIsTheTestProgramsDirectory) {
+  const std::string& dir = RunDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_NE('/', dir.back());
+  EXPECT_EQ(&dir, &RunDirectory());
+  struct stat st {};
+  EXPECT_EQ(0, ::stat((dir + "/files_test").c_str(), &st));
+}
+
+TEST_F(FilesTest, NewFileIsWrittenAsOneSection) {
+  EXPECT_TRUE(WriteSetting(ini_, kSection, kWorkers, "20"));
+  EXPECT_EQ("[" + kSection + "]\r\n" + kWorkers + "=20\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, kSection, kDepth, "1"));
+  EXPECT_EQ("[" + kSection + "]\r\n" + kWorkers + "=20\r\n" + kDepth + "=1\r\n", Read());
+  EXPECT_EQ("20", ReadSetting(ini_, kSection, kWorkers));
+  EXPECT_EQ("1", ReadSetting(ini_, kSection, kDepth, "9"));
+}
+
+TEST_F(FilesTest, ReadingRules) {
+  Write("; comment\r\n[Other]\r\nkey=other\r\n[ Main ]\r\n  Key  =  spaced value  \r\nkey=second\r\n"
+        "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\n[main]\r\nkey=duplicate section\r\n");
+  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));  // case, trimming, first key wins
+  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", " key"));  // leading spaces skipped
+  EXPECT_EQ("a b", ReadSetting(ini_, "Main", "quoted"));
+  EXPECT_EQ("x", ReadSetting(ini_, "Main", "single"));
+  EXPECT_EQ("", ReadSetting(ini_, "Main", "bare", "d"));
+  EXPECT_EQ("other", ReadSetting(ini_, "other", "key"));
+  EXPECT_EQ("20", ReadSetting(ini_, "Main", "missing", "20"));
+  EXPECT_EQ("20", ReadSetting(ini_, "Missing", "key", "20"));
+  EXPECT_EQ("20", ReadSetting(dir_ + "/absent.ini", "Main", "key", "20"));
+  EXPECT_EQ("", ReadSetting(ini_, "", "key", "20"));  // an empty name ignores the default
+  EXPECT_EQ("", ReadSetting(ini_, "Main", " \t", "20"));
+  EXPECT_EQ("", ReadSetting("", "Main", "key", "20"));
+  EXPECT_EQ("", ReadSetting(ini_, "; comment", "key", "?") == "?" ? "" : "comment lines are not sections");
+}
+
+TEST_F(FilesTest, LongValuesAreCut) {
+  Write("[s]\r\nk=" + std::string(20000, 'v') + "\r\n");
+  EXPECT_EQ(10239u, ReadSetting(ini_, "s", "k").size());
+}
+
+TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {
+  // 0x81 0x5D: a character whose trail byte is "]"; 0x81 0x41 / 0x81 0x61: trail bytes that are letters.
+  const std::string section = "\x81]x", upper = "\x81" "A", lower = "\x81" "a";
+  Write("[" + section + "]\r\n" + upper + "=upper\r\n");
+  EXPECT_EQ("upper", ReadSetting(ini_, section, upper));
+  EXPECT_EQ("", ReadSetting(ini_, section, lower));  // trail bytes are never folded
+  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));    // the "]" inside the character does not end the name
+  EXPECT_EQ("upper", ReadSetting(ini_, "\x81]X", upper));
+}
+
+TEST_F(FilesTest, WritingKeepsOtherLinesByteForByte) {
+  Write("; keep me \n[a]\r\nx = 1\r\n\r\n[b]\r\ny=2\r\n");
+  EXPECT_TRUE(WriteSetting(ini_, "A", "z", "3"));  // new key: end of its section, before the blank line
+  EXPECT_EQ("; keep me \n[a]\r\nx = 1\r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "a", "X", " 9 "));  // replaced in place, value unchanged
+  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "a", "z", std::nullopt));  // no value: the key goes
+  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "b", std::nullopt, std::nullopt));  // no key: the section goes
+  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "c", "k", "v"));
+  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[c]\r\nk=v\r\n", Read());
+}
+
+TEST_F(FilesTest, AFileWithoutAFinalLineEndGetsOne) {
+  Write("[a]\r\nx=1");
+  EXPECT_TRUE(WriteSetting(ini_, "a", "y", "2"));
+  EXPECT_EQ("[a]\r\nx=1\r\ny=2\r\n", Read());
+}
+
+TEST_F(FilesTest, UnwritableSettingsFail) {
+  EXPECT_FALSE(WriteSetting(dir_ + "/no/such/dir/config.ini", "a", "b", "c"));
+  EXPECT_FALSE(WriteSetting("", "a", "b", "c"));
+}
+
+TEST_F(FilesTest, WholeFileBytes) {
+  EXPECT_EQ(ByteArray{}, ReadFileBytes(""));
+  EXPECT_EQ(ByteArray{}, ReadFileBytes(dir_ + "/missing"));
+  EXPECT_FALSE(WriteFileBytes("", {"x"}));
+
+  const std::string path = dir_ + "/out.txt";
+  EXPECT_TRUE(WriteFileBytes(path, ByteArray{}));  // an empty file
+  EXPECT_EQ(ByteArray{}, ReadFileBytes(path));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(path.c_str(), &st));
+  EXPECT_EQ(0, st.st_size);
+
+  EXPECT_TRUE(WriteFileBytes(path, {"a longer first version", ""}));
+  EXPECT_TRUE(WriteFileBytes(path, {"ab", "", std::string_view("c\0d", 3)}));
+  EXPECT_EQ((ByteArray{'a', 'b', 'c', 0, 'd'}), ReadFileBytes(path));  // only the new bytes
+}
+
+TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
+  const std::string real = dir_ + "/real.txt", link = dir_ + "/link.txt";
+  ASSERT_TRUE(WriteFileBytes(real, {"old"}));
+  ASSERT_EQ(0, ::symlink(real.c_str(), link.c_str()));
+  EXPECT_TRUE(WriteFileBytes(link, {"new"}));
+  struct stat st {};
+  ASSERT_EQ(0, ::lstat(link.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));  // still a link
+  EXPECT_EQ((ByteArray{'n', 'e', 'w'}), ReadFileBytes(real));
+  EXPECT_TRUE(WriteFileBytes("/dev/null", {"discarded"}));
+  ASSERT_EQ(0, ::stat("/dev/null", &st));
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));  // a directory
+  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 2").c_str()));  // no temporary left
+}
+
+TEST_F(FilesTest, AFailedWriteLeavesTheOldFile) {
+  const std::string path = dir_ + "/keep.txt";
+  ASSERT_TRUE(WriteFileBytes(path, {"old"}));
+  ::chmod(dir_.c_str(), 0500);  // the temporary file cannot be made
+  const bool wrote = WriteFileBytes(path, {"new"});
+  ::chmod(dir_.c_str(), 0700);
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  EXPECT_FALSE(wrote);
+  EXPECT_EQ((ByteArray{'o', 'l', 'd'}), ReadFileBytes(path));
+}
+
+}  // namespace
+}  // namespace kelvarn

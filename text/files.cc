@@ -1,0 +1,270 @@
+#include "text/files.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace kelvarn {
+namespace {
+
+constexpr std::size_t kSettingLimit = 10240 - 1;  // the classic reader's buffer, less its zero byte
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view SkipControlAndSpaces(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
+  return s;
+}
+
+// Names compare without ASCII case, stepping over double-byte characters so
+// that a trail byte is never folded.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80) {
+      if (x != y || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
+    }
+    const auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+    if (fold(x) != fold(y)) return false;
+  }
+  return true;
+}
+
+// One line of a settings file, as it stands and as it reads.
+struct Line {
+  std::string_view raw;  // with its line end
+  enum Kind { kOther, kSection, kKey } kind = kOther;
+  std::string_view name, value;
+};
+
+Line ReadLine(std::string_view raw) {
+  Line line;
+  line.raw = raw;
+  std::string_view body = raw;
+  while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+  body = Trim(body);
+  if (body.empty() || body.front() == ';') return line;
+  if (body.front() == '[') {
+    // A "]" that is the trail byte of a double-byte character does not close the name.
+    std::size_t i = 1;
+    while (i < body.size() && body[i] != ']') i += static_cast<unsigned char>(body[i]) >= 0x80 ? 2 : 1;
+    line.kind = Line::kSection;
+    line.name = Trim(body.substr(1, std::min(i, body.size()) - 1));
+    return line;
+  }
+  const std::size_t eq = body.find('=');
+  line.kind = Line::kKey;
+  line.name = Trim(body.substr(0, eq));
+  line.value = eq == std::string_view::npos ? std::string_view() : Trim(body.substr(eq + 1));
+  if (line.value.size() >= 2 && (line.value.front() == '"' || line.value.front() == '\'') &&
+      line.value.back() == line.value.front()) {
+    line.value = line.value.substr(1, line.value.size() - 2);
+  }
+  return line;
+}
+
+std::vector<Line> ReadLines(std::string_view text) {
+  std::vector<Line> lines;
+  for (std::size_t p = 0; p < text.size();) {
+    const std::size_t nl = text.find('\n', p);
+    const std::size_t end = nl == std::string_view::npos ? text.size() : nl + 1;
+    lines.push_back(ReadLine(text.substr(p, end - p)));
+    p = end;
+  }
+  return lines;
+}
+
+// [first, last) lines of the first section of that name; first is its header.
+std::optional<std::pair<std::size_t, std::size_t>> FindSection(const std::vector<Line>& lines,
+                                                               std::string_view section) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != Line::kSection || !SameName(lines[i].name, section)) continue;
+    std::size_t end = i + 1;
+    while (end < lines.size() && lines[end].kind != Line::kSection) ++end;
+    return std::make_pair(i, end);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> FindKey(const std::vector<Line>& lines, std::pair<std::size_t, std::size_t> range,
+                                   std::string_view key) {
+  for (std::size_t i = range.first + 1; i < range.second; ++i) {
+    if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) return i;
+  }
+  return std::nullopt;
+}
+
+std::string ReadWholeFile(const std::string& path, bool& ok) {
+  ok = false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return {};
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  ok = true;
+  return data;
+}
+
+}  // namespace
+
+const std::string& RunDirectory() {
+  static const std::string directory = [] {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return std::string(".");
+    std::string dir(path, static_cast<std::size_t>(n));
+    dir.erase(dir.find_last_of('/'));
+    return dir;
+  }();
+  return directory;
+}
+
+Text ReadSetting(std::string_view path, std::string_view section, std::string_view key,
+                 std::optional<std::string_view> defaultValue) {
+  path = SkipControlAndSpaces(path), section = SkipControlAndSpaces(section), key = SkipControlAndSpaces(key);
+  if (path.empty() || section.empty() || key.empty()) return {};
+  const Text fallback(defaultValue.value_or("").substr(0, kSettingLimit));
+  bool ok = false;
+  const std::string text = ReadWholeFile(std::string(path), ok);
+  if (!ok) return fallback;
+  const std::vector<Line> lines = ReadLines(text);
+  const auto range = FindSection(lines, Trim(section));
+  if (!range) return fallback;
+  const auto at = FindKey(lines, *range, Trim(key));
+  if (!at) return fallback;
+  return Text(lines[*at].value.substr(0, kSettingLimit));
+}
+
+bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
+                  std::optional<std::string_view> value) {
+  if (path.empty() || section.empty()) return false;
+  const std::string file(path);
+  bool exists = false;
+  const std::string text = ReadWholeFile(file, exists);
+  if (!exists && errno != ENOENT) return false;
+  const std::vector<Line> lines = ReadLines(text);
+  const auto range = FindSection(lines, Trim(section));
+
+  std::string out;
+  const auto copy = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) out += lines[i].raw;
+  };
+  const auto endLine = [&] {
+    if (!out.empty() && out.back() != '\n') out += "\r\n";
+  };
+  const std::string entry = key && value ? std::string(*key) + "=" + std::string(*value) + "\r\n" : std::string();
+
+  if (!key) {  // delete the section
+    if (!range) return true;
+    copy(0, range->first);
+    copy(range->second, lines.size());
+  } else if (!value) {  // delete the key
+    const auto at = range ? FindKey(lines, *range, Trim(*key)) : std::nullopt;
+    if (!at) return true;
+    copy(0, *at);
+    copy(*at + 1, lines.size());
+  } else if (!range) {
+    copy(0, lines.size());
+    endLine();
+    out += "[" + std::string(section) + "]\r\n" + entry;
+  } else if (const auto at = FindKey(lines, *range, Trim(*key))) {
+    copy(0, *at);
+    out += entry;
+    copy(*at + 1, lines.size());
+  } else {
+    // After the section's last non-blank line, so blank lines stay between sections.
+    std::size_t insert = range->second;
+    const auto blank = [](std::string_view raw) { return raw.find_first_not_of(" \t\r\n") == std::string_view::npos; };
+    while (insert > range->first + 1 && blank(lines[insert - 1].raw)) {
+      --insert;
+    }
+    copy(0, insert);
+    endLine();
+    out += entry;
+    copy(insert, lines.size());
+  }
+  return WriteFileBytes(file, {out});
+}
+
+ByteArray ReadFileBytes(std::string_view path) {
+  if (path.empty()) return {};
+  bool ok = false;
+  const std::string data = ReadWholeFile(std::string(path), ok);
+  return ok ? ByteArray(data.begin(), data.end()) : ByteArray();
+}
+
+namespace {
+
+bool WriteAll(int fd, std::initializer_list<std::string_view> parts) {
+  for (std::string_view part : parts) {
+    while (!part.empty()) {
+      const ssize_t n = ::write(fd, part.data(), part.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      part.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts) {
+  if (path.empty()) return false;
+  std::string target(path);
+  // Write through a link to the file it names, and straight into anything
+  // that is not a regular file (a terminal, a pipe, a device): renaming over
+  // those would replace them.
+  if (char* real = ::realpath(target.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode)) {
+    if (S_ISDIR(existing.st_mode)) return false;
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = WriteAll(fd, parts);
+    return ::close(fd) == 0 && ok;
+  }
+  std::string temporary = target + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  ::fchmod(fd, exists ? (existing.st_mode & 07777) : 0644);
+  bool ok = WriteAll(fd, parts);
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+
+bool WriteFileBytes(std::string_view path, const ByteArray& bytes) {
+  return WriteFileBytes(path, {std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())});
+}
+
+}  // namespace kelvarn

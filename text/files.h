@@ -1,0 +1,54 @@
+// The program's directory, private-profile settings files, and whole-file
+// reads and writes. Paths are file-system paths in the platform's own
+// encoding; section, key and value texts are GBK bytes.
+//
+// None of these shows or raises an error: failures come back as false, the
+// empty text or the empty byte array. Safe to call from any thread; two
+// writers of one file race as the file system allows (the last rename wins).
+#pragma once
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace kelvarn {
+
+// The directory of the running executable without a trailing "/" (so "" for
+// a program in "/"). Computed once; the same text on every call.
+const std::string& RunDirectory();
+
+// The value of `key` in `section` of the settings file at `path`, or
+// `defaultValue` (empty when absent) when the file, section or key is missing.
+// Leading bytes of 0x20 or less are skipped from the path, section and key;
+// if any is then empty the result is empty and the default is not applied.
+// Sections and keys match without regard to ASCII letter case; whitespace
+// around names and values is ignored and a quoted value is unquoted; the first
+// of duplicate sections or keys wins; ";" lines are comments. Values longer
+// than 10239 bytes come back cut to 10239 bytes.
+Text ReadSetting(std::string_view path, std::string_view section, std::string_view key,
+                 std::optional<std::string_view> defaultValue = std::nullopt);
+
+// Sets `key` = `value` in `section`, creating the file and the section when
+// missing (a new section goes to the end as "[section]\r\nkey=value\r\n", a
+// new key to the end of its section). An absent value deletes the key, an
+// absent key the whole section. Lines not changed are kept byte for byte. The
+// file is replaced whole (written beside it, then renamed), so a failure never
+// leaves it half written. False when the file cannot be read or written.
+bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
+                  std::optional<std::string_view> value);
+
+// The whole file, or the empty array for an empty path, a missing or
+// unreadable file, or an empty one.
+ByteArray ReadFileBytes(std::string_view path);
+
+// Replaces the file with the parts, in order. The bytes go to a temporary file
+// beside it that is renamed into place only when every byte was written, so a
+// failure leaves the old file (or none) and returns false. An empty path gives
+// false and touches nothing.
+bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
+bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
+
+}  // namespace kelvarn
