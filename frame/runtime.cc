@@ -69,7 +69,6 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-void ReportToStandardError(std::string_view gbkText) { WriteAll(STDERR_FILENO, GbkToUtf8(gbkText)); }
 
 [[noreturn]] void EndQuickly(int exitCode) {
   std::fflush(nullptr);
@@ -95,6 +94,8 @@ void OnNewFailure() {
 }
 
 }  // namespace
+
+void WriteRuntimeErrorToStandardError(std::string_view gbkText) { WriteAll(STDERR_FILENO, GbkToUtf8(gbkText)); }
 
 void* AllocMemory(std::size_t size) {
   void* block = std::malloc(size ? size : 1);
@@ -156,8 +157,11 @@ void ReportRuntimeError(std::string_view message, std::int32_t code) {
   }
   const std::string text = ComposeRuntimeErrorText(message, code);
   const RuntimeErrorReporter show = reporter.load();
-  (show ? show : ReportToStandardError)(text);
-  if (const ProgramEnder end = ender.load()) end(-1);
+  (show ? show : WriteRuntimeErrorToStandardError)(text);
+  if (const ProgramEnder end = ender.load()) {
+    end(-1);
+    for (;;) ::pause();  // the main thread is ending the program already
+  }
   EndQuickly(-1);
 }
 

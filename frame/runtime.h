@@ -44,7 +44,13 @@ std::string ComposeRuntimeErrorText(std::string_view message, std::int32_t code)
 using RuntimeErrorReporter = void (*)(std::string_view gbkText);
 void SetRuntimeErrorReporter(RuntimeErrorReporter reporter);  // nullptr: the default
 
-// Ends the program with the exit code; must not return. The frame sets its
+// Writes the text, converted to UTF-8, to standard error (the default
+// reporter; frames without a display fall back to it).
+void WriteRuntimeErrorToStandardError(std::string_view gbkText);
+
+// Ends the program with the exit code. It may return only on a thread other
+// than the main thread while the main thread is already ending the program;
+// the reporting thread then waits for the end. The frame sets its
 // end sequence; the default flushes standard streams and calls _exit.
 using ProgramEnder = void (*)(int exitCode);
 void SetProgramEnder(ProgramEnder ender);  // nullptr: the default

@@ -1,0 +1,69 @@
+#include "frame/qt/qt_frame.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QStringDecoder>
+#include <QThread>
+
+namespace kelvarn {
+
+QtUiThread::QtUiThread() { setObjectName(QStringLiteral("hiddenWindow")); }
+
+void QtUiThread::Invoke(const std::function<void()>& effect) {
+  if (IsCurrent()) {
+    effect();
+    return;
+  }
+  QMetaObject::invokeMethod(this, [&effect] { effect(); }, Qt::BlockingQueuedConnection);
+}
+
+bool QtUiThread::IsCurrent() const { return QThread::currentThread() == thread(); }
+
+QtFramePlatform::QtFramePlatform() { QApplication::setQuitOnLastWindowClosed(true); }
+
+void QtFramePlatform::AddWindowFactory(std::string window, WindowFactory factory) {
+  factories_[std::move(window)] = std::move(factory);
+}
+
+bool QtFramePlatform::CreateWindow(const WindowTemplate& window) {
+  const auto it = factories_.find(window.name);
+  if (it == factories_.end()) return false;
+  QWidget* widget = it->second(window);
+  if (!widget) return false;
+  widget->setAttribute(Qt::WA_DeleteOnClose);
+  windows_[window.name] = widget;
+  return true;
+}
+
+void QtFramePlatform::RunLoop() {
+  for (const auto& [name, window] : windows_) {
+    if (window) return static_cast<void>(QApplication::exec());
+  }
+}
+
+bool QtFramePlatform::ShowErrorBox(std::string_view gbkText) {
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
+  QStringDecoder gbk("GBK");
+  // "错误": no owner, the error icon, OK.
+  QMessageBox box(QMessageBox::Critical, gbk(QByteArray("\xB4\xED\xCE\xF3")),
+                  gbk(QByteArray(gbkText.data(), static_cast<qsizetype>(gbkText.size()))), QMessageBox::Ok);
+  box.exec();
+  return true;
+}
+
+void QtFramePlatform::DestroyWindows() {
+  for (auto& [name, window] : windows_) {
+    if (window) delete window.data();
+  }
+  windows_.clear();
+}
+
+QWidget* QtFramePlatform::Window(const std::string& name) const {
+  const auto it = windows_.find(name);
+  return it == windows_.end() ? nullptr : it->second.data();
+}
+
+}  // namespace kelvarn

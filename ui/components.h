@@ -1,0 +1,110 @@
+// The component operations the harvest logic calls on the window: list boxes,
+// edit boxes, a button, a status bar and a file dialog. Two implementations
+// exist: Qt widgets (ui/qt) and a headless one in memory (ui/headless.h) for
+// tests and the command line. Nothing here includes Qt.
+//
+// Thread safety: every operation may be called from any thread. Its effect is
+// carried out on the window thread (UiThread) while the caller waits, so each
+// operation is seen whole or not at all. A caller may belong to a run
+// (ScopedRunGuard): once that run has been cut off, its calls do nothing and
+// return -1, 0, false or the empty text. Never call an operation while holding
+// a lock the window thread may need: the caller blocks until the window thread
+// has carried the operation out.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "frame/main_thread.h"
+#include "text/text.h"
+
+namespace kelvarn {
+
+// The run a call belongs to: live while `current` still equals the run's own
+// generation. Start, stop and close each move `current` on, on the window
+// thread, so a check made there together with the effect is indivisible.
+class RunGuard {
+ public:
+  RunGuard(const std::atomic<std::uint64_t>& current, std::uint64_t mine) : current_(&current), mine_(mine) {}
+  bool Stale() const { return current_->load() != mine_; }
+
+ private:
+  const std::atomic<std::uint64_t>* current_;
+  std::uint64_t mine_;
+};
+
+// Makes the calling thread's component calls belong to `guard` while alive.
+class ScopedRunGuard {
+ public:
+  explicit ScopedRunGuard(const RunGuard& guard);
+  ~ScopedRunGuard();
+  ScopedRunGuard(const ScopedRunGuard&) = delete;
+  ScopedRunGuard& operator=(const ScopedRunGuard&) = delete;
+
+  // The calling thread's guard, or null when its calls belong to no run.
+  static const RunGuard* Current();
+
+ private:
+  const RunGuard* previous_;
+};
+
+class ListBox {
+ public:
+  virtual ~ListBox() = default;
+  // Appends an item; returns its 0-based index, or -1 when refused.
+  virtual std::int32_t AddItem(std::string_view text, std::int32_t itemValue = 0) = 0;
+  virtual std::int32_t ItemCount() = 0;
+  // The item's text; empty for an index below 0 or not below the count.
+  virtual Text ItemText(std::int32_t index) = 0;
+  virtual void ClearItems() = 0;
+  // Stores the index clamped to -1 .. count - 1. A single-selection list also
+  // selects that row and scrolls to it; an extended-selection list leaves its
+  // highlight and scroll position alone.
+  virtual void SetCurrentSelection(std::int32_t index) = 0;
+  virtual std::int32_t CurrentSelection() = 0;
+};
+
+class EditBox {
+ public:
+  virtual ~EditBox() = default;
+  virtual Text Content() = 0;
+  // Replaces the whole text; the content-changed handler runs exactly once,
+  // after the new text is in place.
+  virtual void SetContent(std::string_view text) = 0;
+  // Called on the window thread after every change, by the user or the program.
+  virtual void OnContentChanged(std::function<void()> handler) = 0;
+};
+
+class Button {
+ public:
+  virtual ~Button() = default;
+  virtual Text Caption() = 0;
+  virtual void SetCaption(std::string_view caption) = 0;
+};
+
+class StatusBar {
+ public:
+  virtual ~StatusBar() = default;
+  // Sets and shows a panel's text; an index outside the panels does nothing.
+  virtual void SetPanelText(std::int32_t panel, std::string_view text = {}) = 0;
+  virtual Text PanelText(std::int32_t panel) = 0;
+};
+
+class FileDialog {
+ public:
+  static constexpr std::int32_t kOpen = 0, kSave = 1;
+  virtual ~FileDialog() = default;
+  virtual void SetType(std::int32_t type) = 0;
+  virtual std::int32_t Type() = 0;
+  // Shows the open or save dialog; true when confirmed, and then FileName()
+  // is the chosen path. Cancelled: false, the file name unchanged.
+  virtual bool ShowFileDialog() = 0;
+  virtual Text FileName() = 0;
+};
+
+// "TXT文件|*.txt|所有文件|*.*": the file dialog's filter, in GBK.
+inline constexpr std::string_view kTextFileFilter = "TXT\xCE\xC4\xBC\xFE|*.txt|\xCB\xF9\xD3\xD0\xCE\xC4\xBC\xFE|*.*";
+
+}  // namespace kelvarn

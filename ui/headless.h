@@ -1,0 +1,69 @@
+// Components in memory, for tests and the command line. The "window thread"
+// is whichever thread holds the headless UI's lock: Invoke runs the effect
+// under it, so every operation is indivisible and a stop that moves the run
+// generation inside Invoke cannot interleave with a guarded effect.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ui/stores.h"
+
+namespace kelvarn {
+
+class HeadlessUiThread final : public UiThread {
+ public:
+  void Invoke(const std::function<void()>& effect) override {
+    std::lock_guard lock(mutex_);
+    const std::thread::id previous = owner_;
+    owner_ = std::this_thread::get_id();
+    effect();
+    owner_ = previous;
+  }
+  bool IsCurrent() const override { return owner_ == std::this_thread::get_id(); }
+
+ private:
+  std::recursive_mutex mutex_;  // handlers run inside Invoke may call back in
+  std::thread::id owner_;
+};
+
+class MemoryListStore final : public ListStore {
+ public:
+  bool Append(std::string_view text, std::int32_t itemValue) override;
+  std::int32_t Count() const override { return static_cast<std::int32_t>(offsets_.size()); }
+  Text At(std::int32_t index) const override;
+  std::int32_t ValueAt(std::int32_t index) const { return values_[static_cast<std::size_t>(index)]; }
+  void Clear() override;
+
+ private:
+  // Every item's bytes in one block: a million items cost little more than
+  // their text.
+  std::string bytes_;
+  std::vector<std::uint32_t> offsets_;  // item i ends at offsets_[i]
+  std::vector<std::int32_t> values_;
+};
+
+class MemoryTextStore final : public TextStore {
+ public:
+  explicit MemoryTextStore(Text initial = {}) : text_(std::move(initial)) {}
+  Text Get() const override { return text_; }
+  void Set(std::string_view text) override { text_ = Text(text); }
+
+ private:
+  Text text_;
+};
+
+class MemoryPanelStore final : public PanelStore {
+ public:
+  explicit MemoryPanelStore(std::int32_t panels = 1) : panels_(static_cast<std::size_t>(panels)) {}
+  std::int32_t Count() const override { return static_cast<std::int32_t>(panels_.size()); }
+  Text Get(std::int32_t panel) const override { return panels_[static_cast<std::size_t>(panel)]; }
+  void Set(std::int32_t panel, std::string_view text) override { panels_[static_cast<std::size_t>(panel)] = text; }
+
+ private:
+  std::vector<Text> panels_;
+};
+
+}  // namespace kelvarn

@@ -1,0 +1,126 @@
+#include "ui/qt/qt_components.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QSignalBlocker>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include "ui/qt/gbk.h"
+
+namespace kelvarn {
+
+QString FromGbk(std::string_view gbk) {
+  QStringDecoder decoder("GBK");
+  return decoder(QByteArrayView(gbk.data(), static_cast<qsizetype>(gbk.size())));
+}
+
+Text ToGbk(const QString& text) {
+  QStringEncoder encoder("GBK");
+  const QByteArray bytes = encoder(text);
+  return Text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+int GbkListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
+
+QVariant GbkListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Count()) return {};
+  return FromGbk(items_.At(index.row()));
+}
+
+bool GbkListModel::Append(std::string_view text, std::int32_t itemValue) {
+  const int row = Count();
+  beginInsertRows({}, row, row);
+  const bool added = items_.Append(text, itemValue);
+  endInsertRows();
+  return added;
+}
+
+void GbkListModel::Clear() {
+  beginResetModel();
+  items_.Clear();
+  endResetModel();
+}
+
+void GbkListModel::ShowSelection(std::int32_t index) {
+  if (!view_) return;
+  if (index < 0) {
+    view_->clearSelection();
+    return;
+  }
+  const QModelIndex at = this->index(index);
+  view_->setCurrentIndex(at);
+  view_->scrollTo(at);
+}
+
+QtListBox::QtListBox(UiThread& ui, QListView* view, bool extendedSelection)
+    : model_(std::make_unique<GbkListModel>()), operations_(ui, *model_, extendedSelection) {
+  view->setModel(model_.get());
+  view->setUniformItemSizes(true);  // rows are not measured one by one
+  view->setSelectionMode(extendedSelection ? QAbstractItemView::ExtendedSelection
+                                           : QAbstractItemView::SingleSelection);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  if (!extendedSelection) model_->SetSingleSelectionView(view);
+}
+
+QtEditBox::QtEditBox(UiThread& ui, QLineEdit* edit) : store_(edit), operations_(ui, store_) {
+  QObject::connect(edit, &QLineEdit::textEdited, edit, [this] { operations_.UserChanged(); });
+}
+
+Text QtEditBox::Store::Get() const { return ToGbk(edit_->text()); }
+
+void QtEditBox::Store::Set(std::string_view text) {
+  const QSignalBlocker quiet(edit_);  // the guarded box raises content-changed once itself
+  edit_->setText(FromGbk(text));
+}
+
+QtButton::QtButton(UiThread& ui, QPushButton* button) : store_(button), operations_(ui, store_) {}
+
+Text QtButton::Store::Get() const { return ToGbk(button_->text()); }
+void QtButton::Store::Set(std::string_view text) { button_->setText(FromGbk(text)); }
+
+QtStatusBar::QtStatusBar(UiThread& ui, QStatusBar* bar, std::int32_t panels) : operations_(ui, store_) {
+  for (std::int32_t i = 0; i < panels; ++i) {
+    auto* label = new QLabel(bar);
+    bar->addWidget(label, i + 1 == panels ? 1 : 0);  // the last panel stretches to the right edge
+    store_.labels_.push_back(label);
+  }
+}
+
+Text QtStatusBar::Store::Get(std::int32_t panel) const { return ToGbk(labels_[static_cast<std::size_t>(panel)]->text()); }
+
+void QtStatusBar::Store::Set(std::int32_t panel, std::string_view text) {
+  labels_[static_cast<std::size_t>(panel)]->setText(FromGbk(text));
+}
+
+QStringList QtNameFilters(std::string_view filter) {
+  const TextArray parts = TextSplit(filter, "|");
+  QStringList filters;
+  for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = FromGbk(parts[i + 1]);
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    filters << FromGbk(parts[i]) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  }
+  return filters;
+}
+
+FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix) {
+  const QStringList filters = QtNameFilters(filter);
+  return [parent, filters, defaultSuffix](std::int32_t type, const Text&) -> std::optional<Text> {
+    QFileDialog dialog(parent);
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
+    if (type == FileDialog::kSave) {
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setFileMode(QFileDialog::AnyFile);  // asks before overwriting
+    } else {
+      dialog.setAcceptMode(QFileDialog::AcceptOpen);
+      dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const QByteArray path = QFile::encodeName(dialog.selectedFiles().constFirst());  // the platform's own encoding
+    return Text(path.constData(), static_cast<std::size_t>(path.size()));
+  };
+}
+
+}  // namespace kelvarn

@@ -1,0 +1,112 @@
+// The component operations over Qt widgets. Construct on the window thread;
+// the operations themselves may be called from any thread (ui/components.h).
+#pragma once
+
+#include <QAbstractListModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QStatusBar>
+#include <memory>
+#include <vector>
+
+#include "ui/headless.h"
+#include "ui/stores.h"
+
+namespace kelvarn {
+
+// A list model that keeps each item's GBK bytes and item value compactly and
+// decodes a row only when it is drawn, so a million items stay cheap.
+class GbkListModel final : public QAbstractListModel, public ListStore {
+ public:
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+  bool Append(std::string_view text, std::int32_t itemValue) override;
+  std::int32_t Count() const override { return items_.Count(); }
+  Text At(std::int32_t index) const override { return items_.At(index); }
+  std::int32_t ValueAt(std::int32_t index) const { return items_.ValueAt(index); }
+  void Clear() override;
+  void ShowSelection(std::int32_t index) override;
+
+  // The view a single-selection list scrolls; none for extended selection.
+  void SetSingleSelectionView(QListView* view) { view_ = view; }
+
+ private:
+  MemoryListStore items_;
+  QListView* view_ = nullptr;
+};
+
+// A list box: a QListView over its own model.
+class QtListBox {
+ public:
+  QtListBox(UiThread& ui, QListView* view, bool extendedSelection);
+  ListBox& Operations() { return operations_; }
+  GbkListModel& Model() { return *model_; }
+
+ private:
+  std::unique_ptr<GbkListModel> model_;
+  GuardedListBox operations_;
+};
+
+class QtEditBox {
+ public:
+  QtEditBox(UiThread& ui, QLineEdit* edit);
+  EditBox& Operations() { return operations_; }
+
+ private:
+  class Store final : public TextStore {
+   public:
+    explicit Store(QLineEdit* edit) : edit_(edit) {}
+    Text Get() const override;
+    void Set(std::string_view text) override;
+
+   private:
+    QLineEdit* edit_;
+  } store_;
+  GuardedEditBox operations_;
+};
+
+class QtButton {
+ public:
+  QtButton(UiThread& ui, QPushButton* button);
+  Button& Operations() { return operations_; }
+
+ private:
+  class Store final : public TextStore {
+   public:
+    explicit Store(QPushButton* button) : button_(button) {}
+    Text Get() const override;
+    void Set(std::string_view text) override;
+
+   private:
+    QPushButton* button_;
+  } store_;
+  GuardedButton operations_;
+};
+
+// A status bar of `panels` text panels; the last one runs to the right edge.
+class QtStatusBar {
+ public:
+  QtStatusBar(UiThread& ui, QStatusBar* bar, std::int32_t panels = 1);
+  StatusBar& Operations() { return operations_; }
+
+ private:
+  class Store final : public PanelStore {
+   public:
+    std::int32_t Count() const override { return static_cast<std::int32_t>(labels_.size()); }
+    Text Get(std::int32_t panel) const override;
+    void Set(std::int32_t panel, std::string_view text) override;
+    std::vector<QLabel*> labels_;
+  } store_;
+  GuardedStatusBar operations_;
+};
+
+// The open and save dialogs: a "Name|pattern|Name|pattern" filter (GBK),
+// default suffix, overwrite prompt on save, must-exist on open.
+FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix);
+// "TXT文件|*.txt|所有文件|*.*" becomes "TXT文件 (*.txt)" and "所有文件 (*.*)".
+QStringList QtNameFilters(std::string_view filter);
+
+}  // namespace kelvarn

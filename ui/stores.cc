@@ -1,0 +1,125 @@
+#include "ui/stores.h"
+
+#include <algorithm>
+
+namespace kelvarn {
+namespace {
+
+thread_local const RunGuard* currentGuard = nullptr;
+
+// Runs `effect` on the window thread unless the caller's run was cut off;
+// returns its result, or `fallback` when it did not run.
+template <class R, class F>
+R OnWindowThread(UiThread& ui, R fallback, F&& effect) {
+  const RunGuard* guard = currentGuard;
+  R result = std::move(fallback);
+  ui.Invoke([&] {
+    if (guard && guard->Stale()) return;
+    result = effect();
+  });
+  return result;
+}
+
+template <class F>
+void OnWindowThread(UiThread& ui, F&& effect) {
+  OnWindowThread(ui, false, [&] {
+    effect();
+    return true;
+  });
+}
+
+}  // namespace
+
+ScopedRunGuard::ScopedRunGuard(const RunGuard& guard) : previous_(currentGuard) { currentGuard = &guard; }
+ScopedRunGuard::~ScopedRunGuard() { currentGuard = previous_; }
+const RunGuard* ScopedRunGuard::Current() { return currentGuard; }
+
+std::int32_t GuardedListBox::AddItem(std::string_view text, std::int32_t itemValue) {
+  return OnWindowThread(ui_, std::int32_t{-1},
+                        [&] { return store_.Append(text, itemValue) ? store_.Count() - 1 : std::int32_t{-1}; });
+}
+
+std::int32_t GuardedListBox::ItemCount() {
+  return OnWindowThread(ui_, std::int32_t{0}, [&] { return store_.Count(); });
+}
+
+Text GuardedListBox::ItemText(std::int32_t index) {
+  return OnWindowThread(ui_, Text(), [&] { return index >= 0 && index < store_.Count() ? store_.At(index) : Text(); });
+}
+
+void GuardedListBox::ClearItems() {
+  OnWindowThread(ui_, [&] {
+    store_.Clear();
+    selection_ = -1;
+  });
+}
+
+void GuardedListBox::SetCurrentSelection(std::int32_t index) {
+  OnWindowThread(ui_, [&] {
+    selection_ = std::clamp(index, std::int32_t{-1}, store_.Count() - 1);
+    if (!extended_) store_.ShowSelection(selection_);
+  });
+}
+
+std::int32_t GuardedListBox::CurrentSelection() {
+  return OnWindowThread(ui_, std::int32_t{-1}, [&] { return selection_; });
+}
+
+Text GuardedEditBox::Content() {
+  return OnWindowThread(ui_, Text(), [&] { return store_.Get(); });
+}
+
+void GuardedEditBox::SetContent(std::string_view text) {
+  OnWindowThread(ui_, [&] {
+    store_.Set(text);
+    if (changed_) changed_();
+  });
+}
+
+void GuardedEditBox::OnContentChanged(std::function<void()> handler) {
+  ui_.Invoke([&] { changed_ = std::move(handler); });
+}
+
+void GuardedEditBox::UserChanged() {
+  if (changed_) changed_();
+}
+
+Text GuardedButton::Caption() {
+  return OnWindowThread(ui_, Text(), [&] { return store_.Get(); });
+}
+
+void GuardedButton::SetCaption(std::string_view caption) {
+  OnWindowThread(ui_, [&] { store_.Set(caption); });
+}
+
+void GuardedStatusBar::SetPanelText(std::int32_t panel, std::string_view text) {
+  OnWindowThread(ui_, [&] {
+    if (panel >= 0 && panel < store_.Count()) store_.Set(panel, text);
+  });
+}
+
+Text GuardedStatusBar::PanelText(std::int32_t panel) {
+  return OnWindowThread(ui_, Text(), [&] { return panel >= 0 && panel < store_.Count() ? store_.Get(panel) : Text(); });
+}
+
+void GuardedFileDialog::SetType(std::int32_t type) {
+  OnWindowThread(ui_, [&] { type_ = type; });
+}
+
+std::int32_t GuardedFileDialog::Type() {
+  return OnWindowThread(ui_, std::int32_t{kOpen}, [&] { return type_; });
+}
+
+bool GuardedFileDialog::ShowFileDialog() {
+  return OnWindowThread(ui_, false, [&] {
+    const std::optional<Text> chosen = chooser_ ? chooser_(type_, fileName_) : std::nullopt;
+    if (chosen) fileName_ = *chosen;
+    return chosen.has_value();
+  });
+}
+
+Text GuardedFileDialog::FileName() {
+  return OnWindowThread(ui_, Text(), [&] { return fileName_; });
+}
+
+}  // namespace kelvarn

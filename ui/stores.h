@@ -1,0 +1,114 @@
+// Component operations built once over small stores, for both the Qt widgets
+// and the headless components. Each operation runs on the window thread
+// (UiThread::Invoke) and first checks the caller's run guard there, so the
+// check and the effect are one step. The stores are touched only on the
+// window thread and need no locks of their own.
+#pragma once
+
+#include <optional>
+
+#include "ui/components.h"
+
+namespace kelvarn {
+
+class ListStore {
+ public:
+  virtual ~ListStore() = default;
+  virtual bool Append(std::string_view text, std::int32_t itemValue) = 0;  // false: refused
+  virtual std::int32_t Count() const = 0;
+  virtual Text At(std::int32_t index) const = 0;  // index already checked
+  virtual void Clear() = 0;
+  // Single-selection lists only: select the row (-1: none) and scroll to it.
+  virtual void ShowSelection(std::int32_t) {}
+};
+
+class TextStore {
+ public:
+  virtual ~TextStore() = default;
+  virtual Text Get() const = 0;
+  virtual void Set(std::string_view text) = 0;
+};
+
+class PanelStore {
+ public:
+  virtual ~PanelStore() = default;
+  virtual std::int32_t Count() const = 0;
+  virtual Text Get(std::int32_t panel) const = 0;
+  virtual void Set(std::int32_t panel, std::string_view text) = 0;
+};
+
+// Shows the dialog; the chosen path, or nothing when cancelled.
+using FileChooser = std::function<std::optional<Text>(std::int32_t type, const Text& currentName)>;
+
+class GuardedListBox final : public ListBox {
+ public:
+  GuardedListBox(UiThread& ui, ListStore& store, bool extendedSelection)
+      : ui_(ui), store_(store), extended_(extendedSelection) {}
+  std::int32_t AddItem(std::string_view text, std::int32_t itemValue = 0) override;
+  std::int32_t ItemCount() override;
+  Text ItemText(std::int32_t index) override;
+  void ClearItems() override;
+  void SetCurrentSelection(std::int32_t index) override;
+  std::int32_t CurrentSelection() override;
+
+ private:
+  UiThread& ui_;
+  ListStore& store_;
+  const bool extended_;
+  std::int32_t selection_ = -1;  // window thread only
+};
+
+// The content-changed handler runs once per change, after the text is in place.
+class GuardedEditBox final : public EditBox {
+ public:
+  GuardedEditBox(UiThread& ui, TextStore& store) : ui_(ui), store_(store) {}
+  Text Content() override;
+  void SetContent(std::string_view text) override;
+  void OnContentChanged(std::function<void()> handler) override;
+  // The user changed the text (window thread).
+  void UserChanged();
+
+ private:
+  UiThread& ui_;
+  TextStore& store_;
+  std::function<void()> changed_;  // window thread only
+};
+
+class GuardedButton final : public Button {
+ public:
+  GuardedButton(UiThread& ui, TextStore& store) : ui_(ui), store_(store) {}
+  Text Caption() override;
+  void SetCaption(std::string_view caption) override;
+
+ private:
+  UiThread& ui_;
+  TextStore& store_;
+};
+
+class GuardedStatusBar final : public StatusBar {
+ public:
+  GuardedStatusBar(UiThread& ui, PanelStore& store) : ui_(ui), store_(store) {}
+  void SetPanelText(std::int32_t panel, std::string_view text = {}) override;
+  Text PanelText(std::int32_t panel) override;
+
+ private:
+  UiThread& ui_;
+  PanelStore& store_;
+};
+
+class GuardedFileDialog final : public FileDialog {
+ public:
+  GuardedFileDialog(UiThread& ui, FileChooser chooser) : ui_(ui), chooser_(std::move(chooser)) {}
+  void SetType(std::int32_t type) override;
+  std::int32_t Type() override;
+  bool ShowFileDialog() override;
+  Text FileName() override;
+
+ private:
+  UiThread& ui_;
+  FileChooser chooser_;
+  std::int32_t type_ = kOpen;  // window thread only
+  Text fileName_;
+};
+
+}  // namespace kelvarn
