@@ -1,33 +1,16 @@
-// Components in memory, for tests and the command line. The "window thread"
-// is whichever thread holds the headless UI's lock: Invoke runs the effect
-// under it, so every operation is indivisible and a stop that moves the run
-// generation inside Invoke cannot interleave with a guarded effect.
+// Components in memory, for tests and the command line, used with
+// HeadlessUiThread: every operation runs under its lock, so it is indivisible,
+// and a stop that moves the run generation inside Invoke cannot interleave
+// with a guarded effect.
 #pragma once
 
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "frame/headless_frame.h"
 #include "ui/stores.h"
 
 namespace kelvarn {
-
-class HeadlessUiThread final : public UiThread {
- public:
-  void Invoke(const std::function<void()>& effect) override {
-    std::lock_guard lock(mutex_);
-    const std::thread::id previous = owner_;
-    owner_ = std::this_thread::get_id();
-    effect();
-    owner_ = previous;
-  }
-  bool IsCurrent() const override { return owner_ == std::this_thread::get_id(); }
-
- private:
-  std::recursive_mutex mutex_;  // handlers run inside Invoke may call back in
-  std::thread::id owner_;
-};
 
 class MemoryListStore final : public ListStore {
  public:

@@ -1,0 +1,134 @@
+// The component operations over the headless stores: the edge cases of each
+// operation, the cut-off rule, and many threads adding at once.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ui/headless.h"
+
+namespace kelvarn {
+namespace {
+
+class ComponentsTest : public ::testing::Test {
+ protected:
+  HeadlessUiThread ui_;
+  MemoryListStore items_;
+  GuardedListBox list_{ui_, items_, /*extendedSelection=*/true};
+};
+
+TEST_F(ComponentsTest, ListBoxItems) {
+  EXPECT_EQ(0, list_.ItemCount());
+  EXPECT_EQ(0, list_.AddItem("a"));
+  EXPECT_EQ(1, list_.AddItem(""));  // an empty row
+  EXPECT_EQ(2, list_.AddItem("a", 7));  // repeats allowed
+  EXPECT_EQ(3, list_.ItemCount());
+  EXPECT_EQ("a", list_.ItemText(0));
+  EXPECT_EQ("", list_.ItemText(1));
+  EXPECT_EQ("", list_.ItemText(-1));
+  EXPECT_EQ("", list_.ItemText(3));
+  EXPECT_EQ(7, items_.ValueAt(2));
+  EXPECT_EQ(0, items_.ValueAt(0));
+  list_.ClearItems();
+  EXPECT_EQ(0, list_.ItemCount());
+  EXPECT_EQ("", list_.ItemText(0));
+}
+
+TEST_F(ComponentsTest, SelectionIsClamped) {
+  for (const char* t : {"a", "b", "c"}) list_.AddItem(t);
+  list_.SetCurrentSelection(10);
+  EXPECT_EQ(2, list_.CurrentSelection());
+  list_.SetCurrentSelection(-5);
+  EXPECT_EQ(-1, list_.CurrentSelection());
+  list_.SetCurrentSelection(1);
+  EXPECT_EQ(1, list_.CurrentSelection());
+  list_.ClearItems();
+  EXPECT_EQ(-1, list_.CurrentSelection());
+  list_.SetCurrentSelection(0);  // empty list: -1
+  EXPECT_EQ(-1, list_.CurrentSelection());
+}
+
+TEST_F(ComponentsTest, EditBoxRaisesContentChangedOncePerProgrammaticChange) {
+  MemoryTextStore text;
+  GuardedEditBox edit(ui_, text);
+  int changes = 0;
+  Text seen;
+  edit.OnContentChanged([&] {
+    ++changes;
+    seen = edit.Content();  // the new text is already in place
+  });
+  edit.SetContent("20");
+  EXPECT_EQ(1, changes);
+  EXPECT_EQ("20", seen);
+  edit.UserChanged();
+  EXPECT_EQ(2, changes);
+}
+
+TEST_F(ComponentsTest, ButtonStatusBarAndFileDialog) {
+  MemoryTextStore caption("start");
+  GuardedButton button(ui_, caption);
+  button.SetCaption("stop");
+  EXPECT_EQ("stop", button.Caption());
+
+  MemoryPanelStore panels(1);
+  GuardedStatusBar status(ui_, panels);
+  status.SetPanelText(0, "working");
+  status.SetPanelText(1, "ignored");  // one panel only
+  status.SetPanelText(-1, "ignored");
+  EXPECT_EQ("working", status.PanelText(0));
+  EXPECT_EQ("", status.PanelText(1));
+  status.SetPanelText(0);
+  EXPECT_EQ("", status.PanelText(0));
+
+  std::optional<Text> answer = Text("/tmp/a.txt");
+  std::int32_t shownType = -1;
+  GuardedFileDialog dialog(ui_, [&](std::int32_t type, const Text&) {
+    shownType = type;
+    return answer;
+  });
+  EXPECT_EQ(FileDialog::kOpen, dialog.Type());
+  dialog.SetType(FileDialog::kSave);
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ(FileDialog::kSave, shownType);
+  EXPECT_EQ("/tmp/a.txt", dialog.FileName());
+  answer.reset();  // cancelled: the name stays
+  EXPECT_FALSE(dialog.ShowFileDialog());
+  EXPECT_EQ("/tmp/a.txt", dialog.FileName());
+}
+
+TEST_F(ComponentsTest, CallsOfACutOffRunDoNothing) {
+  std::atomic<std::uint64_t> generation{1};
+  const RunGuard guard(generation, 1);
+  {
+    ScopedRunGuard scope(guard);
+    EXPECT_EQ(0, list_.AddItem("live"));
+    ui_.Invoke([&] { ++generation; });  // a stop, on the window thread
+    EXPECT_EQ(-1, list_.AddItem("late"));
+    EXPECT_EQ(0, list_.ItemCount());
+    EXPECT_EQ("", list_.ItemText(0));
+  }
+  EXPECT_EQ(1, list_.ItemCount());  // calls outside the run still work
+  EXPECT_EQ("live", list_.ItemText(0));
+}
+
+TEST_F(ComponentsTest, TwentyThreadsAddingLoseNothing) {
+  constexpr int kThreads = 20, kEach = 10000;
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  std::vector<std::vector<std::int32_t>> indexes(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) indexes[t].push_back(list_.AddItem(std::to_string(t) + ":" + std::to_string(i)));
+    });
+  }
+  for (auto& th : threads) th.join();
+  ASSERT_EQ(kThreads * kEach, list_.ItemCount());
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kEach; ++i) {
+      if (list_.ItemText(indexes[t][i]) != std::to_string(t) + ":" + std::to_string(i)) wrong.fetch_add(1);
+    }
+  }
+  EXPECT_EQ(0, wrong.load());
+}
+
+}  // namespace
+}  // namespace kelvarn

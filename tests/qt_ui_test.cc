@@ -1,0 +1,269 @@
+// The Qt components and dialogs, on Qt's offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <thread>
+
+#include "frame/qt/qt_frame.h"
+#include "ui/qt/gbk.h"
+#include "ui/qt/qt_components.h"
+#include "ui/qt/qt_dialogs.h"
+
+namespace kelvarn {
+namespace {
+
+// Runs `act` on the next modal dialog once the event loop shows it.
+void WhenModal(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) modal = QApplication::activePopupWidget();
+    if (modal) {
+      act(modal);
+    } else {
+      WhenModal(act);  // not up yet
+    }
+  });
+}
+
+class QtUiTest : public ::testing::Test {
+ protected:
+  QtUiThread ui_;
+  QWidget window_;
+};
+
+TEST_F(QtUiTest, ListModelPassesTheModelTester) {
+  QListView view(&window_);
+  QtListBox list(ui_, &view, true);
+  QAbstractItemModelTester tester(&list.Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  EXPECT_EQ(0, list.Operations().AddItem(Utf8ToGbk("关键字")));
+  EXPECT_EQ(1, list.Operations().AddItem("", 5));
+  EXPECT_EQ(QStringLiteral("关键字"), list.Model().data(list.Model().index(0), Qt::DisplayRole).toString());
+  EXPECT_EQ(5, list.Model().ValueAt(1));
+  list.Operations().ClearItems();
+  EXPECT_EQ(0, list.Model().rowCount());
+}
+
+TEST_F(QtUiTest, ExtendedSelectionKeepsHighlightSingleSelectionSelects) {
+  QListView extendedView(&window_), singleView(&window_);
+  QtListBox extended(ui_, &extendedView, true), single(ui_, &singleView, false);
+  for (int i = 0; i < 3; ++i) {
+    extended.Operations().AddItem("x");
+    single.Operations().AddItem("x");
+  }
+  extendedView.selectionModel()->select(extended.Model().index(0), QItemSelectionModel::Select);
+  extended.Operations().SetCurrentSelection(10);
+  EXPECT_EQ(2, extended.Operations().CurrentSelection());
+  const QModelIndexList selected = extendedView.selectionModel()->selectedIndexes();
+  ASSERT_EQ(1, selected.size());
+  EXPECT_EQ(0, selected.first().row());  // unchanged
+
+  single.Operations().SetCurrentSelection(1);
+  EXPECT_EQ(1, singleView.currentIndex().row());
+  EXPECT_EQ(QAbstractItemView::ExtendedSelection, extendedView.selectionMode());
+}
+
+TEST_F(QtUiTest, TwentyThreadsAddingThroughTheWindowThreadLoseNothing) {
+  QListView view(&window_);
+  QtListBox list(ui_, &view, true);
+  constexpr int kThreads = 20, kEach = 10000;
+  std::vector<std::vector<std::int32_t>> indexes(kThreads);
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        indexes[t].push_back(list.Operations().AddItem(std::to_string(t) + ":" + std::to_string(i)));
+      }
+      done.fetch_add(1);
+    });
+  }
+  // The window thread serves the calls until every worker is through.
+  const QDeadlineTimer deadline(120000);
+  while (done.load() < kThreads && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  for (auto& th : threads) th.join();
+  ASSERT_EQ(kThreads * kEach, list.Operations().ItemCount());
+  int wrong = 0;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kEach; ++i) wrong += list.Model().At(indexes[t][i]) != std::to_string(t) + ":" + std::to_string(i);
+  }
+  EXPECT_EQ(0, wrong);
+}
+
+TEST_F(QtUiTest, EditBoxChangesRaiseTheHandler) {
+  QLineEdit line(&window_);
+  QtEditBox edit(ui_, &line);
+  int changes = 0;
+  edit.Operations().OnContentChanged([&] { ++changes; });
+  edit.Operations().SetContent(Utf8ToGbk("二十"));
+  EXPECT_EQ(1, changes);  // once, not once per intermediate signal
+  EXPECT_EQ(QStringLiteral("二十"), line.text());
+  EXPECT_EQ(Utf8ToGbk("二十"), edit.Operations().Content());
+  QTest::keyClicks(&line, QStringLiteral("12"));  // by the user: per change
+  EXPECT_EQ(3, changes);
+}
+
+TEST_F(QtUiTest, ButtonAndStatusBar) {
+  QPushButton push(&window_);
+  QtButton button(ui_, &push);
+  button.Operations().SetCaption(Utf8ToGbk("开始采集"));
+  EXPECT_EQ(QStringLiteral("开始采集"), push.text());
+  EXPECT_EQ(Utf8ToGbk("开始采集"), button.Operations().Caption());
+
+  QStatusBar bar(&window_);
+  QtStatusBar status(ui_, &bar);
+  status.Operations().SetPanelText(0, Utf8ToGbk("正在采集..."));
+  status.Operations().SetPanelText(1, "nothing");
+  EXPECT_EQ(Utf8ToGbk("正在采集..."), status.Operations().PanelText(0));
+  EXPECT_EQ(1, bar.findChildren<QLabel*>().size());
+}
+
+TEST_F(QtUiTest, FileDialogFilterAndCancel) {
+  EXPECT_EQ(QStringList({QStringLiteral("TXT文件 (*.txt)"), QStringLiteral("所有文件 (*.*)")}),
+            QtNameFilters(kTextFileFilter));
+  GuardedFileDialog dialog(ui_, QtFileChooser(&window_, kTextFileFilter, "txt"));
+  WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+  EXPECT_FALSE(dialog.ShowFileDialog());
+  EXPECT_EQ("", dialog.FileName());
+}
+
+class QtDialogsTest : public ::testing::Test {
+ protected:
+  QtDialogs dialogs_;
+};
+
+TEST_F(QtDialogsTest, MessageBoxButtonsIconsAndResults) {
+  struct Case {
+    std::int32_t flags;
+    QMessageBox::StandardButton press;
+    std::int32_t result;
+  };
+  for (const Case& c : {Case{0x21, QMessageBox::Ok, kIdOk}, Case{0x21, QMessageBox::Cancel, kIdCancel},
+                        Case{kMbYesNoCancel, QMessageBox::Yes, kIdYes}, Case{kMbYesNo, QMessageBox::No, kIdNo},
+                        Case{kMbAbortRetryIgnore, QMessageBox::Abort, kIdAbort},
+                        Case{kMbAbortRetryIgnore, QMessageBox::Ignore, kIdIgnore},
+                        Case{kMbRetryCancel, QMessageBox::Retry, kIdRetry}}) {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WhenModal([&](QWidget* w) {
+      auto* box = static_cast<QMessageBox*>(w);
+      title = box->windowTitle(), text = box->text(), icon = box->icon();
+      box->button(c.press)->click();
+    });
+    EXPECT_EQ(c.result, dialogs_.ShowMessage(5, c.flags)) << c.flags;
+    EXPECT_EQ(QStringLiteral("信息："), title);
+    EXPECT_EQ(QStringLiteral("5"), text);
+    if (c.flags == 0x21) {
+      EXPECT_EQ(QMessageBox::Question, icon);
+    }
+  }
+  QString text, title;
+  WhenModal([&](QWidget* w) {
+    auto* box = static_cast<QMessageBox*>(w);
+    text = box->text(), title = box->windowTitle();
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_EQ(kIdOk, dialogs_.ShowMessage(true, kMbOk, Utf8ToGbk("标题")));
+  EXPECT_EQ(QStringLiteral("真"), text);
+  EXPECT_EQ(QStringLiteral("标题"), title);
+}
+
+// Pastes and types (ASCII keys) into the input box, then presses confirm or cancel.
+bool Answer(QtDialogs& dialogs, std::optional<std::string_view> prompt, std::optional<std::int32_t> mode,
+            const QString& typed, bool confirm, Value& variable, const QString& pasted = {}) {
+  WhenModal([=](QWidget* w) {
+    auto* entry = w->findChild<QLineEdit*>(QStringLiteral("entry"));
+    entry->insert(pasted);
+    QTest::keyClicks(entry, typed);
+    w->findChild<QPushButton*>(confirm ? QStringLiteral("confirm") : QStringLiteral("cancel"))->click();
+  });
+  return dialogs.InputBox(prompt, std::nullopt, std::nullopt, variable, mode);
+}
+
+TEST_F(QtDialogsTest, InputBoxModesAndKinds) {
+  Value text = Text();
+  EXPECT_TRUE(Answer(dialogs_, Utf8ToGbk("请输入关键字:"), std::nullopt, QStringLiteral(" a.1"), true, text,
+                     QStringLiteral("关键字")));
+  EXPECT_EQ(Value(Utf8ToGbk("关键字 a.1")), text);
+
+  Value number = std::int32_t{7};
+  EXPECT_TRUE(Answer(dialogs_, std::nullopt, 2, QStringLiteral("-1a2.3"), true, number));
+  EXPECT_EQ(Value(std::int32_t{-123}), number);  // letters and dots were not accepted
+
+  Value real = 0.0;
+  EXPECT_TRUE(Answer(dialogs_, std::nullopt, 3, QStringLiteral("x2.5"), true, real));
+  EXPECT_EQ(Value(2.5), real);
+
+  Value pasted = Text();  // the filter applies to typed characters only
+  EXPECT_TRUE(Answer(dialogs_, std::nullopt, 2, QStringLiteral("b"), true, pasted, QStringLiteral("a")));
+  EXPECT_EQ(Value(Text("a")), pasted);
+
+  Value small = std::uint8_t{0};
+  EXPECT_TRUE(Answer(dialogs_, std::nullopt, 1, QStringLiteral("300"), true, small));
+  EXPECT_EQ(Value(std::uint8_t{44}), small);  // narrowed to its width
+
+  Value kept = Text("old");
+  EXPECT_FALSE(Answer(dialogs_, std::nullopt, 1, QStringLiteral("new"), false, kept));
+  EXPECT_EQ(Value(Text("old")), kept);
+}
+
+TEST_F(QtDialogsTest, InputBoxLayoutsAndMasking) {
+  Value v = Text();
+  QLineEdit::EchoMode echo = QLineEdit::Normal;
+  QSize withPrompt, without;
+  QString title;
+  WhenModal([&](QWidget* w) {
+    withPrompt = w->size();
+    title = w->windowTitle();
+    static_cast<QDialog*>(w)->reject();
+  });
+  dialogs_.InputBox(std::string_view("prompt"), std::nullopt, std::nullopt, v, std::nullopt);
+  WhenModal([&](QWidget* w) {
+    without = w->size();
+    echo = w->findChild<QLineEdit*>(QStringLiteral("entry"))->echoMode();
+    static_cast<QDialog*>(w)->reject();
+  });
+  dialogs_.InputBox(std::nullopt, std::nullopt, std::string_view("init"), v, 9);
+  EXPECT_EQ(QStringLiteral("请输入："), title);
+  EXPECT_GT(withPrompt.width(), without.width());
+  EXPECT_GT(withPrompt.height(), without.height());
+  EXPECT_EQ(QLineEdit::Password, echo);  // mode 9 counts as 4
+}
+
+TEST_F(QtDialogsTest, PopupMenus) {
+  dialogs_.PopupMenu(Menu{"empty", {}});  // shows nothing, returns at once
+  int chosen = 0;
+  QStringList captions;
+  WhenModal([&](QWidget* w) {
+    auto* menu = static_cast<QMenu*>(w);
+    for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    menu->actions().first()->trigger();
+    menu->close();
+  });
+  dialogs_.PopupMenu(Menu{"keywords", {{Utf8ToGbk("添加"), [&] { ++chosen; }, {}}, {"-", nullptr, {}},
+                                       {Utf8ToGbk("清空"), nullptr, {}}}});
+  EXPECT_EQ(1, chosen);
+  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("-"), QStringLiteral("清空")}), captions);
+  EXPECT_EQ(QPoint(13, 23), QtDialogs::PopupPosition({10, 20}, std::nullopt, std::nullopt));
+  EXPECT_EQ(QPoint(5, 23), QtDialogs::PopupPosition({10, 20}, 5, std::nullopt));
+}
+
+}  // namespace
+}  // namespace kelvarn
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
