@@ -5,18 +5,50 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QStringDecoder>
+#include <QSocketNotifier>
 #include <QThread>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace kelvarn {
 
-QtUiThread::QtUiThread() { setObjectName(QStringLiteral("hiddenWindow")); }
+QtUiThread::QtUiThread() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  setObjectName(QStringLiteral("hiddenWindow"));
+  auto* notifier = new QSocketNotifier(wake_, QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this, [this] { RunQueued(); });
+}
+
+QtUiThread::~QtUiThread() { ::close(wake_); }
 
 void QtUiThread::Invoke(const std::function<void()>& effect) {
   if (IsCurrent()) {
     effect();
     return;
   }
-  QMetaObject::invokeMethod(this, [&effect] { effect(); }, Qt::BlockingQueuedConnection);
+  Call call{&effect};
+  std::unique_lock lock(mutex_);
+  queue_.push_back(&call);
+  const std::uint64_t one = 1;
+  static_cast<void>(::write(wake_, &one, sizeof one));
+  finished_.wait(lock, [&] { return call.done; });
+}
+
+void QtUiThread::RunQueued() {
+  std::uint64_t count = 0;
+  static_cast<void>(::read(wake_, &count, sizeof count));
+  for (;;) {
+    Call* call = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) return;
+      call = queue_.front();
+      queue_.pop_front();
+    }
+    (*call->effect)();
+    std::lock_guard lock(mutex_);
+    call->done = true;
+    finished_.notify_all();
+  }
 }
 
 bool QtUiThread::IsCurrent() const { return QThread::currentThread() == thread(); }

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <QObject>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -15,13 +18,29 @@
 
 namespace kelvarn {
 
-// Lives on the main thread; Invoke from another thread is a blocking queued
-// call to it (the caller must hold no lock the main thread may need).
+// Lives on the main thread (the hidden window). Invoke from another thread
+// queues the effect, wakes the main thread through an event descriptor and
+// waits until the effect has run; the caller must hold no lock the main
+// thread may need. The hand-off uses standard mutexes only, so the thread
+// sanitizer sees every edge of it.
 class QtUiThread final : public QObject, public UiThread {
  public:
   QtUiThread();
+  ~QtUiThread() override;
   void Invoke(const std::function<void()>& effect) override;
   bool IsCurrent() const override;
+
+ private:
+  struct Call {
+    const std::function<void()>* effect;
+    bool done = false;
+  };
+  void RunQueued();
+
+  int wake_ = -1;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::deque<Call*> queue_;  // guarded by mutex_
 };
 
 class QtFramePlatform final : public FramePlatform {
