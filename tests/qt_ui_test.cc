@@ -48,6 +48,9 @@ TEST_F(QtUiTest, ListModelPassesTheModelTester) {
   QAbstractItemModelTester tester(&list.Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
   EXPECT_EQ(0, list.Operations().AddItem(Utf8ToGbk("关键字")));
   EXPECT_EQ(1, list.Operations().AddItem("", 5));
+  EXPECT_EQ(2, list.Operations().ItemCount());  // counted at once...
+  EXPECT_EQ(0, list.Model().rowCount());        // ...shown with the next batch
+  QTRY_COMPARE_WITH_TIMEOUT(list.Model().rowCount(), 2, 5000);
   EXPECT_EQ(QStringLiteral("关键字"), list.Model().data(list.Model().index(0), Qt::DisplayRole).toString());
   EXPECT_EQ(5, list.Model().ValueAt(1));
   list.Operations().ClearItems();
@@ -61,6 +64,7 @@ TEST_F(QtUiTest, ExtendedSelectionKeepsHighlightSingleSelectionSelects) {
     extended.Operations().AddItem("x");
     single.Operations().AddItem("x");
   }
+  extended.Model().Publish();
   extendedView.selectionModel()->select(extended.Model().index(0), QItemSelectionModel::Select);
   extended.Operations().SetCurrentSelection(10);
   EXPECT_EQ(2, extended.Operations().CurrentSelection());

@@ -25,12 +25,13 @@ void QtUiThread::Invoke(const std::function<void()>& effect) {
     effect();
     return;
   }
-  Call call{&effect};
+  Call call;
+  call.effect = &effect;
   std::unique_lock lock(mutex_);
   queue_.push_back(&call);
   const std::uint64_t one = 1;
   static_cast<void>(::write(wake_, &one, sizeof one));
-  finished_.wait(lock, [&] { return call.done; });
+  call.finished.wait(lock, [&] { return call.done; });
 }
 
 void QtUiThread::RunQueued() {
@@ -47,7 +48,7 @@ void QtUiThread::RunQueued() {
     (*call->effect)();
     std::lock_guard lock(mutex_);
     call->done = true;
-    finished_.notify_all();
+    call->finished.notify_one();
   }
 }
 

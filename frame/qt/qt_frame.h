@@ -32,14 +32,14 @@ class QtUiThread final : public QObject, public UiThread {
 
  private:
   struct Call {
-    const std::function<void()>* effect;
-    bool done = false;
+    const std::function<void()>* effect = nullptr;
+    bool done = false;                // guarded by mutex_
+    std::condition_variable finished;  // one per call: only its caller wakes
   };
   void RunQueued();
 
   int wake_ = -1;
   std::mutex mutex_;
-  std::condition_variable finished_;
   std::deque<Call*> queue_;  // guarded by mutex_
 };
 

@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTimer>
 
 #include "ui/qt/gbk.h"
 
@@ -21,29 +22,40 @@ Text ToGbk(const QString& text) {
   return Text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-int GbkListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
+int GbkListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : published_; }
 
 QVariant GbkListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Count()) return {};
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= published_) return {};
   return FromGbk(items_.At(index.row()));
 }
 
 bool GbkListModel::Append(std::string_view text, std::int32_t itemValue) {
-  const int row = Count();
-  beginInsertRows({}, row, row);
-  const bool added = items_.Append(text, itemValue);
+  if (!items_.Append(text, itemValue)) return false;
+  if (!publishPending_) {
+    publishPending_ = true;
+    QTimer::singleShot(kPublishMs, this, [this] { Publish(); });
+  }
+  return true;
+}
+
+void GbkListModel::Publish() {
+  publishPending_ = false;
+  if (published_ >= Count()) return;
+  beginInsertRows({}, published_, Count() - 1);
+  published_ = Count();
   endInsertRows();
-  return added;
 }
 
 void GbkListModel::Clear() {
   beginResetModel();
   items_.Clear();
+  published_ = 0;
   endResetModel();
 }
 
 void GbkListModel::ShowSelection(std::int32_t index) {
   if (!view_) return;
+  Publish();
   if (index < 0) {
     view_->clearSelection();
     return;

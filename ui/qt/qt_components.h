@@ -17,9 +17,14 @@
 namespace kelvarn {
 
 // A list model that keeps each item's GBK bytes and item value compactly and
-// decodes a row only when it is drawn, so a million items stay cheap.
+// decodes a row only when it is drawn, so a million items stay cheap. New
+// rows are announced to views in batches, at most every kPublishMs: a view
+// lays its rows out again on every announcement, so announcing rows one by
+// one would cost time in proportion to the list for each item added.
 class GbkListModel final : public QAbstractListModel, public ListStore {
  public:
+  static constexpr int kPublishMs = 30;
+
   int rowCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
@@ -33,9 +38,14 @@ class GbkListModel final : public QAbstractListModel, public ListStore {
   // The view a single-selection list scrolls; none for extended selection.
   void SetSingleSelectionView(QListView* view) { view_ = view; }
 
+  // Announces the rows added since the last announcement.
+  void Publish();
+
  private:
   MemoryListStore items_;
   QListView* view_ = nullptr;
+  int published_ = 0;  // rows the views know of
+  bool publishPending_ = false;
 };
 
 // A list box: a QListView over its own model.
