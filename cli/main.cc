@@ -12,11 +12,13 @@
 #include "app/search_page.h"
 #include "frame/runtime.h"
 #include "text/text.h"
+#include "ui/qt/window_program.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kelvarn url KEYWORD...        print the search URL of each keyword (UTF-8 in)\n"
+    "usage: kelvarn [--search-url URL] [--seeds FILE] [--harvest]   open the window\n"
+    "       kelvarn url KEYWORD...        print the search URL of each keyword (UTF-8 in)\n"
     "       kelvarn extract [PAGE | -]    print the related phrases of a GBK results page,\n"
     "                                     as raw GBK lines ending in CR LF\n"
     "       kelvarn --help | --version\n"
@@ -43,7 +45,10 @@ bool ReadAll(std::string_view path, std::string& out) {
 int main(int argc, char** argv) {
   kelvarn::InstallNewHandler();
   std::ios::sync_with_stdio(false);
-  if (argc < 2) return Usage("no command given");
+  const std::string_view first = argc < 2 ? std::string_view() : argv[1];
+  if (first.empty() || (first.substr(0, 2) == "--" && first != "--help" && first != "--version")) {
+    return kelvarn::RunWindowProgram(argc, argv);
+  }
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);

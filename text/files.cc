@@ -210,12 +210,15 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
   return WriteFileBytes(file, {out});
 }
 
-ByteArray ReadFileBytes(std::string_view path) {
-  if (path.empty()) return {};
+std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path) {
+  if (path.empty()) return std::nullopt;
   bool ok = false;
   const std::string data = ReadWholeFile(std::string(path), ok);
-  return ok ? ByteArray(data.begin(), data.end()) : ByteArray();
+  if (!ok) return std::nullopt;
+  return ByteArray(data.begin(), data.end());
 }
+
+ByteArray ReadFileBytes(std::string_view path) { return ReadFileBytesIfReadable(path).value_or(ByteArray()); }
 
 namespace {
 

@@ -43,6 +43,8 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
 // The whole file, or the empty array for an empty path, a missing or
 // unreadable file, or an empty one.
 ByteArray ReadFileBytes(std::string_view path);
+// The same, telling an unreadable file (nothing) from an empty one.
+std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path);
 
 // Replaces the file with the parts, in order. The bytes go to a temporary file
 // beside it that is renamed into place only when every byte was written, so a

@@ -1,0 +1,247 @@
+#include "app/harvester.h"
+
+#include <malloc.h>
+
+#include <chrono>
+
+#include "app/search_page.h"
+#include "frame/frame.h"
+#include "net/http_client.h"
+#include "text/files.h"
+
+namespace kelvarn {
+namespace {
+
+// The system's own texts, in GBK.
+constexpr std::string_view kHarvesting = "\xD5\xFD\xD4\xDA\xB2\xC9\xBC\xAF...";  // 正在采集...
+// 采集完成,空闲等待中,相关关键字共( N )个
+constexpr std::string_view kDoneBefore =
+    "\xB2\xC9\xBC\xAF\xCD\xEA\xB3\xC9,\xBF\xD5\xCF\xD0\xB5\xC8\xB4\xFD\xD6\xD0,\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6"
+    "\xB9\xB2(";
+constexpr std::string_view kDoneAfter = ")\xB8\xF6";
+constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
+constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";   // 停止留言
+constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";             // 关键字
+constexpr std::string_view kLevelKey = "\xCF\xD6\xD0\xD0\xBC\xB6\xB1\xF0";       // 现行级别
+constexpr std::string_view kAskKeyword = "\xC7\xEB\xCA\xE4\xC8\xEB\xB9\xD8\xBC\xFC\xD7\xD6:";  // 请输入关键字:
+constexpr std::string_view kImported = "\xB5\xBC\xC8\xEB\xCD\xEA\xB3\xC9.";        // 导入完成.
+constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC.";    // 导入失败.
+constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";        // 导出完成.
+constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";    // 导出失败.
+constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";  // 列表已清空..
+constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                           // 配置
+constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";        // 工作线程
+constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";          // 采集级别
+// 是否进入Veskor官方查看最新作品?
+constexpr std::string_view kVisitMaker =
+    "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
+constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
+
+Harvester* theHarvester = nullptr;
+
+void Pause(std::int32_t ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
+    : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)) {
+  theHarvester = this;
+}
+
+Harvester::~Harvester() {
+  StopEverything();
+  theHarvester = nullptr;
+}
+
+void Harvester::BeginGeneration() {
+  std::lock_guard lock(runMutex_);
+  generation_.fetch_add(1);
+}
+
+void Harvester::OnStartButton() {
+  if (ui_.按钮_开始采集.Caption() != kStartCaption) {
+    StopEverything();
+    ui_.按钮_开始采集.SetCaption(kStartCaption);
+    return;
+  }
+  ui_.按钮_开始采集.SetCaption(kStopCaption);
+  const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
+  std::uint32_t generation;
+  {
+    std::lock_guard lock(runMutex_);
+    generation = static_cast<std::uint32_t>(generation_.fetch_add(1) + 1);
+    harvestDepth_ = depth;
+    taskRecords_.Parse("[]");
+    pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
+  }
+  workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
+  if (monitorThread_.joinable()) monitorThread_.detach();  // a finished monitor of an earlier run
+  monitorThread_ = std::thread([this, generation] { RunMonitor(generation); });
+}
+
+void Harvester::StopEverything() {
+  BeginGeneration();  // the monitor and every task of the run are cut off from here
+  // The monitor may be waiting for the window thread (this thread): it is let
+  // go, not joined, and leaves at its next look at the generation.
+  if (monitorThread_.joinable()) monitorThread_.detach();
+  workerPool_.Destroy(1);
+}
+
+void Harvester::Close() {
+  StopEverything();
+  if (dialogs_.ShowMessage(Text(kVisitMaker), kMbOkCancel | kMbIconQuestion) == kIdOk && options_.openUrl) {
+    options_.openUrl(kMakerUrl);
+  }
+  EndProgram(0);
+}
+
+bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation) {
+  std::lock_guard lock(runMutex_);
+  if (!Current(generation)) return false;
+  JSON record;
+  record.Parse("{}");
+  record.SetMember(kKeywordKey, Text(keyword));
+  record.SetMember(kLevelKey, level);
+  taskRecords_.Append(record);
+  ++pendingTasks_;
+  const std::int32_t index = taskRecords_.GetLength() - 1;
+  workerPool_.PostWorkItem(&Harvester::HarvestTask, index, static_cast<std::int32_t>(generation));
+  return true;
+}
+
+void Harvester::RunMonitor(std::uint32_t generation) {
+  const RunGuard guard(generation_, generation);
+  const ScopedRunGuard scope(guard);
+  ui_.状态条1.SetPanelText(0, kHarvesting);
+  const std::int32_t seeds = ui_.列表框_关键字.ItemCount();
+  for (std::int32_t i = 0; i < seeds; ++i) {
+    const Text keyword = ui_.列表框_关键字.ItemText(i);
+    if (!AppendAndPost(keyword, std::int32_t{1}, generation)) return;
+    Pause(options_.postSpacingMs);
+  }
+  for (;;) {
+    {
+      std::lock_guard lock(runMutex_);
+      if (!Current(generation)) return;
+      if (pendingTasks_ <= 0) break;
+    }
+    Pause(options_.completionPollMs);
+  }
+  // The end of the run, in one step on the window thread: a stop cannot
+  // slip in between the check and the texts.
+  window_.Invoke([&] {
+    if (!Current(generation)) return;
+    if (monitorThread_.joinable() && monitorThread_.get_id() == std::this_thread::get_id()) monitorThread_.detach();
+    ui_.按钮_开始采集.SetCaption(kStartCaption);
+    ui_.状态条1.SetPanelText(0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter));
+    if (options_.onRunComplete) options_.onRunComplete();
+  });
+}
+
+void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
+  if (theHarvester) theHarvester->RunTask(recordIndex, static_cast<std::uint32_t>(generation));
+}
+
+void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
+  Text keyword;
+  std::int32_t level = 0;
+  {
+    std::lock_guard lock(runMutex_);
+    if (!Current(generation)) return;
+    const JSON record = taskRecords_.GetItem(recordIndex);  // released before the lock is
+    keyword = ToText(record.GetMember(kKeywordKey));
+    level = ToInteger(record.GetMember(kLevelKey));
+  }
+  if (level <= harvestDepth_.load()) {
+    const RunGuard guard(generation_, generation);
+    const ScopedRunGuard scope(guard);
+    HttpClient client;
+    client.SetAbortHook([this, generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
+    client.Open("GET", BuildSearchUrl(keyword, options_.searchBase));
+    client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
+    const TextArray phrases = ExtractRelatedPhrases(client.GetResponseText());
+    for (const Text& phrase : phrases) {
+      const std::int32_t index = ui_.列表框_相关关键字.AddItem(phrase);
+      if (index < 0 && !Current(generation)) return;
+      ui_.列表框_相关关键字.SetCurrentSelection(index);
+      if (!AppendAndPost(phrase, static_cast<double>(level) + 1.0, generation)) return;
+      Pause(options_.postSpacingMs);
+    }
+  }
+  {
+    std::lock_guard lock(runMutex_);
+    if (!Current(generation)) return;
+    --pendingTasks_;
+  }
+  malloc_trim(0);  // hand freed pages back, as the classic working-set trim did
+}
+
+std::int32_t Harvester::PendingTasks() {
+  std::lock_guard lock(runMutex_);
+  return pendingTasks_;
+}
+
+std::int32_t Harvester::TaskRecordCount() {
+  std::lock_guard lock(runMutex_);
+  return taskRecords_.GetLength();
+}
+
+void Harvester::AddKeyword() {
+  Value typed = Text();
+  if (dialogs_.InputBox(kAskKeyword, kAskKeyword, std::nullopt, typed)) ui_.列表框_关键字.AddItem(ToText(typed));
+}
+
+void Harvester::ImportKeywords() {
+  ui_.通用对话框1.SetType(FileDialog::kOpen);
+  if (!ui_.通用对话框1.ShowFileDialog()) return;
+  ImportFile(ui_.通用对话框1.FileName());
+}
+
+bool Harvester::ImportFile(const std::string& path) {
+  const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(path);
+  for (const Text& line : TextSplit(ToText(bytes.value_or(ByteArray())), "\r\n")) {
+    if (!TrimLeadingSpaces(line).empty()) {
+      ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
+    }
+    dialogs_.ProcessPendingMessages();
+  }
+  ui_.列表框_关键字.SetCurrentSelection(0);
+  ui_.状态条1.SetPanelText(0, bytes ? kImported : kImportFailed);
+  return bytes.has_value();
+}
+
+void Harvester::ClearKeywords() {
+  ui_.列表框_关键字.ClearItems();
+  ui_.状态条1.SetPanelText(0, kCleared);
+}
+
+void Harvester::ExportPhrases() {
+  ui_.通用对话框1.SetType(FileDialog::kSave);
+  if (!ui_.通用对话框1.ShowFileDialog()) return;
+  Text text;
+  const std::int32_t count = ui_.列表框_相关关键字.ItemCount();
+  for (std::int32_t i = 0; i < count; ++i) {
+    text += ui_.列表框_相关关键字.ItemText(i);
+    text += "\r\n";
+    dialogs_.ProcessPendingMessages();
+  }
+  const bool written = WriteFileBytes(ui_.通用对话框1.FileName(), {text});
+  ui_.状态条1.SetPanelText(0, written ? kExported : kExportFailed);
+}
+
+void Harvester::ClearPhrases() { ui_.列表框_相关关键字.ClearItems(); }
+
+void Harvester::LoadSettings() {
+  ui_.编辑框_工作线程.SetContent(ReadSetting(SettingsPath(), kSection, kWorkersKey, "20"));
+  ui_.编辑框_采集级别.SetContent(ReadSetting(SettingsPath(), kSection, kDepthKey, "1"));
+}
+
+void Harvester::SaveWorkerCount() {
+  WriteSetting(SettingsPath(), kSection, kWorkersKey, ui_.编辑框_工作线程.Content());
+}
+
+void Harvester::SaveDepth() { WriteSetting(SettingsPath(), kSection, kDepthKey, ui_.编辑框_采集级别.Content()); }
+
+}  // namespace kelvarn

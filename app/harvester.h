@@ -1,0 +1,119 @@
+// The harvester: the application-wide variables, run control (the start/stop
+// button and the run monitor), the harvest task, the keyword-list and
+// settings handlers, and the close sequence. It reaches the window only
+// through the component operations, so the same code runs in the window, in
+// the headless command and in tests.
+//
+// Threads: handlers run on the window thread; one monitor thread per run;
+// the pool's workers run the tasks. Every run has a generation: start, stop
+// and close each begin a new one on the window thread, under the run lock.
+// A monitor or task carries its run's generation, and each effect it has on
+// the shared state (a record appended, pendingTasks changed, a post) is made
+// under the run lock only while that generation is current; effects on the
+// window are made through the components under a RunGuard, checked on the
+// window thread. So after Stop or Close returns, nothing of the stopped run
+// touches anything, and its requests are aborted. The run lock is never held
+// across a call into the window thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "json/json.h"
+#include "pool/thread_pool.h"
+#include "ui/components.h"
+#include "ui/dialogs.h"
+
+namespace kelvarn {
+
+// The main window's components, under the window's own names.
+struct MainComponents {
+  ListBox& 列表框_关键字;
+  ListBox& 列表框_相关关键字;
+  EditBox& 编辑框_工作线程;
+  EditBox& 编辑框_采集级别;
+  Button& 按钮_开始采集;
+  StatusBar& 状态条1;
+  FileDialog& 通用对话框1;
+};
+
+class Harvester {
+ public:
+  struct Options {
+    std::string programDir;  // ends in exactly one "/"; config.ini lives here
+    std::string searchBase;  // scheme, host and port of search URLs
+    std::int32_t timeoutMs = 15000;      // each of connect, send and receive
+    std::int32_t postSpacingMs = 5;      // pause after every post
+    std::int32_t completionPollMs = 50;  // how often the monitor looks for the end
+    std::function<void(std::string_view url)> openUrl;  // the desktop's URL handler
+    // Called on the window thread when a run completes (after the status text).
+    std::function<void()> onRunComplete;
+  };
+
+  // One per process: the pool's routine finds it through a process-wide
+  // pointer, as the work item carries two integers only.
+  Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options);
+  ~Harvester();
+  Harvester(const Harvester&) = delete;
+  Harvester& operator=(const Harvester&) = delete;
+
+  // Run control: the click handler of 按钮_开始采集 (window thread).
+  void OnStartButton();
+  // Keyword lists and settings (window thread).
+  void AddKeyword();
+  void ImportKeywords();
+  // The import rules on one file (CR LF lines, space-only lines skipped);
+  // false, with "导入失败.", when the file cannot be read.
+  bool ImportFile(const std::string& path);
+  void ClearKeywords();
+  void ExportPhrases();
+  void ClearPhrases();
+  void LoadSettings();
+  void SaveWorkerCount();
+  void SaveDepth();
+  // Ends any run at once: the monitor and the tasks are cut off, queued tasks
+  // dropped, requests aborted (window thread).
+  void StopEverything();
+  // The close sequence: stop, ask whether to open the maker's page, open it on
+  // OK, end the program with exit code 0 (window thread; does not return).
+  void Close();
+
+  std::string SettingsPath() const { return options_.programDir + "config.ini"; }
+  ThreadPool& Pool() { return workerPool_; }
+  // Tasks posted and not finished in the current run.
+  std::int32_t PendingTasks();
+  // Records of the current run.
+  std::int32_t TaskRecordCount();
+
+ private:
+  static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
+  void RunTask(std::int32_t recordIndex, std::uint32_t generation);
+  void RunMonitor(std::uint32_t generation);
+  void BeginGeneration();  // window thread
+  bool Current(std::uint32_t generation) const { return static_cast<std::uint32_t>(generation_.load()) == generation; }
+  // Appends a record and posts its task, unless the run was cut off.
+  bool AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation);
+
+  MainComponents ui_;
+  UiThread& window_;
+  Dialogs& dialogs_;
+  const Options options_;
+
+  ThreadPool workerPool_;
+  std::atomic<std::uint64_t> generation_{0};  // changed under runMutex_, on the window thread
+  std::atomic<std::int32_t> harvestDepth_{0};
+
+  std::mutex runMutex_;
+  // State below is protected by runMutex_.
+  JSON taskRecords_;
+  std::int32_t pendingTasks_ = 0;
+
+  // The current run's monitor; window thread only.
+  std::thread monitorThread_;
+};
+
+}  // namespace kelvarn

@@ -1,0 +1,77 @@
+#include "ui/qt/main_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+
+#include "ui/qt/gbk.h"
+#include "ui_main_window.h"
+
+namespace kelvarn {
+
+MainWindow::MainWindow(UiThread& ui, AppHandles& app, Harvester::Options options)
+    : form_(std::make_unique<Ui::MainWindow>()), app_(app), dialogs_(this) {
+  form_->setupUi(this);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(377, 432);  // the client area of a 383 x 439 window with a thin fixed border
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    move((area.width() - 383) / 2, (area.height() - 439) / 2);
+  }
+  for (QListView* list : {form_->列表框_关键字, form_->列表框_相关关键字}) {
+    list->viewport()->installEventFilter(this);
+    // Rows one pixel taller than the font's own.
+    list->setStyleSheet(QStringLiteral("QListView::item { height: %1px; }").arg(list->fontMetrics().height() + 1));
+  }
+
+  seeds_ = std::make_unique<QtListBox>(ui, form_->列表框_关键字, true);
+  phrases_ = std::make_unique<QtListBox>(ui, form_->列表框_相关关键字, true);
+  workers_ = std::make_unique<QtEditBox>(ui, form_->编辑框_工作线程);
+  depth_ = std::make_unique<QtEditBox>(ui, form_->编辑框_采集级别);
+  start_ = std::make_unique<QtButton>(ui, form_->按钮_开始采集);
+  status_ = std::make_unique<QtStatusBar>(ui, form_->状态条1);
+  chooser_ = QtFileChooser(this, kTextFileFilter, "txt");
+  fileDialog_ = std::make_unique<GuardedFileDialog>(
+      ui, [this](std::int32_t type, const Text& name) { return chooser_(type, name); });
+  harvester_ = std::make_unique<Harvester>(
+      MainComponents{seeds_->Operations(), phrases_->Operations(), workers_->Operations(), depth_->Operations(),
+                     start_->Operations(), status_->Operations(), *fileDialog_},
+      ui, dialogs_, std::move(options));
+  app_.harvester = harvester_.get();
+  app_.dialogs = &dialogs_;
+
+  const std::string window(kMainWindow);
+  workers_->Operations().OnContentChanged([window] { DeliverEvent(window, "编辑框_工作线程", kEventContentChanged); });
+  depth_->Operations().OnContentChanged([window] { DeliverEvent(window, "编辑框_采集级别", kEventContentChanged); });
+  connect(form_->按钮_开始采集, &QPushButton::clicked, this,
+          [window] { DeliverEvent(window, "按钮_开始采集", kEventClicked); });
+}
+
+MainWindow::~MainWindow() {
+  app_.harvester = nullptr;
+  app_.dialogs = nullptr;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::RightButton) {
+      const char* list = watched == form_->列表框_关键字->viewport() ? "列表框_关键字" : "列表框_相关关键字";
+      const QPoint at = mouse->position().toPoint();
+      DeliverEvent(kMainWindow, list, kEventRightButtonDown,
+                   {at.x(), at.y(), static_cast<std::int64_t>(mouse->modifiers())});
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // Closing is always allowed; the close sequence ends the program.
+  event->accept();
+  DeliverEvent(kMainWindow, "", kEventDestroying);
+}
+
+}  // namespace kelvarn

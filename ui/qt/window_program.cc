@@ -1,0 +1,82 @@
+#include "ui/qt/window_program.h"
+
+#include <malloc.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QTimer>
+#include <QUrl>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/search_page.h"
+#include "frame/qt/qt_frame.h"
+#include "pool/thread_pool.h"
+#include "text/files.h"
+#include "ui/qt/main_window.h"
+
+namespace kelvarn {
+
+int RunWindowProgram(int argc, char** argv) {
+  std::string searchBase = SearchBase(), seedsFile, screenshot;
+  bool harvest = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--search-url" && i + 1 < argc) {
+      searchBase = argv[++i];
+    } else if (arg == "--seeds" && i + 1 < argc) {
+      seedsFile = argv[++i];
+    } else if (arg == "--screenshot" && i + 1 < argc) {
+      screenshot = argv[++i];
+    } else if (arg == "--harvest") {
+      harvest = true;
+    }
+  }
+  while (!searchBase.empty() && searchBase.back() == '/') searchBase.pop_back();
+
+  QApplication app(argc, argv);
+  QtFramePlatform platform;
+  InitFrame(platform, {&ThreadPool_ProcessNotifyLib});
+
+  static AppHandles handles;
+  SetExitCleanup([] { handles.harvester = nullptr; });
+
+  // The start-up routine.
+  BindToFirstProcessor();
+  Harvester::Options options;
+  options.programDir = ProgramDirWithSlash();
+  options.searchBase = searchBase;
+  options.openUrl = [](std::string_view url) {
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
+  };
+  if (!screenshot.empty()) {
+    options.onRunComplete = [&platform, screenshot] {
+      QWidget* window = platform.Window(std::string(kMainWindow));
+      QTimer::singleShot(300, window, [window, screenshot] {
+        window->grab().save(QString::fromLocal8Bit(screenshot.c_str()));
+        std::fflush(nullptr);
+        EndProgram(0);
+      });
+    };
+  }
+  RequestDebugPrivilege();
+  platform.AddWindowFactory(std::string(kMainWindow), [&](const WindowTemplate&) -> QWidget* {
+    auto* window = new MainWindow(platform.Ui(), handles, options);
+    window->show();
+    return window;
+  });
+  RegisterWindow(MainWindowTemplate(), MainWindowBindings(handles));
+  if (LoadWindow(kMainWindow)) {
+    DeliverEvent(kMainWindow, "", kEventCreated);
+    if (!seedsFile.empty() && handles.harvester) handles.harvester->ImportFile(seedsFile);
+    if (harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
+  }
+  malloc_trim(0);
+  RunMessageLoop();
+  EndProgram(0);
+  return 0;
+}
+
+}  // namespace kelvarn

@@ -1,0 +1,13 @@
+// The window program: the frame on Qt, the start-up routine, the main window.
+#pragma once
+
+namespace kelvarn {
+
+// Runs Kelvarn's window until it is closed; returns only through the end
+// sequence's exit. Options: --search-url URL (as KELVARN_SEARCH_URL),
+// --seeds FILE (added to the seed list at start), --harvest (press start
+// once the window is up), --screenshot PNG (save the window once the first
+// run completes, then close without asking).
+int RunWindowProgram(int argc, char** argv);
+
+}  // namespace kelvarn
