@@ -5,9 +5,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "frame/headless_frame.h"
+#include "ui/dialogs.h"
 #include "ui/stores.h"
 
 namespace kelvarn {
@@ -47,6 +50,37 @@ class MemoryPanelStore final : public PanelStore {
 
  private:
   std::vector<Text> panels_;
+};
+
+}  // namespace kelvarn
+
+namespace kelvarn {
+
+// Dialogs that answer from a script instead of a person: tests and the
+// command line, where nobody is there to click.
+class ScriptedDialogs final : public Dialogs {
+ public:
+  std::int32_t messageAnswer = kIdOk;
+  std::optional<Text> inputAnswer;  // nothing: the input box is cancelled
+  std::vector<Text> messagesShown;
+  std::vector<std::string> menusShown;
+  int pendingMessagePumps = 0;
+
+  std::int32_t ShowMessage(const Value& content, std::int32_t, std::optional<std::string_view> = std::nullopt) override {
+    messagesShown.push_back(ToText(content));
+    return messageAnswer;
+  }
+  bool InputBox(std::optional<std::string_view>, std::optional<std::string_view>, std::optional<std::string_view>,
+                Value& variable, std::optional<std::int32_t> = std::nullopt) override {
+    if (!inputAnswer) return false;
+    StoreInput(*inputAnswer, variable);
+    return true;
+  }
+  void PopupMenu(const Menu& menu, std::optional<std::int32_t> = std::nullopt,
+                 std::optional<std::int32_t> = std::nullopt) override {
+    menusShown.push_back(menu.name);
+  }
+  void ProcessPendingMessages() override { ++pendingMessagePumps; }
 };
 
 }  // namespace kelvarn

@@ -1,0 +1,298 @@
+// The harvest, end to end and headless, against the offline search engine.
+#include "app/harvester.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "app/headless_window.h"
+#include "frame/frame.h"
+#include "frame/headless_frame.h"
+#include "text/files.h"
+#include "tools/engine/offline_engine.h"
+
+namespace kelvarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const Text kStart = Utf8ToGbk("开始采集");
+const Text kStop = Utf8ToGbk("停止留言");
+
+Text Done(int n) { return Utf8ToGbk("采集完成,空闲等待中,相关关键字共(" + std::to_string(n) + ")个"); }
+
+template <class Predicate>
+bool WaitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class HarvesterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(EngineOptions{}); }
+
+  void Start(EngineOptions options) {
+    engine_ = std::make_unique<OfflineEngine>(options);
+    ASSERT_GT(engine_->Start(), 0);
+    char pattern[] = "/tmp/kelvarn-harvest-XXXXXX";
+    dir_ = std::string(::mkdtemp(pattern)) + "/";
+    Harvester::Options o;
+    o.programDir = dir_;
+    o.searchBase = engine_->BaseUrl();
+    o.openUrl = [this](std::string_view url) { opened_ = std::string(url); };
+    harvester_ = std::make_unique<Harvester>(w_.Components(), w_.ui, w_.dialogs, o);
+    w_.编辑框_工作线程.OnContentChanged([this] { harvester_->SaveWorkerCount(); });
+    w_.编辑框_采集级别.OnContentChanged([this] { harvester_->SaveDepth(); });
+    OnWindow([&] { harvester_->LoadSettings(); });
+  }
+
+  void TearDown() override {
+    harvester_.reset();
+    engine_.reset();
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  void OnWindow(const std::function<void()>& handler) { w_.ui.Invoke(handler); }
+  void Seeds(std::initializer_list<const char*> seeds) {
+    for (const char* s : seeds) w_.列表框_关键字.AddItem(Utf8ToGbk(s));
+  }
+  void Settings(int workers, int depth) {
+    w_.编辑框_工作线程.SetContent(std::to_string(workers));
+    w_.编辑框_采集级别.SetContent(std::to_string(depth));
+  }
+  void Click() { OnWindow([&] { harvester_->OnStartButton(); }); }
+  bool Finished() { return w_.按钮_开始采集.Caption() == kStart && w_.状态条1.PanelText(0).find(Done(0).substr(0, 8)) == 0; }
+  void RunToTheEnd() {
+    Click();
+    ASSERT_EQ(kStop, w_.按钮_开始采集.Caption());
+    ASSERT_TRUE(WaitUntil([&] { return Finished(); }));
+  }
+  std::int32_t Phrases() { return w_.列表框_相关关键字.ItemCount(); }
+
+  HeadlessWindow w_;
+  std::unique_ptr<OfflineEngine> engine_;
+  std::unique_ptr<Harvester> harvester_;
+  std::string dir_, opened_;
+};
+
+TEST_F(HarvesterTest, FirstStartWritesTheDefaultSettings) {
+  EXPECT_EQ("20", w_.编辑框_工作线程.Content());
+  EXPECT_EQ("1", w_.编辑框_采集级别.Content());
+  const ByteArray ini = ReadFileBytes(dir_ + "config.ini");
+  EXPECT_EQ(Utf8ToGbk("[配置]\r\n工作线程=20\r\n采集级别=1\r\n"), std::string(ini.begin(), ini.end()));
+  w_.编辑框_采集级别.SetContent("3");  // every change is saved
+  EXPECT_EQ("3", ReadSetting(dir_ + "config.ini", Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
+}
+
+TEST_F(HarvesterTest, DepthOneFetchesEverySeedOnce) {
+  Seeds({"关键字", "挖掘工具"});
+  Settings(4, 1);
+  RunToTheEnd();
+  EXPECT_EQ(20, Phrases());
+  EXPECT_EQ(Done(20), w_.状态条1.PanelText(0));
+  EXPECT_EQ(2u, engine_->RequestCount());
+  const TextArray expected = OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10);
+  TextArray got;
+  for (int i = 0; i < Phrases(); ++i) got.push_back(w_.列表框_相关关键字.ItemText(i));
+  for (const Text& p : expected) EXPECT_THAT(got, ::testing::Contains(p));
+  EXPECT_EQ(22, harvester_->TaskRecordCount());  // 2 seeds and 20 level-2 tasks that fetch nothing
+  EXPECT_EQ(0, harvester_->PendingTasks());
+}
+
+TEST_F(HarvesterTest, DepthTwoListsAndFetchesRepeatsEveryTime) {
+  Seeds({"关键字", "关键字"});  // the same seed twice
+  Settings(8, 2);
+  RunToTheEnd();
+  EXPECT_EQ(2 * 10 + 2 * 100, Phrases());
+  EXPECT_EQ(2u + 20u, engine_->RequestCount());
+  EXPECT_EQ(w_.列表框_相关关键字.ItemText(0), w_.列表框_相关关键字.ItemText(0));
+}
+
+TEST_F(HarvesterTest, DepthZeroOrNegativeFetchesNothing) {
+  Seeds({"a", "b"});
+  for (int depth : {0, -3}) {
+    Settings(2, depth);
+    RunToTheEnd();
+  }
+  EXPECT_EQ(0, Phrases());
+  EXPECT_EQ(0u, engine_->RequestCount());
+  EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
+}
+
+TEST_F(HarvesterTest, EmptySeedListEndsAtOnce) {
+  Settings(2, 1);
+  RunToTheEnd();
+  EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
+}
+
+TEST_F(HarvesterTest, TwoRunsKeepTheFirstPoolAndCountBoth) {
+  Seeds({"x"});
+  Settings(3, 1);
+  RunToTheEnd();
+  w_.编辑框_工作线程.SetContent("7");
+  RunToTheEnd();
+  EXPECT_EQ(3, harvester_->Pool().Create(99));  // still the first pool
+  EXPECT_EQ(20, Phrases());
+  EXPECT_EQ(Done(20), w_.状态条1.PanelText(0));
+}
+
+TEST_F(HarvesterTest, StopThenStartBuildsAFreshPool) {
+  Seeds({"x"});
+  Settings(3, 1);
+  RunToTheEnd();
+  Click();  // start
+  Click();  // stop
+  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
+  EXPECT_EQ(ThreadPool::kClosed, harvester_->Pool().State());
+  w_.编辑框_工作线程.SetContent("5");
+  RunToTheEnd();
+  EXPECT_EQ(5, harvester_->Pool().Create(99));
+}
+
+TEST_F(HarvesterTest, ImportFollowsTheKeywordFileRules) {
+  const std::string file = dir_ + "seeds.txt";
+  ASSERT_TRUE(WriteFileBytes(file, {Utf8ToGbk("一\r\n  二 \r\n\r\n   \r\n") + "\xA1\xA1\r\nlf\nonly\r\nlast"}));
+  w_.chooser = [&](std::int32_t type, const Text&) -> std::optional<Text> {
+    EXPECT_EQ(FileDialog::kOpen, type);
+    return file;
+  };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(4, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("一"), w_.列表框_关键字.ItemText(0));
+  EXPECT_EQ(Utf8ToGbk("  二 "), w_.列表框_关键字.ItemText(1));  // leading spaces kept
+  EXPECT_EQ("lf\nonly", w_.列表框_关键字.ItemText(2));          // a bare LF stays inside the item
+  EXPECT_EQ("last", w_.列表框_关键字.ItemText(3));
+  EXPECT_EQ(0, w_.列表框_关键字.CurrentSelection());
+  EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));
+  EXPECT_EQ(7, w_.dialogs.pendingMessagePumps);  // after every piece
+
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "missing.txt"; };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(Utf8ToGbk("导入失败."), w_.状态条1.PanelText(0));
+  ASSERT_TRUE(WriteFileBytes(dir_ + "empty.txt", {""}));
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "empty.txt"; };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));  // readable, only empty
+
+  w_.状态条1.SetPanelText(0, "kept");
+  w_.chooser = nullptr;  // cancelled: nothing changes
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ("kept", w_.状态条1.PanelText(0));
+  EXPECT_EQ(4, w_.列表框_关键字.ItemCount());
+}
+
+TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
+  for (const char* p : {"a", "", "b"}) w_.列表框_相关关键字.AddItem(p);
+  const std::string file = dir_ + "out.txt";
+  w_.chooser = [&](std::int32_t type, const Text&) -> std::optional<Text> {
+    EXPECT_EQ(FileDialog::kSave, type);
+    return file;
+  };
+  OnWindow([&] { harvester_->ExportPhrases(); });
+  const ByteArray bytes = ReadFileBytes(file);
+  EXPECT_EQ("a\r\n\r\nb\r\n", std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(Utf8ToGbk("导出完成."), w_.状态条1.PanelText(0));
+
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "no/such/dir/out.txt"; };
+  OnWindow([&] { harvester_->ExportPhrases(); });
+  EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0));
+
+  // Exported, then imported: everything but the empty item comes back.
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return file; };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(2, w_.列表框_关键字.ItemCount());
+}
+
+TEST_F(HarvesterTest, AddAndClear) {
+  w_.dialogs.inputAnswer = Utf8ToGbk("新词");
+  OnWindow([&] { harvester_->AddKeyword(); });
+  w_.dialogs.inputAnswer = Text();  // confirmed empty: an empty item
+  OnWindow([&] { harvester_->AddKeyword(); });
+  w_.dialogs.inputAnswer.reset();  // cancelled
+  OnWindow([&] { harvester_->AddKeyword(); });
+  ASSERT_EQ(2, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("新词"), w_.列表框_关键字.ItemText(0));
+  EXPECT_EQ("", w_.列表框_关键字.ItemText(1));
+
+  w_.状态条1.SetPanelText(0, "before");
+  w_.列表框_相关关键字.AddItem("p");
+  OnWindow([&] { harvester_->ClearPhrases(); });
+  EXPECT_EQ(0, w_.列表框_相关关键字.ItemCount());
+  EXPECT_EQ("before", w_.状态条1.PanelText(0));  // unchanged
+  OnWindow([&] { harvester_->ClearKeywords(); });
+  EXPECT_EQ(0, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("列表已清空.."), w_.状态条1.PanelText(0));
+}
+
+class SlowHarvesterTest : public HarvesterTest {
+ protected:
+  void SetUp() override {
+    EngineOptions slow;
+    slow.latencyMs = 3000;
+    Start(slow);
+  }
+};
+
+TEST_F(SlowHarvesterTest, StopCutsOffTwentyBusyWorkers) {
+  for (int i = 0; i < 40; ++i) w_.列表框_关键字.AddItem("seed" + std::to_string(i));
+  Settings(20, 1);
+  Click();
+  ASSERT_TRUE(WaitUntil([&] { return engine_->RequestCount() >= 20; }));  // 20 requests in flight
+  const auto before = Clock::now();
+  Click();  // stop
+  EXPECT_LT(Clock::now() - before, std::chrono::seconds(1));
+  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
+  const Text statusAtStop = w_.状态条1.PanelText(0);
+  // The engine would answer after 3 s: give the cut-off tasks that long and more.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  EXPECT_EQ(0, Phrases());
+  EXPECT_EQ(statusAtStop, w_.状态条1.PanelText(0));
+  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
+
+  // The next run counts exactly its own phrases.
+  w_.列表框_关键字.ClearItems();
+  w_.列表框_关键字.AddItem("fresh");
+  RunToTheEnd();
+  EXPECT_EQ(10, Phrases());
+  EXPECT_EQ(Done(10), w_.状态条1.PanelText(0));
+}
+
+// Close: stop, ask, open the page on OK, end with exit code 0 either way.
+void CloseDuringARun(bool ok) {
+  static HeadlessFramePlatform platform;
+  InitFrame(platform);
+  OfflineEngine engine(EngineOptions{0, 10, 2000});
+  engine.Start();
+  HeadlessWindow w;
+  Harvester::Options o;
+  o.programDir = "/tmp/";
+  o.searchBase = engine.BaseUrl();
+  o.openUrl = [](std::string_view url) { std::fprintf(stderr, "opened %.*s\n", static_cast<int>(url.size()), url.data()); };
+  Harvester h(w.Components(), w.ui, w.dialogs, o);
+  w.dialogs.messageAnswer = ok ? kIdOk : kIdCancel;
+  w.列表框_关键字.AddItem("x");
+  w.编辑框_工作线程.SetContent("2");
+  w.编辑框_采集级别.SetContent("1");
+  w.ui.Invoke([&] { h.OnStartButton(); });
+  while (engine.RequestCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  SetExitCleanup([&] { std::fprintf(stderr, "asked: %s\n", GbkToUtf8(w.dialogs.messagesShown.at(0)).c_str()); });
+  w.ui.Invoke([&] { h.Close(); });
+}
+
+TEST(HarvesterCloseTest, CloseDuringARunEndsWithExitCodeZero) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(CloseDuringARun(true), ::testing::ExitedWithCode(0),
+              ::testing::MatchesRegex("opened https://www.example.com/veskor\nasked: 是否进入Veskor官方查看最新作品\\?\n"));
+  EXPECT_EXIT(CloseDuringARun(false), ::testing::ExitedWithCode(0),
+              ::testing::MatchesRegex("asked: 是否进入Veskor官方查看最新作品\\?\n"));
+}
+
+}  // namespace
+}  // namespace kelvarn
