@@ -187,6 +187,9 @@ int OfflineEngine::Start() {
   }
   stopping_ = false;
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // A stop that comes before the loop runs would be lost and leave the loop
+  // running for ever: return only once it runs.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return port_;
 }
 
