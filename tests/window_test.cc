@@ -1,0 +1,156 @@
+// The main window on Qt's offscreen platform, driven as a user would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+
+#include "app/main_window.h"
+#include "frame/qt/qt_frame.h"
+#include "text/files.h"
+#include "tools/engine/offline_engine.h"
+#include "ui/qt/gbk.h"
+#include "ui/qt/main_window.h"
+
+namespace kelvarn {
+namespace {
+
+struct World {
+  std::unique_ptr<QtFramePlatform> platform;
+  std::unique_ptr<OfflineEngine> engine;
+  AppHandles handles;
+  std::string dir;
+  MainWindow* window = nullptr;
+};
+World* world = nullptr;
+
+template <class T>
+T* Find(const char* name) {
+  return world->window->findChild<T*>(QString::fromUtf8(name));
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
+  QDeadlineTimer deadline(ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+QString Status() { return Find<QStatusBar>("状态条1")->findChild<QLabel*>()->text(); }
+
+TEST(WindowTest, ComponentsSitWhereTheyBelong) {
+  MainWindow& w = *world->window;
+  EXPECT_EQ(QStringLiteral("Kelvarn"), w.windowTitle());
+  EXPECT_EQ(QSize(377, 432), w.size());
+  EXPECT_EQ(w.minimumSize(), w.maximumSize());  // not resizable
+  EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+  struct Expected {
+    const char* name;
+    QRect geometry;
+  };
+  for (const Expected& e : {Expected{"分组框1", {8, 8, 176, 320}}, Expected{"列表框_关键字", {8, 16, 160, 296}},
+                            Expected{"分组框2", {192, 8, 176, 320}}, Expected{"列表框_相关关键字", {8, 16, 160, 296}},
+                            Expected{"分组框3", {8, 336, 360, 48}}, Expected{"标签1", {8, 16, 56, 24}},
+                            Expected{"编辑框_工作线程", {64, 16, 56, 24}}, Expected{"标签2", {128, 16, 56, 24}},
+                            Expected{"编辑框_采集级别", {184, 16, 56, 24}}, Expected{"按钮_开始采集", {248, 16, 104, 24}},
+                            Expected{"状态条1", {0, 412, 377, 20}}}) {
+    QWidget* widget = Find<QWidget>(e.name);
+    ASSERT_NE(nullptr, widget) << e.name;
+    EXPECT_EQ(e.geometry, widget->geometry()) << e.name;
+  }
+  EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
+  EXPECT_EQ(QAbstractItemView::ExtendedSelection, Find<QListView>("列表框_关键字")->selectionMode());
+}
+
+TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
+  const std::string ini = world->dir + "config.ini";
+  EXPECT_EQ("20", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("工作线程")));
+  EXPECT_EQ(QStringLiteral("1"), Find<QLineEdit>("编辑框_采集级别")->text());
+  QLineEdit* depth = Find<QLineEdit>("编辑框_采集级别");
+  depth->selectAll();
+  QTest::keyClicks(depth, QStringLiteral("2"));
+  EXPECT_EQ("2", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
+  depth->selectAll();
+  QTest::keyClicks(depth, QStringLiteral("1"));
+  EXPECT_EQ("1", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
+}
+
+TEST(WindowTest, ImportHarvestAndExportThroughTheWindow) {
+  const std::string seeds = world->dir + "seeds.txt", out = world->dir + "out.txt";
+  ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n挖掘\r\n")}));
+  world->window->SetFileChooser([&](std::int32_t type, const Text&) -> std::optional<Text> {
+    return type == FileDialog::kOpen ? seeds : out;
+  });
+  DeliverEvent(kMainWindow, "关键字菜单_导入", kEventClicked);
+  EXPECT_EQ(QStringLiteral("导入完成."), Status());
+  ASSERT_TRUE(WaitFor([] { return Find<QListView>("列表框_关键字")->model()->rowCount() == 2; }));
+
+  QTest::mouseClick(Find<QPushButton>("按钮_开始采集"), Qt::LeftButton);
+  EXPECT_EQ(QStringLiteral("停止留言"), Find<QPushButton>("按钮_开始采集")->text());
+  ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("采集完成,空闲等待中,相关关键字共(20)个"); }));
+  EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
+
+  DeliverEvent(kMainWindow, "相关关键字菜单_导出", kEventClicked);
+  EXPECT_EQ(QStringLiteral("导出完成."), Status());
+  const ByteArray bytes = ReadFileBytes(out);
+  EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());
+}
+
+TEST(WindowTest, RightClickOpensTheListsMenu) {
+  QListView* seeds = Find<QListView>("列表框_关键字");
+  QStringList captions;
+  QTimer::singleShot(50, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      menu->actions().last()->trigger();  // 清空
+      menu->close();
+    }
+  });
+  QTest::mouseClick(seeds->viewport(), Qt::RightButton, {}, QPoint(10, 10));
+  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
+            captions);
+  EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
+}
+
+}  // namespace
+}  // namespace kelvarn
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  using namespace kelvarn;
+  World w;
+  world = &w;
+  w.platform = std::make_unique<QtFramePlatform>();
+  InitFrame(*w.platform);
+  w.engine = std::make_unique<OfflineEngine>();
+  w.engine->Start();
+  char pattern[] = "/tmp/kelvarn-window-XXXXXX";
+  w.dir = std::string(::mkdtemp(pattern)) + "/";
+  Harvester::Options options;
+  options.programDir = w.dir;
+  options.searchBase = w.engine->BaseUrl();
+  w.platform->AddWindowFactory(std::string(kMainWindow), [&](const WindowTemplate&) -> QWidget* {
+    w.window = new MainWindow(w.platform->Ui(), w.handles, options);
+    w.window->show();
+    return w.window;
+  });
+  RegisterWindow(MainWindowTemplate(), MainWindowBindings(w.handles));
+  if (!LoadWindow(kMainWindow)) return 1;
+  DeliverEvent(kMainWindow, "", kEventCreated);
+  const int result = RUN_ALL_TESTS();
+  std::system(("rm -rf '" + w.dir + "'").c_str());
+  std::fflush(nullptr);
+  std::_Exit(result);  // the window's harvester stays with the frame; no teardown races
+}
