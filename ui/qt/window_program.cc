@@ -3,6 +3,9 @@
 #include <malloc.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QListView>
+#include <QStatusBar>
 #include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
@@ -21,7 +24,7 @@ namespace kelvarn {
 
 int RunWindowProgram(int argc, char** argv) {
   std::string searchBase = SearchBase(), seedsFile, screenshot;
-  bool harvest = false;
+  bool harvest = false, print = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--search-url" && i + 1 < argc) {
@@ -32,6 +35,8 @@ int RunWindowProgram(int argc, char** argv) {
       screenshot = argv[++i];
     } else if (arg == "--harvest") {
       harvest = true;
+    } else if (arg == "--print") {
+      print = true;
     }
   }
   while (!searchBase.empty() && searchBase.back() == '/') searchBase.pop_back();
@@ -51,11 +56,20 @@ int RunWindowProgram(int argc, char** argv) {
   options.openUrl = [](std::string_view url) {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
   };
-  if (!screenshot.empty()) {
-    options.onRunComplete = [&platform, screenshot] {
+  if (!screenshot.empty() || print) {
+    options.onRunComplete = [&platform, screenshot, print] {
       QWidget* window = platform.Window(std::string(kMainWindow));
-      QTimer::singleShot(300, window, [window, screenshot] {
-        window->grab().save(QString::fromLocal8Bit(screenshot.c_str()));
+      QTimer::singleShot(300, window, [window, screenshot, print] {
+        if (!screenshot.empty()) window->grab().save(QString::fromLocal8Bit(screenshot.c_str()));
+        if (print) {
+          // The collected list, then the status text, for a terminal.
+          const QAbstractItemModel* phrases = window->findChild<QListView*>(QStringLiteral("列表框_相关关键字"))->model();
+          for (int row = 0; row < phrases->rowCount(); ++row) {
+            std::printf("%s\n", phrases->index(row, 0).data().toString().toUtf8().constData());
+          }
+          const QLabel* status = window->findChild<QStatusBar*>(QStringLiteral("状态条1"))->findChild<QLabel*>();
+          std::fprintf(stderr, "%s\n", status->text().toUtf8().constData());
+        }
         std::fflush(nullptr);
         EndProgram(0);
       });

@@ -7,7 +7,9 @@ namespace kelvarn {
 // sequence's exit. Options: --search-url URL (as KELVARN_SEARCH_URL),
 // --seeds FILE (added to the seed list at start), --harvest (press start
 // once the window is up), --screenshot PNG (save the window once the first
-// run completes, then close without asking).
+// run completes, then close without asking), --print (once the first run
+// completes, print the collected phrases as UTF-8 and the status text, then
+// close without asking).
 int RunWindowProgram(int argc, char** argv);
 
 }  // namespace kelvarn
