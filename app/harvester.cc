@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <condition_variable>
 
 #include "app/search_page.h"
 #include "frame/frame.h"
@@ -37,7 +38,24 @@ constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
 constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
 
-Harvester* theHarvester = nullptr;
+// The harvester that tasks and monitors work for, and how many of them are
+// inside it: its destructor waits for them to leave.
+std::mutex liveMutex;
+std::condition_variable allLeft;
+Harvester* theHarvester = nullptr;  // guarded by liveMutex
+int inside = 0;                      // guarded by liveMutex
+
+// Enters the live harvester, or returns null when there is none.
+Harvester* Enter() {
+  std::lock_guard lock(liveMutex);
+  if (theHarvester) ++inside;
+  return theHarvester;
+}
+
+void Leave() {
+  std::lock_guard lock(liveMutex);
+  if (--inside == 0) allLeft.notify_all();
+}
 
 // Hands freed pages back to the system, as the classic program trimmed its
 // working set after every task. A trim walks every heap arena, and after every
@@ -60,12 +78,21 @@ void Pause(std::int32_t ms) {
 
 Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
     : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)) {
+  std::lock_guard lock(liveMutex);
   theHarvester = this;
 }
 
 Harvester::~Harvester() {
+  {
+    std::lock_guard lock(liveMutex);
+    theHarvester = nullptr;  // no task or monitor enters from here on
+  }
   StopEverything();
-  theHarvester = nullptr;
+  // Those inside were cut off just now: their requests abort within 50 ms and
+  // they leave at their next look at the generation. The bound guards
+  // against a monitor stuck waiting for a window thread that is this thread.
+  std::unique_lock lock(liveMutex);
+  allLeft.wait_for(lock, std::chrono::seconds(5), [] { return inside == 0; });
 }
 
 void Harvester::BeginGeneration() {
@@ -91,7 +118,12 @@ void Harvester::OnStartButton() {
   }
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
   if (monitorThread_.joinable()) monitorThread_.detach();  // a finished monitor of an earlier run
-  monitorThread_ = std::thread([this, generation] { RunMonitor(generation); });
+  if (Harvester* self = Enter()) {
+    monitorThread_ = std::thread([self, generation] {
+      self->RunMonitor(generation);
+      Leave();
+    });
+  }
 }
 
 void Harvester::StopEverything() {
@@ -154,7 +186,10 @@ void Harvester::RunMonitor(std::uint32_t generation) {
 }
 
 void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
-  if (theHarvester) theHarvester->RunTask(recordIndex, static_cast<std::uint32_t>(generation));
+  if (Harvester* self = Enter()) {
+    self->RunTask(recordIndex, static_cast<std::uint32_t>(generation));
+    Leave();
+  }
 }
 
 void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {

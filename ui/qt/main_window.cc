@@ -52,6 +52,10 @@ MainWindow::MainWindow(UiThread& ui, AppHandles& app, Harvester::Options options
 MainWindow::~MainWindow() {
   app_.harvester = nullptr;
   app_.dialogs = nullptr;
+  // The harvester's variables live as long as the process, which ends right
+  // after the window goes: destroying it here could wait for a run monitor
+  // that waits for this very thread.
+  static_cast<void>(harvester_.release());
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
