@@ -209,6 +209,9 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     client.SetAbortHook([this, generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
     client.Open("GET", BuildSearchUrl(keyword, options_.searchBase));
     client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
+    pagesFetched_.fetch_add(1);
+    for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
+    }
     const TextArray phrases = ExtractRelatedPhrases(client.GetResponseText());
     for (const Text& phrase : phrases) {
       const std::int32_t index = ui_.列表框_相关关键字.AddItem(phrase);
@@ -253,11 +256,19 @@ bool Harvester::ImportFile(const std::string& path) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
     }
-    dialogs_.ProcessPendingMessages();
+    dialogs_.ProcessPendingMessages();  // after every piece, added or not
   }
   ui_.列表框_关键字.SetCurrentSelection(0);
   ui_.状态条1.SetPanelText(0, bytes ? kImported : kImportFailed);
   return bytes.has_value();
+}
+
+TextArray Harvester::KeywordLines(std::string_view fileText) {
+  TextArray lines;
+  for (Text& line : TextSplit(fileText.substr(0, fileText.find('\0')), "\r\n")) {
+    if (!TrimLeadingSpaces(line).empty()) lines.push_back(std::move(line));
+  }
+  return lines;
 }
 
 void Harvester::ClearKeywords() {

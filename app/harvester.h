@@ -66,6 +66,10 @@ class Harvester {
   // Keyword lists and settings (window thread).
   void AddKeyword();
   void ImportKeywords();
+  // The lines of a keyword file that import adds: split at CR LF only, lines
+  // of nothing but spaces skipped, leading spaces kept; the text ends at its
+  // first zero byte.
+  static TextArray KeywordLines(std::string_view fileText);
   // The import rules on one file (CR LF lines, space-only lines skipped);
   // false, with "导入失败.", when the file cannot be read.
   bool ImportFile(const std::string& path);
@@ -86,6 +90,9 @@ class Harvester {
   ThreadPool& Pool() { return workerPool_; }
   // Tasks posted and not finished in the current run.
   std::int32_t PendingTasks();
+  // Pages requested since start-up, and the deepest level requested.
+  std::int64_t PagesFetched() const { return pagesFetched_.load(); }
+  std::int32_t DeepestLevel() const { return deepestLevel_.load(); }
   // Records of the current run.
   std::int32_t TaskRecordCount();
 
@@ -106,6 +113,8 @@ class Harvester {
   ThreadPool workerPool_;
   std::atomic<std::uint64_t> generation_{0};  // changed under runMutex_, on the window thread
   std::atomic<std::int32_t> harvestDepth_{0};
+  std::atomic<std::int64_t> pagesFetched_{0};
+  std::atomic<std::int32_t> deepestLevel_{0};
 
   std::mutex runMutex_;
   // State below is protected by runMutex_.

@@ -8,9 +8,27 @@
 
 namespace kelvarn {
 
+// A list store that tells someone of every item added (on the window thread).
+class ObservedListStore final : public ListStore {
+ public:
+  std::function<void(std::string_view)> added;
+  bool Append(std::string_view text, std::int32_t itemValue) override {
+    if (!items_.Append(text, itemValue)) return false;
+    if (added) added(text);
+    return true;
+  }
+  std::int32_t Count() const override { return items_.Count(); }
+  Text At(std::int32_t index) const override { return items_.At(index); }
+  void Clear() override { items_.Clear(); }
+
+ private:
+  MemoryListStore items_;
+};
+
 struct HeadlessWindow {
   HeadlessUiThread ui;
-  MemoryListStore seeds, phrases;
+  MemoryListStore seeds;
+  ObservedListStore phrases;
   MemoryTextStore workers, depth;
   MemoryTextStore caption{"\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF"};  // 开始采集
   MemoryPanelStore status{1};

@@ -1,0 +1,214 @@
+#include "cli/harvest_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/headless_window.h"
+#include "app/main_window.h"
+#include "app/search_page.h"
+#include "text/files.h"
+
+namespace kelvarn {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
+    "                       [--seed TEXT]... [--quiet] [SEEDS_FILE | -]\n"
+    "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
+    "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
+    "standard output. Depth and workers default to config.ini beside the program (1 and 20).\n"
+    "Ctrl-C stops the run and keeps what was written (exit 130).\n";
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+struct Arguments {
+  std::optional<std::int32_t> depth, workers;
+  std::string searchBase = SearchBase();
+  std::string output;  // empty: standard output
+  std::vector<std::string> seeds;  // UTF-8, from --seed
+  std::optional<std::string> seedsFile;  // "-": standard input
+  bool quiet = false;
+};
+
+// A whole decimal number in range, or nothing.
+std::optional<std::int32_t> Number(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < -1000000 || value > 1000000) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+std::optional<int> Parse(int argc, char** argv, Arguments& a) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) return nullptr;
+      static_cast<void>(name);
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--quiet" || arg == "-q") {
+      a.quiet = true;
+    } else if (arg == "--depth" || arg == "--workers") {
+      const char* v = value(argv[i]);
+      if (!v) return UsageError(std::string(arg) + " needs a number");
+      const auto n = Number(v);
+      if (!n) return UsageError(std::string(arg) + ": not a number: " + v);
+      (arg == "--depth" ? a.depth : a.workers) = *n;
+    } else if (arg == "--search-url") {
+      const char* v = value(argv[i]);
+      if (!v || std::strncmp(v, "http", 4) != 0) return UsageError("--search-url needs an http:// or https:// URL");
+      a.searchBase = v;
+      while (!a.searchBase.empty() && a.searchBase.back() == '/') a.searchBase.pop_back();
+    } else if (arg == "--output" || arg == "-o") {
+      const char* v = value(argv[i]);
+      if (!v || !*v) return UsageError("--output needs a file name");
+      a.output = v;
+    } else if (arg == "--seed") {
+      const char* v = value(argv[i]);
+      if (!v) return UsageError("--seed needs a keyword");
+      a.seeds.emplace_back(v);
+    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+      return UsageError("unknown option " + std::string(arg));
+    } else if (a.seedsFile) {
+      return UsageError("one seeds file at most");
+    } else {
+      a.seedsFile = std::string(arg);
+    }
+  }
+  if (!a.seedsFile && a.seeds.empty()) return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
+  return std::nullopt;
+}
+
+std::atomic<bool> interrupted{false};
+
+}  // namespace
+
+int RunHarvestCommand(int argc, char** argv) {
+  Arguments args;
+  if (const std::optional<int> code = Parse(argc, argv, args)) return *code;
+
+  // Seeds: the file by the import rules, then the --seed texts.
+  TextArray seeds;
+  if (args.seedsFile) {
+    std::string text;
+    if (*args.seedsFile == "-") {
+      text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else {
+      const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(*args.seedsFile);
+      if (!bytes) {
+        std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", args.seedsFile->c_str(), std::strerror(errno));
+        return 1;
+      }
+      text.assign(bytes->begin(), bytes->end());
+    }
+    seeds = Harvester::KeywordLines(text);
+  }
+  for (const std::string& seed : args.seeds) seeds.push_back(Utf8ToGbk(seed));
+
+  // Settings: config.ini beside the program, read as the window reads it; the
+  // flags win and nothing is written back.
+  const std::string programDir = ProgramDirWithSlash();
+  const std::string ini = programDir + "config.ini";
+  const Text section = "\xC5\xE4\xD6\xC3";  // 配置
+  const std::int32_t depth = args.depth.value_or(ToInteger(ReadSetting(ini, section, "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1")));
+  const std::int32_t workers = args.workers.value_or(ToInteger(ReadSetting(ini, section, "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20")));
+
+  FILE* out = stdout;
+  if (!args.output.empty()) {
+    out = std::fopen(args.output.c_str(), "wb");
+    if (!out) {
+      std::fprintf(stderr, "kelvarn harvest: cannot write %s: %s\n", args.output.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+
+  // Ctrl-C and termination are taken by a thread of their own.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  HeadlessWindow window;
+  bool writeFailed = false;
+  window.phrases.added = [&](std::string_view phrase) {
+    // Written as it arrives, a whole line at a time, so `tail -f` can follow.
+    if (std::fwrite(phrase.data(), 1, phrase.size(), out) != phrase.size() || std::fputs("\r\n", out) < 0 ||
+        std::fflush(out) != 0) {
+      writeFailed = true;
+    }
+  };
+  Harvester::Options options;
+  options.programDir = programDir;
+  options.searchBase = args.searchBase;
+  Harvester harvester(window.Components(), window.ui, window.dialogs, options);
+  for (const Text& seed : seeds) window.列表框_关键字.AddItem(seed);
+  window.编辑框_工作线程.SetContent(std::to_string(workers));
+  window.编辑框_采集级别.SetContent(std::to_string(depth));
+
+  std::thread signalWatcher([&] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    interrupted = true;
+  });
+  signalWatcher.detach();
+
+  const auto start = std::chrono::steady_clock::now();
+  window.ui.Invoke([&] { harvester.OnStartButton(); });
+  const Text idleCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
+  const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
+  auto lastReport = start;
+  while (!interrupted && window.按钮_开始采集.Caption() != idleCaption) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto now = std::chrono::steady_clock::now();
+    if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
+      lastReport = now;
+      const double seconds = std::chrono::duration<double>(now - start).count();
+      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d  %.1f pages/s", harvester.DeepestLevel(),
+                   static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
+                   window.列表框_相关关键字.ItemCount(),
+                   seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
+    }
+  }
+  if (progress) std::fputs("\r\x1b[K", stderr);
+  if (interrupted) {
+    window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
+  }
+  const Text status = window.状态条1.PanelText(0);
+  const bool closed = std::fflush(out) == 0 && (out == stdout || std::fclose(out) == 0);
+  if (interrupted) {
+    std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
+    std::fflush(nullptr);
+    ::_exit(130);  // cut-off workers may still be unwinding: no static destructors
+  }
+  if (!args.quiet) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
+  std::fflush(nullptr);
+  if (writeFailed || !closed) {
+    std::fprintf(stderr, "kelvarn harvest: writing the phrases failed\n");
+    ::_exit(1);
+  }
+  ::_exit(0);
+}
+
+}  // namespace kelvarn

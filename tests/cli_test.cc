@@ -1,0 +1,176 @@
+// `kelvarn harvest` as a user runs it: exit codes, output format, settings,
+// Ctrl-C.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "text/files.h"
+#include "tools/engine/offline_engine.h"
+
+namespace kelvarn {
+namespace {
+
+struct Result {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kelvarn-cli-XXXXXX";
+    dir_ = std::string(::mkdtemp(pattern)) + "/";
+    // A copy of the program of its own, so config.ini beside it is the test's.
+    binary_ = dir_ + "kelvarn";
+    ASSERT_EQ(0, std::system(("cp '" KELVARN_BINARY "' '" + binary_ + "'").c_str()));
+    StartEngine(0);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  void StartEngine(int latencyMs) {
+    engine_.reset();
+    EngineOptions options;
+    options.latencyMs = latencyMs;
+    engine_ = std::make_unique<OfflineEngine>(options);
+    ASSERT_GT(engine_->Start(), 0);
+  }
+
+  // Starts the program; returns its pid. Output goes to files in the test's directory.
+  pid_t Spawn(std::vector<std::string> args, const std::string& input = "") {
+    const std::string in = dir_ + "stdin", out = dir_ + "stdout", err = dir_ + "stderr";
+    WriteFileBytes(in, {input});
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(::open(in.c_str(), O_RDONLY), 0);
+      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      std::vector<char*> argv{binary_.data()};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(binary_.c_str(), argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  Result Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(dir_ + "stdout"),
+            Slurp(dir_ + "stderr")};
+  }
+
+  Result Run(std::vector<std::string> args, const std::string& input = "") { return Wait(Spawn(std::move(args), input)); }
+
+  std::vector<std::string> Harvest(std::vector<std::string> more) {
+    std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl()};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+
+  std::string dir_, binary_;
+  std::unique_ptr<OfflineEngine> engine_;
+};
+
+// Phrases as the engine gives them for a keyword, in the export format.
+std::string Exported(const std::string& keyword, int n = 10) {
+  std::string text;
+  for (const auto& p : OfflineEngine::PhrasesFor(keyword, n)) text += p + "\r\n";
+  return text;
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+  EXPECT_EQ(2, Run({"harvest"}).exitCode);  // no seeds
+  EXPECT_EQ(2, Run({"harvest", "--depth", "x", "--seed", "a"}).exitCode);
+  EXPECT_EQ(2, Run({"harvest", "--bogus", "--seed", "a"}).exitCode);
+  EXPECT_EQ(2, Run({"harvest", "--workers"}).exitCode);
+  EXPECT_EQ(2, Run({"harvest", "a.txt", "b.txt"}).exitCode);
+  const Result usage = Run({"harvest", "--seed", "a", "--search-url", "ftp://x"});
+  EXPECT_EQ(2, usage.exitCode);
+  EXPECT_NE(std::string::npos, usage.err.find("usage: kelvarn harvest"));
+  EXPECT_EQ("", usage.out);
+  const Result help = Run({"harvest", "--help"});
+  EXPECT_EQ(0, help.exitCode);
+  EXPECT_NE(std::string::npos, help.out.find("usage: kelvarn harvest"));
+  const Result version = Run({"--version"});
+  EXPECT_EQ(0, version.exitCode);
+  EXPECT_EQ(0u, version.out.find("kelvarn "));
+  EXPECT_EQ(1, Run(Harvest({dir_ + "missing.txt"})).exitCode);
+}
+
+TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
+  const Result r = Run(Harvest({"--depth", "1", "--seed", "关键字"}));
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(Exported(Utf8ToGbk("关键字")), r.out);  // one worker per seed: page order
+  EXPECT_NE(std::string::npos, r.err.find("采集完成,空闲等待中,相关关键字共(10)个"));
+}
+
+TEST_F(CliTest, SeedsFromStandardInputThenFlags) {
+  const std::string input = Utf8ToGbk("一\r\n   \r\n");
+  const Result r = Run(Harvest({"--depth", "1", "--workers", "1", "--seed", "二", "-"}), input);
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(Exported(Utf8ToGbk("一")) + Exported(Utf8ToGbk("二")), r.out);  // file first, then --seed
+  EXPECT_EQ(2u, engine_->RequestCount());
+}
+
+TEST_F(CliTest, OutputFileAndQuiet) {
+  const std::string file = dir_ + "phrases.txt";
+  const Result r = Run(Harvest({"--depth", "1", "--quiet", "--output", file, "--seed", "x"}));
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("", r.out);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(Exported("x"), Slurp(file));
+}
+
+TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
+  // No config.ini: depth 1, and none is written.
+  Result r = Run(Harvest({"--seed", "x"}));
+  EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  EXPECT_EQ(ByteArray{}, ReadFileBytes(dir_ + "config.ini"));
+
+  const std::string ini = Utf8ToGbk("[配置]\r\n工作线程=3\r\n采集级别=２\r\n");  // full-width digit
+  ASSERT_TRUE(WriteFileBytes(dir_ + "config.ini", {ini}));
+  r = Run(Harvest({"--seed", "x"}));
+  EXPECT_EQ(110, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  r = Run(Harvest({"--depth", "1", "--seed", "x"}));
+  EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  const ByteArray after = ReadFileBytes(dir_ + "config.ini");
+  EXPECT_EQ(ini, std::string(after.begin(), after.end()));  // flags are not written back
+}
+
+TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
+  StartEngine(800);
+  const std::string file = dir_ + "phrases.txt";
+  const pid_t pid = Spawn(Harvest({"--depth", "3", "--output", file, "--seed", "x"}));
+  // Wait for the first page's phrases, then interrupt while the next level is in flight.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Slurp(file).size() < Exported("x").size() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(pid, SIGINT);
+  const auto stopped = std::chrono::steady_clock::now();
+  const Result r = Wait(pid);
+  EXPECT_EQ(130, r.exitCode);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+  const std::string written = Slurp(file);
+  EXPECT_EQ(0u, written.find(Exported("x")));
+  EXPECT_EQ("\r\n", written.substr(written.size() - 2));  // whole lines only
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_EQ(written, Slurp(file));  // nothing after the stop
+}
+
+}  // namespace
+}  // namespace kelvarn
