@@ -1,4 +1,6 @@
 // kelvarn: the command-line face of the harvester.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +15,7 @@
 #include "cli/harvest_command.h"
 #include "frame/runtime.h"
 #include "text/text.h"
-#include "ui/qt/window_program.h"
+#include "app/main_window.h"
 
 namespace {
 
@@ -49,7 +51,13 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   const std::string_view first = argc < 2 ? std::string_view() : argv[1];
   if (first.empty() || (first.substr(0, 2) == "--" && first != "--help" && first != "--version")) {
-    return kelvarn::RunWindowProgram(argc, argv);
+    // The window lives in a program of its own, so that the command line
+    // does not load Qt.
+    const std::string window = kelvarn::ProgramDirWithSlash() + "kelvarn-window";
+    argv[0] = const_cast<char*>(window.c_str());
+    ::execv(window.c_str(), argv);
+    std::fprintf(stderr, "kelvarn: cannot start %s: %s\n", window.c_str(), std::strerror(errno));
+    return 1;
   }
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h") {

@@ -338,6 +338,9 @@ void JSON::Reset(json_object* value) {
 bool JSON::Parse(std::string_view text) {
   Reset(nullptr);
   text = UpToZero(text);
+  // The harvest parses these two for every record and run: skip the tokener.
+  if (text == "{}") return (value_ = json_object_new_object()) != nullptr;
+  if (text == "[]") return (value_ = json_object_new_array()) != nullptr;
   std::string rewritten, prefix;
   std::vector<Literal> literals;
   if (!ExtractLiterals(text, rewritten, literals, prefix)) return false;

@@ -101,6 +101,20 @@ std::string RequestTarget(std::string_view url) {
   return target == std::string_view::npos ? "/" : std::string(url.substr(target));
 }
 
+// One multi handle per thread, kept for the thread's life: a client belongs
+// to its thread, and making a multi handle per request costs a socket pair
+// and several system calls each time.
+CURLM* ThreadMulti() {
+  struct Holder {
+    CURLM* multi = curl_multi_init();
+    ~Holder() {
+      if (multi) curl_multi_cleanup(multi);
+    }
+  };
+  thread_local Holder holder;
+  return holder.multi;
+}
+
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -318,7 +332,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
 
   // Driven through a multi handle so that the abort hook and the stall
   // time-outs are looked at every 50 ms whatever the network does.
-  CURLM* multi = curl_multi_init();
+  CURLM* multi = ThreadMulti();
   bool gaveUp = false;
   if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
     bool connected = false;
@@ -344,7 +358,6 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     }
     curl_multi_remove_handle(multi, easy);
   }
-  if (multi) curl_multi_cleanup(multi);
 
   const bool ok = transfer.responded && !gaveUp;
   if (ok) {

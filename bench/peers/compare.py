@@ -1,0 +1,127 @@
+#!/usr/bin/python3
+"""Kelvarn against what users would pick instead, in one run.
+
+Starts the offline engine (50 ms a page with 10 ms jitter, 10 phrases a page),
+then harvests the 20 sample seeds to depth 3 with `kelvarn harvest`, a
+requests script and a Scrapy spider, all at 20 concurrent requests. Checks
+that the three collect the same multiset of phrases, prints wall time, CPU
+time, peak memory and pages per second, and draws docs/benchmarks.png.
+    bench/peers/compare.py [BUILD_DIR]     (default build/default)
+"""
+import collections
+import heapq
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default"))
+SEEDS, DEPTH, PHRASES, WORKERS, LATENCY_MS, JITTER_MS, SPACING_MS = 20, 3, 10, 20, 50, 10, 5
+
+
+def run(argv, out_path):
+    """Runs a tool to completion; returns (wall s, cpu s, peak MiB)."""
+    with open(out_path, "wb") as out:
+        start = time.monotonic()
+        child = subprocess.Popen(argv, stdout=out, stderr=subprocess.DEVNULL, cwd=HERE)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.monotonic() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("%s failed with %d" % (argv[0], os.waitstatus_to_exitcode(status)))
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+
+
+def ideal_seconds():
+    """The makespan of Kelvarn's own schedule at the mean latency: seeds posted
+    5 ms apart; a fetched task takes the page's latency plus 5 ms after each of
+    its posts; tasks below the depth take nothing; free workers take tasks first
+    in, first out."""
+    queue = collections.deque((i * SPACING_MS / 1000.0, 1) for i in range(SEEDS))
+    free = [0.0] * WORKERS
+    end = 0.0
+    while queue:
+        ready, level = queue.popleft()
+        t = max(ready, heapq.heappop(free))
+        if level <= DEPTH:
+            t += LATENCY_MS / 1000.0
+            for _ in range(PHRASES):
+                queue.append((t, level + 1))
+                t += SPACING_MS / 1000.0
+        heapq.heappush(free, t)
+        end = max(end, t)
+    return end
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="kelvarn-peers-")
+    seeds = os.path.join(work, "seeds.txt")
+    with open(os.path.join(ROOT, "tools", "sample", "seeds.txt"), encoding="utf-8") as f:
+        lines = [line.strip() for line in f if line.strip()][:SEEDS]
+    with open(seeds, "wb") as f:
+        f.write(b"".join(line.encode("gbk") + b"\r\n" for line in lines))
+    engine = subprocess.Popen([os.path.join(BUILD, "kelvarn-engine"), "--latency", str(LATENCY_MS), "--jitter",
+                               str(JITTER_MS), "--phrases", str(PHRASES)], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    base = engine.stdout.readline().decode().strip()
+    tools = {
+        "kelvarn harvest": [os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--search-url", base, "--depth",
+                            str(DEPTH), "--workers", str(WORKERS), seeds],
+        "requests + 20 threads": ["/usr/bin/python3", "harvest_requests.py", base, seeds, str(DEPTH)],
+        "Scrapy, 20 requests": ["/usr/bin/python3", "harvest_scrapy.py", base, seeds, str(DEPTH)],
+    }
+    pages = sum(SEEDS * PHRASES ** level for level in range(DEPTH))
+    results, multisets = {}, {}
+    try:
+        for name, argv in tools.items():
+            out = os.path.join(work, name.split()[0] + ".txt")
+            results[name] = run(argv, out)
+            with open(out, "rb") as f:
+                multisets[name] = collections.Counter(f.read().split(b"\r\n")[:-1])
+    finally:
+        engine.terminate()
+        engine.wait()
+    first = next(iter(multisets.values()))
+    same = all(m == first for m in multisets.values())
+    print("same multiset of phrases in all three: %s (%d phrases, %d pages each)" % (same, sum(first.values()), pages))
+    print("%-24s %9s %9s %10s %9s" % ("tool", "wall s", "CPU s", "peak MiB", "pages/s"))
+    for name, (wall, cpu, peak) in results.items():
+        print("%-24s %9.2f %9.2f %10.1f %9.1f" % (name, wall, cpu, peak, pages / wall))
+    ideal = ideal_seconds()
+    wall = results["kelvarn harvest"][0]
+    print("kelvarn: ideal time of its schedule %.2f s, ratio %.3f; the 5 ms spacing alone is %.2f s of the ideal"
+          % (ideal, wall / ideal, ideal - ideal_without_spacing()))
+    plot(results, pages)
+    if not same:
+        sys.exit(1)
+
+
+def ideal_without_spacing():
+    global SPACING_MS
+    saved, SPACING_MS = SPACING_MS, 0
+    try:
+        return ideal_seconds()
+    finally:
+        SPACING_MS = saved
+
+
+def plot(results, pages):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    names = list(results)
+    fig, (left, right) = plt.subplots(1, 2, figsize=(9, 3.6))
+    left.bar(names, [pages / results[n][0] for n in names], color=["#2a6f97", "#a3a3a3", "#6b6b6b"])
+    left.set_title("pages per second (higher is better)")
+    right.bar(names, [results[n][2] for n in names], color=["#2a6f97", "#a3a3a3", "#6b6b6b"])
+    right.set_title("peak memory, MiB (lower is better)")
+    for axis in (left, right):
+        axis.tick_params(axis="x", labelrotation=15, labelsize=8)
+    fig.tight_layout()
+    fig.savefig(os.path.join(ROOT, "docs", "benchmarks.png"), dpi=100)
+
+
+if __name__ == "__main__":
+    main()
