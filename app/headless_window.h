@@ -3,26 +3,37 @@
 // makes the calling thread the window thread for their duration.
 #pragma once
 
+#include <cstdint>
+
 #include "app/harvester.h"
 #include "ui/headless.h"
 
 namespace kelvarn {
 
 // A list store that tells someone of every item added (on the window thread).
+// With keepItems false it keeps only their number: for the command line,
+// which writes every phrase out as it arrives and never reads one back.
 class ObservedListStore final : public ListStore {
  public:
   std::function<void(std::string_view)> added;
+  bool keepItems = true;
+
   bool Append(std::string_view text, std::int32_t itemValue) override {
-    if (!items_.Append(text, itemValue)) return false;
+    if (keepItems ? !items_.Append(text, itemValue) : count_ == INT32_MAX) return false;
+    ++count_;
     if (added) added(text);
     return true;
   }
-  std::int32_t Count() const override { return items_.Count(); }
-  Text At(std::int32_t index) const override { return items_.At(index); }
-  void Clear() override { items_.Clear(); }
+  std::int32_t Count() const override { return count_; }
+  Text At(std::int32_t index) const override { return keepItems ? items_.At(index) : Text(); }
+  void Clear() override {
+    items_.Clear();
+    count_ = 0;
+  }
 
  private:
   MemoryListStore items_;
+  std::int32_t count_ = 0;
 };
 
 struct HeadlessWindow {

@@ -1,5 +1,6 @@
 #include "cli/harvest_command.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -150,7 +151,11 @@ int RunHarvestCommand(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  // Few heap arenas: the workers' allocations are small and short, and every
+  // extra arena keeps pages of its own.
+  mallopt(M_ARENA_MAX, 2);
   HeadlessWindow window;
+  window.phrases.keepItems = false;
   bool writeFailed = false;
   window.phrases.added = [&](std::string_view phrase) {
     // Whole lines as they arrive; the loop below flushes every 100 ms, so
