@@ -221,7 +221,7 @@ bool HttpClient::EnsureRootHandle() {
     if (!cookies_) return false;
     curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
   }
-  if (!rootHandle_) rootHandle_.emplace();
+  if (!rootHandle_) rootHandle_ = RootHandle{0, 0, 0};
   return true;
 }
 

@@ -14,6 +14,8 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // Full-width digits, signs and letters become ASCII so that numbers typed
 // with a Chinese input method still read as numbers.
