@@ -232,9 +232,12 @@ TEST_F(HarvesterTest, AddAndClear) {
 
 class SlowHarvesterTest : public HarvesterTest {
  protected:
-  void SetUp() override {
+  void SetUp() override { StartEngineWithLatency(3000); }
+  void StartEngineWithLatency(int ms) {
+    harvester_.reset();
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
     EngineOptions slow;
-    slow.latencyMs = 3000;
+    slow.latencyMs = ms;
     Start(slow);
   }
 };
@@ -259,6 +262,40 @@ TEST_F(SlowHarvesterTest, StopCutsOffTwentyBusyWorkers) {
   // The next run counts exactly its own phrases.
   w_.列表框_关键字.ClearItems();
   w_.列表框_关键字.AddItem("fresh");
+  RunToTheEnd();
+  EXPECT_EQ(10, Phrases());
+  EXPECT_EQ(Done(10), w_.状态条1.PanelText(0));
+}
+
+// Two hundred start/stop cycles with 20 workers inside slow requests: every
+// stop returns promptly, nothing of a stopped run lands afterwards, and a run
+// that completes counts exactly its own phrases.
+TEST_F(SlowHarvesterTest, TwoHundredStartStopCycles) {
+  StartEngineWithLatency(200);
+  for (int i = 0; i < 40; ++i) w_.列表框_关键字.AddItem("seed" + std::to_string(i));
+  Settings(20, 2);
+  int lateAdditions = 0;
+  auto slowest = std::chrono::nanoseconds(0);
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    const std::uint64_t before = engine_->RequestCount();
+    Click();  // start
+    ASSERT_TRUE(WaitUntil([&] { return engine_->RequestCount() >= before + 5; }));
+    const auto stopAt = Clock::now();
+    Click();  // stop
+    slowest = std::max(slowest, Clock::now() - stopAt);
+    const std::int32_t atStop = Phrases();
+    std::this_thread::sleep_for(std::chrono::milliseconds(cycle % 20 == 0 ? 300 : 2));
+    lateAdditions += Phrases() != atStop;
+    ASSERT_EQ(kStart, w_.按钮_开始采集.Caption());
+  }
+  EXPECT_EQ(0, lateAdditions);
+  EXPECT_LT(slowest, std::chrono::seconds(1));
+  std::printf("slowest stop of 200: %.1f ms\n", std::chrono::duration<double, std::milli>(slowest).count());
+  // A last run that completes counts only its own phrases.
+  w_.列表框_相关关键字.ClearItems();
+  w_.列表框_关键字.ClearItems();
+  w_.列表框_关键字.AddItem("last");
+  Settings(20, 1);
   RunToTheEnd();
   EXPECT_EQ(10, Phrases());
   EXPECT_EQ(Done(10), w_.状态条1.PanelText(0));
