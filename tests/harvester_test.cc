@@ -230,6 +230,39 @@ TEST_F(HarvesterTest, AddAndClear) {
   EXPECT_EQ(Utf8ToGbk("列表已清空.."), w_.状态条1.PanelText(0));
 }
 
+// Every fault mode of the engine: the run ends by itself, nothing is left
+// pending, and the list holds exactly what the good pages hold.
+TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
+  struct Case {
+    EngineFault fault;
+    int phrases;  // from 2 seeds at depth 1
+  };
+  for (const Case c : {Case{EngineFault::kErrorStatus, 0}, Case{EngineFault::kReset, 0}, Case{EngineFault::kStall, 0},
+                       Case{EngineFault::kGarbage, 0}, Case{EngineFault::kRedirect, 20},
+                       Case{EngineFault::kNoBlockEnd, 0}, Case{EngineFault::kUpperCase, 20}}) {
+    EngineOptions options;
+    options.fault = c.fault;
+    OfflineEngine engine(options);
+    ASSERT_GT(engine.Start(), 0);
+    HeadlessWindow w;
+    Harvester::Options o;
+    o.programDir = "/tmp/";
+    o.searchBase = engine.BaseUrl();
+    o.timeoutMs = 400;  // the stall ends here, not after 15 s
+    Harvester h(w.Components(), w.ui, w.dialogs, o);
+    w.列表框_关键字.AddItem("a");
+    w.列表框_关键字.AddItem("b");
+    w.编辑框_工作线程.SetContent("4");
+    w.编辑框_采集级别.SetContent("1");
+    w.ui.Invoke([&] { h.OnStartButton(); });
+    ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(30)))
+        << static_cast<int>(c.fault);
+    EXPECT_EQ(c.phrases, w.列表框_相关关键字.ItemCount()) << static_cast<int>(c.fault);
+    EXPECT_EQ(0, h.PendingTasks());
+    EXPECT_EQ(Done(c.phrases), w.状态条1.PanelText(0));
+  }
+}
+
 class SlowHarvesterTest : public HarvesterTest {
  protected:
   void SetUp() override { StartEngineWithLatency(3000); }
