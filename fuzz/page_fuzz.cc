@@ -12,7 +12,7 @@ namespace {
 std::string UrlDecode(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() + 0 && i + 2 <= s.size() - 1 + 1) {
+    if (s[i] == '%' && i + 2 < s.size()) {
       out += static_cast<char>(std::strtol(s.substr(i + 1, 2).c_str(), nullptr, 16));
       i += 2;
     } else {

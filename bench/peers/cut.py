@@ -5,10 +5,6 @@ BLOCK_START = "相关搜索</th><th>".encode("gbk")
 BLOCK_END = b"</table></div>"
 
 
-def _find_folded(text: bytes, folded: bytes, sought: bytes, start: int) -> int:
-    return folded.find(sought, start)
-
-
 def related_phrases(page: bytes) -> list:
     p = page.find(BLOCK_START)
     if p < 0:

@@ -79,18 +79,6 @@ QtEditBox::QtEditBox(UiThread& ui, QLineEdit* edit) : store_(edit), operations_(
   QObject::connect(edit, &QLineEdit::textEdited, edit, [this] { operations_.UserChanged(); });
 }
 
-Text QtEditBox::Store::Get() const { return ToGbk(edit_->text()); }
-
-void QtEditBox::Store::Set(std::string_view text) {
-  const QSignalBlocker quiet(edit_);  // the guarded box raises content-changed once itself
-  edit_->setText(FromGbk(text));
-}
-
-QtButton::QtButton(UiThread& ui, QPushButton* button) : store_(button), operations_(ui, store_) {}
-
-Text QtButton::Store::Get() const { return ToGbk(button_->text()); }
-void QtButton::Store::Set(std::string_view text) { button_->setText(FromGbk(text)); }
-
 QtStatusBar::QtStatusBar(UiThread& ui, QStatusBar* bar, std::int32_t panels) : operations_(ui, store_) {
   for (std::int32_t i = 0; i < panels; ++i) {
     auto* label = new QLabel(bar);

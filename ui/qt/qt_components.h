@@ -11,7 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include <QSignalBlocker>
+
 #include "ui/headless.h"
+#include "ui/qt/gbk.h"
 #include "ui/stores.h"
 
 namespace kelvarn {
@@ -60,39 +63,40 @@ class QtListBox {
   GuardedListBox operations_;
 };
 
+// The text of a widget with text() and setText(): an edit box's content or a
+// button's caption. Setting it raises none of the widget's own signals: the
+// guarded components raise content-changed once themselves.
+template <class Widget>
+class WidgetTextStore final : public TextStore {
+ public:
+  explicit WidgetTextStore(Widget* widget) : widget_(widget) {}
+  Text Get() const override { return ToGbk(widget_->text()); }
+  void Set(std::string_view text) override {
+    const QSignalBlocker quiet(widget_);
+    widget_->setText(FromGbk(text));
+  }
+
+ private:
+  Widget* widget_;
+};
+
 class QtEditBox {
  public:
   QtEditBox(UiThread& ui, QLineEdit* edit);
   EditBox& Operations() { return operations_; }
 
  private:
-  class Store final : public TextStore {
-   public:
-    explicit Store(QLineEdit* edit) : edit_(edit) {}
-    Text Get() const override;
-    void Set(std::string_view text) override;
-
-   private:
-    QLineEdit* edit_;
-  } store_;
+  WidgetTextStore<QLineEdit> store_;
   GuardedEditBox operations_;
 };
 
 class QtButton {
  public:
-  QtButton(UiThread& ui, QPushButton* button);
+  QtButton(UiThread& ui, QPushButton* button) : store_(button), operations_(ui, store_) {}
   Button& Operations() { return operations_; }
 
  private:
-  class Store final : public TextStore {
-   public:
-    explicit Store(QPushButton* button) : button_(button) {}
-    Text Get() const override;
-    void Set(std::string_view text) override;
-
-   private:
-    QPushButton* button_;
-  } store_;
+  WidgetTextStore<QPushButton> store_;
   GuardedButton operations_;
 };
 
