@@ -35,6 +35,15 @@ json_object* NewString(std::string_view bytes, char* tag = nullptr) {
   return tag ? Tagged(v, *tag) : v;
 }
 
+// json-c starts every object with a 16-slot hash table (640 bytes) and
+// doubles it as members arrive. Most objects built here hold a few members (a
+// task record holds two), so new empty objects start at 4 slots.
+json_object* NewObject() {
+  json_object* object = json_object_new_object();
+  if (object) lh_table_resize(json_object_get_object(object), 4);  // on failure the 16 slots stay
+  return object;
+}
+
 std::string_view StringOf(json_object* v) {
   return {json_object_get_string(v), static_cast<std::size_t>(json_object_get_string_len(v))};
 }
@@ -135,7 +144,7 @@ void AddNewMember(json_object* object, const std::string& name, json_object* val
 
 // One-level copies for storing a container into itself.
 json_object* ShallowCopyObject(json_object* object) {
-  json_object* copy = json_object_new_object();
+  json_object* copy = NewObject();
   if (!copy) return nullptr;
   json_object_object_foreach(object, key, member) json_object_object_add(copy, key, json_object_get(member));
   return copy;
@@ -365,7 +374,7 @@ bool JSON::Parse(std::string_view text) {
   Reset(nullptr);
   text = UpToZero(text);
   // The harvest parses these two for every record and run: skip the tokener.
-  if (text == "{}") return (value_ = json_object_new_object()) != nullptr;
+  if (text == "{}") return (value_ = NewObject()) != nullptr;
   if (text == "[]") return (value_ = json_object_new_array()) != nullptr;
   std::string rewritten, prefix;
   std::vector<Literal> literals;
@@ -383,7 +392,7 @@ bool JSON::Parse(std::string_view text) {
 }
 
 bool JSON::SetMember(std::string_view key, const Value& value) {
-  if (json_object_get_type(value_) != json_type_object) Reset(json_object_new_object());
+  if (json_object_get_type(value_) != json_type_object) Reset(NewObject());
   if (!value_) return true;  // out of memory: nothing to store into
   const std::string name(UpToZero(key));
   json_object_object_del(value_, name.c_str());
@@ -392,7 +401,7 @@ bool JSON::SetMember(std::string_view key, const Value& value) {
 }
 
 bool JSON::SetMember(std::string_view key, const JSON& value) {
-  if (json_object_get_type(value_) != json_type_object) Reset(json_object_new_object());
+  if (json_object_get_type(value_) != json_type_object) Reset(NewObject());
   if (!value_) return true;
   json_object* stored = value.value_ == value_ ? ShallowCopyObject(value_) : json_object_get(value.value_);
   const std::string name(UpToZero(key));

@@ -138,6 +138,28 @@ TEST(JsonMemberTest, SetMemberReplacesOtherKindsAndMovesReplacedKeysLast) {
   EXPECT_TRUE(Holds(v.GetMember("a"), std::int32_t{3}));
 }
 
+// New objects start with a small member table that grows as members arrive;
+// every member must survive the growth, deletions and replacements.
+TEST(JsonMemberTest, ObjectsGrowFromEmptyWithoutLosingMembers) {
+  JSON v;
+  ASSERT_TRUE(v.Parse("{}"));
+  TextArray names;
+  for (int i = 0; i < 100; ++i) {
+    names.push_back("m" + std::to_string(i));
+    v.SetMember(names.back(), i);
+    if (i % 7 == 0) {
+      v.SetMember("m0", -i);  // replaced: moves last
+      std::erase(names, "m0");
+      names.push_back("m0");
+    }
+  }
+  EXPECT_EQ(names, v.MemberNames());
+  for (int i = 1; i < 100; ++i) {
+    EXPECT_TRUE(Holds(v.GetMember("m" + std::to_string(i)), std::int32_t{i})) << i;
+  }
+  EXPECT_TRUE(Holds(v.GetMember("m0"), std::int32_t{-98}));
+}
+
 // A cycle would never be freed: the sanitizer build's leak check catches it.
 TEST(JsonMemberTest, StoringAnObjectIntoItselfCopiesOneLevel) {
   JSON v;
