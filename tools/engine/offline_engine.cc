@@ -115,6 +115,9 @@ int OfflineEngine::Start() {
   server_ = std::make_unique<httplib::Server>();
   // Enough threads for many concurrent clients waiting out the latency.
   server_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+  // Like common web servers, a connection serves up to 100 requests (the
+  // library would close it after 5).
+  server_->set_keep_alive_max_count(100);
   server_->Get("/stats", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content("requests " + std::to_string(requests_.load()) + "\n", "text/plain");
   });
