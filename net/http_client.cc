@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -350,6 +351,10 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  if (rootHandle_->receiveTimeout > 0) {
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kMinBytesPerSecond);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(rootHandle_->receiveTimeout) / 1000));
+  }
   if (rootHandle_->connectTimeout > 0) {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(rootHandle_->connectTimeout));
   }

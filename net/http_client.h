@@ -19,11 +19,16 @@
 // has moved for that long while sending the request body and while waiting for
 // or reading the response.
 //
-// Two limits beyond the classic client: an abort hook, polled at least every
-// 50 ms during a transfer, ends it at once when it returns true; and a body
-// stops growing at kMaxBodyBytes (64 MiB): reading stops there, what was read
-// is kept and Send still returns true, so a broken or hostile server cannot
-// exhaust memory.
+// Three limits beyond the classic client, so that a broken or hostile server
+// can neither hold a thread for ever nor exhaust memory:
+// - an abort hook, polled at least every 50 ms during a transfer, ends it at
+//   once when it returns true;
+// - a response that trickles in at under kMinBytesPerSecond for the whole
+//   receive time-out ends there, like a stall;
+// - a body stops growing at kMaxBodyBytes (16 MiB, fifty times a large
+//   results page): reading stops there.
+// A response cut short by any of these keeps what was read, and Send still
+// returns true.
 //
 // Thread safety: a client belongs to the thread that constructed it. Open and
 // Send on any other thread are a run-time error ("WEB客户不能跨线程使用。")
@@ -54,7 +59,8 @@ class HttpClient {
   static constexpr std::string_view kUserAgent =
       "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) AppleWebKit/534.10 (KHTML, like Gecko) "
       "Chrome/7.0.536.2 Safari/534.10";
-  static constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
+  static constexpr std::size_t kMaxBodyBytes = std::size_t{16} << 20;
+  static constexpr long kMinBytesPerSecond = 64;
   static constexpr std::int32_t kSchemeHttp = 3, kSchemeHttps = 4;
 
   struct HeaderEntry {

@@ -4,8 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "app/headless_window.h"
@@ -239,7 +245,8 @@ TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
   };
   for (const Case c : {Case{EngineFault::kErrorStatus, 0}, Case{EngineFault::kReset, 0}, Case{EngineFault::kStall, 0},
                        Case{EngineFault::kGarbage, 0}, Case{EngineFault::kRedirect, 20},
-                       Case{EngineFault::kNoBlockEnd, 0}, Case{EngineFault::kUpperCase, 20}}) {
+                       Case{EngineFault::kNoBlockEnd, 0}, Case{EngineFault::kUpperCase, 20},
+                       Case{EngineFault::kTrickle, 0}, Case{EngineFault::kRedirectLoop, 0}}) {
     EngineOptions options;
     options.fault = c.fault;
     OfflineEngine engine(options);
@@ -261,6 +268,111 @@ TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
     EXPECT_EQ(0, h.PendingTasks());
     EXPECT_EQ(Done(c.phrases), w.状态条1.PanelText(0));
   }
+}
+
+// Two seeds whose pages are 200 MiB each: the client stops reading at its cap,
+// whose first bytes are a whole good page.
+TEST(HarvesterFaultTest, HugePagesKeepMemoryBounded) {
+  EngineOptions options;
+  options.fault = EngineFault::kHuge;
+  OfflineEngine engine(options);
+  ASSERT_GT(engine.Start(), 0);
+  HeadlessWindow w;
+  Harvester::Options o;
+  o.programDir = "/tmp/";
+  o.searchBase = engine.BaseUrl();
+  Harvester h(w.Components(), w.ui, w.dialogs, o);
+  w.列表框_关键字.AddItem("a");
+  w.列表框_关键字.AddItem("b");
+  w.编辑框_工作线程.SetContent("4");
+  w.编辑框_采集级别.SetContent("1");
+  w.ui.Invoke([&] { h.OnStartButton(); });
+  ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60)));
+  EXPECT_EQ(Done(20), w.状态条1.PanelText(0));
+  EXPECT_EQ(0, h.PendingTasks());
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  std::printf("peak memory with two 200 MiB pages: %.0f MiB\n", usage.ru_maxrss / 1024.0);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LT(usage.ru_maxrss, 160 * 1024);  // KiB; a single whole page would be 200 MiB
+#endif
+}
+
+// The engine process is killed with SIGKILL in the middle of a run (answers
+// cut off mid-body, connections refused) and started again on the same port.
+class EngineProcess {
+ public:
+  explicit EngineProcess(int port) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      const std::string portText = std::to_string(port);
+      ::execl(KELVARN_ENGINE_BINARY, KELVARN_ENGINE_BINARY, "--port", portText.c_str(), "--latency", "150",
+              "--page-bytes", "300000", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    char line[128] = {};
+    std::size_t used = 0;
+    while (used + 1 < sizeof line && ::read(out[0], line + used, 1) == 1 && line[used] != '\n') ++used;
+    ::close(out[0]);
+    base_ = std::string(line, used);
+  }
+  ~EngineProcess() { Kill(); }
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  const std::string& Base() const { return base_; }
+  int Port() const { return base_.empty() ? -1 : std::atoi(base_.c_str() + base_.rfind(':') + 1); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string base_;
+};
+
+TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
+  auto engine = std::make_unique<EngineProcess>(0);
+  ASSERT_GT(engine->Port(), 0) << "no engine";
+  const int port = engine->Port();
+  HeadlessWindow w;
+  Harvester::Options o;
+  o.programDir = "/tmp/";
+  o.searchBase = engine->Base();
+  o.timeoutMs = 2000;
+  Harvester h(w.Components(), w.ui, w.dialogs, o);
+  TextArray seeds;
+  for (int i = 0; i < 60; ++i) seeds.push_back("seed" + std::to_string(i));
+  for (const Text& seed : seeds) w.列表框_关键字.AddItem(seed);
+  w.编辑框_工作线程.SetContent("8");
+  w.编辑框_采集级别.SetContent("1");
+  w.ui.Invoke([&] { h.OnStartButton(); });
+  ASSERT_TRUE(WaitUntil([&] { return w.列表框_相关关键字.ItemCount() >= 20; }));
+  engine->Kill();  // the requests in flight are cut off, the next ones refused
+  const std::int32_t atKill = w.列表框_相关关键字.ItemCount();
+  engine = std::make_unique<EngineProcess>(port);
+  ASSERT_EQ(port, engine->Port());
+  ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60)));
+  EXPECT_EQ(0, h.PendingTasks());
+
+  // Every page either came whole (all ten of its phrases) or gave nothing,
+  // and the restarted engine served the rest of the run.
+  TextArray collected;
+  for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.push_back(w.列表框_相关关键字.ItemText(i));
+  EXPECT_EQ(Done(static_cast<int>(collected.size())), w.状态条1.PanelText(0));
+  EXPECT_EQ(0u, collected.size() % 10);
+  EXPECT_GE(collected.size(), static_cast<std::size_t>(atKill) + 100);
+  EXPECT_LT(collected.size(), seeds.size() * 10);  // the pages in flight at the kill were lost
+  std::set<Text> possible;
+  for (const Text& k : seeds) {
+    for (Text& p : OfflineEngine::PhrasesFor(k, 10)) possible.insert(std::move(p));
+  }
+  for (const Text& p : collected) EXPECT_TRUE(possible.count(p)) << GbkToUtf8(p);
 }
 
 class SlowHarvesterTest : public HarvesterTest {

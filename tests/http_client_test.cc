@@ -232,6 +232,28 @@ TEST_F(EngineTest, StalledBodyEndsAtTheReceiveTimeoutWithWhatWasRead) {
   EXPECT_EQ(page.substr(0, page.size() / 2), client.GetResponseText());
 }
 
+// One byte a second never trips the no-progress time-out; the slow-transfer
+// limit ends it after the receive time-out all the same.
+TEST_F(EngineTest, TrickleEndsAfterTheReceiveTimeoutWithWhatWasRead) {
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", Url("abc", "trickle")));
+  const auto start = Clock::now();
+  EXPECT_TRUE(client.Send(Value{}, 0, 0, 1000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
+  const Text page = OfflineEngine::PageFor("abc", {}, EngineFault::kNone);
+  EXPECT_LT(client.GetResponseText().size(), 10u);
+  EXPECT_EQ(page.substr(0, client.GetResponseText().size()), client.GetResponseText());
+}
+
+TEST_F(EngineTest, RedirectLoopEndsWithTheLastRedirect) {
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", Url("abc", "redirect-loop")));
+  client.Send(Value{}, 1000, 1000, 1000);
+  EXPECT_EQ(302u, client.StatusCode());
+  EXPECT_EQ(std::string::npos, client.GetResponseText().find("<a"));
+  EXPECT_LE(engine_.RequestCount(), 32u);
+}
+
 TEST(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(

@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kelvarn-engine [--port N] [--phrases N] [--latency MS] [--jitter MS] [--page-bytes N]\n"
-    "                      [--fault none|error|reset|stall|huge|garbage|redirect|no-block-end|upper-case]\n"
+    "                      [--fault none|error|reset|stall|huge|trickle|garbage|redirect|\n"
+    "                               redirect-loop|no-block-end|upper-case]\n"
     "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
     "port. Prints the base URL on the first line of standard output.\n";
 

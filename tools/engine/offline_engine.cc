@@ -70,7 +70,8 @@ std::optional<EngineFault> ParseEngineFault(std::string_view name) {
       {"reset", EngineFault::kReset},       {"stall", EngineFault::kStall},
       {"huge", EngineFault::kHuge},         {"garbage", EngineFault::kGarbage},
       {"redirect", EngineFault::kRedirect}, {"no-block-end", EngineFault::kNoBlockEnd},
-      {"upper-case", EngineFault::kUpperCase},
+      {"upper-case", EngineFault::kUpperCase},  {"trickle", EngineFault::kTrickle},
+      {"redirect-loop", EngineFault::kRedirectLoop},
   };
   for (const auto& [text, fault] : kNames) {
     if (text == name) return fault;
@@ -116,8 +117,10 @@ int OfflineEngine::Start() {
   // Enough threads for many concurrent clients waiting out the latency.
   server_->new_task_queue = [] { return new httplib::ThreadPool(64); };
   // Like common web servers, a connection serves up to 100 requests (the
-  // library would close it after 5).
+  // library would close it after 5). An idle one is closed after a second,
+  // not five: Stop waits for idle connections to close.
   server_->set_keep_alive_max_count(100);
+  server_->set_keep_alive_timeout(1);
   server_->Get("/stats", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content("requests " + std::to_string(requests_.load()) + "\n", "text/plain");
   });
@@ -145,6 +148,9 @@ int OfflineEngine::Start() {
       case EngineFault::kRedirect:
         res.set_redirect("/s?wd=" + Percent(keyword) + "&redirected=1");
         return;
+      case EngineFault::kRedirectLoop:
+        res.set_redirect(req.target);
+        return;
       case EngineFault::kGarbage: {
         std::mt19937 rng(static_cast<unsigned>(Fnv1a(keyword)));
         std::string bytes(64 * 1024, '\0');
@@ -154,13 +160,26 @@ int OfflineEngine::Start() {
       }
       case EngineFault::kHuge: {
         auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
-        const std::size_t total = std::size_t{96} << 20;
+        const std::size_t total = std::size_t{200} << 20;
         res.set_content_provider(total, type, [page, total](std::size_t offset, std::size_t, httplib::DataSink& sink) {
           const std::size_t n = std::min<std::size_t>(64 * 1024, total - offset);
           std::string chunk;
           while (chunk.size() < n) chunk += *page;
           return sink.write(chunk.data(), n);
         });
+        return;
+      }
+      case EngineFault::kTrickle: {
+        auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
+        res.set_content_provider(page->size(), type,
+                                 [this, page](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                   if (offset > 0) {
+                                     for (int i = 0; i < 100 && !stopping_.load(); ++i) {
+                                       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                     }
+                                   }
+                                   return !stopping_.load() && sink.write(page->data() + offset, 1);
+                                 });
         return;
       }
       case EngineFault::kReset:

@@ -32,15 +32,17 @@ enum class EngineFault {
   kErrorStatus,  // 500 with a short body
   kReset,        // the connection closes halfway through the body
   kStall,        // half the body, then nothing until the server stops (at most 60 s)
-  kHuge,         // a 96 MiB body
+  kHuge,         // a 200 MiB body
+  kTrickle,      // the page at one byte a second (until the server stops)
   kGarbage,      // 64 KiB of random bytes
   kRedirect,     // 302 to the same page, which then answers normally
+  kRedirectLoop, // 302 to the same page, for ever
   kNoBlockEnd,   // the related-searches block never ends
   kUpperCase,    // links end in "</A>"
 };
 
-// "error", "reset", "stall", "huge", "garbage", "redirect", "no-block-end",
-// "upper-case" or "none".
+// "error", "reset", "stall", "huge", "trickle", "garbage", "redirect",
+// "redirect-loop", "no-block-end", "upper-case" or "none".
 std::optional<EngineFault> ParseEngineFault(std::string_view name);
 
 struct EngineOptions {
