@@ -250,9 +250,29 @@ void Harvester::ImportKeywords() {
   ImportFile(ui_.通用对话框1.FileName());
 }
 
+namespace {
+
+// A keyword file's pieces: CR LF lines, with zero bytes ending lines as well
+// (a text stops at a zero byte, which would drop everything after it).
+TextArray KeywordFilePieces(std::string_view bytes) {
+  TextArray pieces;
+  for (std::size_t start = 0;;) {
+    const std::size_t zero = bytes.find('\0', start);
+    for (Text& piece : TextSplit(bytes.substr(start, zero == std::string_view::npos ? zero : zero - start), "\r\n")) {
+      pieces.push_back(std::move(piece));
+    }
+    if (zero == std::string_view::npos) return pieces;
+    start = zero + 1;
+  }
+}
+
+}  // namespace
+
 bool Harvester::ImportFile(const std::string& path) {
   const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(path);
-  for (const Text& line : TextSplit(ToText(bytes.value_or(ByteArray())), "\r\n")) {
+  const std::string_view view = bytes ? std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())
+                                      : std::string_view();
+  for (const Text& line : KeywordFilePieces(view)) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
     }
@@ -263,9 +283,9 @@ bool Harvester::ImportFile(const std::string& path) {
   return bytes.has_value();
 }
 
-TextArray Harvester::KeywordLines(std::string_view fileText) {
+TextArray Harvester::KeywordLines(std::string_view fileBytes) {
   TextArray lines;
-  for (Text& line : TextSplit(fileText.substr(0, fileText.find('\0')), "\r\n")) {
+  for (Text& line : KeywordFilePieces(fileBytes)) {
     if (!TrimLeadingSpaces(line).empty()) lines.push_back(std::move(line));
   }
   return lines;

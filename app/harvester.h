@@ -67,9 +67,9 @@ class Harvester {
   void AddKeyword();
   void ImportKeywords();
   // The lines of a keyword file that import adds: split at CR LF only, lines
-  // of nothing but spaces skipped, leading spaces kept; the text ends at its
-  // first zero byte.
-  static TextArray KeywordLines(std::string_view fileText);
+  // of nothing but spaces skipped, leading spaces kept. A zero byte ends a
+  // line too, so that a stray one does not cut off the rest of the file.
+  static TextArray KeywordLines(std::string_view fileBytes);
   // The import rules on one file (CR LF lines, space-only lines skipped);
   // false, with "导入失败.", when the file cannot be read.
   bool ImportFile(const std::string& path);
