@@ -172,5 +172,29 @@ TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
   EXPECT_EQ(written, Slurp(file));  // nothing after the stop
 }
 
+// The window closed by its user while twenty requests are in flight: the
+// process ends with exit code 0 within a second of the close.
+TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
+  ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
+  StartEngine(3000);
+  std::string seeds;
+  for (int i = 0; i < 40; ++i) seeds += "seed" + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {seeds}));
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t pid = Spawn({"--search-url", engine_->BaseUrl(), "--seeds", dir_ + "seeds.txt", "--harvest",
+                           "--close-after", "1500"});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (Slurp(dir_ + "stderr").find("closing") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const auto closed = std::chrono::steady_clock::now();
+  EXPECT_GE(engine_->RequestCount(), 1u);  // the run was under way
+  const Result r = Wait(pid);
+  const auto took = std::chrono::steady_clock::now() - closed;
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_LT(took, std::chrono::seconds(1));
+  std::printf("window gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
+}
+
 }  // namespace
 }  // namespace kelvarn

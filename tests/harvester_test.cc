@@ -475,6 +475,7 @@ TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
   o.programDir = "/tmp/";
   o.searchBase = engine->Base();
   o.timeoutMs = 2000;
+  o.postSpacingMs = 30;  // seeds keep coming for 1.8 s, past the restart
   Harvester h(w.Components(), w.ui, w.dialogs, o);
   TextArray seeds;
   for (int i = 0; i < 60; ++i) seeds.push_back("seed" + std::to_string(i));

@@ -5,11 +5,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -25,6 +28,7 @@ namespace kelvarn {
 int RunWindowProgram(int argc, char** argv) {
   std::string searchBase = SearchBase(), seedsFile, screenshot;
   bool harvest = false, print = false;
+  int closeAfterMs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--search-url" && i + 1 < argc) {
@@ -37,6 +41,8 @@ int RunWindowProgram(int argc, char** argv) {
       harvest = true;
     } else if (arg == "--print") {
       print = true;
+    } else if (arg == "--close-after" && i + 1 < argc) {
+      closeAfterMs = std::max(1, std::atoi(argv[++i]));
     }
   }
   while (!searchBase.empty() && searchBase.back() == '/') searchBase.pop_back();
@@ -86,6 +92,19 @@ int RunWindowProgram(int argc, char** argv) {
     DeliverEvent(kMainWindow, "", kEventCreated);
     if (!seedsFile.empty() && handles.harvester) handles.harvester->ImportFile(seedsFile);
     if (harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
+    if (closeAfterMs > 0) {
+      QTimer::singleShot(closeAfterMs, [&platform] {
+        // Close the window as a user does, and answer the question that
+        // follows with Cancel once it shows.
+        auto* answer = new QTimer(qApp);
+        QObject::connect(answer, &QTimer::timeout, [] {
+          if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
+        });
+        answer->start(20);
+        std::fprintf(stderr, "closing\n");
+        platform.Window(std::string(kMainWindow))->close();
+      });
+    }
   }
   malloc_trim(0);
   RunMessageLoop();

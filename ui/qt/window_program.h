@@ -9,7 +9,9 @@ namespace kelvarn {
 // once the window is up), --screenshot PNG (save the window once the first
 // run completes, then close without asking), --print (once the first run
 // completes, print the collected phrases as UTF-8 and the status text, then
-// close without asking).
+// close without asking), --close-after MS (close the window MS ms after
+// start, as a user would, print "closing" to standard error then, and answer
+// the question that follows with Cancel).
 int RunWindowProgram(int argc, char** argv);
 
 }  // namespace kelvarn
