@@ -252,16 +252,14 @@ void Harvester::ImportKeywords() {
 
 namespace {
 
-// A keyword file's pieces: CR LF lines, with zero bytes ending lines as well
-// (a text stops at a zero byte, which would drop everything after it).
-TextArray KeywordFilePieces(std::string_view bytes) {
-  TextArray pieces;
+// A keyword file's pieces, one by one: CR LF lines, with zero bytes ending
+// lines as well (a text stops at a zero byte, which would drop everything
+// after it).
+void ForEachKeywordFilePiece(std::string_view bytes, const std::function<void(std::string_view)>& piece) {
   for (std::size_t start = 0;;) {
     const std::size_t zero = bytes.find('\0', start);
-    for (Text& piece : TextSplit(bytes.substr(start, zero == std::string_view::npos ? zero : zero - start), "\r\n")) {
-      pieces.push_back(std::move(piece));
-    }
-    if (zero == std::string_view::npos) return pieces;
+    TextSplitEach(bytes.substr(start, zero == std::string_view::npos ? zero : zero - start), "\r\n", piece);
+    if (zero == std::string_view::npos) return;
     start = zero + 1;
   }
 }
@@ -272,12 +270,12 @@ bool Harvester::ImportFile(const std::string& path) {
   const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(path);
   const std::string_view view = bytes ? std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())
                                       : std::string_view();
-  for (const Text& line : KeywordFilePieces(view)) {
+  ForEachKeywordFilePiece(view, [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
     }
     dialogs_.ProcessPendingMessages();  // after every piece, added or not
-  }
+  });
   ui_.列表框_关键字.SetCurrentSelection(0);
   ui_.状态条1.SetPanelText(0, bytes ? kImported : kImportFailed);
   return bytes.has_value();
@@ -285,9 +283,9 @@ bool Harvester::ImportFile(const std::string& path) {
 
 TextArray Harvester::KeywordLines(std::string_view fileBytes) {
   TextArray lines;
-  for (Text& line : KeywordFilePieces(fileBytes)) {
-    if (!TrimLeadingSpaces(line).empty()) lines.push_back(std::move(line));
-  }
+  ForEachKeywordFilePiece(fileBytes, [&](std::string_view line) {
+    if (!TrimLeadingSpaces(line).empty()) lines.emplace_back(line);
+  });
   return lines;
 }
 

@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/http_text.h"
 #include "text/value.h"
 
 typedef void CURL;
@@ -61,13 +62,9 @@ class HttpClient {
       "Chrome/7.0.536.2 Safari/534.10";
   static constexpr std::size_t kMaxBodyBytes = std::size_t{16} << 20;
   static constexpr long kMinBytesPerSecond = 64;
-  static constexpr std::int32_t kSchemeHttp = 3, kSchemeHttps = 4;
+  static constexpr std::int32_t kSchemeHttp = http::kSchemeHttp, kSchemeHttps = http::kSchemeHttps;
 
-  struct HeaderEntry {
-    std::optional<std::string> name;   // as received
-    std::optional<std::string> value;  // leading spaces removed
-    bool operator==(const HeaderEntry&) const = default;
-  };
+  using HeaderEntry = http::HeaderEntry;
 
   HttpClient();  // bound to the calling thread; no network call
   ~HttpClient();
@@ -118,7 +115,6 @@ class HttpClient {
   void CloseHandles();
   void ClearTarget();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
-  void ParseResponseHeaders(std::string_view raw);
 
   std::optional<std::string> url_, host_, path_, schemeName_, verb_;
   const std::string userAgent_{kUserAgent};

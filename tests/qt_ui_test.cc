@@ -73,7 +73,11 @@ TEST_F(QtUiTest, ExtendedSelectionKeepsHighlightSingleSelectionSelects) {
   EXPECT_EQ(0, selected.first().row());  // unchanged
 
   single.Operations().SetCurrentSelection(1);
+  single.Model().Publish();  // the view follows with the next batch of rows
   EXPECT_EQ(1, singleView.currentIndex().row());
+  single.Operations().SetCurrentSelection(-1);
+  single.Model().Publish();
+  EXPECT_TRUE(singleView.selectionModel()->selectedIndexes().isEmpty());
   EXPECT_EQ(QAbstractItemView::ExtendedSelection, extendedView.selectionMode());
 }
 

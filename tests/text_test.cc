@@ -162,6 +162,10 @@ TEST(TextRandomizedTest, SplitAgreesWithCharacterStepping) {
         random.Int(0, 1) == 0 ? std::nullopt : std::optional<std::int32_t>(random.Int(-1, 5));
     ASSERT_EQ(reference::TextSplit(text, delimiter, max), TextSplit(text, delimiter, max))
         << "text=" << ::testing::PrintToString(text) << " delimiter=" << ::testing::PrintToString(delimiter);
+    Pieces each;
+    TextSplitEach(text, delimiter, [&](std::string_view piece) { each.emplace_back(piece); });
+    ASSERT_EQ(reference::TextSplit(text, delimiter, std::nullopt), each)
+        << "text=" << ::testing::PrintToString(text) << " delimiter=" << ::testing::PrintToString(delimiter);
   }
 }
 

@@ -147,6 +147,18 @@ TextArray TextSplit(std::string_view text, std::string_view delimiter, std::opti
   return pieces;
 }
 
+void TextSplitEach(std::string_view text, std::string_view delimiter,
+                   const std::function<void(std::string_view)>& piece) {
+  if (text.empty()) return;
+  if (delimiter.empty()) return piece(text);
+  std::size_t q = 0;
+  for (std::size_t p; (p = detail::FindOnBoundary(text, delimiter, q, false)) != std::string_view::npos;) {
+    piece(text.substr(q, p - q));
+    q = p + delimiter.size();
+  }
+  if (q < text.size()) piece(text.substr(q));
+}
+
 Text TrimLeadingSpaces(std::string_view text) {
   std::size_t i = 0;
   for (;;) {

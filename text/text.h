@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,11 @@ std::int32_t TextFind(std::string_view text, std::string_view sought,
 // empty delimiter: the whole text as one piece.
 TextArray TextSplit(std::string_view text, std::string_view delimiter = ",",
                     std::optional<std::int32_t> maxCount = std::nullopt);
+
+// The pieces TextSplit gives without a maxCount, handed to `piece` one by
+// one as views into `text`, for texts too large to copy piece by piece.
+void TextSplitEach(std::string_view text, std::string_view delimiter,
+                   const std::function<void(std::string_view)>& piece);
 
 // Drops leading 0x20 bytes and 0xA1 0xA1 (ideographic space) pairs; tabs and
 // line breaks are not spaces, and trailing spaces stay.

@@ -5,7 +5,10 @@
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QElapsedTimer>
 #include <QTimer>
+
+#include <algorithm>
 
 #include "ui/qt/gbk.h"
 
@@ -31,43 +34,60 @@ QVariant GbkListModel::data(const QModelIndex& index, int role) const {
 
 bool GbkListModel::Append(std::string_view text, std::int32_t itemValue) {
   if (!items_.Append(text, itemValue)) return false;
-  if (!publishPending_) {
-    publishPending_ = true;
-    QTimer::singleShot(kPublishMs, this, [this] { Publish(); });
-  }
+  SchedulePublish();
   return true;
+}
+
+void GbkListModel::SchedulePublish() {
+  if (publishPending_) return;
+  publishPending_ = true;
+  QTimer::singleShot(publishIntervalMs_, this, [this] { Publish(); });
 }
 
 void GbkListModel::Publish() {
   publishPending_ = false;
-  if (published_ >= Count()) return;
-  beginInsertRows({}, published_, Count() - 1);
-  published_ = Count();
-  endInsertRows();
+  if (published_ < Count()) {
+    // Laid out here and timed: the next batch waits at least three times as
+    // long as this one took, so that layout stays under a quarter of the time
+    // however long the list grows.
+    QElapsedTimer took;
+    took.start();
+    beginInsertRows({}, published_, Count() - 1);
+    published_ = Count();
+    endInsertRows();
+    if (layoutView_) layoutView_->doItemsLayout();
+    publishIntervalMs_ = static_cast<int>(std::min<qint64>(std::max<qint64>(kPublishMs, 3 * took.elapsed()), 2000));
+  }
+  if (!selectionPending_ || !view_) return;
+  selectionPending_ = false;
+  if (shownSelection_ < 0 || shownSelection_ >= published_) {
+    view_->clearSelection();
+    return;
+  }
+  const QModelIndex at = index(shownSelection_);
+  view_->setCurrentIndex(at);
+  view_->scrollTo(at);
 }
 
 void GbkListModel::Clear() {
   beginResetModel();
   items_.Clear();
   published_ = 0;
+  selectionPending_ = false;
   endResetModel();
 }
 
 void GbkListModel::ShowSelection(std::int32_t index) {
   if (!view_) return;
-  Publish();
-  if (index < 0) {
-    view_->clearSelection();
-    return;
-  }
-  const QModelIndex at = this->index(index);
-  view_->setCurrentIndex(at);
-  view_->scrollTo(at);
+  shownSelection_ = index;
+  selectionPending_ = true;
+  SchedulePublish();
 }
 
 QtListBox::QtListBox(UiThread& ui, QListView* view, bool extendedSelection)
     : model_(std::make_unique<GbkListModel>()), operations_(ui, *model_, extendedSelection) {
   view->setModel(model_.get());
+  model_->SetLayoutView(view);
   view->setUniformItemSizes(true);  // rows are not measured one by one
   view->setSelectionMode(extendedSelection ? QAbstractItemView::ExtendedSelection
                                            : QAbstractItemView::SingleSelection);

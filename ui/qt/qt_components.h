@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <memory>
@@ -23,7 +24,9 @@ namespace kelvarn {
 // decodes a row only when it is drawn, so a million items stay cheap. New
 // rows are announced to views in batches, at most every kPublishMs: a view
 // lays its rows out again on every announcement, so announcing rows one by
-// one would cost time in proportion to the list for each item added.
+// one would cost time in proportion to the list for each item added. The
+// view's selection follows the list's in the same batches, for the same
+// reason (an import selects every line it adds).
 class GbkListModel final : public QAbstractListModel, public ListStore {
  public:
   static constexpr int kPublishMs = 30;
@@ -40,15 +43,24 @@ class GbkListModel final : public QAbstractListModel, public ListStore {
 
   // The view a single-selection list scrolls; none for extended selection.
   void SetSingleSelectionView(QListView* view) { view_ = view; }
+  // The view laid out at each batch of new rows.
+  void SetLayoutView(QListView* view) { layoutView_ = view; }
 
-  // Announces the rows added since the last announcement.
+  // Announces the rows added since the last announcement and shows the
+  // latest selection.
   void Publish();
 
  private:
+  void SchedulePublish();
+
   MemoryListStore items_;
   QListView* view_ = nullptr;
+  QPointer<QListView> layoutView_;
+  int publishIntervalMs_ = kPublishMs;
   int published_ = 0;  // rows the views know of
   bool publishPending_ = false;
+  std::int32_t shownSelection_ = -1;  // the selection to show at the next Publish
+  bool selectionPending_ = false;
 };
 
 // A list box: a QListView over its own model.
