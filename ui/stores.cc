@@ -11,13 +11,18 @@ thread_local const RunGuard* currentGuard = nullptr;
 // returns its result, or `fallback` when it did not run.
 template <class R, class F>
 R OnWindowThread(UiThread& ui, R fallback, F&& effect) {
-  const RunGuard* guard = currentGuard;
-  R result = std::move(fallback);
-  ui.Invoke([&] {
-    if (guard && guard->Stale()) return;
-    result = effect();
+  // One pointer is captured, so that std::function keeps the call in place
+  // instead of allocating it: every list addition of a harvest comes here.
+  struct Call {
+    const RunGuard* guard;
+    R result;
+    F& effect;
+  } call{currentGuard, std::move(fallback), effect};
+  ui.Invoke([c = &call] {
+    if (c->guard && c->guard->Stale()) return;
+    c->result = c->effect();
   });
-  return result;
+  return std::move(call.result);
 }
 
 template <class F>
