@@ -45,7 +45,7 @@ ThreadCurl& ThisThreadCurl() {
 
 CURLM* ThreadMulti() { return ThisThreadCurl().multi; }
 
-// A fresh easy handle: the thread's spare with every option reset, or a new one.
+// An easy handle with no options set: the thread's spare, reset, or a new one.
 CURL* TakeEasy() {
   ThreadCurl& handles = ThisThreadCurl();
   if (CURL* easy = std::exchange(handles.spare, nullptr)) {
@@ -56,9 +56,11 @@ CURL* TakeEasy() {
 }
 
 // Ends a request's easy handle. It leaves the client's cookie share first:
-// the share goes with the client, the handle may live on as the spare.
+// the share goes with the client, the handle may live on as the spare. Its
+// list of cookie files goes too, which a reset would drop without freeing.
 void GiveBackEasy(CURL* easy) {
   if (!easy) return;
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
   curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
   ThreadCurl& handles = ThisThreadCurl();
   if (handles.spare) {
@@ -236,7 +238,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request_);
   curl_easy_setopt(easy, CURLOPT_SHARE, cookies_);
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // in-memory cookie engine
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // in-memory cookie engine, on the share
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
