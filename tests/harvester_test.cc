@@ -366,6 +366,30 @@ TEST_F(HarvesterTest, BrokenSettingsFilesGiveDefinedValues) {
   EXPECT_EQ(Done(10 + 10 + 100), w_.状态条1.PanelText(0));
 }
 
+// Seeds "a" and "b" harvested at depth 1 with 4 workers, to the end of the
+// run, against an engine whose every answer has the fault given.
+struct TwoSeedRun {
+  TwoSeedRun(EngineFault fault, std::int32_t timeoutMs) : engine(EngineOptions{0, 10, 0, 0, 0, fault}) {
+    if (engine.Start() <= 0) return;
+    Harvester::Options o;
+    o.programDir = "/tmp/";
+    o.searchBase = engine.BaseUrl();
+    o.timeoutMs = timeoutMs;
+    h = std::make_unique<Harvester>(w.Components(), w.ui, w.dialogs, o);
+    w.列表框_关键字.AddItem("a");
+    w.列表框_关键字.AddItem("b");
+    w.编辑框_工作线程.SetContent("4");
+    w.编辑框_采集级别.SetContent("1");
+    w.ui.Invoke([&] { h->OnStartButton(); });
+    ended = WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60));
+  }
+
+  OfflineEngine engine;
+  HeadlessWindow w;
+  std::unique_ptr<Harvester> h;
+  bool ended = false;
+};
+
 // Every fault mode of the engine: the run ends by itself, nothing is left
 // pending, and the list holds exactly what the good pages hold.
 TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
@@ -377,49 +401,21 @@ TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
                        Case{EngineFault::kGarbage, 0}, Case{EngineFault::kRedirect, 20},
                        Case{EngineFault::kNoBlockEnd, 0}, Case{EngineFault::kUpperCase, 20},
                        Case{EngineFault::kTrickle, 0}, Case{EngineFault::kRedirectLoop, 0}}) {
-    EngineOptions options;
-    options.fault = c.fault;
-    OfflineEngine engine(options);
-    ASSERT_GT(engine.Start(), 0);
-    HeadlessWindow w;
-    Harvester::Options o;
-    o.programDir = "/tmp/";
-    o.searchBase = engine.BaseUrl();
-    o.timeoutMs = 400;  // the stall ends here, not after 15 s
-    Harvester h(w.Components(), w.ui, w.dialogs, o);
-    w.列表框_关键字.AddItem("a");
-    w.列表框_关键字.AddItem("b");
-    w.编辑框_工作线程.SetContent("4");
-    w.编辑框_采集级别.SetContent("1");
-    w.ui.Invoke([&] { h.OnStartButton(); });
-    ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(30)))
-        << static_cast<int>(c.fault);
-    EXPECT_EQ(c.phrases, w.列表框_相关关键字.ItemCount()) << static_cast<int>(c.fault);
-    EXPECT_EQ(0, h.PendingTasks());
-    EXPECT_EQ(Done(c.phrases), w.状态条1.PanelText(0));
+    TwoSeedRun run(c.fault, 400);  // the stall ends at 400 ms, not after 15 s
+    ASSERT_TRUE(run.ended) << static_cast<int>(c.fault);
+    EXPECT_EQ(c.phrases, run.w.列表框_相关关键字.ItemCount()) << static_cast<int>(c.fault);
+    EXPECT_EQ(0, run.h->PendingTasks());
+    EXPECT_EQ(Done(c.phrases), run.w.状态条1.PanelText(0));
   }
 }
 
 // Two seeds whose pages are 200 MiB each: the client stops reading at its cap,
 // whose first bytes are a whole good page.
 TEST(HarvesterFaultTest, HugePagesKeepMemoryBounded) {
-  EngineOptions options;
-  options.fault = EngineFault::kHuge;
-  OfflineEngine engine(options);
-  ASSERT_GT(engine.Start(), 0);
-  HeadlessWindow w;
-  Harvester::Options o;
-  o.programDir = "/tmp/";
-  o.searchBase = engine.BaseUrl();
-  Harvester h(w.Components(), w.ui, w.dialogs, o);
-  w.列表框_关键字.AddItem("a");
-  w.列表框_关键字.AddItem("b");
-  w.编辑框_工作线程.SetContent("4");
-  w.编辑框_采集级别.SetContent("1");
-  w.ui.Invoke([&] { h.OnStartButton(); });
-  ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60)));
-  EXPECT_EQ(Done(20), w.状态条1.PanelText(0));
-  EXPECT_EQ(0, h.PendingTasks());
+  TwoSeedRun run(EngineFault::kHuge, 15000);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(Done(20), run.w.状态条1.PanelText(0));
+  EXPECT_EQ(0, run.h->PendingTasks());
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   std::printf("peak memory with two 200 MiB pages: %.0f MiB\n", usage.ru_maxrss / 1024.0);
