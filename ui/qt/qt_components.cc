@@ -55,7 +55,7 @@ void GbkListModel::Publish() {
     beginInsertRows({}, published_, Count() - 1);
     published_ = Count();
     endInsertRows();
-    if (layoutView_) layoutView_->doItemsLayout();
+    if (view_) view_->doItemsLayout();
     publishIntervalMs_ = static_cast<int>(std::min<qint64>(std::max<qint64>(kPublishMs, 3 * took.elapsed()), 2000));
   }
   if (!selectionPending_ || !view_) return;
@@ -78,7 +78,7 @@ void GbkListModel::Clear() {
 }
 
 void GbkListModel::ShowSelection(std::int32_t index) {
-  if (!view_) return;
+  if (!view_ || !showsSelection_) return;
   shownSelection_ = index;
   selectionPending_ = true;
   SchedulePublish();
@@ -87,12 +87,11 @@ void GbkListModel::ShowSelection(std::int32_t index) {
 QtListBox::QtListBox(UiThread& ui, QListView* view, bool extendedSelection)
     : model_(std::make_unique<GbkListModel>()), operations_(ui, *model_, extendedSelection) {
   view->setModel(model_.get());
-  model_->SetLayoutView(view);
+  model_->SetView(view, !extendedSelection);
   view->setUniformItemSizes(true);  // rows are not measured one by one
   view->setSelectionMode(extendedSelection ? QAbstractItemView::ExtendedSelection
                                            : QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  if (!extendedSelection) model_->SetSingleSelectionView(view);
 }
 
 QtEditBox::QtEditBox(UiThread& ui, QLineEdit* edit) : store_(edit), operations_(ui, store_) {

@@ -41,10 +41,12 @@ class GbkListModel final : public QAbstractListModel, public ListStore {
   void Clear() override;
   void ShowSelection(std::int32_t index) override;
 
-  // The view a single-selection list scrolls; none for extended selection.
-  void SetSingleSelectionView(QListView* view) { view_ = view; }
-  // The view laid out at each batch of new rows.
-  void SetLayoutView(QListView* view) { layoutView_ = view; }
+  // The view laid out at each batch of new rows; a single-selection list
+  // also shows its selection there (an extended one leaves it to the user).
+  void SetView(QListView* view, bool showsSelection) {
+    view_ = view;
+    showsSelection_ = showsSelection;
+  }
 
   // Announces the rows added since the last announcement and shows the
   // latest selection.
@@ -54,8 +56,8 @@ class GbkListModel final : public QAbstractListModel, public ListStore {
   void SchedulePublish();
 
   MemoryListStore items_;
-  QListView* view_ = nullptr;
-  QPointer<QListView> layoutView_;
+  QPointer<QListView> view_;
+  bool showsSelection_ = false;
   int publishIntervalMs_ = kPublishMs;
   int published_ = 0;  // rows the views know of
   bool publishPending_ = false;
