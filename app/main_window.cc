@@ -90,6 +90,21 @@ void BindToFirstProcessor() {
   }
 }
 
+void BindToCurrentProcessor() {
+  const int cpu = sched_getcpu();
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (cpu < 0 || cpu >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0 ||
+      !CPU_ISSET(cpu, &allowed)) {
+    BindToFirstProcessor();
+    return;
+  }
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(cpu, &one);
+  sched_setaffinity(0, sizeof one, &one);
+}
+
 void RequestDebugPrivilege() {}
 
 std::string ProgramDirWithSlash() { return RunDirectory() + "/"; }

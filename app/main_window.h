@@ -34,6 +34,12 @@ Menu PhraseMenu();
 // Binds the process to the lowest processor it may use, as the classic
 // program pinned itself to the first one.
 void BindToFirstProcessor();
+// Binds the process to the processor it is running on now. The workers,
+// monitor and window thread are made to interleave on one processor; a
+// wake-up that stays on it is cheaper than one sent to another. The command
+// line takes the current processor rather than the first, so that several
+// harvests started on one server spread over its processors.
+void BindToCurrentProcessor();
 // The classic program asked for the debug privilege here; Linux has no such
 // thing, and nothing depends on it.
 void RequestDebugPrivilege();

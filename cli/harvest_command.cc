@@ -4,13 +4,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -100,7 +103,21 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   return std::nullopt;
 }
 
-std::atomic<bool> interrupted{false};
+// What the command's main thread waits for: the end of the run, or Ctrl-C.
+struct Wake {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool finished = false;     // guarded by mutex
+  bool interrupted = false;  // guarded by mutex
+
+  void Set(bool Wake::*flag) {
+    {
+      std::lock_guard lock(mutex);
+      this->*flag = true;
+    }
+    changed.notify_all();
+  }
+};
 
 }  // namespace
 
@@ -151,6 +168,8 @@ int RunHarvestCommand(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  // Before any thread starts, so that every thread inherits it.
+  BindToCurrentProcessor();
   // Few heap arenas: the workers' allocations are small and short, and every
   // extra arena keeps pages of its own.
   mallopt(M_ARENA_MAX, 2);
@@ -164,7 +183,9 @@ int RunHarvestCommand(int argc, char** argv) {
       writeFailed = true;
     }
   };
+  Wake wake;
   Harvester::Options options;
+  options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.programDir = programDir;
   options.searchBase = args.searchBase;
   Harvester harvester(window.Components(), window.ui, window.dialogs, options);
@@ -175,19 +196,26 @@ int RunHarvestCommand(int argc, char** argv) {
   std::thread signalWatcher([&] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    interrupted = true;
+    wake.Set(&Wake::interrupted);
   });
   signalWatcher.detach();
 
   const auto start = std::chrono::steady_clock::now();
   window.ui.Invoke([&] { harvester.OnStartButton(); });
-  const Text idleCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
   const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
+  // Woken by the end of the run or by Ctrl-C; otherwise only to flush the
+  // output every 100 ms and to redraw the progress line every 250 ms.
   auto lastReport = start, lastFlush = start;
-  while (!interrupted && window.按钮_开始采集.Caption() != idleCaption) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  bool interrupted = false;
+  for (std::unique_lock lock(wake.mutex);;) {
+    const auto nextFlush = lastFlush + std::chrono::milliseconds(100);
+    const auto next = progress ? std::min(nextFlush, lastReport + std::chrono::milliseconds(250)) : nextFlush;
+    wake.changed.wait_until(lock, next, [&] { return wake.finished || wake.interrupted; });
+    interrupted = wake.interrupted;
+    if (wake.finished || wake.interrupted) break;
+    lock.unlock();
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastFlush >= std::chrono::milliseconds(100)) {
+    if (now >= nextFlush) {
       lastFlush = now;
       window.ui.Invoke([&] { writeFailed = std::fflush(out) != 0 || writeFailed; });
     }
@@ -199,6 +227,7 @@ int RunHarvestCommand(int argc, char** argv) {
                    window.列表框_相关关键字.ItemCount(),
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
     }
+    lock.lock();
   }
   if (progress) std::fputs("\r\x1b[K", stderr);
   if (interrupted) {

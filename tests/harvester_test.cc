@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "app/headless_window.h"
+#include "app/main_window.h"
 #include "frame/frame.h"
 #include "frame/headless_frame.h"
 #include "text/files.h"
@@ -602,6 +604,41 @@ TEST(HarvesterCloseTest, CloseDuringARunEndsWithExitCodeZero) {
               ::testing::MatchesRegex("opened https://www.example.com/veskor\nasked: 是否进入Veskor官方查看最新作品\\?\n"));
   EXPECT_EXIT(CloseDuringARun(false), ::testing::ExitedWithCode(0),
               ::testing::MatchesRegex("asked: 是否进入Veskor官方查看最新作品\\?\n"));
+}
+
+// Each binding leaves the process on exactly one processor it was allowed,
+// and the command line's keeps the one it runs on.
+void BindAndCheck(void (*bind)(), int expected) {
+  bind();
+  cpu_set_t now;
+  CPU_ZERO(&now);
+  if (sched_getaffinity(0, sizeof now, &now) != 0 || CPU_COUNT(&now) != 1) _exit(1);
+  if (expected >= 0 && !CPU_ISSET(expected, &now)) _exit(2);
+  if (!CPU_ISSET(sched_getcpu(), &now)) _exit(3);
+  _exit(0);
+}
+
+TEST(ProcessorBindingTest, OneAllowedProcessor) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  int first = -1, last = -1;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) last = cpu, first = first < 0 ? cpu : first;
+  }
+  EXPECT_EXIT(BindAndCheck(&BindToFirstProcessor, first), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(BindAndCheck(&BindToCurrentProcessor, -1), ::testing::ExitedWithCode(0), "");
+  // Started on the last processor only (as `taskset` would), it stays there.
+  EXPECT_EXIT(
+      {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(last, &one);
+        sched_setaffinity(0, sizeof one, &one);
+        BindAndCheck(&BindToCurrentProcessor, last);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
