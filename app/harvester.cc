@@ -130,6 +130,7 @@ void Harvester::OnStartButton() {
 
 void Harvester::StopEverything() {
   BeginGeneration();  // the monitor and every task of the run are cut off from here
+  HttpClient::WakeTransfers();  // their requests see it now and end
   // The monitor may be waiting for the window thread (this thread): it is let
   // go, not joined, and leaves at its next look at the generation.
   if (monitorThread_.joinable()) monitorThread_.detach();
@@ -196,15 +197,17 @@ void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
 
 void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
   Text keyword;
-  std::int32_t level = 0;
+  std::int32_t level = 0, depth = 0;
   {
     std::lock_guard lock(runMutex_);
     if (!Current(generation)) return;
+    depth = harvestDepth_.load();
     const JSON record = taskRecords_.GetItem(recordIndex);  // released before the lock is
-    keyword = ToText(record.GetMember(kKeywordKey));
     level = ToInteger(record.GetMember(kLevelKey));
+    // Most tasks of a deep run lie below the depth and never use their keyword.
+    if (level <= depth) keyword = ToText(record.GetMember(kKeywordKey));
   }
-  if (level <= harvestDepth_.load()) {
+  if (level <= depth) {
     const RunGuard guard(generation_, generation);
     const ScopedRunGuard scope(guard);
     HttpClient client;

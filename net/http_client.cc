@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "frame/runtime.h"
 #include "net/http_text.h"
@@ -29,12 +31,33 @@ using Clock = std::chrono::steady_clock;
 // request costs a socket pair and several system calls each time) and one
 // spare easy handle, reset between requests instead of rebuilt (its buffers
 // and state cost a dozen allocations). A client belongs to its thread.
+//
+// Every thread's multi handle is listed, so that WakeTransfers can reach the
+// waits of all of them. The list is never destroyed: a thread may end after
+// the process's static objects have gone.
+std::mutex& multisMutex = *new std::mutex;
+std::vector<CURLM*>& multis = *new std::vector<CURLM*>;  // guarded by multisMutex
+
 struct ThreadCurl {
   CURLM* multi = curl_multi_init();
   CURL* spare = nullptr;
+  ThreadCurl() {
+    if (!multi) return;
+    try {
+      std::lock_guard lock(multisMutex);
+      multis.push_back(multi);
+    } catch (const std::bad_alloc&) {
+      curl_multi_cleanup(std::exchange(multi, nullptr));  // unreachable by a wake: not used
+    }
+  }
   ~ThreadCurl() {
     if (spare) curl_easy_cleanup(spare);
-    if (multi) curl_multi_cleanup(multi);
+    if (!multi) return;
+    {
+      std::lock_guard lock(multisMutex);
+      multis.erase(std::find(multis.begin(), multis.end(), multi));
+    }
+    curl_multi_cleanup(multi);
   }
 };
 
@@ -261,7 +284,9 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   if (verb != "GET" || !payload.empty()) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
 
   // Driven through a multi handle so that the abort hook and the stall
-  // time-outs are looked at every 50 ms whatever the network does.
+  // time-outs are looked at whatever the network does: at activity, at a
+  // wake, when a stall time-out falls due, and at least once a second. A
+  // shorter fixed tick woke every request of a slow server for nothing.
   CURLM* multi = ThreadMulti();
   bool gaveUp = false;
   if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
@@ -275,16 +300,23 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
         gaveUp = true;
         break;
       }
+      auto wait = std::chrono::milliseconds(1000);
       if (!connected) {
         curl_off_t connectTime = 0;
         curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
         if (connectTime > 0) connected = true, transfer.Moved();
-      } else {
+      }
+      if (connected) {
         const bool sending = transfer.uploaded < static_cast<curl_off_t>(payload.size()) && !transfer.responded;
         const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
-        if (limit > 0 && Clock::now() - transfer.lastMoved > std::chrono::milliseconds(limit)) break;
+        if (limit > 0) {
+          const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
+          const auto now = Clock::now();
+          if (now > due) break;
+          wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
+        }
       }
-      curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+      curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     curl_multi_remove_handle(multi, easy);
   }
@@ -302,6 +334,11 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   request_ = nullptr;
   GiveBackEasy(std::exchange(connection_, nullptr));
   return ok;
+}
+
+void HttpClient::WakeTransfers() {
+  std::lock_guard lock(multisMutex);
+  for (CURLM* multi : multis) curl_multi_wakeup(multi);
 }
 
 Text HttpClient::GetResponseText() const { return body_.substr(0, body_.find('\0')); }

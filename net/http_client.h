@@ -90,8 +90,13 @@ class HttpClient {
   // A copy of the body up to its first zero byte.
   Text GetResponseText() const;
 
-  // Polled during transfers; returning true ends the transfer. Empty: none.
+  // Looked at whenever a transfer wakes: at network activity, at
+  // WakeTransfers, and at least once a second. Returning true ends the
+  // transfer. Empty: none.
   void SetAbortHook(std::function<bool()> hook) { abortHook_ = std::move(hook); }
+  // Wakes every transfer in progress, on any thread, to look at its abort
+  // hook now. For whoever makes a hook return true.
+  static void WakeTransfers();
 
   // The last response: numeric status (0 when none) and header lines of the
   // final response in order of arrival, status line dropped.

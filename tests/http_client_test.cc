@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -222,6 +223,29 @@ TEST_F(EngineTest, AbortHookEndsAStalledTransfer) {
   ASSERT_TRUE(client.Open("GET", Url("abc", "stall")));
   EXPECT_FALSE(client.Send(Value{}, 15000, 15000, 15000));
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));  // not the 15 s time-out
+}
+
+// Without a wake the hook is looked at once a second; a wake from another
+// thread makes the transfer look at once.
+TEST_F(EngineTest, WakeTransfersMakesAStalledTransferLookAtItsHook) {
+  std::atomic<bool> abort{false};
+  std::atomic<bool> sending{false};
+  Clock::time_point woken;
+  std::thread stopper([&] {
+    while (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    abort = true;
+    woken = Clock::now();
+    HttpClient::WakeTransfers();
+  });
+  HttpClient client;
+  client.SetAbortHook([&] { return abort.load(); });
+  ASSERT_TRUE(client.Open("GET", Url("abc", "stall")));
+  sending = true;
+  EXPECT_FALSE(client.Send(Value{}, 15000, 15000, 15000));
+  const auto ended = Clock::now();
+  stopper.join();
+  EXPECT_LT(ended - woken, std::chrono::milliseconds(500));
 }
 
 TEST_F(EngineTest, StalledBodyEndsAtTheReceiveTimeoutWithWhatWasRead) {
