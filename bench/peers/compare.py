@@ -5,7 +5,10 @@ Starts the offline engine (50 ms a page with 10 ms jitter, 10 phrases a page),
 then harvests the 20 sample seeds to depth 3 with `kelvarn harvest`, a
 requests script and a Scrapy spider, all at 20 concurrent requests. Checks
 that the three collect the same multiset of phrases, prints wall time, CPU
-time, peak memory and pages per second, and draws docs/benchmarks.png.
+time, peak memory and pages per second, and draws docs/benchmarks.png. Last it
+runs the floor of Kelvarn's schedule (bench/schedule_floor.cc) twice, with the
+pauses spaced and as one, to split Kelvarn's CPU time into the network and
+pausing any program keeping its schedule pays, and its own work.
     bench/peers/compare.py [BUILD_DIR]     (default build/default)
 """
 import collections
@@ -80,6 +83,11 @@ def main():
             results[name] = run(argv, out)
             with open(out, "rb") as f:
                 multisets[name] = collections.Counter(f.read().split(b"\r\n")[:-1])
+        # The floor of Kelvarn's schedule: the same requests and pauses on bare
+        # libcurl, with the pauses as spaced as Kelvarn's and then as one.
+        floor = os.path.join(BUILD, "bench", "schedule_floor")
+        spaced = run([floor, base, str(pages), str(WORKERS), str(PHRASES), str(SPACING_MS)], os.devnull)
+        unspaced = run([floor, base, str(pages), str(WORKERS), "1", str(PHRASES * SPACING_MS)], os.devnull)
     finally:
         engine.terminate()
         engine.wait()
@@ -93,9 +101,21 @@ def main():
     wall = results["kelvarn harvest"][0]
     print("kelvarn: ideal time of its schedule %.2f s, ratio %.3f; the 5 ms spacing alone is %.2f s of the ideal"
           % (ideal, wall / ideal, ideal - ideal_without_spacing()))
+    cpu = results["kelvarn harvest"][1]
+    print("floor of kelvarn's schedule (bare libcurl, the same %d requests, a 5 ms pause after each phrase, "
+          "%d threads on one processor): CPU %.2f s; with one %d ms pause a page instead: %.2f s"
+          % (pages, WORKERS, spaced[1], PHRASES * SPACING_MS, unspaced[1]))
+    print("kelvarn: CPU %.2f s = floor %.2f s (of which the spacing's wake-ups %.2f s) + its own work %.2f s; "
+          "%.3fx the best peer's CPU, %.3fx without the spacing's wake-ups"
+          % (cpu, spaced[1], spaced[1] - unspaced[1], cpu - spaced[1], cpu / best_peer_cpu(results),
+             (cpu - (spaced[1] - unspaced[1])) / best_peer_cpu(results)))
     plot(results, pages)
     if not same:
         sys.exit(1)
+
+
+def best_peer_cpu(results):
+    return min(cpu for name, (_, cpu, _) in results.items() if name != "kelvarn harvest")
 
 
 def ideal_without_spacing():
