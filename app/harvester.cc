@@ -90,7 +90,7 @@ Harvester::~Harvester() {
     theHarvester = nullptr;  // no task or monitor enters from here on
   }
   StopEverything();
-  // Those inside were cut off just now: their requests abort within 50 ms and
+  // Those inside were cut off just now: their requests were woken to abort and
   // they leave at their next look at the generation. The bound guards
   // against a monitor stuck waiting for a window thread that is this thread.
   std::unique_lock lock(liveMutex);

@@ -21,8 +21,8 @@
 //
 // Three limits beyond the classic client, so that a broken or hostile server
 // can neither hold a thread for ever nor exhaust memory:
-// - an abort hook, polled at least every 50 ms during a transfer, ends it at
-//   once when it returns true;
+// - an abort hook, looked at on every wake of a transfer (at least once a
+//   second, and at once after WakeTransfers), ends it when it returns true;
 // - a response that trickles in at under kMinBytesPerSecond for the whole
 //   receive time-out ends there, like a stall;
 // - a body stops growing at kMaxBodyBytes (16 MiB, fifty times a large
