@@ -76,17 +76,23 @@ Menu PhraseMenu() {
           {Item("\xB5\xBC\xB3\xF6", kExport), {"-", nullptr, {}}, Item("\xC7\xE5\xBF\xD5", kClearPhrases)}};
 }
 
+namespace {
+
+void BindTo(int cpu) {
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(cpu, &one);
+  sched_setaffinity(0, sizeof one, &one);
+}
+
+}  // namespace
+
 void BindToFirstProcessor() {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
   if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
   for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    sched_setaffinity(0, sizeof one, &one);
-    return;
+    if (CPU_ISSET(cpu, &allowed)) return BindTo(cpu);
   }
 }
 
@@ -96,13 +102,9 @@ void BindToCurrentProcessor() {
   CPU_ZERO(&allowed);
   if (cpu < 0 || cpu >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0 ||
       !CPU_ISSET(cpu, &allowed)) {
-    BindToFirstProcessor();
-    return;
+    return BindToFirstProcessor();
   }
-  cpu_set_t one;
-  CPU_ZERO(&one);
-  CPU_SET(cpu, &one);
-  sched_setaffinity(0, sizeof one, &one);
+  BindTo(cpu);
 }
 
 void RequestDebugPrivilege() {}

@@ -47,7 +47,7 @@ struct ThreadCurl {
       std::lock_guard lock(multisMutex);
       multis.push_back(multi);
     } catch (const std::bad_alloc&) {
-      curl_multi_cleanup(std::exchange(multi, nullptr));  // unreachable by a wake: not used
+      curl_multi_cleanup(std::exchange(multi, nullptr));  // one no wake could reach: none, and Send fails
     }
   }
   ~ThreadCurl() {
