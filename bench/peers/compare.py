@@ -101,14 +101,14 @@ def main():
     wall = results["kelvarn harvest"][0]
     print("kelvarn: ideal time of its schedule %.2f s, ratio %.3f; the 5 ms spacing alone is %.2f s of the ideal"
           % (ideal, wall / ideal, ideal - ideal_without_spacing()))
-    cpu = results["kelvarn harvest"][1]
+    cpu, peer_cpu = results["kelvarn harvest"][1], best_peer_cpu(results)
+    wakeups = spaced[1] - unspaced[1]
     print("floor of kelvarn's schedule (bare libcurl, the same %d requests, a 5 ms pause after each phrase, "
           "%d threads on one processor): CPU %.2f s; with one %d ms pause a page instead: %.2f s"
           % (pages, WORKERS, spaced[1], PHRASES * SPACING_MS, unspaced[1]))
     print("kelvarn: CPU %.2f s = floor %.2f s (of which the spacing's wake-ups %.2f s) + its own work %.2f s; "
           "%.3fx the best peer's CPU, %.3fx without the spacing's wake-ups"
-          % (cpu, spaced[1], spaced[1] - unspaced[1], cpu - spaced[1], cpu / best_peer_cpu(results),
-             (cpu - (spaced[1] - unspaced[1])) / best_peer_cpu(results)))
+          % (cpu, spaced[1], wakeups, cpu - spaced[1], cpu / peer_cpu, (cpu - wakeups) / peer_cpu))
     plot(results, pages)
     if not same:
         sys.exit(1)
