@@ -98,8 +98,16 @@ Harvester::~Harvester() {
 }
 
 void Harvester::BeginGeneration() {
-  std::lock_guard lock(runMutex_);
-  generation_.fetch_add(1);
+  {
+    std::lock_guard lock(runMutex_);
+    generation_.fetch_add(1);
+  }
+  cutOff_.notify_all();
+}
+
+void Harvester::PauseInRun(std::int64_t ms, std::uint32_t generation) {
+  std::unique_lock lock(runMutex_);
+  cutOff_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return !Current(generation); });
 }
 
 void Harvester::OnStartButton() {
@@ -118,6 +126,7 @@ void Harvester::OnStartButton() {
     taskRecords_.Parse("[]");
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
   }
+  cutOff_.notify_all();
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
   if (monitorThread_.joinable()) monitorThread_.detach();  // a finished monitor of an earlier run
   if (Harvester* self = Enter()) {
@@ -218,13 +227,21 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
     }
     const TextArray phrases = ExtractRelatedPhrases(client.GetResponseText());
+    // The pause after each post spaces out the requests of the tasks it
+    // queues. Tasks below the depth make none, so on the last level the posts
+    // go out together and the task pauses once, as long as the spaced posts
+    // would have held its worker: the schedule stays the same, without a
+    // wake-up per phrase (most of a harvest's phrases are on its last level).
+    const bool lastLevel = level >= depth;
     for (const Text& phrase : phrases) {
       const std::int32_t index = ui_.列表框_相关关键字.AddItem(phrase);
       if (index < 0 && !Current(generation)) return;
       ui_.列表框_相关关键字.SetCurrentSelection(index);
       if (!AppendAndPost(phrase, static_cast<double>(level) + 1.0, generation)) return;
-      Pause(options_.postSpacingMs);
+      if (!lastLevel) Pause(options_.postSpacingMs);
     }
+    // A stop ends this longer pause at once, as it would end the spaced ones.
+    if (lastLevel) PauseInRun(static_cast<std::int64_t>(phrases.size()) * options_.postSpacingMs, generation);
   }
   {
     std::lock_guard lock(runMutex_);

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -102,6 +103,8 @@ class Harvester {
   void RunMonitor(std::uint32_t generation);
   void BeginGeneration();  // window thread
   bool Current(std::uint32_t generation) const { return static_cast<std::uint32_t>(generation_.load()) == generation; }
+  // Waits ms milliseconds, or less when the run is cut off meanwhile.
+  void PauseInRun(std::int64_t ms, std::uint32_t generation);
   // Appends a record and posts its task, unless the run was cut off.
   bool AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation);
 
@@ -117,6 +120,7 @@ class Harvester {
   std::atomic<std::int32_t> deepestLevel_{0};
 
   std::mutex runMutex_;
+  std::condition_variable cutOff_;  // the generation changed
   // State below is protected by runMutex_.
   JSON taskRecords_;
   std::int32_t pendingTasks_ = 0;

@@ -124,6 +124,33 @@ TEST_F(HarvesterTest, DepthTwoListsAndFetchesRepeatsEveryTime) {
   EXPECT_EQ(w_.列表框_相关关键字.ItemText(0), w_.列表框_相关关键字.ItemText(0));
 }
 
+// On the last level a page's phrases are posted together, but the task still
+// holds its worker 5 ms a phrase, and a stop ends that hold at once.
+TEST_F(HarvesterTest, LastLevelPagesHoldTheirWorkerAsLongAsSpacedPosts) {
+  Seeds({"a", "b"});
+  Settings(1, 1);
+  const auto start = Clock::now();
+  RunToTheEnd();
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * 10 * 5));
+  EXPECT_EQ(20, Phrases());
+  EXPECT_EQ(22, harvester_->TaskRecordCount());
+
+  TearDown();
+  EngineOptions many;
+  many.phrasesPerPage = 4000;  // a 20 s hold
+  Start(many);
+  w_.列表框_关键字.ClearItems();
+  w_.列表框_相关关键字.ClearItems();
+  Seeds({"c"});
+  Settings(1, 1);
+  Click();
+  ASSERT_TRUE(WaitUntil([&] { return Phrases() == 4000; }));  // every phrase is listed at once
+  const auto stopAt = Clock::now();
+  Click();
+  harvester_.reset();  // waits for the task to leave
+  EXPECT_LT(Clock::now() - stopAt, std::chrono::seconds(2));
+}
+
 TEST_F(HarvesterTest, DepthZeroOrNegativeFetchesNothing) {
   Seeds({"a", "b"});
   for (int depth : {0, -3}) {
