@@ -3,12 +3,13 @@
 // is its own work (records, lists, pool, parsing); what this spends is the
 // network and the sleeping, which any program keeping the schedule pays.
 //
-//   schedule_floor BASE_URL REQUESTS WORKERS PAUSES PAUSE_MS
+//   schedule_floor BASE_URL REQUESTS WORKERS PAUSES PAUSE_MS [SPACED]
 //
 // WORKERS threads share REQUESTS page requests (keep-alive, one easy handle
-// per thread); each request is followed by PAUSES sleeps of PAUSE_MS. The
-// process stays on one processor, as `kelvarn harvest` does. Prints the CPU
-// seconds used.
+// per thread); each of the first SPACED requests (default: all) is followed
+// by PAUSES sleeps of PAUSE_MS, each later one by one sleep as long as those.
+// The process stays on one processor, as `kelvarn harvest` does. Prints the
+// CPU seconds used.
 #include <curl/curl.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -38,13 +39,14 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: schedule_floor BASE_URL REQUESTS WORKERS PAUSES PAUSE_MS\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: schedule_floor BASE_URL REQUESTS WORKERS PAUSES PAUSE_MS [SPACED]\n");
     return 2;
   }
   const std::string base = argv[1];
   const int requests = std::atoi(argv[2]), workers = std::atoi(argv[3]), pauses = std::atoi(argv[4]);
   const auto pause = std::chrono::milliseconds(std::atoi(argv[5]));
+  const int spaced = argc == 7 ? std::atoi(argv[6]) : requests;
 
   cpu_set_t one;
   CPU_ZERO(&one);
@@ -66,7 +68,11 @@ int main(int argc, char** argv) {
         page.clear();
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         if (curl_easy_perform(easy) != CURLE_OK || page.empty()) failed.fetch_add(1);
-        for (int p = 0; p < pauses; ++p) std::this_thread::sleep_for(pause);
+        if (i < spaced) {
+          for (int p = 0; p < pauses; ++p) std::this_thread::sleep_for(pause);
+        } else {
+          std::this_thread::sleep_for(pause * pauses);
+        }
       }
       curl_easy_cleanup(easy);
     });
