@@ -40,9 +40,10 @@ def run(argv, out_path):
 
 def ideal_seconds():
     """The makespan of Kelvarn's own schedule at the mean latency: seeds posted
-    5 ms apart; a fetched task takes the page's latency plus 5 ms after each of
-    its posts; tasks below the depth take nothing; free workers take tasks first
-    in, first out."""
+    5 ms apart; a fetched task takes the page's latency plus 5 ms for each of
+    its posts (spaced after each one, or on the last level as one pause, which
+    changes nothing here: the tasks it posts take nothing); tasks below the
+    depth take nothing; free workers take tasks first in, first out."""
     queue = collections.deque((i * SPACING_MS / 1000.0, 1) for i in range(SEEDS))
     free = [0.0] * WORKERS
     end = 0.0
