@@ -127,36 +127,45 @@ std::int32_t TextFind(std::string_view text, std::string_view sought, std::optio
   return p == std::string_view::npos ? -1 : static_cast<std::int32_t>(p + 1);
 }
 
+namespace {
+
+// Hands the pieces of `text` between delimiters to `piece`, in order, until it
+// returns false. An empty text has no pieces; an empty delimiter leaves the
+// text whole; a text ending in the delimiter has no empty last piece.
+template <class F>
+void ForEachPiece(std::string_view text, std::string_view delimiter, F&& piece) {
+  if (text.empty()) return;
+  if (delimiter.empty()) {
+    piece(text);
+    return;
+  }
+  std::size_t q = 0;
+  for (std::size_t p; (p = detail::FindOnBoundary(text, delimiter, q, false)) != std::string_view::npos;) {
+    if (!piece(text.substr(q, p - q))) return;
+    q = p + delimiter.size();
+  }
+  if (q < text.size()) piece(text.substr(q));
+}
+
+}  // namespace
+
 TextArray TextSplit(std::string_view text, std::string_view delimiter, std::optional<std::int32_t> maxCount) {
   TextArray pieces;
   std::int64_t left = maxCount ? std::max<std::int32_t>(*maxCount, 0) : -1;  // -1: unlimited
-  if (text.empty() || left == 0) return pieces;
-  if (delimiter.empty()) {
-    pieces.emplace_back(text);
-    return pieces;
-  }
-  std::size_t q = 0;
-  for (;;) {
-    const std::size_t p = detail::FindOnBoundary(text, delimiter, q, false);
-    if (p == std::string_view::npos) break;
-    pieces.emplace_back(text.substr(q, p - q));
-    q = p + delimiter.size();
-    if (left > 0 && --left == 0) return pieces;
-  }
-  if (q < text.size()) pieces.emplace_back(text.substr(q));
+  if (left == 0) return pieces;
+  ForEachPiece(text, delimiter, [&](std::string_view piece) {
+    pieces.emplace_back(piece);
+    return left < 0 || --left > 0;
+  });
   return pieces;
 }
 
 void TextSplitEach(std::string_view text, std::string_view delimiter,
                    const std::function<void(std::string_view)>& piece) {
-  if (text.empty()) return;
-  if (delimiter.empty()) return piece(text);
-  std::size_t q = 0;
-  for (std::size_t p; (p = detail::FindOnBoundary(text, delimiter, q, false)) != std::string_view::npos;) {
-    piece(text.substr(q, p - q));
-    q = p + delimiter.size();
-  }
-  if (q < text.size()) piece(text.substr(q));
+  ForEachPiece(text, delimiter, [&](std::string_view p) {
+    piece(p);
+    return true;
+  });
 }
 
 Text TrimLeadingSpaces(std::string_view text) {
