@@ -68,23 +68,21 @@ class EndMarkFinder {
   Cached tail_;
 };
 
-// All-matches mode, stopping once the matches hold `budget` bytes.
+// All-matches mode, stopping before the matches cost more than `budget`: a
+// match costs its bytes plus `overhead`.
 void AllMatches(std::string_view text, std::string_view startMark, std::string_view endMark, TextArray& matches,
-                std::size_t budget) {
+                std::size_t budget, std::size_t overhead) {
   matches.clear();
   EndMarkFinder endFinder(text, endMark);
-  std::size_t total = 0;
+  std::size_t spent = 0;
   for (std::size_t p = detail::FindOnBoundary(text, startMark, 0, true); p != npos;
        p = detail::FindOnBoundary(text, startMark, p + 1, true)) {
     const std::size_t q = endFinder.From(p);
     const std::size_t from = p + startMark.size();
-    if (q == npos || q <= from) {
-      matches.emplace_back();
-    } else {
-      if (q - from > budget - total) return;
-      total += q - from;
-      matches.emplace_back(text.substr(from, q - from));
-    }
+    const std::size_t length = q == npos || q <= from ? 0 : q - from;
+    if (length > budget - spent || overhead > budget - spent - length) return;
+    spent += length + overhead;
+    matches.emplace_back(text.substr(from, length));
   }
 }
 
@@ -109,7 +107,7 @@ Text BuildSearchUrl(std::string_view keyword, std::string_view base) {
 TextArray ExtractRelatedPhrases(std::string_view page) {
   const Text block = TextBetween(page, kBlockStart, kBlockEnd);
   TextArray phrases;
-  AllMatches(block, kPhraseStart, kPhraseEnd, phrases, kMaxPhraseBytesPerPage);
+  AllMatches(block, kPhraseStart, kPhraseEnd, phrases, kMaxPhraseBytesPerPage, kPhraseOverheadBytes);
   return phrases;
 }
 
@@ -136,7 +134,7 @@ Text TextBetween(std::string_view text, std::string_view startMark, std::string_
                  TextArray* matches) {
   if (allMode == 1) {
     if (startMark.empty() || endMark.empty() || !matches) return {};
-    AllMatches(text, startMark, endMark, *matches, npos);
+    AllMatches(text, startMark, endMark, *matches, npos, 0);
     return {};
   }
   const std::int32_t length = TextLength(text);

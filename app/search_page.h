@@ -26,11 +26,18 @@ Text BuildSearchUrl(std::string_view keyword, std::string_view base);
 
 // The texts of the links in the page's first related-searches block, in page
 // order: not trimmed, not decoded, repeats and empty ones kept. A page without
-// the block, or whose block never ends, gives none. A hostile page whose links
-// nest into each other could ask for more phrase text than memory holds; the
-// phrases of one page stop at kMaxPhraseBytesPerPage bytes in all.
+// the block, or whose block never ends, gives none.
+//
+// A hostile page could ask for more than memory holds: links nested into each
+// other give phrase text quadratic in the page, and millions of empty links
+// give millions of tasks, each a record, a queue entry, a list row and a 5 ms
+// pause. So every phrase costs its bytes plus kPhraseOverheadBytes (a harvest
+// holds about 950 bytes a phrase besides its text), and the phrases of one page
+// stop before they cost more than kMaxPhraseBytesPerPage: at most 16 384
+// phrases, about 80 s of pauses and some 64 MiB with the copies a harvest makes.
 TextArray ExtractRelatedPhrases(std::string_view page);
 inline constexpr std::size_t kMaxPhraseBytesPerPage = std::size_t{16} << 20;
+inline constexpr std::size_t kPhraseOverheadBytes = 1024;
 
 // Percent-encodes every byte except "*-.@_", digits and ASCII letters, one
 // byte at a time (a double-byte character may keep a literal trail byte).

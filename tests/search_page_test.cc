@@ -120,17 +120,24 @@ TEST(ExtractRelatedPhrasesTest, NestedStartMarkersYieldOuterAndInnerPhrases) {
   EXPECT_EQ((Pieces{"a\">b", "b"}), ExtractRelatedPhrases(Page("\">a\">b</a>")));
 }
 
-TEST(ExtractRelatedPhrasesTest, HostileNestingIsCappedAndFinishes) {
+TEST(ExtractRelatedPhrasesTest, HostilePagesAreCappedAndFinish) {
   // 400 000 start markers and one end marker: every marker's phrase runs to
   // the end, far more text than memory holds if kept in full.
   std::string block;
   for (int i = 0; i < 400000; ++i) block += "\">";
-  const Pieces phrases = ExtractRelatedPhrases(Page(block + "x</a>"));
+  Pieces phrases = ExtractRelatedPhrases(Page(block + "x</a>"));
   std::size_t total = 0;
-  for (const auto& p : phrases) total += p.size();
+  for (const auto& p : phrases) total += p.size() + kPhraseOverheadBytes;
   EXPECT_LE(total, kMaxPhraseBytesPerPage);
   ASSERT_FALSE(phrases.empty());
   EXPECT_EQ(799999u, phrases.front().size());  // every marker after the first, then "x"
+
+  // Two million link starts and no link end: empty phrases are not free.
+  block.clear();
+  for (int i = 0; i < 2000000; ++i) block += "\">";
+  phrases = ExtractRelatedPhrases(Page(block));
+  EXPECT_EQ(kMaxPhraseBytesPerPage / kPhraseOverheadBytes, phrases.size());
+  EXPECT_EQ("", phrases.back());
 }
 
 TEST(ExtractRelatedPhrasesTest, ManyStartMarkersWithoutEndMarkersFinish) {
