@@ -219,14 +219,19 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
   if (level <= depth) {
     const RunGuard guard(generation_, generation);
     const ScopedRunGuard scope(guard);
-    HttpClient client;
-    client.SetAbortHook([this, generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
-    client.Open("GET", BuildSearchUrl(keyword, options_.searchBase));
-    client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
+    TextArray phrases;
+    {
+      // The page is let go before its phrases are posted: bodies count
+      // against a bound for the whole process.
+      HttpClient client;
+      client.SetAbortHook([this, generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
+      client.Open("GET", BuildSearchUrl(keyword, options_.searchBase));
+      client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
+      phrases = ExtractRelatedPhrases(client.ResponseTextView());
+    }
     pagesFetched_.fetch_add(1);
     for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
     }
-    const TextArray phrases = ExtractRelatedPhrases(client.GetResponseText());
     // The pause after each post spaces out the requests of the tasks it
     // queues. Tasks below the depth make none, so on the last level the posts
     // go out together and the task pauses once, as long as the spaced posts

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -93,6 +94,19 @@ void GiveBackEasy(CURL* easy) {
   }
 }
 
+// Body bytes held by every client of the process, and their bound.
+std::atomic<std::size_t> responseMemoryHeld{0};
+std::atomic<std::size_t> responseMemoryLimit{HttpClient::kDefaultResponseMemoryLimit};
+
+// Counts `bytes` more as held, unless that passes the bound.
+bool TakeResponseMemory(std::size_t bytes) {
+  const std::size_t limit = responseMemoryLimit.load();
+  for (std::size_t held = responseMemoryHeld.load();;) {
+    if (held > limit || bytes > limit - held) return false;
+    if (responseMemoryHeld.compare_exchange_weak(held, held + bytes)) return true;
+  }
+}
+
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -117,10 +131,15 @@ class HttpClient::Transfer {
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
-    std::string& body = t.client_.body_;
+    HttpClient& client = t.client_;
     const std::size_t n = size * count;
-    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, body.size());
-    body.append(data, std::min(n, room));
+    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, client.body_.size());
+    const std::size_t kept = std::min(n, room);
+    if (!TakeResponseMemory(kept)) {
+      t.outOfMemory = true;
+      return 0;  // ends the transfer
+    }
+    client.body_.append(data, kept);
     t.Moved();
     return n <= room ? n : 0;  // 0 ends the transfer at the cap
   }
@@ -138,6 +157,7 @@ class HttpClient::Transfer {
 
   std::string rawHeaders;
   bool responded = false;
+  bool outOfMemory = false;  // the process-wide bound on bodies was reached
   curl_off_t uploaded = 0;
   Clock::time_point lastMoved = Clock::now();
 
@@ -151,6 +171,7 @@ HttpClient::HttpClient() {
 }
 
 HttpClient::~HttpClient() {
+  TrimBody(0);
   CloseHandles();
   if (cookies_) curl_share_cleanup(cookies_);
 }
@@ -180,9 +201,16 @@ void HttpClient::ClearTarget() {
   url_.reset(), host_.reset(), path_.reset(), schemeName_.reset(), verb_.reset();
   port_ = 0, scheme_ = 0, statusCode_ = 0;
   if (!body_.empty()) {
+    TrimBody(0);
     body_ = std::string();
     body_.reserve(128);
   }
+}
+
+void HttpClient::TrimBody(std::size_t size) {
+  if (size >= body_.size()) return;
+  responseMemoryHeld.fetch_sub(body_.size() - size);
+  body_.resize(size);
 }
 
 void HttpClient::CloseHandles() {
@@ -257,6 +285,11 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 30L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy from the environment
+  // A new connection for every request, closed after it. A server may leave
+  // bytes on a kept connection (an unasked response, a body longer than it
+  // said), and nothing tells them from the answer to the next request sent
+  // there: that keyword would get another page's phrases.
+  curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request_);
@@ -283,10 +316,18 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   }
   if (verb != "GET" || !payload.empty()) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
 
+  // However fast a server drips its bytes, the request ends once every
+  // time-out given has passed, one after the other.
+  const std::int64_t overall = std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout +
+                               rootHandle_->receiveTimeout;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(overall);
+  const std::size_t bodyBefore = body_.size();
+
   // Driven through a multi handle so that the abort hook and the stall
   // time-outs are looked at whatever the network does: at activity, at a
-  // wake, when a stall time-out falls due, and at least once a second. A
-  // shorter fixed tick woke every request of a slow server for nothing.
+  // wake, when a stall time-out or the deadline falls due, and at least once
+  // a second. A shorter fixed tick woke every request of a slow server for
+  // nothing.
   CURLM* multi = ThreadMulti();
   bool gaveUp = false;
   if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
@@ -301,6 +342,11 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
         break;
       }
       auto wait = std::chrono::milliseconds(1000);
+      if (overall > 0) {
+        const auto now = Clock::now();
+        if (now >= deadline) break;
+        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+      }
       if (!connected) {
         curl_off_t connectTime = 0;
         curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
@@ -321,7 +367,8 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     curl_multi_remove_handle(multi, easy);
   }
 
-  const bool ok = transfer.responded && !gaveUp;
+  if (transfer.outOfMemory) TrimBody(bodyBefore);
+  const bool ok = transfer.responded && !gaveUp && !transfer.outOfMemory;
   if (ok) {
     long status = 0;
     if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
@@ -341,6 +388,14 @@ void HttpClient::WakeTransfers() {
   for (CURLM* multi : multis) curl_multi_wakeup(multi);
 }
 
-Text HttpClient::GetResponseText() const { return body_.substr(0, body_.find('\0')); }
+Text HttpClient::GetResponseText() const { return Text(ResponseTextView()); }
+
+std::string_view HttpClient::ResponseTextView() const {
+  return std::string_view(body_).substr(0, body_.find('\0'));
+}
+
+std::size_t HttpClient::ResponseMemoryLimit() { return responseMemoryLimit.load(); }
+void HttpClient::SetResponseMemoryLimit(std::size_t bytes) { responseMemoryLimit.store(bytes); }
+std::size_t HttpClient::ResponseMemoryHeld() { return responseMemoryHeld.load(); }
 
 }  // namespace kelvarn

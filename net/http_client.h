@@ -10,25 +10,34 @@
 // (any letter case) "Content-Type: application/x-www-form-urlencoded",
 // "Content-Length: N" (with a body) and "Cache-Control: no-cache". Redirects
 // are followed (http and https only), cookies are kept per client in memory,
-// no proxy is taken from the environment. Send appends the body to what the
-// client holds; only Open empties it. A 404 or 500 page is collected like any
-// other.
+// no proxy is taken from the environment. Every request goes over a new
+// connection, closed after it: bytes a server leaves on a kept connection
+// could pass for the answer to the next request. Send appends the body to what
+// the client holds; only Open empties it. A 404 or 500 page is collected like
+// any other.
 //
 // Time-outs apply only when greater than 0: connectTimeout bounds making the
 // connection; sendTimeout and receiveTimeout end a transfer on which no byte
 // has moved for that long while sending the request body and while waiting for
 // or reading the response.
 //
-// Three limits beyond the classic client, so that a broken or hostile server
-// can neither hold a thread for ever nor exhaust memory:
+// Limits beyond the classic client, so that a broken or hostile server can
+// neither hold a thread for ever nor exhaust memory:
 // - an abort hook, looked at on every wake of a transfer (at least once a
 //   second, and at once after WakeTransfers), ends it when it returns true;
 // - a response that trickles in at under kMinBytesPerSecond for the whole
 //   receive time-out ends there, like a stall;
+// - a request ends once the sum of the time-outs given (those above 0) has
+//   passed since Send began, however fast its bytes drip in;
 // - a body stops growing at kMaxBodyBytes (16 MiB, fifty times a large
-//   results page): reading stops there.
-// A response cut short by any of these keeps what was read, and Send still
-// returns true.
+//   results page): reading stops there;
+// - the bodies held by all clients of the process together stay within
+//   ResponseMemoryLimit() (256 MiB by default; a client holds its body until
+//   the next Open or its end).
+// A response cut short by a time limit or by kMaxBodyBytes keeps what was
+// read, and Send still returns true. One ended by the abort hook returns
+// false; one that would pass the process-wide bound returns false and keeps
+// nothing of that response.
 //
 // Thread safety: a client belongs to the thread that constructed it. Open and
 // Send on any other thread are a run-time error ("WEB客户不能跨线程使用。")
@@ -61,6 +70,7 @@ class HttpClient {
       "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) AppleWebKit/534.10 (KHTML, like Gecko) "
       "Chrome/7.0.536.2 Safari/534.10";
   static constexpr std::size_t kMaxBodyBytes = std::size_t{16} << 20;
+  static constexpr std::size_t kDefaultResponseMemoryLimit = std::size_t{256} << 20;
   static constexpr long kMinBytesPerSecond = 64;
   static constexpr std::int32_t kSchemeHttp = http::kSchemeHttp, kSchemeHttps = http::kSchemeHttps;
 
@@ -89,6 +99,14 @@ class HttpClient {
 
   // A copy of the body up to its first zero byte.
   Text GetResponseText() const;
+  // The same text without the copy; valid until the next Open or Send.
+  std::string_view ResponseTextView() const;
+
+  // The bound on the body bytes held by all clients together, and what they
+  // hold now. Any thread.
+  static std::size_t ResponseMemoryLimit();
+  static void SetResponseMemoryLimit(std::size_t bytes);
+  static std::size_t ResponseMemoryHeld();
 
   // Looked at whenever a transfer wakes: at network activity, at
   // WakeTransfers, and at least once a second. Returning true ends the
@@ -120,6 +138,8 @@ class HttpClient {
   void CloseHandles();
   void ClearTarget();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
+  // Shrinks the body to `size` bytes, giving back what it held beyond them.
+  void TrimBody(std::size_t size);
 
   std::optional<std::string> url_, host_, path_, schemeName_, verb_;
   const std::string userAgent_{kUserAgent};
@@ -131,7 +151,7 @@ class HttpClient {
   curl_slist* request_ = nullptr;    // the request's header lines, only inside Send
   CURLSH* cookies_ = nullptr;        // the client's cookie store
   std::vector<HeaderEntry> responseHeaders_;
-  std::string body_;
+  std::string body_;  // every byte of it is counted in ResponseMemoryHeld()
   std::function<bool()> abortHook_;
   const std::thread::id ownerThread_ = std::this_thread::get_id();
 };

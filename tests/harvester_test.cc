@@ -21,6 +21,7 @@
 #include "app/main_window.h"
 #include "frame/frame.h"
 #include "frame/headless_frame.h"
+#include "tests/raw_server.h"
 #include "text/files.h"
 #include "tools/engine/offline_engine.h"
 
@@ -530,6 +531,52 @@ TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
     for (Text& p : OfflineEngine::PhrasesFor(k, 10)) possible.insert(std::move(p));
   }
   for (const Text& p : collected) EXPECT_TRUE(possible.count(p)) << GbkToUtf8(p);
+}
+
+// A server that leaves bytes on its connections: after every answer an
+// unasked response, either in the same write (a body longer than its
+// Content-Length) or 2 ms later. Whatever the client does with connections,
+// every keyword gets exactly its own page's phrases and nothing else.
+TEST(HarvesterFaultTest, BytesLeftOnAConnectionNeverReachAnotherKeyword) {
+  const auto response = [](const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+           body;
+  };
+  const std::string invented = response("<div id=\"rs\">" + Utf8ToGbk("相关搜索") +
+                                        "</th><th><a href=\"/s?wd=x\">invented</a></th></tr></table></div>");
+  for (const bool sameWrite : {false, true}) {
+    testing::KeepAliveServer server([&](const std::string& target) -> std::vector<std::string> {
+      Text keyword;
+      for (std::size_t i = target.find("wd=") + 3; i < target.size(); ++i) {
+        keyword += target[i] != '%' ? target[i] : static_cast<char>(std::stoi(target.substr(i + 1, 2), nullptr, 16));
+        if (target[i] == '%') i += 2;
+      }
+      const std::string page = response(OfflineEngine::PageFor(keyword, {}, EngineFault::kNone));
+      if (sameWrite) return {page + invented};
+      return {page, invented};
+    });
+    HeadlessWindow w;
+    Harvester::Options o;
+    o.programDir = "/tmp/";
+    o.searchBase = server.Base();
+    Harvester h(w.Components(), w.ui, w.dialogs, o);
+    std::multiset<Text> expected;
+    for (int i = 0; i < 40; ++i) {
+      const Text seed = "seed" + std::to_string(i);
+      w.列表框_关键字.AddItem(seed);
+      for (Text& p : OfflineEngine::PhrasesFor(seed, 10)) expected.insert(std::move(p));
+    }
+    w.编辑框_工作线程.SetContent("3");  // few workers: many requests per worker
+    w.编辑框_采集级别.SetContent("1");
+    w.ui.Invoke([&] { h.OnStartButton(); });
+    ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }));
+    std::multiset<Text> collected;
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.insert(w.列表框_相关关键字.ItemText(i));
+    EXPECT_EQ(0u, collected.count("invented")) << (sameWrite ? "same write" : "2 ms later");
+    EXPECT_TRUE(expected == collected) << collected.size() << " phrases, " << expected.size() << " expected";
+    EXPECT_EQ(40, server.Requests());
+    EXPECT_EQ(40, server.Connections());  // one each: none is reused
+  }
 }
 
 class SlowHarvesterTest : public HarvesterTest {

@@ -269,6 +269,51 @@ TEST_F(EngineTest, TrickleEndsAfterTheReceiveTimeoutWithWhatWasRead) {
   EXPECT_EQ(page.substr(0, client.GetResponseText().size()), client.GetResponseText());
 }
 
+// 10 bytes every 2 ms stays far above the slow-transfer floor; the sum of
+// the time-outs ends it all the same, with what was read.
+TEST(HttpClientTest, DripFedResponseEndsAtTheSumOfTheTimeouts) {
+  const std::string body(1 << 20, 'x');
+  testing::KeepAliveServer server([&](const std::string&) {
+    std::vector<std::string> pieces{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n"};
+    for (std::size_t i = 0; i < body.size(); i += 10) pieces.push_back(body.substr(i, 10));
+    return pieces;
+  });
+  HttpClient client;
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/"));
+  const auto start = Clock::now();
+  EXPECT_TRUE(client.Send(Value{}, 300, 300, 400));
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(1000));
+  EXPECT_LT(took, std::chrono::seconds(3));
+  EXPECT_GT(client.GetResponseText().size(), 0u);
+  EXPECT_LT(client.GetResponseText().size(), body.size());
+}
+
+// The bodies that clients hold count against one bound for the process: a
+// response that would pass it fails and keeps nothing, and what a client
+// lets go is free again.
+TEST_F(EngineTest, BodiesOfAllClientsStayWithinTheProcessBound) {
+  const std::size_t page = OfflineEngine::PageFor("abc", {}, EngineFault::kNone).size();
+  const std::size_t limit = HttpClient::ResponseMemoryLimit();
+  HttpClient::SetResponseMemoryLimit(page + page / 2);
+  {
+    HttpClient first, second;
+    ASSERT_TRUE(first.Open("GET", Url("abc")));
+    ASSERT_TRUE(first.Send());
+    EXPECT_EQ(page, HttpClient::ResponseMemoryHeld());
+    ASSERT_TRUE(second.Open("GET", Url("abc")));
+    EXPECT_FALSE(second.Send());
+    EXPECT_EQ("", second.GetResponseText());
+    EXPECT_EQ(page, HttpClient::ResponseMemoryHeld());
+    ASSERT_TRUE(first.Open("GET", Url("abc")));  // lets its page go
+    ASSERT_TRUE(second.Open("GET", Url("abc")));
+    EXPECT_TRUE(second.Send());
+    EXPECT_EQ(page, second.GetResponseText().size());
+  }
+  EXPECT_EQ(0u, HttpClient::ResponseMemoryHeld());
+  HttpClient::SetResponseMemoryLimit(limit);
+}
+
 TEST_F(EngineTest, RedirectLoopEndsWithTheLastRedirect) {
   HttpClient client;
   ASSERT_TRUE(client.Open("GET", Url("abc", "redirect-loop")));

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -122,6 +123,90 @@ class RawServer {
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A keep-alive server on 127.0.0.1 with a thread per connection. Each
+// request's answer comes as pieces sent 2 ms apart, and the connection stays
+// open for the next request: a server can so leave bytes on a connection
+// that nobody asked for.
+class KeepAliveServer {
+ public:
+  // The pieces to answer the request with `target` (e.g. "/s?wd=a").
+  using Responder = std::function<std::vector<std::string>(const std::string& target)>;
+
+  explicit KeepAliveServer(Responder responder) : responder_(std::move(responder)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 64) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Accept(); });
+  }
+
+  ~KeepAliveServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (std::thread& t : connections_) t.join();
+    ::close(listener_);
+  }
+
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  int Connections() const { return connectionCount_.load(); }
+  int Requests() const { return requestCount_.load(); }
+
+ private:
+  bool WaitReadable(int fd) {
+    while (!stop_) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) > 0) return true;
+    }
+    return false;
+  }
+
+  void Accept() {
+    while (WaitReadable(listener_)) {
+      const int fd = ::accept(listener_, nullptr, nullptr);
+      if (fd < 0) continue;
+      ++connectionCount_;
+      connections_.emplace_back([this, fd] { Serve(fd); });
+    }
+  }
+
+  void Serve(int fd) {
+    std::string pending;
+    char buffer[4096];
+    while (WaitReadable(fd)) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      pending.append(buffer, static_cast<std::size_t>(n));
+      for (std::size_t end; (end = pending.find("\r\n\r\n")) != std::string::npos;) {
+        const std::size_t from = pending.find(' ') + 1;
+        const std::string target = pending.substr(from, pending.find(' ', from) - from);
+        pending.erase(0, end + 4);
+        ++requestCount_;
+        bool first = true;
+        for (const std::string& piece : responder_(target)) {
+          if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          first = false;
+          if (stop_ || ::send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) break;
+        }
+      }
+    }
+    ::close(fd);
+  }
+
+  Responder responder_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connectionCount_{0}, requestCount_{0};
+  std::vector<std::thread> connections_;  // the accepting thread's own
   std::thread thread_;
 };
 
