@@ -1,5 +1,6 @@
 #include "cli/harvest_command.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,9 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,16 +23,24 @@
 #include "app/main_window.h"
 #include "app/search_page.h"
 #include "text/files.h"
+#include "text/line_splitter.h"
 
 namespace kelvarn {
 namespace {
+
+// A seeds file is a list of keywords that a run requests one by one: input
+// past these bounds is something else (a device, an endless pipe), and
+// reading it whole would only end with memory.
+constexpr std::size_t kMaxSeedsInputBytes = std::size_t{64} << 20;
+constexpr std::size_t kMaxSeedsFromFile = 1000000;
 
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--quiet] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
-    "standard output. Depth and workers default to config.ini beside the program (1 and 20).\n"
+    "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
+    "workers default to config.ini beside the program (1 and 20).\n"
     "Ctrl-C stops the run and keeps what was written (exit 130).\n";
 
 int UsageError(const std::string& problem) {
@@ -103,6 +111,44 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   return std::nullopt;
 }
 
+// The keywords of the seeds file, or of standard input for "-", by the
+// import rules, read as they arrive and keeping only the keywords. False,
+// after a message, when the input cannot be read or passes the bounds.
+bool ReadSeeds(const std::string& path, TextArray& seeds) {
+  const bool standardInput = path == "-";
+  const std::string name = standardInput ? "standard input" : path;
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(errno));
+    return false;
+  }
+  LineSplitter lines([&](std::string_view line) {
+    if (!TrimLeadingSpaces(line).empty()) seeds.emplace_back(line);  // lines of nothing but spaces are skipped
+  });
+  std::vector<char> buffer(std::size_t{64} << 10);
+  std::size_t total = 0;
+  ssize_t n = 0;
+  do {
+    n = ::read(fd, buffer.data(), buffer.size());
+    if (n > 0 && (total += static_cast<std::size_t>(n)) <= kMaxSeedsInputBytes) {
+      lines.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    }
+  } while ((n > 0 || (n < 0 && errno == EINTR)) && total <= kMaxSeedsInputBytes && seeds.size() <= kMaxSeedsFromFile);
+  const int readError = errno;
+  if (!standardInput) ::close(fd);
+  if (n < 0) {
+    std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(readError));
+    return false;
+  }
+  if (n == 0) lines.Finish();
+  if (total > kMaxSeedsInputBytes || seeds.size() > kMaxSeedsFromFile) {
+    std::fprintf(stderr, "kelvarn harvest: %s: too large: a seeds file holds at most 64 MiB and %zu keywords\n",
+                 name.c_str(), kMaxSeedsFromFile);
+    return false;
+  }
+  return true;
+}
+
 // What the command's main thread waits for: the end of the run, or Ctrl-C.
 struct Wake {
   std::mutex mutex;
@@ -127,29 +173,27 @@ int RunHarvestCommand(int argc, char** argv) {
 
   // Seeds: the file by the import rules, then the --seed texts.
   TextArray seeds;
-  if (args.seedsFile) {
-    std::string text;
-    if (*args.seedsFile == "-") {
-      text.assign(std::istreambuf_iterator<char>(std::cin), {});
-    } else {
-      const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(*args.seedsFile);
-      if (!bytes) {
-        std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", args.seedsFile->c_str(), std::strerror(errno));
-        return 1;
-      }
-      text.assign(bytes->begin(), bytes->end());
-    }
-    seeds = Harvester::KeywordLines(text);
-  }
+  if (args.seedsFile && !ReadSeeds(*args.seedsFile, seeds)) return 1;
   for (const std::string& seed : args.seeds) seeds.push_back(Utf8ToGbk(seed));
 
-  // Settings: config.ini beside the program, read as the window reads it; the
-  // flags win and nothing is written back.
+  // Settings: config.ini beside the program, read as the window reads it and
+  // only for what the flags leave open; nothing is written back. A file over
+  // the settings size limit (a link to a device, say) reads as missing: say so.
   const std::string programDir = ProgramDirWithSlash();
   const std::string ini = programDir + "config.ini";
-  const Text section = "\xC5\xE4\xD6\xC3";  // 配置
-  const std::int32_t depth = args.depth.value_or(ToInteger(ReadSetting(ini, section, "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1")));
-  const std::int32_t workers = args.workers.value_or(ToInteger(ReadSetting(ini, section, "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20")));
+  bool useIni = !args.depth || !args.workers;
+  if (useIni) {
+    const std::optional<ByteArray> head = ReadFileHead(ini, kMaxSettingsFileBytes + 1);
+    if (head && head->size() > kMaxSettingsFileBytes) {
+      std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n", ini.c_str());
+      useIni = false;
+    }
+  }
+  const auto setting = [&](std::string_view key, std::string_view fallback) {
+    return ToInteger(useIni ? ReadSetting(ini, "\xC5\xE4\xD6\xC3", key, fallback) : Text(fallback));  // 配置
+  };
+  const std::int32_t depth = args.depth ? *args.depth : setting("\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1");  // 采集级别
+  const std::int32_t workers = args.workers ? *args.workers : setting("\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20");  // 工作线程
 
   FILE* out = stdout;
   if (!args.output.empty()) {

@@ -1,8 +1,9 @@
 // `kelvarn harvest` as a user runs it: exit codes, output format, settings,
-// Ctrl-C.
+// Ctrl-C, hostile input.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +20,9 @@ namespace kelvarn {
 namespace {
 
 struct Result {
-  int exitCode = -1;
+  int exitCode = -1;  // 128 + the signal that ended it
   std::string out, err;
+  long peakRssKb = 0;
 };
 
 std::string Slurp(const std::string& path) {
@@ -48,13 +50,17 @@ class CliTest : public ::testing::Test {
     ASSERT_GT(engine_->Start(), 0);
   }
 
-  // Starts the program; returns its pid. Output goes to files in the test's directory.
-  pid_t Spawn(std::vector<std::string> args, const std::string& input = "") {
-    const std::string in = dir_ + "stdin", out = dir_ + "stdout", err = dir_ + "stderr";
-    WriteFileBytes(in, {input});
+  // Starts the program; returns its pid. Standard input is `input`, or the
+  // file `inputFile`; output goes to files in the test's directory.
+  pid_t Spawn(std::vector<std::string> args, const std::string& input = "", std::string inputFile = "") {
+    const std::string out = dir_ + "stdout", err = dir_ + "stderr";
+    if (inputFile.empty()) {
+      inputFile = dir_ + "stdin";
+      WriteFileBytes(inputFile, {input});
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::dup2(::open(in.c_str(), O_RDONLY), 0);
+      ::dup2(::open(inputFile.c_str(), O_RDONLY), 0);
       ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
       ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       std::vector<char*> argv{binary_.data()};
@@ -66,11 +72,18 @@ class CliTest : public ::testing::Test {
     return pid;
   }
 
+  // A run that does not end in 30 s is killed, so a hang fails the test
+  // rather than stalling the suite.
   Result Wait(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(dir_ + "stdout"),
-            Slurp(dir_ + "stderr")};
+            Slurp(dir_ + "stderr"), usage.ru_maxrss};
   }
 
   Result Run(std::vector<std::string> args, const std::string& input = "") { return Wait(Spawn(std::move(args), input)); }
@@ -119,7 +132,8 @@ TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
 }
 
 TEST_F(CliTest, SeedsFromStandardInputThenFlags) {
-  const std::string input = Utf8ToGbk("一\r\n   \r\n");
+  // Input is read in 64 KiB pieces: this blank line's CR ends the first one.
+  const std::string input = Utf8ToGbk("一\r\n") + std::string(65535 - 4, ' ') + "\r\n";
   const Result r = Run(Harvest({"--depth", "1", "--workers", "1", "--seed", "二", "-"}), input);
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(Exported(Utf8ToGbk("一")) + Exported(Utf8ToGbk("二")), r.out);  // file first, then --seed
@@ -149,6 +163,34 @@ TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
   EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
   const ByteArray after = ReadFileBytes(dir_ + "config.ini");
   EXPECT_EQ(ini, std::string(after.begin(), after.end()));  // flags are not written back
+
+  // A config.ini that never ends is not read whole: the defaults apply, with
+  // a word; with both flags given it is not read at all.
+  ASSERT_EQ(0, ::unlink((dir_ + "config.ini").c_str()));
+  ASSERT_EQ(0, ::symlink("/dev/zero", (dir_ + "config.ini").c_str()));
+  r = Run(Harvest({"--seed", "x"}));
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  EXPECT_NE(std::string::npos, r.err.find("ignoring " + dir_ + "config.ini: larger than 1 MiB")) << r.err;
+  r = Run(Harvest({"--depth", "2", "--workers", "3", "--seed", "x"}));
+  EXPECT_EQ(110, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  EXPECT_EQ(std::string::npos, r.err.find("config.ini"));
+}
+
+// An endless seeds source (a device, a pipe that never closes) is read as it
+// arrives, keeping only the keywords, and refused at the input bound.
+TEST_F(CliTest, EndlessSeedInputEndsWithAMessageInLittleMemory) {
+  for (const bool standardInput : {false, true}) {
+    const auto started = std::chrono::steady_clock::now();
+    const Result r = standardInput ? Wait(Spawn(Harvest({"-"}), "", "/dev/zero")) : Run(Harvest({"/dev/zero"}));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(standardInput ? "standard input: too large" : "/dev/zero: too large"));
+    EXPECT_LT(r.peakRssKb, 64 * 1024);  // less than the input read
+    std::printf("%s: %.0f ms, peak RSS %ld KiB\n", standardInput ? "- < /dev/zero" : "/dev/zero",
+                std::chrono::duration<double, std::milli>(took).count(), r.peakRssKb);
+  }
+  EXPECT_EQ(0u, engine_->RequestCount());
 }
 
 TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
