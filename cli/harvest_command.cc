@@ -21,6 +21,7 @@
 
 #include "app/headless_window.h"
 #include "app/main_window.h"
+#include "app/search_base.h"
 #include "app/search_page.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
@@ -40,7 +41,8 @@ constexpr const char* kUsage =
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
     "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
-    "workers default to config.ini beside the program (1 and 20).\n"
+    "workers default to config.ini beside the program (1 and 20). The search URL,\n"
+    "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
     "Ctrl-C stops the run and keeps what was written (exit 130).\n";
 
 int UsageError(const std::string& problem) {
@@ -50,7 +52,7 @@ int UsageError(const std::string& problem) {
 
 struct Arguments {
   std::optional<std::int32_t> depth, workers;
-  std::string searchBase = SearchBase();
+  std::optional<std::string> searchUrl;  // as given to --search-url
   std::string output;  // empty: standard output
   std::vector<std::string> seeds;  // UTF-8, from --seed
   std::optional<std::string> seedsFile;  // "-": standard input
@@ -88,9 +90,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       (arg == "--depth" ? a.depth : a.workers) = *n;
     } else if (arg == "--search-url") {
       const char* v = value(argv[i]);
-      if (!v || std::strncmp(v, "http", 4) != 0) return UsageError("--search-url needs an http:// or https:// URL");
-      a.searchBase = v;
-      while (!a.searchBase.empty() && a.searchBase.back() == '/') a.searchBase.pop_back();
+      if (!v) return UsageError("--search-url needs a URL");
+      a.searchUrl = v;
     } else if (arg == "--output" || arg == "-o") {
       const char* v = value(argv[i]);
       if (!v || !*v) return UsageError("--output needs a file name");
@@ -108,6 +109,16 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
     }
   }
   if (!a.seedsFile && a.seeds.empty()) return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
+  // A bad search base would fail every request of the run, one by one.
+  const char* env = std::getenv("KELVARN_SEARCH_URL");
+  const bool fromFlag = a.searchUrl.has_value(), fromEnv = !fromFlag && env && *env;
+  if (fromFlag || fromEnv) {
+    const std::string given = fromFlag ? *a.searchUrl : env;
+    if (const std::optional<std::string> problem = SearchBaseProblem(given)) {
+      return UsageError("bad search URL \"" + given + "\" (from " + (fromFlag ? "--search-url" : "KELVARN_SEARCH_URL") +
+                        "): " + *problem);
+    }
+  }
   return std::nullopt;
 }
 
@@ -231,7 +242,8 @@ int RunHarvestCommand(int argc, char** argv) {
   Harvester::Options options;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.programDir = programDir;
-  options.searchBase = args.searchBase;
+  options.searchBase = args.searchUrl.value_or(SearchBase());
+  while (!options.searchBase.empty() && options.searchBase.back() == '/') options.searchBase.pop_back();
   Harvester harvester(window.Components(), window.ui, window.dialogs, options);
   for (const Text& seed : seeds) window.列表框_关键字.AddItem(seed);
   window.编辑框_工作线程.SetContent(std::to_string(workers));

@@ -115,6 +115,20 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_EQ(2, usage.exitCode);
   EXPECT_NE(std::string::npos, usage.err.find("usage: kelvarn harvest"));
   EXPECT_EQ("", usage.out);
+  // Search bases that would fail every request are refused before the run,
+  // naming the value and where it came from.
+  for (const char* bad : {"http:/127.0.0.1:8080", "http://127.0.0.1:99999"}) {
+    const Result r = Run({"harvest", "--seed", "a", "--search-url", bad});
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("bad search URL \"" + std::string(bad) + "\" (from --search-url): ")) << r.err;
+  }
+  ::setenv("KELVARN_SEARCH_URL", "http//host", 1);
+  const Result fromEnvironment = Run({"harvest", "--seed", "a"});
+  ::unsetenv("KELVARN_SEARCH_URL");
+  EXPECT_EQ(2, fromEnvironment.exitCode);
+  EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"http//host\" (from KELVARN_SEARCH_URL)"));
+  // An IPv6 host is a good one (nothing listens there: the page fails).
+  EXPECT_EQ(0, Run({"harvest", "--quiet", "--search-url", "http://[::1]:1", "--seed", "a"}).exitCode);
   const Result help = Run({"harvest", "--help"});
   EXPECT_EQ(0, help.exitCode);
   EXPECT_NE(std::string::npos, help.out.find("usage: kelvarn harvest"));
@@ -125,7 +139,7 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
 }
 
 TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
-  const Result r = Run(Harvest({"--depth", "1", "--seed", "关键字"}));
+  const Result r = Run({"harvest", "--search-url", engine_->BaseUrl() + "/", "--depth", "1", "--seed", "关键字"});
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(Exported(Utf8ToGbk("关键字")), r.out);  // one worker per seed: page order
   EXPECT_NE(std::string::npos, r.err.find("采集完成,空闲等待中,相关关键字共(10)个"));
