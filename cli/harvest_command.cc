@@ -43,7 +43,8 @@ constexpr const char* kUsage =
     "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
     "workers default to config.ini beside the program (1 and 20). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
-    "Ctrl-C stops the run and keeps what was written (exit 130).\n";
+    "Ctrl-C stops the run and keeps what was written (exit 130); a closed output pipe\n"
+    "stops it silently, as SIGPIPE does.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -160,12 +161,26 @@ bool ReadSeeds(const std::string& path, TextArray& seeds) {
   return true;
 }
 
+// Ends the process as a write to a pipe without a reader ends it by default,
+// so that a pipeline's shell sees the usual status, with nothing said.
+[[noreturn]] void EndAsBrokenPipe() {
+  std::fflush(stderr);
+  ::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &pipeSignal, nullptr);
+  ::raise(SIGPIPE);
+  ::_exit(128 + SIGPIPE);
+}
+
 // What the command's main thread waits for: the end of the run, or Ctrl-C.
 struct Wake {
   std::mutex mutex;
   std::condition_variable changed;
   bool finished = false;     // guarded by mutex
   bool interrupted = false;  // guarded by mutex
+  bool readerGone = false;   // the output is a pipe whose reader closed it; guarded by mutex
 
   void Set(bool Wake::*flag) {
     {
@@ -230,15 +245,21 @@ int RunHarvestCommand(int argc, char** argv) {
   mallopt(M_ARENA_MAX, 2);
   HeadlessWindow window;
   window.phrases.keepItems = false;
+  Wake wake;
   bool writeFailed = false;
+  // On the window thread. With SIGPIPE ignored, a write to a pipe whose
+  // reader has gone (`| head`) fails with EPIPE: the run stops then.
+  const auto noteWriteFailure = [&] {
+    writeFailed = true;
+    if (errno == EPIPE) wake.Set(&Wake::readerGone);
+  };
   window.phrases.added = [&](std::string_view phrase) {
     // Whole lines as they arrive; the loop below flushes every 100 ms, so
     // `tail -f` follows the run without a system call per phrase.
     if (std::fwrite(phrase.data(), 1, phrase.size(), out) != phrase.size() || std::fputs("\r\n", out) < 0) {
-      writeFailed = true;
+      noteWriteFailure();
     }
   };
-  Wake wake;
   Harvester::Options options;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.programDir = programDir;
@@ -259,21 +280,25 @@ int RunHarvestCommand(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   window.ui.Invoke([&] { harvester.OnStartButton(); });
   const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
-  // Woken by the end of the run or by Ctrl-C; otherwise only to flush the
-  // output every 100 ms and to redraw the progress line every 250 ms.
+  // Woken by the end of the run, by Ctrl-C or by the output's reader going;
+  // otherwise only to flush the output every 100 ms and to redraw the
+  // progress line every 250 ms.
   auto lastReport = start, lastFlush = start;
-  bool interrupted = false;
+  bool interrupted = false, readerGone = false;
   for (std::unique_lock lock(wake.mutex);;) {
     const auto nextFlush = lastFlush + std::chrono::milliseconds(100);
     const auto next = progress ? std::min(nextFlush, lastReport + std::chrono::milliseconds(250)) : nextFlush;
-    wake.changed.wait_until(lock, next, [&] { return wake.finished || wake.interrupted; });
+    wake.changed.wait_until(lock, next, [&] { return wake.finished || wake.interrupted || wake.readerGone; });
     interrupted = wake.interrupted;
-    if (wake.finished || wake.interrupted) break;
+    readerGone = wake.readerGone;
+    if (wake.finished || interrupted || readerGone) break;
     lock.unlock();
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextFlush) {
       lastFlush = now;
-      window.ui.Invoke([&] { writeFailed = std::fflush(out) != 0 || writeFailed; });
+      window.ui.Invoke([&] {
+        if (std::fflush(out) != 0) noteWriteFailure();
+      });
     }
     if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
       lastReport = now;
@@ -286,12 +311,22 @@ int RunHarvestCommand(int argc, char** argv) {
     lock.lock();
   }
   if (progress) std::fputs("\r\x1b[K", stderr);
-  if (interrupted) {
+  if (interrupted || readerGone) {
     window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
   }
+  // Nobody reads what is left: end as `yes | head` ends, quietly.
+  if (readerGone) EndAsBrokenPipe();
   const Text status = window.状态条1.PanelText(0);
   bool closed = false;
-  window.ui.Invoke([&] { closed = std::fflush(out) == 0 && (out == stdout || std::fclose(out) == 0); });
+  window.ui.Invoke([&] {
+    closed = std::fflush(out) == 0 && (out == stdout || std::fclose(out) == 0);
+    if (!closed) noteWriteFailure();
+  });
+  {
+    std::lock_guard lock(wake.mutex);
+    readerGone = wake.readerGone;
+  }
+  if (readerGone) EndAsBrokenPipe();
   if (interrupted) {
     std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
     std::fflush(nullptr);

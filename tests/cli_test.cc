@@ -1,5 +1,5 @@
 // `kelvarn harvest` as a user runs it: exit codes, output format, settings,
-// Ctrl-C, hostile input.
+// Ctrl-C, hostile input and a closed output pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -51,8 +51,10 @@ class CliTest : public ::testing::Test {
   }
 
   // Starts the program; returns its pid. Standard input is `input`, or the
-  // file `inputFile`; output goes to files in the test's directory.
-  pid_t Spawn(std::vector<std::string> args, const std::string& input = "", std::string inputFile = "") {
+  // file `inputFile`; output goes to files in the test's directory, or
+  // standard output to `outFd`.
+  pid_t Spawn(std::vector<std::string> args, const std::string& input = "", std::string inputFile = "",
+              int outFd = -1) {
     const std::string out = dir_ + "stdout", err = dir_ + "stderr";
     if (inputFile.empty()) {
       inputFile = dir_ + "stdin";
@@ -61,7 +63,7 @@ class CliTest : public ::testing::Test {
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::dup2(::open(inputFile.c_str(), O_RDONLY), 0);
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      ::dup2(outFd >= 0 ? outFd : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
       ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       std::vector<char*> argv{binary_.data()};
       for (auto& a : args) argv.push_back(a.data());
@@ -226,6 +228,31 @@ TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
   EXPECT_EQ("\r\n", written.substr(written.size() - 2));  // whole lines only
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_EQ(written, Slurp(file));  // nothing after the stop
+}
+
+// `kelvarn harvest ... | head -1`: when the output's reader goes, the run
+// stops at once and the process ends by SIGPIPE, saying nothing.
+TEST_F(CliTest, AClosedOutputPipeStopsTheRunQuietly) {
+  StartEngine(200);
+  std::string seeds;
+  for (int i = 0; i < 40; ++i) seeds += "seed" + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {seeds}));
+  int fds[2];
+  ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC));
+  const pid_t pid = Spawn(Harvest({"--depth", "2", dir_ + "seeds.txt"}), "", "", fds[1]);
+  ::close(fds[1]);
+  std::string first;
+  for (char c; first.find("\r\n") == std::string::npos && ::read(fds[0], &c, 1) == 1;) first += c;
+  ::close(fds[0]);
+  const auto closed = std::chrono::steady_clock::now();
+  const Result r = Wait(pid);
+  const auto took = std::chrono::steady_clock::now() - closed;
+  EXPECT_NE("", first);
+  EXPECT_EQ(128 + SIGPIPE, r.exitCode);
+  EXPECT_EQ("", r.err);
+  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_LT(engine_->RequestCount(), 440u);  // 40 pages, then 400 on the second level
+  std::printf("gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 
 // The window closed by its user while twenty requests are in flight: the
