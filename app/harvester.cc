@@ -9,6 +9,7 @@
 #include "frame/frame.h"
 #include "net/http_client.h"
 #include "text/files.h"
+#include "text/line_splitter.h"
 
 namespace kelvarn {
 namespace {
@@ -277,27 +278,11 @@ void Harvester::ImportKeywords() {
   ImportFile(ui_.通用对话框1.FileName());
 }
 
-namespace {
-
-// A keyword file's pieces, one by one: CR LF lines, with zero bytes ending
-// lines as well (a text stops at a zero byte, which would drop everything
-// after it).
-void ForEachKeywordFilePiece(std::string_view bytes, const std::function<void(std::string_view)>& piece) {
-  for (std::size_t start = 0;;) {
-    const std::size_t zero = bytes.find('\0', start);
-    TextSplitEach(bytes.substr(start, zero == std::string_view::npos ? zero : zero - start), "\r\n", piece);
-    if (zero == std::string_view::npos) return;
-    start = zero + 1;
-  }
-}
-
-}  // namespace
-
 bool Harvester::ImportFile(const std::string& path) {
   const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(path);
   const std::string_view view = bytes ? std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())
                                       : std::string_view();
-  ForEachKeywordFilePiece(view, [&](std::string_view line) {
+  LineSplitter::Split(view, [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
     }
@@ -310,7 +295,7 @@ bool Harvester::ImportFile(const std::string& path) {
 
 TextArray Harvester::KeywordLines(std::string_view fileBytes) {
   TextArray lines;
-  ForEachKeywordFilePiece(fileBytes, [&](std::string_view line) {
+  LineSplitter::Split(fileBytes, [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) lines.emplace_back(line);
   });
   return lines;

@@ -1,5 +1,6 @@
 #include "cli/harvest_command.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,9 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,19 +21,30 @@
 
 #include "app/headless_window.h"
 #include "app/main_window.h"
+#include "app/search_base.h"
 #include "app/search_page.h"
 #include "text/files.h"
+#include "text/line_splitter.h"
 
 namespace kelvarn {
 namespace {
+
+// A seeds file is a list of keywords that a run requests one by one: input
+// past these bounds is something else (a device, an endless pipe), and
+// reading it whole would only end with memory.
+constexpr std::size_t kMaxSeedsInputBytes = std::size_t{64} << 20;
+constexpr std::size_t kMaxSeedsFromFile = 1000000;
 
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--quiet] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
-    "standard output. Depth and workers default to config.ini beside the program (1 and 20).\n"
-    "Ctrl-C stops the run and keeps what was written (exit 130).\n";
+    "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
+    "workers default to config.ini beside the program (1 and 20). The search URL,\n"
+    "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
+    "Ctrl-C stops the run and keeps what was written (exit 130); a closed output pipe\n"
+    "stops it silently, as SIGPIPE does.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -42,7 +53,7 @@ int UsageError(const std::string& problem) {
 
 struct Arguments {
   std::optional<std::int32_t> depth, workers;
-  std::string searchBase = SearchBase();
+  std::optional<std::string> searchUrl;  // as given to --search-url
   std::string output;  // empty: standard output
   std::vector<std::string> seeds;  // UTF-8, from --seed
   std::optional<std::string> seedsFile;  // "-": standard input
@@ -80,9 +91,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       (arg == "--depth" ? a.depth : a.workers) = *n;
     } else if (arg == "--search-url") {
       const char* v = value(argv[i]);
-      if (!v || std::strncmp(v, "http", 4) != 0) return UsageError("--search-url needs an http:// or https:// URL");
-      a.searchBase = v;
-      while (!a.searchBase.empty() && a.searchBase.back() == '/') a.searchBase.pop_back();
+      if (!v) return UsageError("--search-url needs a URL");
+      a.searchUrl = v;
     } else if (arg == "--output" || arg == "-o") {
       const char* v = value(argv[i]);
       if (!v || !*v) return UsageError("--output needs a file name");
@@ -100,7 +110,68 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
     }
   }
   if (!a.seedsFile && a.seeds.empty()) return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
+  // A bad search base would fail every request of the run, one by one.
+  const char* env = std::getenv("KELVARN_SEARCH_URL");
+  const bool fromFlag = a.searchUrl.has_value(), fromEnv = !fromFlag && env && *env;
+  if (fromFlag || fromEnv) {
+    const std::string given = fromFlag ? *a.searchUrl : env;
+    if (const std::optional<std::string> problem = SearchBaseProblem(given)) {
+      return UsageError("bad search URL \"" + given + "\" (from " + (fromFlag ? "--search-url" : "KELVARN_SEARCH_URL") +
+                        "): " + *problem);
+    }
+  }
   return std::nullopt;
+}
+
+// The keywords of the seeds file, or of standard input for "-", by the
+// import rules, read as they arrive and keeping only the keywords. False,
+// after a message, when the input cannot be read or passes the bounds.
+bool ReadSeeds(const std::string& path, TextArray& seeds) {
+  const bool standardInput = path == "-";
+  const std::string name = standardInput ? "standard input" : path;
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(errno));
+    return false;
+  }
+  LineSplitter lines([&](std::string_view line) {
+    if (!TrimLeadingSpaces(line).empty()) seeds.emplace_back(line);  // lines of nothing but spaces are skipped
+  });
+  std::vector<char> buffer(std::size_t{64} << 10);
+  std::size_t total = 0;
+  ssize_t n = 0;
+  do {
+    n = ::read(fd, buffer.data(), buffer.size());
+    if (n > 0 && (total += static_cast<std::size_t>(n)) <= kMaxSeedsInputBytes) {
+      lines.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    }
+  } while ((n > 0 || (n < 0 && errno == EINTR)) && total <= kMaxSeedsInputBytes && seeds.size() <= kMaxSeedsFromFile);
+  const int readError = errno;
+  if (!standardInput) ::close(fd);
+  if (n < 0) {
+    std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(readError));
+    return false;
+  }
+  if (n == 0) lines.Finish();
+  if (total > kMaxSeedsInputBytes || seeds.size() > kMaxSeedsFromFile) {
+    std::fprintf(stderr, "kelvarn harvest: %s: too large: a seeds file holds at most 64 MiB and %zu keywords\n",
+                 name.c_str(), kMaxSeedsFromFile);
+    return false;
+  }
+  return true;
+}
+
+// Ends the process as a write to a pipe without a reader ends it by default,
+// so that a pipeline's shell sees the usual status, with nothing said.
+[[noreturn]] void EndAsBrokenPipe() {
+  std::fflush(stderr);
+  ::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &pipeSignal, nullptr);
+  ::raise(SIGPIPE);
+  ::_exit(128 + SIGPIPE);
 }
 
 // What the command's main thread waits for: the end of the run, or Ctrl-C.
@@ -109,6 +180,7 @@ struct Wake {
   std::condition_variable changed;
   bool finished = false;     // guarded by mutex
   bool interrupted = false;  // guarded by mutex
+  bool readerGone = false;   // the output is a pipe whose reader closed it; guarded by mutex
 
   void Set(bool Wake::*flag) {
     {
@@ -127,29 +199,27 @@ int RunHarvestCommand(int argc, char** argv) {
 
   // Seeds: the file by the import rules, then the --seed texts.
   TextArray seeds;
-  if (args.seedsFile) {
-    std::string text;
-    if (*args.seedsFile == "-") {
-      text.assign(std::istreambuf_iterator<char>(std::cin), {});
-    } else {
-      const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(*args.seedsFile);
-      if (!bytes) {
-        std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", args.seedsFile->c_str(), std::strerror(errno));
-        return 1;
-      }
-      text.assign(bytes->begin(), bytes->end());
-    }
-    seeds = Harvester::KeywordLines(text);
-  }
+  if (args.seedsFile && !ReadSeeds(*args.seedsFile, seeds)) return 1;
   for (const std::string& seed : args.seeds) seeds.push_back(Utf8ToGbk(seed));
 
-  // Settings: config.ini beside the program, read as the window reads it; the
-  // flags win and nothing is written back.
+  // Settings: config.ini beside the program, read as the window reads it and
+  // only for what the flags leave open; nothing is written back. A file over
+  // the settings size limit (a link to a device, say) reads as missing: say so.
   const std::string programDir = ProgramDirWithSlash();
   const std::string ini = programDir + "config.ini";
-  const Text section = "\xC5\xE4\xD6\xC3";  // 配置
-  const std::int32_t depth = args.depth.value_or(ToInteger(ReadSetting(ini, section, "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1")));
-  const std::int32_t workers = args.workers.value_or(ToInteger(ReadSetting(ini, section, "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20")));
+  bool useIni = !args.depth || !args.workers;
+  if (useIni) {
+    const std::optional<ByteArray> head = ReadFileHead(ini, kMaxSettingsFileBytes + 1);
+    if (head && head->size() > kMaxSettingsFileBytes) {
+      std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n", ini.c_str());
+      useIni = false;
+    }
+  }
+  const auto setting = [&](std::string_view key, std::string_view fallback) {
+    return ToInteger(useIni ? ReadSetting(ini, "\xC5\xE4\xD6\xC3", key, fallback) : Text(fallback));  // 配置
+  };
+  const std::int32_t depth = args.depth ? *args.depth : setting("\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1");  // 采集级别
+  const std::int32_t workers = args.workers ? *args.workers : setting("\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20");  // 工作线程
 
   FILE* out = stdout;
   if (!args.output.empty()) {
@@ -175,19 +245,26 @@ int RunHarvestCommand(int argc, char** argv) {
   mallopt(M_ARENA_MAX, 2);
   HeadlessWindow window;
   window.phrases.keepItems = false;
+  Wake wake;
   bool writeFailed = false;
+  // On the window thread. With SIGPIPE ignored, a write to a pipe whose
+  // reader has gone (`| head`) fails with EPIPE: the run stops then.
+  const auto noteWriteFailure = [&] {
+    writeFailed = true;
+    if (errno == EPIPE) wake.Set(&Wake::readerGone);
+  };
   window.phrases.added = [&](std::string_view phrase) {
     // Whole lines as they arrive; the loop below flushes every 100 ms, so
     // `tail -f` follows the run without a system call per phrase.
     if (std::fwrite(phrase.data(), 1, phrase.size(), out) != phrase.size() || std::fputs("\r\n", out) < 0) {
-      writeFailed = true;
+      noteWriteFailure();
     }
   };
-  Wake wake;
   Harvester::Options options;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.programDir = programDir;
-  options.searchBase = args.searchBase;
+  options.searchBase = args.searchUrl.value_or(SearchBase());
+  while (!options.searchBase.empty() && options.searchBase.back() == '/') options.searchBase.pop_back();
   Harvester harvester(window.Components(), window.ui, window.dialogs, options);
   for (const Text& seed : seeds) window.列表框_关键字.AddItem(seed);
   window.编辑框_工作线程.SetContent(std::to_string(workers));
@@ -203,21 +280,25 @@ int RunHarvestCommand(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   window.ui.Invoke([&] { harvester.OnStartButton(); });
   const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
-  // Woken by the end of the run or by Ctrl-C; otherwise only to flush the
-  // output every 100 ms and to redraw the progress line every 250 ms.
+  // Woken by the end of the run, by Ctrl-C or by the output's reader going;
+  // otherwise only to flush the output every 100 ms and to redraw the
+  // progress line every 250 ms.
   auto lastReport = start, lastFlush = start;
-  bool interrupted = false;
+  bool interrupted = false, readerGone = false;
   for (std::unique_lock lock(wake.mutex);;) {
     const auto nextFlush = lastFlush + std::chrono::milliseconds(100);
     const auto next = progress ? std::min(nextFlush, lastReport + std::chrono::milliseconds(250)) : nextFlush;
-    wake.changed.wait_until(lock, next, [&] { return wake.finished || wake.interrupted; });
+    wake.changed.wait_until(lock, next, [&] { return wake.finished || wake.interrupted || wake.readerGone; });
     interrupted = wake.interrupted;
-    if (wake.finished || wake.interrupted) break;
+    readerGone = wake.readerGone;
+    if (wake.finished || interrupted || readerGone) break;
     lock.unlock();
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextFlush) {
       lastFlush = now;
-      window.ui.Invoke([&] { writeFailed = std::fflush(out) != 0 || writeFailed; });
+      window.ui.Invoke([&] {
+        if (std::fflush(out) != 0) noteWriteFailure();
+      });
     }
     if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
       lastReport = now;
@@ -230,12 +311,22 @@ int RunHarvestCommand(int argc, char** argv) {
     lock.lock();
   }
   if (progress) std::fputs("\r\x1b[K", stderr);
-  if (interrupted) {
+  if (interrupted || readerGone) {
     window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
   }
+  // Nobody reads what is left: end as `yes | head` ends, quietly.
+  if (readerGone) EndAsBrokenPipe();
   const Text status = window.状态条1.PanelText(0);
   bool closed = false;
-  window.ui.Invoke([&] { closed = std::fflush(out) == 0 && (out == stdout || std::fclose(out) == 0); });
+  window.ui.Invoke([&] {
+    closed = std::fflush(out) == 0 && (out == stdout || std::fclose(out) == 0);
+    if (!closed) noteWriteFailure();
+  });
+  {
+    std::lock_guard lock(wake.mutex);
+    readerGone = wake.readerGone;
+  }
+  if (readerGone) EndAsBrokenPipe();
   if (interrupted) {
     std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
     std::fflush(nullptr);

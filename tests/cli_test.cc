@@ -1,8 +1,9 @@
 // `kelvarn harvest` as a user runs it: exit codes, output format, settings,
-// Ctrl-C.
+// Ctrl-C, hostile input and a closed output pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,8 +20,9 @@ namespace kelvarn {
 namespace {
 
 struct Result {
-  int exitCode = -1;
+  int exitCode = -1;  // 128 + the signal that ended it
   std::string out, err;
+  long peakRssKb = 0;
 };
 
 std::string Slurp(const std::string& path) {
@@ -48,14 +50,20 @@ class CliTest : public ::testing::Test {
     ASSERT_GT(engine_->Start(), 0);
   }
 
-  // Starts the program; returns its pid. Output goes to files in the test's directory.
-  pid_t Spawn(std::vector<std::string> args, const std::string& input = "") {
-    const std::string in = dir_ + "stdin", out = dir_ + "stdout", err = dir_ + "stderr";
-    WriteFileBytes(in, {input});
+  // Starts the program; returns its pid. Standard input is `input`, or the
+  // file `inputFile`; output goes to files in the test's directory, or
+  // standard output to `outFd`.
+  pid_t Spawn(std::vector<std::string> args, const std::string& input = "", std::string inputFile = "",
+              int outFd = -1) {
+    const std::string out = dir_ + "stdout", err = dir_ + "stderr";
+    if (inputFile.empty()) {
+      inputFile = dir_ + "stdin";
+      WriteFileBytes(inputFile, {input});
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
-      ::dup2(::open(in.c_str(), O_RDONLY), 0);
-      ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      ::dup2(::open(inputFile.c_str(), O_RDONLY), 0);
+      ::dup2(outFd >= 0 ? outFd : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
       ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       std::vector<char*> argv{binary_.data()};
       for (auto& a : args) argv.push_back(a.data());
@@ -66,11 +74,18 @@ class CliTest : public ::testing::Test {
     return pid;
   }
 
+  // A run that does not end in 30 s is killed, so a hang fails the test
+  // rather than stalling the suite.
   Result Wait(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Slurp(dir_ + "stdout"),
-            Slurp(dir_ + "stderr")};
+            Slurp(dir_ + "stderr"), usage.ru_maxrss};
   }
 
   Result Run(std::vector<std::string> args, const std::string& input = "") { return Wait(Spawn(std::move(args), input)); }
@@ -102,6 +117,20 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_EQ(2, usage.exitCode);
   EXPECT_NE(std::string::npos, usage.err.find("usage: kelvarn harvest"));
   EXPECT_EQ("", usage.out);
+  // Search bases that would fail every request are refused before the run,
+  // naming the value and where it came from.
+  for (const char* bad : {"http:/127.0.0.1:8080", "http://127.0.0.1:99999"}) {
+    const Result r = Run({"harvest", "--seed", "a", "--search-url", bad});
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("bad search URL \"" + std::string(bad) + "\" (from --search-url): ")) << r.err;
+  }
+  ::setenv("KELVARN_SEARCH_URL", "http//host", 1);
+  const Result fromEnvironment = Run({"harvest", "--seed", "a"});
+  ::unsetenv("KELVARN_SEARCH_URL");
+  EXPECT_EQ(2, fromEnvironment.exitCode);
+  EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"http//host\" (from KELVARN_SEARCH_URL)"));
+  // An IPv6 host is a good one (nothing listens there: the page fails).
+  EXPECT_EQ(0, Run({"harvest", "--quiet", "--search-url", "http://[::1]:1", "--seed", "a"}).exitCode);
   const Result help = Run({"harvest", "--help"});
   EXPECT_EQ(0, help.exitCode);
   EXPECT_NE(std::string::npos, help.out.find("usage: kelvarn harvest"));
@@ -112,14 +141,15 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
 }
 
 TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
-  const Result r = Run(Harvest({"--depth", "1", "--seed", "关键字"}));
+  const Result r = Run({"harvest", "--search-url", engine_->BaseUrl() + "/", "--depth", "1", "--seed", "关键字"});
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(Exported(Utf8ToGbk("关键字")), r.out);  // one worker per seed: page order
   EXPECT_NE(std::string::npos, r.err.find("采集完成,空闲等待中,相关关键字共(10)个"));
 }
 
 TEST_F(CliTest, SeedsFromStandardInputThenFlags) {
-  const std::string input = Utf8ToGbk("一\r\n   \r\n");
+  // Input is read in 64 KiB pieces: this blank line's CR ends the first one.
+  const std::string input = Utf8ToGbk("一\r\n") + std::string(65535 - 4, ' ') + "\r\n";
   const Result r = Run(Harvest({"--depth", "1", "--workers", "1", "--seed", "二", "-"}), input);
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(Exported(Utf8ToGbk("一")) + Exported(Utf8ToGbk("二")), r.out);  // file first, then --seed
@@ -149,6 +179,34 @@ TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
   EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
   const ByteArray after = ReadFileBytes(dir_ + "config.ini");
   EXPECT_EQ(ini, std::string(after.begin(), after.end()));  // flags are not written back
+
+  // A config.ini that never ends is not read whole: the defaults apply, with
+  // a word; with both flags given it is not read at all.
+  ASSERT_EQ(0, ::unlink((dir_ + "config.ini").c_str()));
+  ASSERT_EQ(0, ::symlink("/dev/zero", (dir_ + "config.ini").c_str()));
+  r = Run(Harvest({"--seed", "x"}));
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  EXPECT_NE(std::string::npos, r.err.find("ignoring " + dir_ + "config.ini: larger than 1 MiB")) << r.err;
+  r = Run(Harvest({"--depth", "2", "--workers", "3", "--seed", "x"}));
+  EXPECT_EQ(110, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  EXPECT_EQ(std::string::npos, r.err.find("config.ini"));
+}
+
+// An endless seeds source (a device, a pipe that never closes) is read as it
+// arrives, keeping only the keywords, and refused at the input bound.
+TEST_F(CliTest, EndlessSeedInputEndsWithAMessageInLittleMemory) {
+  for (const bool standardInput : {false, true}) {
+    const auto started = std::chrono::steady_clock::now();
+    const Result r = standardInput ? Wait(Spawn(Harvest({"-"}), "", "/dev/zero")) : Run(Harvest({"/dev/zero"}));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(standardInput ? "standard input: too large" : "/dev/zero: too large"));
+    EXPECT_LT(r.peakRssKb, 64 * 1024);  // less than the input read
+    std::printf("%s: %.0f ms, peak RSS %ld KiB\n", standardInput ? "- < /dev/zero" : "/dev/zero",
+                std::chrono::duration<double, std::milli>(took).count(), r.peakRssKb);
+  }
+  EXPECT_EQ(0u, engine_->RequestCount());
 }
 
 TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
@@ -170,6 +228,31 @@ TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
   EXPECT_EQ("\r\n", written.substr(written.size() - 2));  // whole lines only
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_EQ(written, Slurp(file));  // nothing after the stop
+}
+
+// `kelvarn harvest ... | head -1`: when the output's reader goes, the run
+// stops at once and the process ends by SIGPIPE, saying nothing.
+TEST_F(CliTest, AClosedOutputPipeStopsTheRunQuietly) {
+  StartEngine(200);
+  std::string seeds;
+  for (int i = 0; i < 40; ++i) seeds += "seed" + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {seeds}));
+  int fds[2];
+  ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC));
+  const pid_t pid = Spawn(Harvest({"--depth", "2", dir_ + "seeds.txt"}), "", "", fds[1]);
+  ::close(fds[1]);
+  std::string first;
+  for (char c; first.find("\r\n") == std::string::npos && ::read(fds[0], &c, 1) == 1;) first += c;
+  ::close(fds[0]);
+  const auto closed = std::chrono::steady_clock::now();
+  const Result r = Wait(pid);
+  const auto took = std::chrono::steady_clock::now() - closed;
+  EXPECT_NE("", first);
+  EXPECT_EQ(128 + SIGPIPE, r.exitCode);
+  EXPECT_EQ("", r.err);
+  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_LT(engine_->RequestCount(), 440u);  // 40 pages, then 400 on the second level
+  std::printf("gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 
 // The window closed by its user while twenty requests are in flight: the

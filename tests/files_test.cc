@@ -68,9 +68,19 @@ TEST_F(FilesTest, ReadingRules) {
   EXPECT_EQ("", ReadSetting(ini_, "; comment", "key", "?") == "?" ? "" : "comment lines are not sections");
 }
 
-TEST_F(FilesTest, LongValuesAreCut) {
+TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
   Write("[s]\r\nk=" + std::string(20000, 'v') + "\r\n");
   EXPECT_EQ(10239u, ReadSetting(ini_, "s", "k").size());
+  // A file of the size limit reads; one byte more, or a link to a device
+  // that never ends, reads as missing (and the read ends).
+  const std::string head = "[s]\r\nk=v\r\n;";
+  Write(head + std::string(kMaxSettingsFileBytes - head.size(), 'x'));
+  EXPECT_EQ("v", ReadSetting(ini_, "s", "k", "d"));
+  Write(head + std::string(kMaxSettingsFileBytes - head.size() + 1, 'x'));
+  EXPECT_EQ("d", ReadSetting(ini_, "s", "k", "d"));
+  ASSERT_EQ(0, ::unlink(ini_.c_str()));
+  ASSERT_EQ(0, ::symlink("/dev/zero", ini_.c_str()));
+  EXPECT_EQ("d", ReadSetting(ini_, "s", "k", "d"));
 }
 
 TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {

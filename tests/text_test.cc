@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "tests/reference.h"
+#include "text/line_splitter.h"
 
 namespace kelvarn {
 namespace {
@@ -166,6 +168,35 @@ TEST(TextRandomizedTest, SplitAgreesWithCharacterStepping) {
     TextSplitEach(text, delimiter, [&](std::string_view piece) { each.emplace_back(piece); });
     ASSERT_EQ(reference::TextSplit(text, delimiter, std::nullopt), each)
         << "text=" << ::testing::PrintToString(text) << " delimiter=" << ::testing::PrintToString(delimiter);
+  }
+}
+
+// However the bytes of a keyword file arrive, its lines are those of the
+// whole: the pieces between zero bytes, split at CR LF on character boundaries.
+TEST(TextRandomizedTest, LineSplitterGivesTheSameLinesInAnyPieces) {
+  RandomTexts random(11);
+  static constexpr char kBytes[] = {'a', ' ', '\r', '\n', '\0', '\x81', '\xA1'};
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(static_cast<std::size_t>(random.Int(0, 40)), ' ');
+    for (char& c : text) c = kBytes[random.Int(0, sizeof kBytes - 1)];
+    Pieces expected, whole, fed;
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t zero = std::min(text.find('\0', start), text.size());
+      for (std::string& line : reference::TextSplit(text.substr(start, zero - start), "\r\n")) {
+        expected.push_back(std::move(line));
+      }
+      start = zero + 1;
+    }
+    LineSplitter::Split(text, [&](std::string_view line) { whole.emplace_back(line); });
+    LineSplitter splitter([&](std::string_view line) { fed.emplace_back(line); });
+    for (std::size_t at = 0; at < text.size();) {
+      const auto n = static_cast<std::size_t>(random.Int(0, 5));
+      splitter.Feed(std::string_view(text).substr(at, n));
+      at += n;
+    }
+    splitter.Finish();
+    ASSERT_EQ(expected, whole) << ::testing::PrintToString(text);
+    ASSERT_EQ(expected, fed) << ::testing::PrintToString(text);
   }
 }
 

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -108,14 +110,15 @@ std::optional<std::size_t> FindKey(const std::vector<Line>& lines, std::pair<std
   return std::nullopt;
 }
 
-std::string ReadWholeFile(const std::string& path, bool& ok) {
+// The file, or its first maxBytes bytes.
+std::string ReadWholeFile(const std::string& path, bool& ok, std::size_t maxBytes = SIZE_MAX) {
   ok = false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   std::string data;
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  while (data.size() < maxBytes) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - data.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
@@ -149,8 +152,8 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
   if (path.empty() || section.empty() || key.empty()) return {};
   const Text fallback(defaultValue.value_or("").substr(0, kSettingLimit));
   bool ok = false;
-  const std::string text = ReadWholeFile(std::string(path), ok);
-  if (!ok) return fallback;
+  const std::string text = ReadWholeFile(std::string(path), ok, kMaxSettingsFileBytes + 1);
+  if (!ok || text.size() > kMaxSettingsFileBytes) return fallback;
   const std::vector<Line> lines = ReadLines(text);
   const auto range = FindSection(lines, Trim(section));
   if (!range) return fallback;
@@ -210,13 +213,15 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
   return WriteFileBytes(file, {out});
 }
 
-std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path) {
+std::optional<ByteArray> ReadFileHead(std::string_view path, std::size_t maxBytes) {
   if (path.empty()) return std::nullopt;
   bool ok = false;
-  const std::string data = ReadWholeFile(std::string(path), ok);
+  const std::string data = ReadWholeFile(std::string(path), ok, maxBytes);
   if (!ok) return std::nullopt;
   return ByteArray(data.begin(), data.end());
 }
+
+std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path) { return ReadFileHead(path, SIZE_MAX); }
 
 ByteArray ReadFileBytes(std::string_view path) { return ReadFileBytesIfReadable(path).value_or(ByteArray()); }
 

@@ -7,6 +7,7 @@
 // writers of one file race as the file system allows (the last rename wins).
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -27,7 +28,10 @@ const std::string& RunDirectory();
 // Sections and keys match without regard to ASCII letter case; whitespace
 // around names and values is ignored and a quoted value is unquoted; the first
 // of duplicate sections or keys wins; ";" lines are comments. Values longer
-// than 10239 bytes come back cut to 10239 bytes.
+// than 10239 bytes come back cut to 10239 bytes. A file larger than
+// kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
+// a device that never ends is not read for ever.
+inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{1} << 20;
 Text ReadSetting(std::string_view path, std::string_view section, std::string_view key,
                  std::optional<std::string_view> defaultValue = std::nullopt);
 
@@ -45,6 +49,9 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
 ByteArray ReadFileBytes(std::string_view path);
 // The same, telling an unreadable file (nothing) from an empty one.
 std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path);
+// At most the first `maxBytes` bytes, or nothing when unreadable: reads no
+// further, for files that may be endless (a device, a link to one).
+std::optional<ByteArray> ReadFileHead(std::string_view path, std::size_t maxBytes);
 
 // Replaces the file with the parts, in order. The bytes go to a temporary file
 // beside it that is renamed into place only when every byte was written, so a

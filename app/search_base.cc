@@ -1,0 +1,60 @@
+#include "app/search_base.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+namespace kelvarn {
+namespace {
+
+// Longer host names do not fit the request's URL parts.
+constexpr std::size_t kMaxHostBytes = 255;
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+}
+
+bool IsNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+}
+
+}  // namespace
+
+std::optional<std::string> SearchBaseProblem(std::string_view base) {
+  while (!base.empty() && base.back() == '/') base.remove_suffix(1);
+  const std::size_t sep = base.find("://");
+  if (sep == std::string_view::npos) return "no \"://\" after the scheme";
+  const std::string_view scheme = base.substr(0, sep);
+  if (!SameIgnoringCase(scheme, "http") && !SameIgnoringCase(scheme, "https")) return "the scheme is not http or https";
+  std::string_view rest = base.substr(sep + 3);
+  std::string_view host;
+  if (!rest.empty() && rest.front() == '[') {
+    const std::size_t close = rest.find(']');
+    if (close == std::string_view::npos) return "no \"]\" after the IPv6 address";
+    host = rest.substr(0, close + 1);
+    const std::string address(rest.substr(1, close - 1));
+    in6_addr parsed{};
+    if (::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) return "\"" + address + "\" is not an IPv6 address";
+  } else {
+    host = rest.substr(0, std::min(rest.find_first_of(":/"), rest.size()));
+    if (host.empty()) return "no host";
+    if (!std::all_of(host.begin(), host.end(), IsNameByte)) return "\"" + std::string(host) + "\" is not a host name";
+  }
+  if (host.size() > kMaxHostBytes) return "the host is longer than 255 bytes";
+  rest.remove_prefix(host.size());
+  if (!rest.empty() && rest.front() == ':') {
+    const std::string port(rest.substr(1, rest.find('/') - 1));
+    const bool digits = !port.empty() && port.size() <= 5 &&
+                        std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535) {
+      return "the port \"" + port + "\" is not a number from 1 to 65535";
+    }
+    rest.remove_prefix(1 + port.size());
+  }
+  if (!rest.empty()) return "\"" + std::string(rest) + "\" after the host and port: a search base has no path";
+  return std::nullopt;
+}
+
+}  // namespace kelvarn

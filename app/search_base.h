@@ -1,0 +1,19 @@
+// Whether a search base that a user gave (the --search-url flag,
+// KELVARN_SEARCH_URL) can start search URLs, checked once before a run: a bad
+// one would otherwise fail every request of the run without a word.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvarn {
+
+// What is wrong with `base`, in a few words, or nothing when it is usable:
+// "http://" or "https://" (either case), a host (a name or IPv4 address of
+// letters, digits, ".", "-" and "_", or an IPv6 address in brackets), an
+// optional ":port" from 1 to 65535, and nothing more but trailing slashes,
+// which are dropped.
+std::optional<std::string> SearchBaseProblem(std::string_view base);
+
+}  // namespace kelvarn
