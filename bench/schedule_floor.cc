@@ -5,8 +5,8 @@
 //
 //   schedule_floor BASE_URL REQUESTS WORKERS PAUSES PAUSE_MS [SPACED]
 //
-// WORKERS threads share REQUESTS page requests (keep-alive, one easy handle
-// per thread); each of the first SPACED requests (default: all) is followed
+// WORKERS threads share REQUESTS page requests (one easy handle per thread,
+// a new connection per request, as a harvest makes); each of the first SPACED requests (default: all) is followed
 // by PAUSES sleeps of PAUSE_MS, each later one by one sleep as long as those.
 // The process stays on one processor, as `kelvarn harvest` does. Prints the
 // CPU seconds used.
@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
       curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Keep);
       curl_easy_setopt(easy, CURLOPT_WRITEDATA, &page);
       curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+      curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
       for (int i; (i = next.fetch_add(1)) < requests;) {
         const std::string url = base + "/s?wd=k" + std::to_string(i);
         page.clear();

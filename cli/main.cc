@@ -4,16 +4,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
 #include "frame/runtime.h"
+#include "net/http_client.h"
+#include "text/files.h"
 #include "text/text.h"
 #include "app/main_window.h"
 
@@ -33,15 +32,23 @@ int Usage(const char* problem) {
   return 2;
 }
 
-bool ReadAll(std::string_view path, std::string& out) {
-  if (path == "-") {
-    out.assign(std::istreambuf_iterator<char>(std::cin), {});
-    return !std::cin.bad();
+// The page's first kMaxBodyBytes bytes, what a request would keep of it: a
+// page from an endless source (/dev/zero) is not read for ever.
+bool ReadPage(std::string_view path, std::string& out) {
+  if (path != "-") {
+    const std::optional<kelvarn::ByteArray> head = kelvarn::ReadFileHead(path, kelvarn::HttpClient::kMaxBodyBytes);
+    if (head) out.assign(head->begin(), head->end());
+    return head.has_value();
   }
-  std::ifstream in{std::string(path), std::ios::binary};
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), {});
-  return !in.bad();
+  out.resize(kelvarn::HttpClient::kMaxBodyBytes);
+  std::size_t used = 0;
+  while (used < out.size()) {
+    const std::size_t n = std::fread(out.data() + used, 1, out.size() - used, stdin);
+    if (n == 0) break;
+    used += n;
+  }
+  out.resize(used);
+  return !std::ferror(stdin);
 }
 
 }  // namespace
@@ -78,7 +85,7 @@ int main(int argc, char** argv) {
     if (argc > 3) return Usage("extract takes one page");
     const std::string_view path = argc == 3 ? argv[2] : "-";
     std::string page;
-    if (!ReadAll(path, page)) {
+    if (!ReadPage(path, page)) {
       std::fprintf(stderr, "kelvarn: cannot read %.*s: %s\n", static_cast<int>(path.size()), path.data(),
                    std::strerror(errno));
       return 1;

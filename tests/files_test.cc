@@ -81,6 +81,7 @@ TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
   ASSERT_EQ(0, ::unlink(ini_.c_str()));
   ASSERT_EQ(0, ::symlink("/dev/zero", ini_.c_str()));
   EXPECT_EQ("d", ReadSetting(ini_, "s", "k", "d"));
+  EXPECT_FALSE(WriteSetting(ini_, "s", "k", "v"));  // and is not written either
 }
 
 TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {

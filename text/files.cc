@@ -167,8 +167,9 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
   if (path.empty() || section.empty()) return false;
   const std::string file(path);
   bool exists = false;
-  const std::string text = ReadWholeFile(file, exists);
+  const std::string text = ReadWholeFile(file, exists, kMaxSettingsFileBytes + 1);
   if (!exists && errno != ENOENT) return false;
+  if (text.size() > kMaxSettingsFileBytes) return false;  // not a settings file: left alone
   const std::vector<Line> lines = ReadLines(text);
   const auto range = FindSection(lines, Trim(section));
 

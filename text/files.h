@@ -40,7 +40,8 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 // new key to the end of its section). An absent value deletes the key, an
 // absent key the whole section. Lines not changed are kept byte for byte. The
 // file is replaced whole (written beside it, then renamed), so a failure never
-// leaves it half written. False when the file cannot be read or written.
+// leaves it half written. False when the file cannot be read or written, or
+// is larger than kMaxSettingsFileBytes (then it is not touched).
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
