@@ -18,34 +18,54 @@
 
 namespace kelvarn::testing {
 
-class RawServer {
+// A listening socket on 127.0.0.1 and the stop flag of the server on it.
+class Listener {
+ public:
+  Listener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(listener_, 64) == 0 &&
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+      port_ = ntohs(addr.sin_port);
+    }
+  }
+  ~Listener() { ::close(listener_); }
+
+  int Port() const { return port_; }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ protected:
+  // Waits until `fd` is readable; false once the server stops.
+  bool WaitReadable(int fd) {
+    while (!stop_) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) > 0) return true;
+    }
+    return false;
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+};
+
+class RawServer : public Listener {
  public:
   // Returns the bytes to answer a request with; an empty answer closes the
   // connection without a word, and "hang" keeps it open until the server stops.
   using Responder = std::function<std::string(const std::string& request, int index)>;
 
   explicit RawServer(Responder responder) : responder_(std::move(responder)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    if (port_ > 0) thread_ = std::thread([this] { Serve(); });
   }
 
   ~RawServer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    ::close(listener_);
   }
-
-  int Port() const { return port_; }
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
   std::vector<std::string> Requests() const {
     std::lock_guard lock(mutex_);
@@ -73,14 +93,6 @@ class RawServer {
   }
 
  private:
-  bool WaitReadable(int fd) {
-    while (!stop_) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) return true;
-    }
-    return false;
-  }
-
   void Serve() {
     for (int index = 0; WaitReadable(listener_); ++index) {
       const int fd = ::accept(listener_, nullptr, nullptr);
@@ -118,9 +130,6 @@ class RawServer {
   }
 
   Responder responder_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
   std::thread thread_;
@@ -130,45 +139,25 @@ class RawServer {
 // request's answer comes as pieces sent 2 ms apart, and the connection stays
 // open for the next request: a server can so leave bytes on a connection
 // that nobody asked for.
-class KeepAliveServer {
+class KeepAliveServer : public Listener {
  public:
   // The pieces to answer the request with `target` (e.g. "/s?wd=a").
   using Responder = std::function<std::vector<std::string>(const std::string& target)>;
 
   explicit KeepAliveServer(Responder responder) : responder_(std::move(responder)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 64) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-      return;
-    }
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Accept(); });
+    if (port_ > 0) thread_ = std::thread([this] { Accept(); });
   }
 
   ~KeepAliveServer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
     for (std::thread& t : connections_) t.join();
-    ::close(listener_);
   }
 
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
   int Connections() const { return connectionCount_.load(); }
   int Requests() const { return requestCount_.load(); }
 
  private:
-  bool WaitReadable(int fd) {
-    while (!stop_) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) return true;
-    }
-    return false;
-  }
-
   void Accept() {
     while (WaitReadable(listener_)) {
       const int fd = ::accept(listener_, nullptr, nullptr);
@@ -202,9 +191,6 @@ class KeepAliveServer {
   }
 
   Responder responder_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
   std::atomic<int> connectionCount_{0}, requestCount_{0};
   std::vector<std::thread> connections_;  // the accepting thread's own
   std::thread thread_;
