@@ -126,6 +126,7 @@ void Harvester::OnStartButton() {
     harvestDepth_ = depth;
     taskRecords_.Parse("[]");
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
+    pageCounts_ = {};
   }
   cutOff_.notify_all();
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
@@ -173,29 +174,53 @@ void Harvester::RunMonitor(std::uint32_t generation) {
   const RunGuard guard(generation_, generation);
   const ScopedRunGuard scope(guard);
   ui_.状态条1.SetPanelText(0, kHarvesting);
+  ShowProgress(generation);
+  auto lastProgress = std::chrono::steady_clock::now();
   const std::int32_t seeds = ui_.列表框_关键字.ItemCount();
   for (std::int32_t i = 0; i < seeds; ++i) {
     const Text keyword = ui_.列表框_关键字.ItemText(i);
     if (!AppendAndPost(keyword, std::int32_t{1}, generation)) return;
     Pause(options_.postSpacingMs);
   }
+  PageCounts counts;
   for (;;) {
     {
       std::lock_guard lock(runMutex_);
       if (!Current(generation)) return;
+      counts = pageCounts_;
       if (pendingTasks_ <= 0) break;
     }
     Pause(options_.completionPollMs);
+    if (std::chrono::steady_clock::now() - lastProgress >= std::chrono::milliseconds(options_.progressMs)) {
+      lastProgress = std::chrono::steady_clock::now();
+      ShowProgress(generation);
+    }
   }
+  ShowProgress(generation);
   // The end of the run, in one step on the window thread: a stop cannot
-  // slip in between the check and the texts.
+  // slip in between the check and the texts. Pages that went wrong are
+  // named after the completion text, which otherwise stays as it always was.
   window_.Invoke([&] {
     if (!Current(generation)) return;
     if (monitorThread_.joinable() && monitorThread_.get_id() == std::this_thread::get_id()) monitorThread_.detach();
     ui_.按钮_开始采集.SetCaption(kStartCaption);
-    ui_.状态条1.SetPanelText(0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter));
+    ui_.状态条1.SetPanelText(0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) +
+                                    ProblemPagesText(counts));
     if (options_.onRunComplete) options_.onRunComplete();
   });
+}
+
+void Harvester::ShowProgress(std::uint32_t generation) {
+  PageCounts counts;
+  std::int32_t pending = 0;
+  {
+    std::lock_guard lock(runMutex_);
+    if (!Current(generation)) return;
+    counts = pageCounts_;
+    pending = pendingTasks_;
+  }
+  // The phrases in the list belong to every run since it was last cleared.
+  ui_.状态条1.SetProgressText(ProgressText(counts, ui_.列表框_相关关键字.ItemCount(), pending));
 }
 
 void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
@@ -221,6 +246,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     const RunGuard guard(generation_, generation);
     const ScopedRunGuard scope(guard);
     TextArray phrases;
+    PageOutcome outcome;
     {
       // The page is let go before its phrases are posted: bodies count
       // against a bound for the whole process.
@@ -228,8 +254,20 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
       client.SetAbortHook([this, generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
       client.Open("GET", BuildSearchUrl(keyword, options_.searchBase));
       client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
-      phrases = ExtractRelatedPhrases(client.ResponseTextView());
+      const HttpClient::Ending ending = client.LastEnding();
+      if (ending == HttpClient::Ending::kAborted) return;  // the run was stopped: no outcome
+      bool blockFound = false;
+      phrases = ExtractRelatedPhrases(client.ResponseTextView(), blockFound);
+      outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
+                                   ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(),
+                                   client.ResponseTextView(), blockFound});
     }
+    {
+      std::lock_guard lock(runMutex_);
+      if (!Current(generation)) return;
+      ++pageCounts_[static_cast<std::size_t>(outcome)];
+    }
+    if (outcome == PageOutcome::kVerification && options_.onVerificationPage) options_.onVerificationPage();
     pagesFetched_.fetch_add(1);
     for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
     }
@@ -260,6 +298,11 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
 std::int32_t Harvester::PendingTasks() {
   std::lock_guard lock(runMutex_);
   return pendingTasks_;
+}
+
+PageCounts Harvester::RunPageCounts() {
+  std::lock_guard lock(runMutex_);
+  return pageCounts_;
 }
 
 std::int32_t Harvester::TaskRecordCount() {

@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "app/page_outcome.h"
 #include "json/json.h"
 #include "pool/thread_pool.h"
 #include "ui/components.h"
@@ -50,9 +51,12 @@ class Harvester {
     std::int32_t timeoutMs = 15000;      // each of connect, send and receive
     std::int32_t postSpacingMs = 5;      // pause after every post
     std::int32_t completionPollMs = 50;  // how often the monitor looks for the end
+    std::int32_t progressMs = 250;       // how often the status bar's progress field is redrawn
     std::function<void(std::string_view url)> openUrl;  // the desktop's URL handler
     // Called on the window thread when a run completes (after the status text).
     std::function<void()> onRunComplete;
+    // Called on a worker thread for every verification page of a live run.
+    std::function<void()> onVerificationPage;
   };
 
   // One per process: the pool's routine finds it through a process-wide
@@ -96,6 +100,8 @@ class Harvester {
   std::int32_t DeepestLevel() const { return deepestLevel_.load(); }
   // Records of the current run.
   std::int32_t TaskRecordCount();
+  // What the current run's pages gave so far, one count per outcome.
+  PageCounts RunPageCounts();
 
  private:
   static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
@@ -107,6 +113,8 @@ class Harvester {
   void PauseInRun(std::int64_t ms, std::uint32_t generation);
   // Appends a record and posts its task, unless the run was cut off.
   bool AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation);
+  // Redraws the progress field from the run's counts (monitor thread).
+  void ShowProgress(std::uint32_t generation);
 
   MainComponents ui_;
   UiThread& window_;
@@ -124,6 +132,7 @@ class Harvester {
   // State below is protected by runMutex_.
   JSON taskRecords_;
   std::int32_t pendingTasks_ = 0;
+  PageCounts pageCounts_{};
 
   // The current run's monitor; window thread only.
   std::thread monitorThread_;

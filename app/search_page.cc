@@ -105,9 +105,20 @@ Text BuildSearchUrl(std::string_view keyword, std::string_view base) {
 }
 
 TextArray ExtractRelatedPhrases(std::string_view page) {
-  const Text block = TextBetween(page, kBlockStart, kBlockEnd);
+  bool blockFound = false;
+  return ExtractRelatedPhrases(page, blockFound);
+}
+
+TextArray ExtractRelatedPhrases(std::string_view page, bool& blockFound) {
   TextArray phrases;
-  AllMatches(block, kPhraseStart, kPhraseEnd, phrases, kMaxPhraseBytesPerPage, kPhraseOverheadBytes);
+  const std::int32_t start = TextFind(page, kBlockStart);
+  const std::string_view rest = start < 0 ? std::string_view() : page.substr(start - 1 + kBlockStart.size());
+  const std::int32_t end = start < 0 ? -1 : TextFind(rest, kBlockEnd);
+  blockFound = end > 0;
+  if (blockFound) {
+    AllMatches(rest.substr(0, static_cast<std::size_t>(end - 1)), kPhraseStart, kPhraseEnd, phrases,
+               kMaxPhraseBytesPerPage, kPhraseOverheadBytes);
+  }
   return phrases;
 }
 

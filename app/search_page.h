@@ -36,6 +36,8 @@ Text BuildSearchUrl(std::string_view keyword, std::string_view base);
 // stop before they cost more than kMaxPhraseBytesPerPage: at most 16 384
 // phrases, about 80 s of pauses and some 64 MiB with the copies a harvest makes.
 TextArray ExtractRelatedPhrases(std::string_view page);
+// The same, telling whether the block was there at all (it may hold no link).
+TextArray ExtractRelatedPhrases(std::string_view page, bool& blockFound);
 inline constexpr std::size_t kMaxPhraseBytesPerPage = std::size_t{16} << 20;
 inline constexpr std::size_t kPhraseOverheadBytes = 1024;
 

@@ -37,12 +37,16 @@ constexpr std::size_t kMaxSeedsFromFile = 1000000;
 
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
-    "                       [--seed TEXT]... [--quiet] [SEEDS_FILE | -]\n"
+    "                       [--seed TEXT]... [--on-block wait|stop] [--quiet] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
     "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
     "workers default to config.ini beside the program (1 and 20). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
+    "--on-block stop ends the run at the engine's first verification page.\n"
+    "Exit status: 0 when every page gave phrases or had no related block; 3 when the run\n"
+    "completed but pages failed, had an error status or were verification pages; 4 when\n"
+    "the run ended at a verification page; 1 on a file error; 2 on a usage error.\n"
     "Ctrl-C stops the run and keeps what was written (exit 130); a closed output pipe\n"
     "stops it silently, as SIGPIPE does.\n";
 
@@ -58,6 +62,7 @@ struct Arguments {
   std::vector<std::string> seeds;  // UTF-8, from --seed
   std::optional<std::string> seedsFile;  // "-": standard input
   bool quiet = false;
+  bool stopOnBlock = false;  // --on-block stop
 };
 
 // A whole decimal number in range, or nothing.
@@ -83,6 +88,11 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
     }
     if (arg == "--quiet" || arg == "-q") {
       a.quiet = true;
+    } else if (arg == "--on-block") {
+      const char* v = value(argv[i]);
+      const std::string_view mode = v ? v : "";
+      if (mode != "wait" && mode != "stop") return UsageError("--on-block needs wait or stop");
+      a.stopOnBlock = mode == "stop";
     } else if (arg == "--depth" || arg == "--workers") {
       const char* v = value(argv[i]);
       if (!v) return UsageError(std::string(arg) + " needs a number");
@@ -161,6 +171,30 @@ bool ReadSeeds(const std::string& path, TextArray& seeds) {
   return true;
 }
 
+// The outcomes other than phrases that occurred, with their counts: for the
+// progress line ("  no block 2  failed 1") or the summary (", 2 without the
+// related block, 1 failed").
+std::string OutcomeCounts(const PageCounts& counts, bool progressLine) {
+  struct Name {
+    PageOutcome outcome;
+    const char* brief;
+    const char* full;
+  };
+  static constexpr Name kNames[] = {
+      {PageOutcome::kNoBlock, "no block", "without the related block"},
+      {PageOutcome::kFailed, "failed", "failed"},
+      {PageOutcome::kVerification, "verification", "verification pages"},
+      {PageOutcome::kErrorStatus, "error status", "with an error status"},
+  };
+  std::string out;
+  for (const Name& name : kNames) {
+    const std::string n = std::to_string(counts[static_cast<std::size_t>(name.outcome)]);
+    if (n == "0") continue;
+    out += progressLine ? "  " + std::string(name.brief) + " " + n : ", " + n + " " + name.full;
+  }
+  return out;
+}
+
 // Ends the process as a write to a pipe without a reader ends it by default,
 // so that a pipeline's shell sees the usual status, with nothing said.
 [[noreturn]] void EndAsBrokenPipe() {
@@ -181,6 +215,7 @@ struct Wake {
   bool finished = false;     // guarded by mutex
   bool interrupted = false;  // guarded by mutex
   bool readerGone = false;   // the output is a pipe whose reader closed it; guarded by mutex
+  bool blocked = false;      // a verification page came, with --on-block stop; guarded by mutex
 
   void Set(bool Wake::*flag) {
     {
@@ -262,6 +297,7 @@ int RunHarvestCommand(int argc, char** argv) {
   };
   Harvester::Options options;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
+  if (args.stopOnBlock) options.onVerificationPage = [&wake] { wake.Set(&Wake::blocked); };
   options.programDir = programDir;
   options.searchBase = args.searchUrl.value_or(SearchBase());
   while (!options.searchBase.empty() && options.searchBase.back() == '/') options.searchBase.pop_back();
@@ -284,14 +320,16 @@ int RunHarvestCommand(int argc, char** argv) {
   // otherwise only to flush the output every 100 ms and to redraw the
   // progress line every 250 ms.
   auto lastReport = start, lastFlush = start;
-  bool interrupted = false, readerGone = false;
+  bool interrupted = false, readerGone = false, blocked = false;
   for (std::unique_lock lock(wake.mutex);;) {
     const auto nextFlush = lastFlush + std::chrono::milliseconds(100);
     const auto next = progress ? std::min(nextFlush, lastReport + std::chrono::milliseconds(250)) : nextFlush;
-    wake.changed.wait_until(lock, next, [&] { return wake.finished || wake.interrupted || wake.readerGone; });
+    wake.changed.wait_until(lock, next,
+                            [&] { return wake.finished || wake.interrupted || wake.readerGone || wake.blocked; });
     interrupted = wake.interrupted;
     readerGone = wake.readerGone;
-    if (wake.finished || interrupted || readerGone) break;
+    blocked = wake.blocked && !wake.finished;
+    if (wake.finished || interrupted || readerGone || blocked) break;
     lock.unlock();
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextFlush) {
@@ -303,15 +341,15 @@ int RunHarvestCommand(int argc, char** argv) {
     if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
       lastReport = now;
       const double seconds = std::chrono::duration<double>(now - start).count();
-      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d  %.1f pages/s", harvester.DeepestLevel(),
+      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s  %.1f pages/s", harvester.DeepestLevel(),
                    static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
-                   window.列表框_相关关键字.ItemCount(),
+                   window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
     }
     lock.lock();
   }
   if (progress) std::fputs("\r\x1b[K", stderr);
-  if (interrupted || readerGone) {
+  if (interrupted || readerGone || blocked) {
     window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
   }
   // Nobody reads what is left: end as `yes | head` ends, quietly.
@@ -327,18 +365,32 @@ int RunHarvestCommand(int argc, char** argv) {
     readerGone = wake.readerGone;
   }
   if (readerGone) EndAsBrokenPipe();
+  const PageCounts counts = harvester.RunPageCounts();
   if (interrupted) {
     std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
     std::fflush(nullptr);
     ::_exit(130);  // cut-off workers may still be unwinding: no static destructors
   }
-  if (!args.quiet) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
+  if (!args.quiet && !blocked) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
+  // Said even with --quiet: a run that lost pages must not pass for a clean one.
+  if (blocked) {
+    std::fprintf(stderr, "kelvarn harvest: stopped at a verification page (--on-block stop); %d phrases kept\n",
+                 window.列表框_相关关键字.ItemCount());
+  }
+  if (blocked || AnyProblemPages(counts)) {
+    std::int64_t pages = 0;
+    for (const std::int64_t n : counts) pages += n;
+    std::fprintf(stderr, "kelvarn harvest: %lld page%s: %lld with phrases%s\n", static_cast<long long>(pages),
+                 pages == 1 ? "" : "s",
+                 static_cast<long long>(counts[static_cast<std::size_t>(PageOutcome::kPhrases)]),
+                 OutcomeCounts(counts, false).c_str());
+  }
   std::fflush(nullptr);
   if (writeFailed || !closed) {
     std::fprintf(stderr, "kelvarn harvest: writing the phrases failed\n");
     ::_exit(1);
   }
-  ::_exit(0);
+  ::_exit(blocked ? 4 : AnyProblemPages(counts) ? 3 : 0);
 }
 
 }  // namespace kelvarn

@@ -1,6 +1,7 @@
 #include "net/http_client.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -112,6 +113,26 @@ void InitCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The process's cookie store, shared by every request on every thread, with
+// a lock for each kind of data curl shares. Never destroyed: a thread may end
+// after the process's static objects have gone.
+std::mutex* const shareLocks = new std::mutex[CURL_LOCK_DATA_LAST];
+
+CURLSH* Cookies() {
+  static CURLSH* const share = [] {
+    InitCurlOnce();
+    CURLSH* made = curl_share_init();
+    if (!made) return made;
+    curl_share_setopt(made, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
+      shareLocks[data].lock();
+    });
+    curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { shareLocks[data].unlock(); });
+    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    return made;
+  }();
+  return share;
+}
+
 }  // namespace
 
 // One request's progress, seen from curl's callbacks.
@@ -122,7 +143,10 @@ class HttpClient::Transfer {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
     const std::string_view line(data, size * count);
-    if (line.substr(0, 5) == "HTTP/") t.rawHeaders.clear();  // a new response: keep only the final one
+    if (line.substr(0, 5) == "HTTP/") {  // a new response: keep only the final one's headers
+      if (const std::optional<std::string> location = t.Location()) t.client_.redirects_.push_back(*location);
+      t.rawHeaders.clear();
+    }
     t.rawHeaders.append(line);
     t.responded = true;
     t.Moved();
@@ -141,7 +165,17 @@ class HttpClient::Transfer {
     }
     client.body_.append(data, kept);
     t.Moved();
-    return n <= room ? n : 0;  // 0 ends the transfer at the cap
+    if (n <= room) return n;
+    t.capped = true;
+    return 0;  // ends the transfer at the cap
+  }
+
+  // The Location of the response whose headers are held, if any.
+  std::optional<std::string> Location() const {
+    for (const HeaderEntry& entry : http::ParseHeaderBlock(rawHeaders)) {
+      if (entry.name && entry.value && EqualsIgnoringCase(*entry.name, "Location")) return *entry.value;
+    }
+    return std::nullopt;
   }
 
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
@@ -158,6 +192,7 @@ class HttpClient::Transfer {
   std::string rawHeaders;
   bool responded = false;
   bool outOfMemory = false;  // the process-wide bound on bodies was reached
+  bool capped = false;       // the body reached kMaxBodyBytes
   curl_off_t uploaded = 0;
   Clock::time_point lastMoved = Clock::now();
 
@@ -173,7 +208,6 @@ HttpClient::HttpClient() {
 HttpClient::~HttpClient() {
   TrimBody(0);
   CloseHandles();
-  if (cookies_) curl_share_cleanup(cookies_);
 }
 
 bool HttpClient::CheckThread() const {
@@ -221,13 +255,21 @@ void HttpClient::CloseHandles() {
 }
 
 bool HttpClient::EnsureRootHandle() {
-  if (!cookies_) {
-    cookies_ = curl_share_init();
-    if (!cookies_) return false;
-    curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-  }
+  if (!Cookies()) return false;
   if (!rootHandle_) rootHandle_ = RootHandle{0, 0, 0};
   return true;
+}
+
+bool HttpClient::LoadCookieFile(const std::string& path) {
+  if (::access(path.c_str(), R_OK) != 0) return false;
+  CURLSH* cookies = Cookies();
+  CURL* easy = cookies ? curl_easy_init() : nullptr;
+  if (!easy) return false;
+  curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, path.c_str());
+  const bool loaded = curl_easy_setopt(easy, CURLOPT_COOKIELIST, "RELOAD") == CURLE_OK;
+  curl_easy_cleanup(easy);
+  return loaded;
 }
 
 void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout) {
@@ -239,6 +281,9 @@ void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTim
 bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
                       std::int32_t receiveTimeout) {
   CheckThread();
+  ending_ = Ending::kNotSent;
+  finalUrl_.clear();
+  redirects_.clear();
   if (!EnsureRootHandle()) return false;
   ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
   if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
@@ -293,8 +338,8 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request_);
-  curl_easy_setopt(easy, CURLOPT_SHARE, cookies_);
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // in-memory cookie engine, on the share
+  curl_easy_setopt(easy, CURLOPT_SHARE, Cookies());
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, on the process's store
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
@@ -329,14 +374,20 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   // a second. A shorter fixed tick woke every request of a slow server for
   // nothing.
   CURLM* multi = ThreadMulti();
-  bool gaveUp = false;
+  bool gaveUp = false, finished = false;
   if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
     bool connected = false;
     for (int running = 1;;) {
       if (curl_multi_perform(multi, &running) != CURLM_OK) break;
       // Done, whatever the outcome: whether the server answered decides the
       // result, and a failure while reading keeps what was read.
-      if (!running) break;
+      if (!running) {
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+          if (message->msg == CURLMSG_DONE && message->easy_handle == easy) finished = message->data.result == CURLE_OK;
+        }
+        break;
+      }
       if (abortHook_ && abortHook_()) {
         gaveUp = true;
         break;
@@ -369,11 +420,20 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
 
   if (transfer.outOfMemory) TrimBody(bodyBefore);
   const bool ok = transfer.responded && !gaveUp && !transfer.outOfMemory;
+  if (gaveUp) {
+    ending_ = Ending::kAborted;
+  } else if (transfer.outOfMemory) {
+    ending_ = Ending::kOutOfMemory;
+  } else if (transfer.responded) {
+    ending_ = finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
+  }
   if (ok) {
     long status = 0;
     if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
       statusCode_ = static_cast<std::uint32_t>(status);
     }
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) finalUrl_ = effective;
     responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
   }
   // Close the request's handles; the root stays open for the next Send.

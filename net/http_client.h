@@ -9,8 +9,10 @@
 // User-Agent: "Accept: */*", "Host: " + host (never the port), and for POST
 // (any letter case) "Content-Type: application/x-www-form-urlencoded",
 // "Content-Length: N" (with a body) and "Cache-Control: no-cache". Redirects
-// are followed (http and https only), cookies are kept per client in memory,
-// no proxy is taken from the environment. Every request goes over a new
+// are followed (http and https only), no proxy is taken from the
+// environment. Cookies live in one store for the whole process, as the
+// platform's stack keeps them: a cookie set on one client's response goes
+// with every later request of every client. Every request goes over a new
 // connection, closed after it: bytes a server leaves on a kept connection
 // could pass for the answer to the next request. Send appends the body to what
 // the client holds; only Open empties it. A 404 or 500 page is collected like
@@ -57,7 +59,6 @@
 #include "text/value.h"
 
 typedef void CURL;
-typedef void CURLSH;
 struct curl_slist;
 
 namespace kelvarn {
@@ -116,6 +117,25 @@ class HttpClient {
   // hook now. For whoever makes a hook return true.
   static void WakeTransfers();
 
+  // How the last Send ended.
+  enum class Ending {
+    kNotSent,      // no response: nothing to send, no connection, sending failed
+    kComplete,     // the whole response was read
+    kCutOff,       // a response came but ended early: a time-out, a reset, the deadline, the body cap
+    kAborted,      // the abort hook ended it
+    kOutOfMemory,  // the process-wide bound on bodies was reached; nothing of it kept
+  };
+  Ending LastEnding() const { return ending_; }
+  // The URL the last Send ended at, after every redirect (empty when none),
+  // and the Location of each redirect followed on the way, in order.
+  const std::string& FinalUrl() const { return finalUrl_; }
+  const std::vector<std::string>& Redirects() const { return redirects_; }
+
+  // Loads the cookies of a Netscape cookie file (the cookies.txt that curl
+  // reads and browsers' export add-ons write) into the process's store; the
+  // file is never written. False when it cannot be read.
+  static bool LoadCookieFile(const std::string& path);
+
   // The last response: numeric status (0 when none) and header lines of the
   // final response in order of arrival, status line dropped.
   std::uint32_t StatusCode() const { return statusCode_; }
@@ -149,8 +169,10 @@ class HttpClient {
   std::optional<RootHandle> rootHandle_;
   CURL* connection_ = nullptr;       // the easy handle, open only inside Send
   curl_slist* request_ = nullptr;    // the request's header lines, only inside Send
-  CURLSH* cookies_ = nullptr;        // the client's cookie store
   std::vector<HeaderEntry> responseHeaders_;
+  Ending ending_ = Ending::kNotSent;
+  std::string finalUrl_;
+  std::vector<std::string> redirects_;
   std::string body_;  // every byte of it is counted in ResponseMemoryHeld()
   std::function<bool()> abortHook_;
   const std::thread::id ownerThread_ = std::this_thread::get_id();

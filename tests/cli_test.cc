@@ -129,8 +129,11 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   ::unsetenv("KELVARN_SEARCH_URL");
   EXPECT_EQ(2, fromEnvironment.exitCode);
   EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"http//host\" (from KELVARN_SEARCH_URL)"));
-  // An IPv6 host is a good one (nothing listens there: the page fails).
-  EXPECT_EQ(0, Run({"harvest", "--quiet", "--search-url", "http://[::1]:1", "--seed", "a"}).exitCode);
+  // An IPv6 host is a good one. Nothing listens there: the page fails, which
+  // is said even with --quiet, and the exit status tells.
+  const Result failed = Run({"harvest", "--quiet", "--search-url", "http://[::1]:1", "--seed", "a"});
+  EXPECT_EQ(3, failed.exitCode);
+  EXPECT_EQ("kelvarn harvest: 1 page: 0 with phrases, 1 failed\n", failed.err);
   const Result help = Run({"harvest", "--help"});
   EXPECT_EQ(0, help.exitCode);
   EXPECT_NE(std::string::npos, help.out.find("usage: kelvarn harvest"));

@@ -114,6 +114,7 @@ TEST_F(HarvesterTest, DepthOneFetchesEverySeedOnce) {
   for (const Text& p : expected) EXPECT_THAT(got, ::testing::Contains(p));
   EXPECT_EQ(22, harvester_->TaskRecordCount());  // 2 seeds and 20 level-2 tasks that fetch nothing
   EXPECT_EQ(0, harvester_->PendingTasks());
+  EXPECT_EQ(Utf8ToGbk("页面(2) 短语(20) 待处理(0)"), w_.状态条1.ProgressText());
 }
 
 TEST_F(HarvesterTest, DepthTwoListsAndFetchesRepeatsEveryTime) {
@@ -421,21 +422,33 @@ struct TwoSeedRun {
 };
 
 // Every fault mode of the engine: the run ends by itself, nothing is left
-// pending, and the list holds exactly what the good pages hold.
+// pending, the list holds exactly what the good pages hold, and each page is
+// counted once under what it gave. Pages that went wrong are named after the
+// completion text.
 TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
   struct Case {
     EngineFault fault;
     int phrases;  // from 2 seeds at depth 1
+    PageOutcome outcome;
+    const char* problems;
   };
-  for (const Case c : {Case{EngineFault::kErrorStatus, 0}, Case{EngineFault::kReset, 0}, Case{EngineFault::kStall, 0},
-                       Case{EngineFault::kGarbage, 0}, Case{EngineFault::kRedirect, 20},
-                       Case{EngineFault::kNoBlockEnd, 0}, Case{EngineFault::kUpperCase, 20},
-                       Case{EngineFault::kTrickle, 0}, Case{EngineFault::kRedirectLoop, 0}}) {
+  for (const Case c : {Case{EngineFault::kErrorStatus, 0, PageOutcome::kErrorStatus, ";问题页面:错误状态(2)"},
+                       Case{EngineFault::kReset, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
+                       Case{EngineFault::kStall, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
+                       Case{EngineFault::kGarbage, 0, PageOutcome::kNoBlock, ""},
+                       Case{EngineFault::kRedirect, 20, PageOutcome::kPhrases, ""},
+                       Case{EngineFault::kNoBlockEnd, 0, PageOutcome::kNoBlock, ""},
+                       Case{EngineFault::kUpperCase, 20, PageOutcome::kPhrases, ""},
+                       Case{EngineFault::kTrickle, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
+                       Case{EngineFault::kRedirectLoop, 0, PageOutcome::kErrorStatus, ";问题页面:错误状态(2)"}}) {
     TwoSeedRun run(c.fault, 400);  // the stall ends at 400 ms, not after 15 s
     ASSERT_TRUE(run.ended) << static_cast<int>(c.fault);
     EXPECT_EQ(c.phrases, run.w.列表框_相关关键字.ItemCount()) << static_cast<int>(c.fault);
     EXPECT_EQ(0, run.h->PendingTasks());
-    EXPECT_EQ(Done(c.phrases), run.w.状态条1.PanelText(0));
+    PageCounts expected{};
+    expected[static_cast<std::size_t>(c.outcome)] = 2;
+    EXPECT_EQ(expected, run.h->RunPageCounts()) << static_cast<int>(c.fault);
+    EXPECT_EQ(Done(c.phrases) + Utf8ToGbk(c.problems), run.w.状态条1.PanelText(0)) << static_cast<int>(c.fault);
   }
 }
 
@@ -518,12 +531,15 @@ TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
   ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60)));
   EXPECT_EQ(0, h.PendingTasks());
 
-  // Every page either came whole (all ten of its phrases) or gave nothing,
-  // and the restarted engine served the rest of the run.
+  // Every page either came whole (all ten of its phrases) or gave nothing
+  // and counts as failed, and the restarted engine served the rest of the run.
   TextArray collected;
   for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.push_back(w.列表框_相关关键字.ItemText(i));
-  EXPECT_EQ(Done(static_cast<int>(collected.size())), w.状态条1.PanelText(0));
   EXPECT_EQ(0u, collected.size() % 10);
+  const auto whole = static_cast<std::int64_t>(collected.size() / 10), lost = 60 - whole;
+  EXPECT_EQ((PageCounts{whole, 0, 0, 0, lost}), h.RunPageCounts());
+  EXPECT_EQ(Done(static_cast<int>(collected.size())) + Utf8ToGbk(";问题页面:失败(" + std::to_string(lost) + ")"),
+            w.状态条1.PanelText(0));
   EXPECT_GE(collected.size(), static_cast<std::size_t>(atKill) + 100);
   EXPECT_LT(collected.size(), seeds.size() * 10);  // the pages asked for while it was down were lost
   std::set<Text> possible;

@@ -147,20 +147,37 @@ TEST(HttpClientTest, ResponseHeadersParse) {
                           H{"X-E", std::nullopt}, H{"Content-Length", "4"}, H{"Connection", "close"}));
 }
 
-TEST(HttpClientTest, CookiesAreKeptPerClient) {
+// One cookie store for the process, as the platform keeps it: a cookie set
+// on one client's response goes with the next request of any client, and a
+// cookie file lends the store a browser's cookies. The host is "localhost",
+// so that no other test's request to 127.0.0.1 carries these cookies.
+TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
   RawServer server([](const std::string&, int index) {
     return Response("c", index == 0 ? "Set-Cookie: session=42; Path=/\r\n" : "");
   });
+  const std::string base = "http://localhost:" + std::to_string(server.Port());
   HttpClient client;
-  ASSERT_TRUE(client.Open("GET", server.Base() + "/"));
+  ASSERT_TRUE(client.Open("GET", base + "/"));
   ASSERT_TRUE(client.Send());
-  ASSERT_TRUE(client.Open("GET", server.Base() + "/again"));
-  ASSERT_TRUE(client.Send());
+  EXPECT_THAT(server.Lines(0), ::testing::Not(::testing::Contains(HasSubstr("Cookie"))));
+  std::thread([&] {
+    HttpClient other;
+    ASSERT_TRUE(other.Open("GET", base + "/again"));
+    ASSERT_TRUE(other.Send());
+  }).join();
   EXPECT_THAT(server.Lines(1), ::testing::Contains("Cookie: session=42"));
-  HttpClient other;
-  ASSERT_TRUE(other.Open("GET", server.Base() + "/"));
-  ASSERT_TRUE(other.Send());
-  EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("Cookie"))));
+
+  char path[] = "/tmp/kelvarn-cookies-XXXXXX";
+  const int fd = ::mkstemp(path);
+  const std::string file = "localhost\tFALSE\t/\tFALSE\t0\tlent\tyes\n";
+  ASSERT_EQ(static_cast<ssize_t>(file.size()), ::write(fd, file.data(), file.size()));
+  ::close(fd);
+  EXPECT_TRUE(HttpClient::LoadCookieFile(path));
+  EXPECT_FALSE(HttpClient::LoadCookieFile(std::string(path) + ".missing"));
+  ::unlink(path);
+  ASSERT_TRUE(client.Open("GET", base + "/third"));
+  ASSERT_TRUE(client.Send());
+  EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"))));
 }
 
 TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {

@@ -133,7 +133,14 @@ TEST_F(QtUiTest, ButtonAndStatusBar) {
   status.Operations().SetPanelText(0, Utf8ToGbk("正在采集..."));
   status.Operations().SetPanelText(1, "nothing");
   EXPECT_EQ(Utf8ToGbk("正在采集..."), status.Operations().PanelText(0));
-  EXPECT_EQ(1, bar.findChildren<QLabel*>().size());
+  // One panel, and the progress field apart at the right end, hidden while empty.
+  ASSERT_EQ(2, bar.findChildren<QLabel*>().size());
+  QLabel* progress = bar.findChildren<QLabel*>().at(1);
+  EXPECT_TRUE(progress->isHidden());
+  status.Operations().SetProgressText(Utf8ToGbk("页面(3)"));
+  EXPECT_EQ(QStringLiteral("页面(3)"), progress->text());
+  EXPECT_FALSE(progress->isHidden());
+  EXPECT_EQ(Utf8ToGbk("正在采集..."), status.Operations().PanelText(0));
 }
 
 TEST_F(QtUiTest, FileDialogFilterAndCancel) {

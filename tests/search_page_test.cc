@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "app/page_outcome.h"
 #include "tests/reference.h"
 
 namespace kelvarn {
@@ -172,6 +173,54 @@ TEST(TextBetweenRandomizedTest, AllMatchesAgreesWithFreshSearches) {
         << "text=" << ::testing::PrintToString(text) << " start=" << ::testing::PrintToString(start)
         << " end=" << ::testing::PrintToString(end);
   }
+}
+
+}  // namespace
+}  // namespace kelvarn
+
+namespace kelvarn {
+namespace {
+
+// The verification page is known by its address, or, without the related
+// block, by its title or texts in either encoding; a results page that names
+// the same words (a keyword's own page) is not one.
+TEST(PageOutcomeTest, VerificationPagesAreKnownByAddressTitleOrText) {
+  const std::string captcha = "<html><head><title>百度安全验证</title></head><body>网络不给力，请稍后重试</body></html>";
+  EXPECT_TRUE(IsVerificationPage("https://wappass.example.com/static/captcha/tuxing.html?x=1", "", false));
+  EXPECT_TRUE(IsVerificationPage("http://127.0.0.1:8080/static/captcha/index.html", Page(Link("a")), true));
+  EXPECT_TRUE(IsVerificationPage("http://h/s?wd=a", captcha, false));
+  EXPECT_TRUE(IsVerificationPage("http://h/s?wd=a", Utf8ToGbk(captcha), false));
+  EXPECT_TRUE(IsVerificationPage("http://h/s?wd=a", "<TITLE>\n 百度安全验证 </TITLE>", false));
+  EXPECT_TRUE(IsVerificationPage("http://h/s?wd=a", Utf8ToGbk("<p>网络不给力，请稍后重试</p>"), false));
+  EXPECT_FALSE(IsVerificationPage("http://h/s?wd=a", Utf8ToGbk("<title>百度安全验证_百度搜索</title>"), false));
+  EXPECT_FALSE(IsVerificationPage("http://h/s?wd=a", Page(Link("a")) + captcha, true));
+  EXPECT_FALSE(IsVerificationPage("http://h/s?wd=a", "<html>nothing</html>", false));
+}
+
+TEST(PageOutcomeTest, OneOutcomeForEveryPage) {
+  const std::string captcha = "<title>百度安全验证</title>";
+  struct Case {
+    FetchedPage page;
+    PageOutcome outcome;
+  };
+  for (const Case& c : {
+           Case{{false, false, 0, "", "", false}, PageOutcome::kFailed},
+           Case{{true, true, 200, "http://h/s", "x", true}, PageOutcome::kPhrases},
+           Case{{true, false, 200, "http://h/s", "x", true}, PageOutcome::kPhrases},  // cut after the block
+           Case{{true, true, 200, "http://h/s", "x", false}, PageOutcome::kNoBlock},
+           Case{{true, false, 200, "http://h/s", "x", false}, PageOutcome::kFailed},  // cut before any block
+           Case{{true, true, 404, "http://h/s", "x", true}, PageOutcome::kErrorStatus},
+           Case{{true, true, 500, "http://h/s", "x", false}, PageOutcome::kErrorStatus},
+           Case{{true, true, 200, "http://h/s", captcha, false}, PageOutcome::kVerification},
+           Case{{true, true, 403, "http://h/static/captcha/", "", false}, PageOutcome::kVerification},
+       }) {
+    EXPECT_EQ(c.outcome, DecidePageOutcome(c.page)) << c.page.status << " " << c.page.body;
+  }
+  PageCounts counts{};
+  EXPECT_EQ("", ProblemPagesText(counts));
+  counts = {5, 1, 2, 0, 3};
+  EXPECT_EQ(Utf8ToGbk(";问题页面:失败(3) 验证页(2)"), ProblemPagesText(counts));
+  EXPECT_EQ(Utf8ToGbk("页面(11) 短语(40) 待处理(7) 无相关块(1) 失败(3) 验证页(2)"), ProgressText(counts, 40, 7));
 }
 
 }  // namespace

@@ -90,6 +90,10 @@ class StatusBar {
   // Sets and shows a panel's text; an index outside the panels does nothing.
   virtual void SetPanelText(std::int32_t panel, std::string_view text = {}) = 0;
   virtual Text PanelText(std::int32_t panel) = 0;
+  // A field of its own at the right end, apart from the panels, for a run's
+  // progress; empty hides it.
+  virtual void SetProgressText(std::string_view text) = 0;
+  virtual Text ProgressText() = 0;
 };
 
 class FileDialog {

@@ -47,9 +47,12 @@ class MemoryPanelStore final : public PanelStore {
   std::int32_t Count() const override { return static_cast<std::int32_t>(panels_.size()); }
   Text Get(std::int32_t panel) const override { return panels_[static_cast<std::size_t>(panel)]; }
   void Set(std::int32_t panel, std::string_view text) override { panels_[static_cast<std::size_t>(panel)] = text; }
+  Text Progress() const override { return progress_; }
+  void SetProgress(std::string_view text) override { progress_ = text; }
 
  private:
   std::vector<Text> panels_;
+  Text progress_;
 };
 
 }  // namespace kelvarn

@@ -107,6 +107,14 @@ Text GuardedStatusBar::PanelText(std::int32_t panel) {
   return OnWindowThread(ui_, Text(), [&] { return panel >= 0 && panel < store_.Count() ? store_.Get(panel) : Text(); });
 }
 
+void GuardedStatusBar::SetProgressText(std::string_view text) {
+  OnWindowThread(ui_, [&] { store_.SetProgress(text); });
+}
+
+Text GuardedStatusBar::ProgressText() {
+  return OnWindowThread(ui_, Text(), [&] { return store_.Progress(); });
+}
+
 void GuardedFileDialog::SetType(std::int32_t type) {
   OnWindowThread(ui_, [&] { type_ = type; });
 }

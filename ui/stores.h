@@ -35,6 +35,8 @@ class PanelStore {
   virtual std::int32_t Count() const = 0;
   virtual Text Get(std::int32_t panel) const = 0;
   virtual void Set(std::int32_t panel, std::string_view text) = 0;
+  virtual Text Progress() const = 0;
+  virtual void SetProgress(std::string_view text) = 0;
 };
 
 // Shows the dialog; the chosen path, or nothing when cancelled.
@@ -90,6 +92,8 @@ class GuardedStatusBar final : public StatusBar {
   GuardedStatusBar(UiThread& ui, PanelStore& store) : ui_(ui), store_(store) {}
   void SetPanelText(std::int32_t panel, std::string_view text = {}) override;
   Text PanelText(std::int32_t panel) override;
+  void SetProgressText(std::string_view text) override;
+  Text ProgressText() override;
 
  private:
   UiThread& ui_;

@@ -104,12 +104,22 @@ QtStatusBar::QtStatusBar(UiThread& ui, QStatusBar* bar, std::int32_t panels) : o
     bar->addWidget(label, i + 1 == panels ? 1 : 0);  // the last panel stretches to the right edge
     store_.labels_.push_back(label);
   }
+  store_.progress_ = new QLabel(bar);
+  bar->addPermanentWidget(store_.progress_);
+  store_.progress_->hide();
 }
 
 Text QtStatusBar::Store::Get(std::int32_t panel) const { return ToGbk(labels_[static_cast<std::size_t>(panel)]->text()); }
 
 void QtStatusBar::Store::Set(std::int32_t panel, std::string_view text) {
   labels_[static_cast<std::size_t>(panel)]->setText(FromGbk(text));
+}
+
+Text QtStatusBar::Store::Progress() const { return ToGbk(progress_->text()); }
+
+void QtStatusBar::Store::SetProgress(std::string_view text) {
+  progress_->setText(FromGbk(text));
+  progress_->setVisible(!text.empty());
 }
 
 QStringList QtNameFilters(std::string_view filter) {

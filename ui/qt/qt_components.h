@@ -126,7 +126,10 @@ class QtStatusBar {
     std::int32_t Count() const override { return static_cast<std::int32_t>(labels_.size()); }
     Text Get(std::int32_t panel) const override;
     void Set(std::int32_t panel, std::string_view text) override;
+    Text Progress() const override;
+    void SetProgress(std::string_view text) override;
     std::vector<QLabel*> labels_;
+    QLabel* progress_ = nullptr;
   } store_;
   GuardedStatusBar operations_;
 };

@@ -1,0 +1,124 @@
+#include "app/page_outcome.h"
+
+#include <string>
+
+namespace kelvarn {
+namespace {
+
+// Signs of the engine's verification page, in UTF-8; each text sign is
+// looked for in GBK too.
+enum class Where { kUrl, kTitle, kText };
+struct Sign {
+  Where where;
+  std::string_view utf8;
+};
+constexpr Sign kVerificationSigns[] = {
+    {Where::kUrl, "wappass."},
+    {Where::kUrl, "/static/captcha/"},
+    {Where::kTitle, "百度安全验证"},
+    {Where::kText, "网络不给力，请稍后重试"},
+};
+
+bool Contains(std::string_view text, std::string_view sought) { return text.find(sought) != std::string_view::npos; }
+
+// The text of the page's title element, untrimmed; empty when it has none.
+std::string_view Title(std::string_view body) {
+  const std::int32_t open = TextFind(body, "<title", std::nullopt, true);
+  if (open < 0) return {};
+  const std::size_t from = body.find('>', static_cast<std::size_t>(open));
+  if (from == std::string_view::npos) return {};
+  const std::int32_t close = TextFind(body, "</title>", static_cast<std::int32_t>(from) + 2, true);
+  if (close < 0) return {};
+  return body.substr(from + 1, static_cast<std::size_t>(close - 1) - (from + 1));
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+void AppendCount(Text& out, std::string_view name, std::int64_t count) {
+  out += name;
+  out += '(';
+  out += std::to_string(count);
+  out += ')';
+}
+
+// 失败, 验证页, 错误状态; 无相关块 for the progress field only.
+constexpr std::string_view kFailedName = "\xCA\xA7\xB0\xDC";
+constexpr std::string_view kVerificationName = "\xD1\xE9\xD6\xA4\xD2\xB3";
+constexpr std::string_view kErrorStatusName = "\xB4\xED\xCE\xF3\xD7\xB4\xCC\xAC";
+constexpr std::string_view kNoBlockName = "\xCE\xDE\xCF\xE0\xB9\xD8\xBF\xE9";
+
+std::int64_t Count(const PageCounts& counts, PageOutcome outcome) { return counts[static_cast<std::size_t>(outcome)]; }
+
+}  // namespace
+
+bool IsVerificationPage(std::string_view finalUrl, std::string_view body, bool blockFound) {
+  for (const Sign& sign : kVerificationSigns) {
+    if (sign.where == Where::kUrl && Contains(finalUrl, sign.utf8)) return true;
+  }
+  if (blockFound) return false;
+  const std::string_view title = TrimSpaces(Title(body));
+  for (const Sign& sign : kVerificationSigns) {
+    if (sign.where == Where::kUrl) continue;
+    const Text gbk = Utf8ToGbk(sign.utf8);
+    if (sign.where == Where::kTitle ? (title == sign.utf8 || title == gbk)
+                                    : (Contains(body, sign.utf8) || Contains(body, gbk))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+PageOutcome DecidePageOutcome(const FetchedPage& page) {
+  if (!page.answered) return PageOutcome::kFailed;
+  if (IsVerificationPage(page.finalUrl, page.body, page.blockFound)) return PageOutcome::kVerification;
+  if (page.status != 200) return PageOutcome::kErrorStatus;
+  if (page.blockFound) return PageOutcome::kPhrases;
+  return page.whole ? PageOutcome::kNoBlock : PageOutcome::kFailed;
+}
+
+bool AnyProblemPages(const PageCounts& counts) {
+  return Count(counts, PageOutcome::kFailed) + Count(counts, PageOutcome::kVerification) +
+             Count(counts, PageOutcome::kErrorStatus) >
+         0;
+}
+
+Text ProblemPagesText(const PageCounts& counts) {
+  if (!AnyProblemPages(counts)) return {};
+  Text out = ";\xCE\xCA\xCC\xE2\xD2\xB3\xC3\xE6:";  // ;问题页面:
+  bool first = true;
+  for (const auto& [outcome, name] : {std::pair{PageOutcome::kFailed, kFailedName},
+                                      std::pair{PageOutcome::kVerification, kVerificationName},
+                                      std::pair{PageOutcome::kErrorStatus, kErrorStatusName}}) {
+    if (Count(counts, outcome) == 0) continue;
+    if (!first) out += ' ';
+    first = false;
+    AppendCount(out, name, Count(counts, outcome));
+  }
+  return out;
+}
+
+Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t pending) {
+  std::int64_t pages = 0;
+  for (const std::int64_t n : counts) pages += n;
+  Text out;
+  AppendCount(out, "\xD2\xB3\xC3\xE6", pages);  // 页面
+  out += ' ';
+  AppendCount(out, "\xB6\xCC\xD3\xEF", phrases);  // 短语
+  out += ' ';
+  AppendCount(out, "\xB4\xFD\xB4\xA6\xC0\xED", pending);  // 待处理
+  for (const auto& [outcome, name] : {std::pair{PageOutcome::kNoBlock, kNoBlockName},
+                                      std::pair{PageOutcome::kFailed, kFailedName},
+                                      std::pair{PageOutcome::kVerification, kVerificationName},
+                                      std::pair{PageOutcome::kErrorStatus, kErrorStatusName}}) {
+    if (Count(counts, outcome) == 0) continue;
+    out += ' ';
+    AppendCount(out, name, Count(counts, outcome));
+  }
+  return out;
+}
+
+}  // namespace kelvarn

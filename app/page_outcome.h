@@ -1,0 +1,58 @@
+// What a requested page gave, decided in one place for the window, the
+// command line and `kelvarn check`.
+//
+// Pure functions over a page already fetched; safe on any thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace kelvarn {
+
+enum class PageOutcome : std::uint8_t {
+  kPhrases,       // the related block was found
+  kNoBlock,       // status 200, a whole page, no block on it
+  kVerification,  // the engine answered with its verification page
+  kErrorStatus,   // the final status is not 200 (its phrases still count)
+  kFailed,        // no response, or a broken one: a failed connection, a time-out, a body cut off
+};
+inline constexpr std::size_t kPageOutcomeCount = 5;
+
+// Pages of each outcome, indexed by the outcome.
+using PageCounts = std::array<std::int64_t, kPageOutcomeCount>;
+
+struct FetchedPage {
+  bool answered = false;     // a response came
+  bool whole = false;        // and it was read to its end
+  std::uint32_t status = 0;  // the final response's
+  std::string_view finalUrl;  // after every redirect
+  std::string_view body;
+  bool blockFound = false;   // the related block was cut out of the body
+};
+
+// In this order: no answer is a failure; a verification page is one whatever
+// its status; then a status other than 200; then a block found, even on a
+// page cut short after it; then a page cut short; else no block.
+PageOutcome DecidePageOutcome(const FetchedPage& page);
+
+// The engine's verification page: a final URL on its verification host or
+// path, or, on a page without the related block, its title or its texts (in
+// UTF-8 or GBK). A results page that merely mentions such a text, as the page
+// of a keyword would, is not one: it holds the block.
+bool IsVerificationPage(std::string_view finalUrl, std::string_view body, bool blockFound);
+
+// Whether any page went wrong: failed, verification or error status.
+bool AnyProblemPages(const PageCounts& counts);
+
+// GBK, for the status bar: ";问题页面:失败(N) 验证页(N) 错误状态(N)", naming
+// only the outcomes that occurred; empty when none did.
+Text ProblemPagesText(const PageCounts& counts);
+
+// GBK, for the status bar's progress field: "页面 N 短语 N 待处理 N", then the
+// outcomes other than phrases that occurred, each with its count.
+Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t pending);
+
+}  // namespace kelvarn
