@@ -81,6 +81,9 @@ void Pause(std::int32_t ms) {
 
 Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
     : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)) {
+  // A browser session lent to the tool: the engine trusts a client that
+  // carries its cookies.
+  HttpClient::LoadCookieFile(options_.programDir + "cookies.txt");
   std::lock_guard lock(liveMutex);
   theHarvester = this;
 }

@@ -214,6 +214,23 @@ TEST_F(CliTest, EndlessSeedInputEndsWithAMessageInLittleMemory) {
   EXPECT_EQ(0u, engine_->RequestCount());
 }
 
+// The engine turns the client away: by default the run goes on and ends with
+// exit 3; with --on-block stop it ends at the first verification page, exit 4.
+TEST_F(CliTest, VerificationPagesAreToldAndCanStopTheRun) {
+  engine_.reset();
+  EngineOptions options;
+  options.fault = EngineFault::kVerify;
+  engine_ = std::make_unique<OfflineEngine>(options);
+  ASSERT_GT(engine_->Start(), 0);
+  Result r = Run(Harvest({"--quiet", "--seed", "a", "--seed", "b"}));
+  EXPECT_EQ(3, r.exitCode);
+  EXPECT_EQ("kelvarn harvest: 2 pages: 0 with phrases, 2 verification pages\n", r.err);
+  r = Run(Harvest({"--quiet", "--on-block", "stop", "--workers", "1", "--seed", "a", "--seed", "b"}));
+  EXPECT_EQ(4, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("stopped at a verification page (--on-block stop)")) << r.err;
+  EXPECT_EQ(3u, engine_->RequestCount());  // the second run asked for one page only
+}
+
 TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
   StartEngine(800);
   const std::string file = dir_ + "phrases.txt";

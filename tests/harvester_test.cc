@@ -400,7 +400,8 @@ TEST_F(HarvesterTest, BrokenSettingsFilesGiveDefinedValues) {
 // Seeds "a" and "b" harvested at depth 1 with 4 workers, to the end of the
 // run, against an engine whose every answer has the fault given.
 struct TwoSeedRun {
-  TwoSeedRun(EngineFault fault, std::int32_t timeoutMs) : engine(EngineOptions{0, 10, 0, 0, 0, fault}) {
+  TwoSeedRun(EngineFault fault, std::int32_t timeoutMs, EngineOptions options = {}, const char* workers = "4")
+      : engine(WithFault(options, fault)) {
     if (engine.Start() <= 0) return;
     Harvester::Options o;
     o.programDir = "/tmp/";
@@ -409,10 +410,14 @@ struct TwoSeedRun {
     h = std::make_unique<Harvester>(w.Components(), w.ui, w.dialogs, o);
     w.列表框_关键字.AddItem("a");
     w.列表框_关键字.AddItem("b");
-    w.编辑框_工作线程.SetContent("4");
+    w.编辑框_工作线程.SetContent(workers);
     w.编辑框_采集级别.SetContent("1");
     w.ui.Invoke([&] { h->OnStartButton(); });
     ended = WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60));
+  }
+  static EngineOptions WithFault(EngineOptions options, EngineFault fault) {
+    options.fault = fault;
+    return options;
   }
 
   OfflineEngine engine;
@@ -593,6 +598,21 @@ TEST(HarvesterFaultTest, BytesLeftOnAConnectionNeverReachAnotherKeyword) {
     EXPECT_EQ(40, server.Requests());
     EXPECT_EQ(40, server.Connections());  // one each: none is reused
   }
+}
+
+// The engine turns away requests without its cookie and sets it on every
+// answer: the first task is sent to the verification page, and the cookie it
+// was given goes with the second task's request, which gets its page.
+TEST(HarvesterFaultTest, CookiesGoFromOneTaskToTheNext) {
+  EngineOptions options;
+  options.requireCookie = true;
+  TwoSeedRun run(EngineFault::kNone, 15000, options, "1");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(10, run.w.列表框_相关关键字.ItemCount());
+  EXPECT_EQ((PageCounts{1, 0, 1, 0, 0}), run.h->RunPageCounts());
+  EXPECT_EQ(Done(10) + Utf8ToGbk(";问题页面:验证页(1)"), run.w.状态条1.PanelText(0));
+  EXPECT_EQ(1u, run.engine.CookieCount());
+  EXPECT_EQ(1u, run.engine.BlockedCount());
 }
 
 class SlowHarvesterTest : public HarvesterTest {

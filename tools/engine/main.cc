@@ -15,9 +15,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: kelvarn-engine [--port N] [--phrases N] [--latency MS] [--jitter MS] [--page-bytes N]\n"
     "                      [--fault none|error|reset|stall|huge|trickle|garbage|redirect|\n"
-    "                               redirect-loop|no-block-end|upper-case]\n"
+    "                               redirect-loop|no-block-end|upper-case|verify]\n"
+    "                      [--block-after N --block-ms MS] [--require-cookie] [--fail-first N]\n"
     "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
-    "port. Prints the base URL on the first line of standard output.\n";
+    "port. Prints the base URL on the first line of standard output. Like the real engine it sets\n"
+    "a cookie, and turns clients away to its verification page: after every N search requests for\n"
+    "MS milliseconds, and always when they lack its cookie with --require-cookie. --fail-first N\n"
+    "answers the first N search requests with 503.\n";
 
 bool ReadNumber(const char* text, long low, long high, long& out) {
   char* end = nullptr;
@@ -36,6 +40,10 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (arg == "--require-cookie") {
+      options.requireCookie = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "kelvarn-engine: %s needs a value\n%s", argv[i], kUsage);
       return 2;
@@ -53,6 +61,12 @@ int main(int argc, char** argv) {
       ok = ReadNumber(value, 0, 600000, n), options.jitterMs = static_cast<int>(n);
     } else if (arg == "--page-bytes") {
       ok = ReadNumber(value, 0, 64L << 20, n), options.pageBytes = static_cast<std::size_t>(n);
+    } else if (arg == "--block-after") {
+      ok = ReadNumber(value, 0, 1L << 30, n), options.blockAfter = static_cast<int>(n);
+    } else if (arg == "--block-ms") {
+      ok = ReadNumber(value, 0, 3600000, n), options.blockMs = static_cast<int>(n);
+    } else if (arg == "--fail-first") {
+      ok = ReadNumber(value, 0, 1L << 30, n), options.failFirst = static_cast<int>(n);
     } else if (arg == "--fault") {
       const auto fault = kelvarn::ParseEngineFault(value);
       ok = fault.has_value();

@@ -71,7 +71,7 @@ std::optional<EngineFault> ParseEngineFault(std::string_view name) {
       {"huge", EngineFault::kHuge},         {"garbage", EngineFault::kGarbage},
       {"redirect", EngineFault::kRedirect}, {"no-block-end", EngineFault::kNoBlockEnd},
       {"upper-case", EngineFault::kUpperCase},  {"trickle", EngineFault::kTrickle},
-      {"redirect-loop", EngineFault::kRedirectLoop},
+      {"redirect-loop", EngineFault::kRedirectLoop}, {"verify", EngineFault::kVerify},
   };
   for (const auto& [text, fault] : kNames) {
     if (text == name) return fault;
@@ -110,6 +110,18 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
 
 OfflineEngine::OfflineEngine(EngineOptions options) : options_(options) {}
 
+bool OfflineEngine::Blocks(bool hasCookie) {
+  if (options_.requireCookie && !hasCookie) return true;
+  if (options_.blockAfter <= 0) return false;
+  std::lock_guard lock(blockMutex_);
+  const auto now = std::chrono::steady_clock::now();
+  if (now < blockedUntil_) return true;
+  if (++sinceBlock_ <= options_.blockAfter) return false;
+  sinceBlock_ = 0;
+  blockedUntil_ = now + std::chrono::milliseconds(options_.blockMs);
+  return true;
+}
+
 OfflineEngine::~OfflineEngine() { Stop(); }
 
 int OfflineEngine::Start() {
@@ -124,12 +136,36 @@ int OfflineEngine::Start() {
   server_->Get("/stats", [this](const httplib::Request&, httplib::Response& res) {
     res.set_content("requests " + std::to_string(requests_.load()) + "\n", "text/plain");
   });
+  // The verification page: UTF-8, as the real one is.
+  server_->Get(R"(/static/captcha/.*)", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>\xE7\x99\xBE\xE5\xBA\xA6\xE5\xAE\x89\xE5\x85\xA8"
+        "\xE9\xAA\x8C\xE8\xAF\x81</title></head><body><p>\xE5\xAE\x89\xE5\x85\xA8\xE9\xAA\x8C\xE8\xAF\x81</p>"
+        "</body></html>\n",  // 百度安全验证, 安全验证
+        "text/html; charset=utf-8");
+  });
   server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) {
     requests_.fetch_add(1);
     const std::string keyword = req.get_param_value("wd");
     EngineFault fault = options_.fault;
     if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
     if (req.has_param("redirected")) fault = EngineFault::kNone;
+    // A cookie of this engine's own: cookies do not tell ports apart, and a
+    // client may have met another engine on this host.
+    const std::string cookie = "KV" + std::to_string(port_);
+    const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
+    if (hasCookie) withCookie_.fetch_add(1);
+    if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(requests_.load()) + "; Path=/");
+    if (fault == EngineFault::kVerify || Blocks(hasCookie)) {
+      blocked_.fetch_add(1);
+      res.set_redirect("/static/captcha/index.html?wd=" + Percent(keyword));
+      return;
+    }
+    if (options_.failFirst > 0 && requests_.load() <= static_cast<std::uint64_t>(options_.failFirst)) {
+      res.status = 503;
+      res.set_content("<html><body>busy</body></html>", "text/html");
+      return;
+    }
 
     if (options_.latencyMs > 0 || options_.jitterMs > 0) {
       thread_local std::mt19937 rng(std::random_device{}());

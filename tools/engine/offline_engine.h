@@ -8,11 +8,18 @@
 // depth. GET /stats answers "requests N". A "fault" query key overrides the
 // server's fault mode for one request.
 //
+// Like the real engine it sets a cookie on a response to a request that has
+// none, and it can turn clients away: a search request it blocks is
+// redirected to its verification page under /static/captcha/, a UTF-8 page
+// titled "百度安全验证".
+//
 // Thread safety: Start and Stop from one thread; RequestCount from any.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,10 +46,11 @@ enum class EngineFault {
   kRedirectLoop, // 302 to the same page, for ever
   kNoBlockEnd,   // the related-searches block never ends
   kUpperCase,    // links end in "</A>"
+  kVerify,       // every search request is sent to the verification page
 };
 
 // "error", "reset", "stall", "huge", "trickle", "garbage", "redirect",
-// "redirect-loop", "no-block-end", "upper-case" or "none".
+// "redirect-loop", "no-block-end", "upper-case", "verify" or "none".
 std::optional<EngineFault> ParseEngineFault(std::string_view name);
 
 struct EngineOptions {
@@ -52,6 +60,12 @@ struct EngineOptions {
   int jitterMs = 0;          // +- this much, uniformly
   std::size_t pageBytes = 0; // pad pages with result entries to about this size
   EngineFault fault = EngineFault::kNone;
+  // After this many search requests (0: never), block every search request
+  // for blockMs, then serve again; the count starts over after a block.
+  int blockAfter = 0;
+  int blockMs = 0;
+  bool requireCookie = false;  // block every search request without the engine's cookie
+  int failFirst = 0;           // answer the first N search requests with 503
 };
 
 class OfflineEngine {
@@ -68,8 +82,11 @@ class OfflineEngine {
 
   int Port() const { return port_; }
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  // Search requests answered so far.
+  // Search requests answered so far, and how many of them were blocked.
   std::uint64_t RequestCount() const { return requests_.load(); }
+  std::uint64_t BlockedCount() const { return blocked_.load(); }
+  // Search requests that carried the engine's cookie.
+  std::uint64_t CookieCount() const { return withCookie_.load(); }
 
   // The related phrases of a keyword's page, in page order.
   static TextArray PhrasesFor(std::string_view keyword, int count);
@@ -80,7 +97,13 @@ class OfflineEngine {
   EngineOptions options_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
-  std::atomic<std::uint64_t> requests_{0};
+  // Whether this search request is turned away to the verification page.
+  bool Blocks(bool hasCookie);
+
+  std::atomic<std::uint64_t> requests_{0}, blocked_{0}, withCookie_{0};
+  std::mutex blockMutex_;
+  int sinceBlock_ = 0;                                // guarded by blockMutex_
+  std::chrono::steady_clock::time_point blockedUntil_;  // guarded by blockMutex_
   std::atomic<bool> stopping_{false};
   int port_ = -1;
 };
