@@ -2,7 +2,9 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <condition_variable>
 
 #include "app/search_page.h"
@@ -34,6 +36,11 @@ constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5.
 constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                           // 配置
 constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";        // 工作线程
 constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";          // 采集级别
+constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";        // 重试次数
+// 采集已停止,搜索引擎要求安全验证
+constexpr std::string_view kBlockedEnd =
+    "\xB2\xC9\xBC\xAF\xD2\xD1\xCD\xA3\xD6\xB9,\xCB\xD1\xCB\xF7\xD2\xFD\xC7\xE6\xD2\xAA\xC7\xF3\xB0\xB2\xC8\xAB"
+    "\xD1\xE9\xD6\xA4";
 // 是否进入Veskor官方查看最新作品?
 constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
@@ -105,6 +112,7 @@ void Harvester::BeginGeneration() {
   {
     std::lock_guard lock(runMutex_);
     generation_.fetch_add(1);
+    holdEnd_.reset();  // a stop ends a hold at once
   }
   cutOff_.notify_all();
 }
@@ -122,6 +130,9 @@ void Harvester::OnStartButton() {
   }
   ui_.按钮_开始采集.SetCaption(kStopCaption);
   const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
+  // Read, never written: a config.ini the program made stays as it was.
+  const std::int32_t retries =
+      options_.retries ? *options_.retries : ToInteger(ReadSetting(SettingsPath(), kSection, kRetriesKey, "2"));
   std::uint32_t generation;
   {
     std::lock_guard lock(runMutex_);
@@ -130,6 +141,12 @@ void Harvester::OnStartButton() {
     taskRecords_.Parse("[]");
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
     pageCounts_ = {};
+    retries_.clear(), turnedAway_.clear(), heldBack_.clear(), retriesMade_.clear();
+    retryLimit_ = std::max(0, retries);
+    holdEnd_.reset();
+    holdsInARow_ = 0;
+    nextHoldMs_ = options_.holdMs;
+    blockedEnd_ = false;
   }
   cutOff_.notify_all();
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
@@ -190,6 +207,8 @@ void Harvester::RunMonitor(std::uint32_t generation) {
     {
       std::lock_guard lock(runMutex_);
       if (!Current(generation)) return;
+      if (blockedEnd_) break;
+      PostWaitingTasks(generation);
       counts = pageCounts_;
       if (pendingTasks_ <= 0) break;
     }
@@ -199,6 +218,12 @@ void Harvester::RunMonitor(std::uint32_t generation) {
       ShowProgress(generation);
     }
   }
+  bool blocked = false;
+  {
+    std::lock_guard lock(runMutex_);
+    blocked = blockedEnd_;
+  }
+  if (blocked) return EndBlockedRun(generation);
   ShowProgress(generation);
   // The end of the run, in one step on the window thread: a stop cannot
   // slip in between the check and the texts. Pages that went wrong are
@@ -223,7 +248,12 @@ void Harvester::ShowProgress(std::uint32_t generation) {
     pending = pendingTasks_;
   }
   // The phrases in the list belong to every run since it was last cleared.
-  ui_.状态条1.SetProgressText(ProgressText(counts, ui_.列表框_相关关键字.ItemCount(), pending));
+  Text text = ProgressText(counts, ui_.列表框_相关关键字.ItemCount(), pending);
+  if (const std::optional<std::string> until = HoldEnd()) {
+    text += " \xB5\xC8\xB4\xFD\xD1\xE9\xD6\xA4\xD6\xC1";  // 等待验证至
+    text += *until;
+  }
+  ui_.状态条1.SetProgressText(text);
 }
 
 void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
@@ -235,7 +265,7 @@ void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
 
 void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
   Text keyword;
-  std::int32_t level = 0, depth = 0;
+  std::int32_t level = 0, depth = 0, retriesMade = 0;
   {
     std::lock_guard lock(runMutex_);
     if (!Current(generation)) return;
@@ -243,13 +273,23 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     const JSON record = taskRecords_.GetItem(recordIndex);  // released before the lock is
     level = ToInteger(record.GetMember(kLevelKey));
     // Most tasks of a deep run lie below the depth and never use their keyword.
-    if (level <= depth) keyword = ToText(record.GetMember(kKeywordKey));
+    if (level <= depth) {
+      // No request starts while the run holds: the task waits for the hold's
+      // end, still pending, and its worker goes on to the next.
+      if (holdEnd_ || blockedEnd_) {
+        heldBack_.push_back(recordIndex);
+        return;
+      }
+      keyword = ToText(record.GetMember(kKeywordKey));
+      if (const auto made = retriesMade_.find(recordIndex); made != retriesMade_.end()) retriesMade = made->second;
+    }
   }
   if (level <= depth) {
     const RunGuard guard(generation_, generation);
     const ScopedRunGuard scope(guard);
     TextArray phrases;
     PageOutcome outcome;
+    std::uint32_t status = 0;
     {
       // The page is let go before its phrases are posted: bodies count
       // against a bound for the whole process.
@@ -261,17 +301,35 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
       if (ending == HttpClient::Ending::kAborted) return;  // the run was stopped: no outcome
       bool blockFound = false;
       phrases = ExtractRelatedPhrases(client.ResponseTextView(), blockFound);
+      status = client.StatusCode();
       outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
-                                   ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(),
+                                   ending == HttpClient::Ending::kComplete, status, client.FinalUrl(),
                                    client.ResponseTextView(), blockFound});
     }
+    pagesFetched_.fetch_add(1);
     {
+      // The task ends with its outcome, unless its page is to be requested
+      // again: then it waits, still pending, and is counted only when it ends.
       std::lock_guard lock(runMutex_);
       if (!Current(generation)) return;
+      if (outcome == PageOutcome::kVerification && !blockedEnd_) {
+        turnedAway_.push_back(recordIndex);
+        if (!holdEnd_) StartHold();
+        return;
+      }
+      const bool transient = outcome == PageOutcome::kFailed ||
+                             (outcome == PageOutcome::kErrorStatus && status >= 500 && phrases.empty());
+      if (transient && retriesMade < retryLimit_) {
+        retriesMade_[recordIndex] = retriesMade + 1;
+        std::int64_t delayMs = options_.retryDelayMs;
+        for (std::int32_t i = 0; i < retriesMade && delayMs < 3600000; ++i) delayMs *= 4;
+        retries_.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs), recordIndex});
+        return;
+      }
+      retriesMade_.erase(recordIndex);
       ++pageCounts_[static_cast<std::size_t>(outcome)];
+      if (outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
     }
-    if (outcome == PageOutcome::kVerification && options_.onVerificationPage) options_.onVerificationPage();
-    pagesFetched_.fetch_add(1);
     for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
     }
     // The pause after each post spaces out the requests of the tasks it
@@ -301,6 +359,73 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
 std::int32_t Harvester::PendingTasks() {
   std::lock_guard lock(runMutex_);
   return pendingTasks_;
+}
+
+void Harvester::StartHold() {
+  if (holdsInARow_ >= options_.maxHolds) {
+    blockedEnd_ = true;  // the monitor ends the run
+    return;
+  }
+  ++holdsInARow_;
+  holdEnd_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(nextHoldMs_);
+  nextHoldMs_ = std::min<std::int64_t>(nextHoldMs_ * 2, options_.maxHoldMs);
+}
+
+void Harvester::PostWaitingTasks(std::uint32_t generation) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto post = [&](std::int32_t record) {
+    workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
+  };
+  if (holdEnd_ && now >= *holdEnd_) {
+    holdEnd_.reset();
+    for (const std::int32_t record : turnedAway_) post(record);
+    for (const std::int32_t record : heldBack_) post(record);
+    turnedAway_.clear(), heldBack_.clear();
+  }
+  if (holdEnd_) return;
+  std::stable_sort(retries_.begin(), retries_.end(), [](const Retry& a, const Retry& b) { return a.due < b.due; });
+  auto due = retries_.begin();
+  for (; due != retries_.end() && due->due <= now; ++due) post(due->record);
+  retries_.erase(retries_.begin(), due);
+}
+
+void Harvester::EndBlockedRun(std::uint32_t generation) {
+  PageCounts counts;
+  {
+    std::lock_guard lock(runMutex_);
+    if (!Current(generation)) return;
+    // The pages turned away end as verification pages; the tasks held back
+    // or waiting for a retry end without another request.
+    pageCounts_[static_cast<std::size_t>(PageOutcome::kVerification)] += static_cast<std::int64_t>(turnedAway_.size());
+    pendingTasks_ -= static_cast<std::int32_t>(turnedAway_.size() + heldBack_.size() + retries_.size());
+    turnedAway_.clear(), heldBack_.clear(), retries_.clear();
+    counts = pageCounts_;
+  }
+  ShowProgress(generation);
+  // In one step on the window thread, the texts first: once the stop has
+  // moved the generation on, this run's own calls no longer reach the window.
+  window_.Invoke([&] {
+    if (!Current(generation)) return;
+    ui_.按钮_开始采集.SetCaption(kStartCaption);
+    ui_.状态条1.SetPanelText(0, Text(kBlockedEnd) + ProblemPagesText(counts));
+    StopEverything();
+    if (options_.onBlockedEnd) options_.onBlockedEnd();
+  });
+}
+
+std::optional<std::string> Harvester::HoldEnd() {
+  std::chrono::steady_clock::duration left;
+  {
+    std::lock_guard lock(runMutex_);
+    if (!holdEnd_) return std::nullopt;
+    left = *holdEnd_ - std::chrono::steady_clock::now();
+  }
+  const std::time_t t = std::chrono::system_clock::to_time_t(
+      std::chrono::system_clock::now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(left));
+  std::tm local{};
+  char clock[16] = "";
+  if (localtime_r(&t, &local)) std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+  return std::string(clock);
 }
 
 PageCounts Harvester::RunPageCounts() {

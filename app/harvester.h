@@ -17,12 +17,16 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "app/page_outcome.h"
 #include "json/json.h"
@@ -55,8 +59,22 @@ class Harvester {
     std::function<void(std::string_view url)> openUrl;  // the desktop's URL handler
     // Called on the window thread when a run completes (after the status text).
     std::function<void()> onRunComplete;
-    // Called on a worker thread for every verification page of a live run.
-    std::function<void()> onVerificationPage;
+
+    // A failed page, or a 5xx page without phrases, is requested again this
+    // many times; none: config.ini's 重试次数 when present, else 2. The first
+    // retry waits retryDelayMs, each later one four times as long; a waiting
+    // page holds no worker.
+    std::optional<std::int32_t> retries;
+    std::int32_t retryDelayMs = 1000;
+    // From a verification page on, the run holds: no request starts for
+    // holdMs, doubled with each hold in a row up to maxHoldMs; then the pages
+    // turned away are requested again first. After maxHolds holds in a row
+    // without a page of phrases the run ends as if stopped (0: at the first
+    // verification page), and onBlockedEnd is called on the window thread.
+    std::int32_t holdMs = 60000;
+    std::int32_t maxHoldMs = 15 * 60000;
+    std::int32_t maxHolds = 5;
+    std::function<void()> onBlockedEnd;
   };
 
   // One per process: the pool's routine finds it through a process-wide
@@ -100,8 +118,12 @@ class Harvester {
   std::int32_t DeepestLevel() const { return deepestLevel_.load(); }
   // Records of the current run.
   std::int32_t TaskRecordCount();
-  // What the current run's pages gave so far, one count per outcome.
+  // What the current run's pages gave so far, one count per outcome. A page
+  // is counted once, when its task ends: not while it waits for a retry or
+  // for a hold to end.
   PageCounts RunPageCounts();
+  // When the current run's hold ends, while it holds: local time, "HH:MM:SS".
+  std::optional<std::string> HoldEnd();
 
  private:
   static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
@@ -115,6 +137,13 @@ class Harvester {
   bool AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation);
   // Redraws the progress field from the run's counts (monitor thread).
   void ShowProgress(std::uint32_t generation);
+  // Starts a hold, or marks the run for its end after too many in a row
+  // (runMutex_ held).
+  void StartHold();
+  // Posts the tasks whose wait is over (runMutex_ held).
+  void PostWaitingTasks(std::uint32_t generation);
+  // Ends a run turned away by the engine as a stop would (monitor thread).
+  void EndBlockedRun(std::uint32_t generation);
 
   MainComponents ui_;
   UiThread& window_;
@@ -133,6 +162,21 @@ class Harvester {
   JSON taskRecords_;
   std::int32_t pendingTasks_ = 0;
   PageCounts pageCounts_{};
+  // Tasks of the run that wait, still counted in pendingTasks_: failed pages
+  // until their retry is due, pages turned away and tasks taken during a hold
+  // until it ends (those first).
+  struct Retry {
+    std::chrono::steady_clock::time_point due;
+    std::int32_t record;
+  };
+  std::vector<Retry> retries_;
+  std::vector<std::int32_t> turnedAway_, heldBack_;
+  std::unordered_map<std::int32_t, std::int32_t> retriesMade_;  // by record
+  std::int32_t retryLimit_ = 2;
+  std::optional<std::chrono::steady_clock::time_point> holdEnd_;
+  std::int32_t holdsInARow_ = 0;  // without a page of phrases
+  std::int64_t nextHoldMs_ = 0;
+  bool blockedEnd_ = false;       // the engine turned the run away for good
 
   // The current run's monitor; window thread only.
   std::thread monitorThread_;

@@ -37,13 +37,17 @@ constexpr std::size_t kMaxSeedsFromFile = 1000000;
 
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
-    "                       [--seed TEXT]... [--on-block wait|stop] [--quiet] [SEEDS_FILE | -]\n"
+    "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
+    "                       [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
     "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
     "workers default to config.ini beside the program (1 and 20). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
-    "--on-block stop ends the run at the engine's first verification page.\n"
+    "A failed page, or a 5xx page without phrases, is requested again --retries times (default:\n"
+    "config.ini's 重试次数, else 2), after 1 s and then 4 s. At a verification page the run holds\n"
+    "for 60 s, doubling up to 15 min, and asks for the pages turned away again; after 5 holds in\n"
+    "a row without phrases it ends. --on-block stop ends it at the first verification page.\n"
     "Exit status: 0 when every page gave phrases or had no related block; 3 when the run\n"
     "completed but pages failed, had an error status or were verification pages; 4 when\n"
     "the run ended at a verification page; 1 on a file error; 2 on a usage error.\n"
@@ -56,7 +60,7 @@ int UsageError(const std::string& problem) {
 }
 
 struct Arguments {
-  std::optional<std::int32_t> depth, workers;
+  std::optional<std::int32_t> depth, workers, retries;
   std::optional<std::string> searchUrl;  // as given to --search-url
   std::string output;  // empty: standard output
   std::vector<std::string> seeds;  // UTF-8, from --seed
@@ -93,12 +97,12 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const std::string_view mode = v ? v : "";
       if (mode != "wait" && mode != "stop") return UsageError("--on-block needs wait or stop");
       a.stopOnBlock = mode == "stop";
-    } else if (arg == "--depth" || arg == "--workers") {
+    } else if (arg == "--depth" || arg == "--workers" || arg == "--retries") {
       const char* v = value(argv[i]);
       if (!v) return UsageError(std::string(arg) + " needs a number");
       const auto n = Number(v);
       if (!n) return UsageError(std::string(arg) + ": not a number: " + v);
-      (arg == "--depth" ? a.depth : a.workers) = *n;
+      (arg == "--depth" ? a.depth : arg == "--workers" ? a.workers : a.retries) = *n;
     } else if (arg == "--search-url") {
       const char* v = value(argv[i]);
       if (!v) return UsageError("--search-url needs a URL");
@@ -255,6 +259,7 @@ int RunHarvestCommand(int argc, char** argv) {
   };
   const std::int32_t depth = args.depth ? *args.depth : setting("\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1");  // 采集级别
   const std::int32_t workers = args.workers ? *args.workers : setting("\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20");  // 工作线程
+  const std::int32_t retries = args.retries ? *args.retries : setting("\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD", "2");  // 重试次数
 
   FILE* out = stdout;
   if (!args.output.empty()) {
@@ -297,7 +302,9 @@ int RunHarvestCommand(int argc, char** argv) {
   };
   Harvester::Options options;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
-  if (args.stopOnBlock) options.onVerificationPage = [&wake] { wake.Set(&Wake::blocked); };
+  options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
+  if (args.stopOnBlock) options.maxHolds = 0;
+  options.retries = retries;
   options.programDir = programDir;
   options.searchBase = args.searchUrl.value_or(SearchBase());
   while (!options.searchBase.empty() && options.searchBase.back() == '/') options.searchBase.pop_back();
@@ -341,9 +348,11 @@ int RunHarvestCommand(int argc, char** argv) {
     if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
       lastReport = now;
       const double seconds = std::chrono::duration<double>(now - start).count();
-      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s  %.1f pages/s", harvester.DeepestLevel(),
-                   static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
-                   window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),
+      const std::optional<std::string> until = harvester.HoldEnd();
+      const std::string hold = until ? "  waiting for verification until " + *until : "";
+      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s%s  %.1f pages/s",
+                   harvester.DeepestLevel(), static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
+                   window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(), hold.c_str(),
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
     }
     lock.lock();
@@ -374,8 +383,8 @@ int RunHarvestCommand(int argc, char** argv) {
   if (!args.quiet && !blocked) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
   if (blocked) {
-    std::fprintf(stderr, "kelvarn harvest: stopped at a verification page (--on-block stop); %d phrases kept\n",
-                 window.列表框_相关关键字.ItemCount());
+    std::fprintf(stderr, "kelvarn harvest: stopped: the engine asks for verification (%s); %d phrases kept\n",
+                 args.stopOnBlock ? "--on-block stop" : "5 holds in a row", window.列表框_相关关键字.ItemCount());
   }
   if (blocked || AnyProblemPages(counts)) {
     std::int64_t pages = 0;

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -399,25 +400,36 @@ TEST_F(HarvesterTest, BrokenSettingsFilesGiveDefinedValues) {
 
 // Seeds "a" and "b" harvested at depth 1 with 4 workers, to the end of the
 // run, against an engine whose every answer has the fault given.
+// Seeds "a" and "b" on 4 workers against an engine of its own; retries come
+// after 10 ms, not 1 s.
 struct TwoSeedRun {
-  TwoSeedRun(EngineFault fault, std::int32_t timeoutMs, EngineOptions options = {}, const char* workers = "4")
-      : engine(WithFault(options, fault)) {
+  explicit TwoSeedRun(EngineOptions engineOptions, const std::function<void(Harvester::Options&)>& tune = {},
+                      const char* depth = "1", bool waitForTheEnd = true)
+      : engine(engineOptions) {
     if (engine.Start() <= 0) return;
     Harvester::Options o;
     o.programDir = "/tmp/";
     o.searchBase = engine.BaseUrl();
-    o.timeoutMs = timeoutMs;
+    o.retryDelayMs = 10;
+    if (tune) tune(o);
     h = std::make_unique<Harvester>(w.Components(), w.ui, w.dialogs, o);
     w.列表框_关键字.AddItem("a");
     w.列表框_关键字.AddItem("b");
-    w.编辑框_工作线程.SetContent(workers);
-    w.编辑框_采集级别.SetContent("1");
+    w.编辑框_工作线程.SetContent("4");
+    w.编辑框_采集级别.SetContent(depth);
     w.ui.Invoke([&] { h->OnStartButton(); });
-    ended = WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60));
+    if (waitForTheEnd) ended = WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; });
   }
-  static EngineOptions WithFault(EngineOptions options, EngineFault fault) {
+  static EngineOptions Faulty(EngineFault fault) {
+    EngineOptions options;
     options.fault = fault;
     return options;
+  }
+  TextArray Collected() {
+    TextArray phrases;
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) phrases.push_back(w.列表框_相关关键字.ItemText(i));
+    std::sort(phrases.begin(), phrases.end());
+    return phrases;
   }
 
   OfflineEngine engine;
@@ -446,7 +458,8 @@ TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
                        Case{EngineFault::kUpperCase, 20, PageOutcome::kPhrases, ""},
                        Case{EngineFault::kTrickle, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
                        Case{EngineFault::kRedirectLoop, 0, PageOutcome::kErrorStatus, ";问题页面:错误状态(2)"}}) {
-    TwoSeedRun run(c.fault, 400);  // the stall ends at 400 ms, not after 15 s
+    // The stall ends at 400 ms, not after 15 s.
+    TwoSeedRun run(TwoSeedRun::Faulty(c.fault), [](Harvester::Options& o) { o.timeoutMs = 400; });
     ASSERT_TRUE(run.ended) << static_cast<int>(c.fault);
     EXPECT_EQ(c.phrases, run.w.列表框_相关关键字.ItemCount()) << static_cast<int>(c.fault);
     EXPECT_EQ(0, run.h->PendingTasks());
@@ -460,7 +473,7 @@ TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
 // Two seeds whose pages are 200 MiB each: the client stops reading at its cap,
 // whose first bytes are a whole good page.
 TEST(HarvesterFaultTest, HugePagesKeepMemoryBounded) {
-  TwoSeedRun run(EngineFault::kHuge, 15000);
+  TwoSeedRun run(TwoSeedRun::Faulty(EngineFault::kHuge));
   ASSERT_TRUE(run.ended);
   EXPECT_EQ(Done(20), run.w.状态条1.PanelText(0));
   EXPECT_EQ(0, run.h->PendingTasks());
@@ -520,6 +533,7 @@ TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
   o.searchBase = engine->Base();
   o.timeoutMs = 2000;
   o.postSpacingMs = 30;  // seeds keep coming for 1.8 s, past the restart
+  o.retryDelayMs = 300;  // after the restart
   Harvester h(w.Components(), w.ui, w.dialogs, o);
   TextArray seeds;
   for (int i = 0; i < 60; ++i) seeds.push_back("seed" + std::to_string(i));
@@ -536,22 +550,16 @@ TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
   ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60)));
   EXPECT_EQ(0, h.PendingTasks());
 
-  // Every page either came whole (all ten of its phrases) or gave nothing
-  // and counts as failed, and the restarted engine served the rest of the run.
-  TextArray collected;
-  for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.push_back(w.列表框_相关关键字.ItemText(i));
-  EXPECT_EQ(0u, collected.size() % 10);
-  const auto whole = static_cast<std::int64_t>(collected.size() / 10), lost = 60 - whole;
-  EXPECT_EQ((PageCounts{whole, 0, 0, 0, lost}), h.RunPageCounts());
-  EXPECT_EQ(Done(static_cast<int>(collected.size())) + Utf8ToGbk(";问题页面:失败(" + std::to_string(lost) + ")"),
-            w.状态条1.PanelText(0));
-  EXPECT_GE(collected.size(), static_cast<std::size_t>(atKill) + 100);
-  EXPECT_LT(collected.size(), seeds.size() * 10);  // the pages asked for while it was down were lost
-  std::set<Text> possible;
+  // The pages cut off or refused while it was down were asked for again
+  // once it was back: every page came whole, once.
+  std::multiset<Text> collected, expected;
+  for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.insert(w.列表框_相关关键字.ItemText(i));
   for (const Text& k : seeds) {
-    for (Text& p : OfflineEngine::PhrasesFor(k, 10)) possible.insert(std::move(p));
+    for (Text& p : OfflineEngine::PhrasesFor(k, 10)) expected.insert(std::move(p));
   }
-  for (const Text& p : collected) EXPECT_TRUE(possible.count(p)) << GbkToUtf8(p);
+  EXPECT_TRUE(expected == collected) << collected.size() << " phrases, " << atKill << " at the kill";
+  EXPECT_EQ((PageCounts{60, 0, 0, 0, 0}), h.RunPageCounts());
+  EXPECT_EQ(Done(600), w.状态条1.PanelText(0));
 }
 
 // A server that leaves bytes on its connections: after every answer an
@@ -601,18 +609,85 @@ TEST(HarvesterFaultTest, BytesLeftOnAConnectionNeverReachAnotherKeyword) {
 }
 
 // The engine turns away requests without its cookie and sets it on every
-// answer: the first task is sent to the verification page, and the cookie it
-// was given goes with the second task's request, which gets its page.
+// answer. Both seeds are turned away; the run holds, then asks for them again
+// with the cookie they were given, and each page counts once.
 TEST(HarvesterFaultTest, CookiesGoFromOneTaskToTheNext) {
   EngineOptions options;
   options.requireCookie = true;
-  TwoSeedRun run(EngineFault::kNone, 15000, options, "1");
+  options.latencyMs = 50;  // both seeds are asked for before the first answer
+  TwoSeedRun run(options, [](Harvester::Options& o) { o.holdMs = 50; });
   ASSERT_TRUE(run.ended);
-  EXPECT_EQ(10, run.w.列表框_相关关键字.ItemCount());
-  EXPECT_EQ((PageCounts{1, 0, 1, 0, 0}), run.h->RunPageCounts());
-  EXPECT_EQ(Done(10) + Utf8ToGbk(";问题页面:验证页(1)"), run.w.状态条1.PanelText(0));
-  EXPECT_EQ(1u, run.engine.CookieCount());
-  EXPECT_EQ(1u, run.engine.BlockedCount());
+  EXPECT_EQ(20, run.w.列表框_相关关键字.ItemCount());
+  EXPECT_EQ((PageCounts{2, 0, 0, 0, 0}), run.h->RunPageCounts());
+  EXPECT_EQ(Done(20), run.w.状态条1.PanelText(0));
+  EXPECT_EQ(2u, run.engine.BlockedCount());
+  EXPECT_EQ(2u, run.engine.CookieCount());
+}
+
+// The engine blocks for 200 ms after every 5 requests. The run holds at each
+// block and ends with exactly the phrases of an unblocked harvest: no page is
+// lost, none counted, added or posted twice.
+TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
+  EngineOptions options;
+  options.blockAfter = 5;
+  options.blockMs = 200;
+  TwoSeedRun run(options, [](Harvester::Options& o) { o.holdMs = 100; }, "2");
+  ASSERT_TRUE(run.ended);
+  TextArray expected;
+  for (const Text& seed : {Text("a"), Text("b")}) {
+    for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) {
+      expected.push_back(phrase);
+      for (Text& deeper : OfflineEngine::PhrasesFor(phrase, 10)) expected.push_back(std::move(deeper));
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, run.Collected());
+  EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
+  EXPECT_EQ(2 + 20 + 200, run.h->TaskRecordCount());
+  EXPECT_GE(run.engine.BlockedCount(), 3u);
+  EXPECT_EQ(22u + run.engine.BlockedCount(), run.engine.RequestCount());
+}
+
+// A verification page every time: the run holds five times, each twice as
+// long, then ends as if stopped and says why; a stop during a hold ends it
+// at once.
+TEST(HarvesterFaultTest, HoldsEndTheRunOrAStopEndsThem) {
+  TwoSeedRun run(TwoSeedRun::Faulty(EngineFault::kVerify), [](Harvester::Options& o) { o.holdMs = 10; });
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(Utf8ToGbk("采集已停止,搜索引擎要求安全验证;问题页面:验证页(2)"), run.w.状态条1.PanelText(0));
+  EXPECT_EQ((PageCounts{0, 0, 2, 0, 0}), run.h->RunPageCounts());
+  EXPECT_GE(run.engine.RequestCount(), 6u);  // the first request and one after each hold, for one
+  EXPECT_LE(run.engine.RequestCount(), 12u);  // or both seeds
+  EXPECT_EQ(0, run.h->PendingTasks());
+
+  TwoSeedRun held(TwoSeedRun::Faulty(EngineFault::kVerify), {}, "1", false);  // a 60 s hold
+  ASSERT_TRUE(WaitUntil([&] {
+    return held.w.状态条1.ProgressText().find(Utf8ToGbk("等待验证至")) != std::string::npos;
+  }));
+  const std::uint64_t requests = held.engine.RequestCount();  // one or both seeds: no more in a hold
+  const auto stopAt = Clock::now();
+  held.w.ui.Invoke([&] { held.h->OnStartButton(); });
+  EXPECT_EQ(kStart, held.w.按钮_开始采集.Caption());
+  EXPECT_FALSE(held.h->HoldEnd().has_value());
+  held.h.reset();  // waits for the monitor to leave
+  EXPECT_LT(Clock::now() - stopAt, std::chrono::seconds(2));
+  EXPECT_EQ(requests, held.engine.RequestCount());
+}
+
+// A 5xx page is asked for again, at most twice more; a page that heals
+// counts once, as what it finally gave.
+TEST(HarvesterFaultTest, RetriesAreBoundedAndCountOnce) {
+  TwoSeedRun broken(TwoSeedRun::Faulty(EngineFault::kErrorStatus));
+  ASSERT_TRUE(broken.ended);
+  EXPECT_EQ(6u, broken.engine.RequestCount());
+  EXPECT_EQ((PageCounts{0, 0, 0, 2, 0}), broken.h->RunPageCounts());
+  EngineOptions healing;
+  healing.failFirst = 1;
+  TwoSeedRun healed(healing);
+  ASSERT_TRUE(healed.ended);
+  EXPECT_EQ(3u, healed.engine.RequestCount());
+  EXPECT_EQ((PageCounts{2, 0, 0, 0, 0}), healed.h->RunPageCounts());
+  EXPECT_EQ(Done(20), healed.w.状态条1.PanelText(0));
 }
 
 class SlowHarvesterTest : public HarvesterTest {

@@ -150,6 +150,14 @@ int OfflineEngine::Start() {
     EngineFault fault = options_.fault;
     if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
     if (req.has_param("redirected")) fault = EngineFault::kNone;
+    if (options_.latencyMs > 0 || options_.jitterMs > 0) {
+      thread_local std::mt19937 rng(std::random_device{}());
+      const int jitter = options_.jitterMs > 0 ? std::uniform_int_distribution<int>(-options_.jitterMs,
+                                                                                     options_.jitterMs)(rng)
+                                               : 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, options_.latencyMs + jitter)));
+    }
+
     // A cookie of this engine's own: cookies do not tell ports apart, and a
     // client may have met another engine on this host.
     const std::string cookie = "KV" + std::to_string(port_);
@@ -165,14 +173,6 @@ int OfflineEngine::Start() {
       res.status = 503;
       res.set_content("<html><body>busy</body></html>", "text/html");
       return;
-    }
-
-    if (options_.latencyMs > 0 || options_.jitterMs > 0) {
-      thread_local std::mt19937 rng(std::random_device{}());
-      const int jitter = options_.jitterMs > 0 ? std::uniform_int_distribution<int>(-options_.jitterMs,
-                                                                                     options_.jitterMs)(rng)
-                                               : 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, options_.latencyMs + jitter)));
     }
 
     const std::string type = "text/html; charset=gbk";
