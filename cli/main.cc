@@ -21,6 +21,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: kelvarn [--search-url URL] [--seeds FILE] [--harvest]   open the window\n"
     "       kelvarn harvest [OPTIONS] [SEEDS_FILE | -]   harvest without a window (kelvarn harvest --help)\n"
+    "       kelvarn check [--search-url URL] [KEYWORD]   request one results page and say what it gave\n"
     "       kelvarn url KEYWORD...        print the search URL of each keyword (UTF-8 in)\n"
     "       kelvarn extract [PAGE | -]    print the related phrases of a GBK results page,\n"
     "                                     as raw GBK lines ending in CR LF\n"
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "harvest") return kelvarn::RunHarvestCommand(argc - 1, argv + 1);
+  if (command == "check") return kelvarn::RunCheckCommand(argc - 1, argv + 1);
   if (command == "url") {
     if (argc < 3) return Usage("url needs at least one keyword");
     for (int i = 2; i < argc; ++i) std::cout << kelvarn::BuildSearchUrl(kelvarn::Utf8ToGbk(argv[i])) << '\n';

@@ -231,6 +231,25 @@ TEST_F(CliTest, OnBlockStopEndsTheRunAtTheFirstVerificationPage) {
   EXPECT_EQ(1u, engine_->RequestCount());
 }
 
+// `kelvarn check` shows where a request ended and what it gave, with a
+// verdict; it succeeds only when phrases were found.
+TEST_F(CliTest, CheckTellsWhatOnePageGave) {
+  Result r = Run({"check", "--search-url", engine_->BaseUrl(), "关键字"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("phrases    10\n"));
+  EXPECT_NE(std::string::npos, r.out.find("  " + GbkToUtf8(OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"));
+  EXPECT_NE(std::string::npos, r.out.find("verdict: related phrases found"));
+  EngineOptions blocking;
+  blocking.fault = EngineFault::kVerify;
+  OfflineEngine engine(blocking);
+  ASSERT_GT(engine.Start(), 0);
+  r = Run({"check", "--search-url", engine.BaseUrl()});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.out.find("redirect   /static/captcha/index.html?wd=%CC%EC%C6%F8\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("verdict: verification page: the engine wants a browser session; put a "
+                                          "cookies.txt beside the program"));
+}
+
 TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
   StartEngine(800);
   const std::string file = dir_ + "phrases.txt";

@@ -1,0 +1,140 @@
+// `kelvarn check`: what a user runs first when a harvest gives nothing.
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/main_window.h"
+#include "app/page_outcome.h"
+#include "app/search_base.h"
+#include "app/search_page.h"
+#include "cli/harvest_command.h"
+#include "net/http_client.h"
+
+namespace kelvarn {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kelvarn check [--search-url URL] [KEYWORD]\n"
+    "Requests the results page of KEYWORD (UTF-8; default 天气) as a harvest would, and shows\n"
+    "where it ended, what it was and the phrases found on it, with a verdict. Exit status 0\n"
+    "when phrases were found, 1 when none were, 2 on a usage error.\n";
+
+// The charset a page declares: in its Content-Type, else in a meta tag.
+std::string Charset(std::string_view contentType, std::string_view body) {
+  const auto after = [](std::string_view text) -> std::string {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    const std::size_t at = lower.find("charset=");
+    if (at == std::string::npos) return {};
+    std::string name;
+    for (std::size_t i = at + 8; i < lower.size() && (std::isalnum(static_cast<unsigned char>(lower[i])) ||
+                                                       lower[i] == '-' || lower[i] == '_');
+         ++i) {
+      name += lower[i];
+    }
+    return name;
+  };
+  const std::string declared = after(contentType);
+  return declared.empty() ? after(body.substr(0, 4096)) : declared;
+}
+
+struct Verdict {
+  const char* outcome;
+  const char* advice;
+};
+
+Verdict VerdictFor(PageOutcome outcome) {
+  switch (outcome) {
+    case PageOutcome::kPhrases:
+      return {"related phrases found", "the engine answers and Kelvarn reads its page"};
+    case PageOutcome::kNoBlock:
+      return {"no related block",
+              "the engine answered, but Kelvarn found no related searches on the page: the keyword may have none, "
+              "or the engine serves a page form Kelvarn does not read"};
+    case PageOutcome::kVerification:
+      return {"verification page",
+              "the engine wants a browser session; put a cookies.txt beside the program (exported from a browser "
+              "that has passed the verification)"};
+    case PageOutcome::kErrorStatus:
+      return {"error status", "the engine refused the request; try again later, or check --search-url"};
+    case PageOutcome::kFailed:
+      return {"failed", "no whole answer came; check the network connection and --search-url"};
+  }
+  return {"", ""};
+}
+
+}  // namespace
+
+int RunCheckCommand(int argc, char** argv) {
+  std::optional<std::string> url;
+  std::string keyword = "天气";
+  bool keywordGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--search-url" && i + 1 < argc) {
+      url = argv[++i];
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "kelvarn check: unknown option %s\n%s", argv[i], kUsage);
+      return 2;
+    } else if (keywordGiven) {
+      std::fprintf(stderr, "kelvarn check: one keyword at most\n%s", kUsage);
+      return 2;
+    } else {
+      keyword = argv[i], keywordGiven = true;
+    }
+  }
+  std::string base = url.value_or(SearchBase());
+  if (const std::optional<std::string> problem = SearchBaseProblem(base)) {
+    std::fprintf(stderr, "kelvarn check: bad search URL \"%s\" (from %s): %s\n%s", base.c_str(),
+                 url ? "--search-url" : "KELVARN_SEARCH_URL", problem->c_str(), kUsage);
+    return 2;
+  }
+  while (!base.empty() && base.back() == '/') base.pop_back();
+
+  const std::string cookies = ProgramDirWithSlash() + "cookies.txt";
+  const bool lent = HttpClient::LoadCookieFile(cookies);
+  const Text request = BuildSearchUrl(Utf8ToGbk(keyword), base);
+  HttpClient client;
+  client.Open("GET", request);
+  client.Send(Value{}, 15000, 15000, 15000);
+  const HttpClient::Ending ending = client.LastEnding();
+  const std::string_view body = client.ResponseTextView();
+  bool blockFound = false;
+  const TextArray phrases = ExtractRelatedPhrases(body, blockFound);
+  const PageOutcome outcome =
+      DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
+                         ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(), body,
+                         blockFound});
+  std::string contentType;
+  for (const HttpClient::HeaderEntry& header : client.ResponseHeaders()) {
+    if (header.name && header.value && http::EqualsIgnoringCase(*header.name, "Content-Type")) contentType = *header.value;
+  }
+  const std::string charset = Charset(contentType, body);
+  const bool utf8 = charset == "utf-8" || charset == "utf8";
+  const auto readable = [&](std::string_view text) { return utf8 ? std::string(text) : GbkToUtf8(text); };
+
+  std::printf("keyword    %s\n", keyword.c_str());
+  std::printf("cookies    %s\n", lent ? (cookies + " loaded").c_str() : "none (no cookies.txt beside the program)");
+  std::printf("request    %s\n", request.c_str());
+  for (const std::string& location : client.Redirects()) std::printf("redirect   %s\n", location.c_str());
+  std::printf("final URL  %s\n", client.FinalUrl().empty() ? "(no answer)" : client.FinalUrl().c_str());
+  std::printf("status     %u\n", client.StatusCode());
+  std::printf("type       %s (charset %s)\n", contentType.empty() ? "(none)" : contentType.c_str(),
+              charset.empty() ? "not declared" : charset.c_str());
+  std::printf("size       %zu bytes%s\n", body.size(), ending == HttpClient::Ending::kCutOff ? ", cut off" : "");
+  const Verdict verdict = VerdictFor(outcome);
+  std::printf("outcome    %s\n", verdict.outcome);
+  std::printf("phrases    %zu\n", phrases.size());
+  for (const Text& phrase : phrases) std::printf("  %s\n", readable(phrase).c_str());
+  std::printf("verdict: %s: %s\n", verdict.outcome, verdict.advice);
+  std::fflush(stdout);
+  return phrases.empty() ? 1 : 0;
+}
+
+}  // namespace kelvarn
