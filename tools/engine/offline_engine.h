@@ -61,7 +61,7 @@ struct EngineOptions {
   std::size_t pageBytes = 0; // pad pages with result entries to about this size
   EngineFault fault = EngineFault::kNone;
   // After this many search requests (0: never), block every search request
-  // for blockMs, then serve again; the count starts over after a block.
+  // for blockMs, then serve again.
   int blockAfter = 0;
   int blockMs = 0;
   bool requireCookie = false;  // block every search request without the engine's cookie
@@ -102,8 +102,8 @@ class OfflineEngine {
 
   std::atomic<std::uint64_t> requests_{0}, blocked_{0}, withCookie_{0};
   std::mutex blockMutex_;
-  int sinceBlock_ = 0;                                // guarded by blockMutex_
-  std::chrono::steady_clock::time_point blockedUntil_;  // guarded by blockMutex_
+  int beforeBlock_ = 0;                                 // guarded by blockMutex_
+  std::optional<std::chrono::steady_clock::time_point> blockedUntil_;  // guarded by blockMutex_
   std::atomic<bool> stopping_{false};
   int port_ = -1;
 };
