@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <condition_variable>
+#include <ctime>
 
 #include "app/search_page.h"
 #include "frame/frame.h"
