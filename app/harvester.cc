@@ -126,6 +126,7 @@ void Harvester::OnStartButton() {
   if (ui_.按钮_开始采集.Caption() != kStartCaption) {
     StopEverything();
     ui_.按钮_开始采集.SetCaption(kStartCaption);
+    ui_.状态条1.SetProgressText({});
     return;
   }
   ui_.按钮_开始采集.SetCaption(kStopCaption);
@@ -224,7 +225,6 @@ void Harvester::RunMonitor(std::uint32_t generation) {
     blocked = blockedEnd_;
   }
   if (blocked) return EndBlockedRun(generation);
-  ShowProgress(generation);
   // The end of the run, in one step on the window thread: a stop cannot
   // slip in between the check and the texts. Pages that went wrong are
   // named after the completion text, which otherwise stays as it always was.
@@ -234,6 +234,7 @@ void Harvester::RunMonitor(std::uint32_t generation) {
     ui_.按钮_开始采集.SetCaption(kStartCaption);
     ui_.状态条1.SetPanelText(0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) +
                                     ProblemPagesText(counts));
+    ui_.状态条1.SetProgressText({});  // the field is for a run going on; the panel takes the whole width again
     if (options_.onRunComplete) options_.onRunComplete();
   });
 }
@@ -401,13 +402,13 @@ void Harvester::EndBlockedRun(std::uint32_t generation) {
     turnedAway_.clear(), heldBack_.clear(), retries_.clear();
     counts = pageCounts_;
   }
-  ShowProgress(generation);
   // In one step on the window thread, the texts first: once the stop has
   // moved the generation on, this run's own calls no longer reach the window.
   window_.Invoke([&] {
     if (!Current(generation)) return;
     ui_.按钮_开始采集.SetCaption(kStartCaption);
     ui_.状态条1.SetPanelText(0, Text(kBlockedEnd) + ProblemPagesText(counts));
+    ui_.状态条1.SetProgressText({});
     StopEverything();
     if (options_.onBlockedEnd) options_.onBlockedEnd();
   });
