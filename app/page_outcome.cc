@@ -1,20 +1,22 @@
 #include "app/page_outcome.h"
 
+#include <algorithm>
 #include <string>
 
 namespace kelvarn {
 namespace {
 
 // Signs of the engine's verification page, in UTF-8; each text sign is
-// looked for in GBK too.
-enum class Where { kUrl, kTitle, kText };
+// looked for in GBK too. URL signs are looked for in the host and the path,
+// never in the query, which holds the keyword.
+enum class Where { kHost, kPath, kTitle, kText };
 struct Sign {
   Where where;
   std::string_view utf8;
 };
 constexpr Sign kVerificationSigns[] = {
-    {Where::kUrl, "wappass."},
-    {Where::kUrl, "/static/captcha/"},
+    {Where::kHost, "wappass."},
+    {Where::kPath, "/static/captcha/"},
     {Where::kTitle, "百度安全验证"},
     {Where::kText, "网络不给力，请稍后重试"},
 };
@@ -56,13 +58,21 @@ std::int64_t Count(const PageCounts& counts, PageOutcome outcome) { return count
 }  // namespace
 
 bool IsVerificationPage(std::string_view finalUrl, std::string_view body, bool blockFound) {
+  const std::size_t scheme = finalUrl.find("://");
+  const std::string_view rest = scheme == std::string_view::npos ? finalUrl : finalUrl.substr(scheme + 3);
+  const std::size_t slash = std::min(rest.find('/'), rest.size());
+  const std::string_view host = rest.substr(0, std::min(slash, rest.find('?')));
+  const std::string_view path = rest.substr(slash, rest.find('?', slash) - slash);
   for (const Sign& sign : kVerificationSigns) {
-    if (sign.where == Where::kUrl && Contains(finalUrl, sign.utf8)) return true;
+    if ((sign.where == Where::kHost && Contains(host, sign.utf8)) ||
+        (sign.where == Where::kPath && Contains(path, sign.utf8))) {
+      return true;
+    }
   }
   if (blockFound) return false;
   const std::string_view title = TrimSpaces(Title(body));
   for (const Sign& sign : kVerificationSigns) {
-    if (sign.where == Where::kUrl) continue;
+    if (sign.where == Where::kHost || sign.where == Where::kPath) continue;
     const Text gbk = Utf8ToGbk(sign.utf8);
     if (sign.where == Where::kTitle ? (title == sign.utf8 || title == gbk)
                                     : (Contains(body, sign.utf8) || Contains(body, gbk))) {

@@ -195,6 +195,7 @@ TEST(PageOutcomeTest, VerificationPagesAreKnownByAddressTitleOrText) {
   EXPECT_FALSE(IsVerificationPage("http://h/s?wd=a", Utf8ToGbk("<title>百度安全验证_百度搜索</title>"), false));
   EXPECT_FALSE(IsVerificationPage("http://h/s?wd=a", Page(Link("a")) + captcha, true));
   EXPECT_FALSE(IsVerificationPage("http://h/s?wd=a", "<html>nothing</html>", false));
+  EXPECT_FALSE(IsVerificationPage("http://h/s?wd=wappass./static/captcha/", "<html>nothing</html>", false));
 }
 
 TEST(PageOutcomeTest, OneOutcomeForEveryPage) {
