@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <ctime>
 
+#include "app/page_forms.h"
 #include "app/search_page.h"
 #include "frame/frame.h"
 #include "net/http_client.h"
@@ -300,12 +301,13 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
       client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
       const HttpClient::Ending ending = client.LastEnding();
       if (ending == HttpClient::Ending::kAborted) return;  // the run was stopped: no outcome
-      bool blockFound = false;
-      phrases = ExtractRelatedPhrases(client.ResponseTextView(), blockFound);
+      RelatedBlock block =
+          FindRelatedBlock(client.ResponseTextView(), http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
+      phrases = std::move(block.phrases);
       status = client.StatusCode();
       outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
                                    ending == HttpClient::Ending::kComplete, status, client.FinalUrl(),
-                                   client.ResponseTextView(), blockFound});
+                                   client.ResponseTextView(), block.found});
     }
     pagesFetched_.fetch_add(1);
     {

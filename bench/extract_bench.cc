@@ -3,9 +3,11 @@
 // time.
 #include <benchmark/benchmark.h>
 
+#include "app/page_forms.h"
 #include "app/search_page.h"
 #include "bench/result_page.h"
 #include "tests/reference.h"
+#include "tools/engine/offline_engine.h"
 
 namespace kelvarn {
 namespace {
@@ -42,7 +44,24 @@ void BM_BaselineCharacterStepping(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Page().size()));
 }
 
+// Every form of the block, on a 300 KB page of the offline engine in the
+// form's own encoding, the block near the end.
+void BM_FindRelatedBlock(benchmark::State& state) {
+  static constexpr const char* kNames[] = {"classic", "2008", "2018", "2021"};
+  EngineOptions options;
+  options.layout = static_cast<EngineLayout>(state.range(0));
+  options.pageBytes = 300 * 1024;
+  const Text keyword = Utf8ToGbk("关键字");
+  const std::string page = OfflineEngine::PageFor(keyword, options, EngineFault::kNone);
+  const std::string type = OfflineEngine::IsUtf8Page(keyword, options) ? "text/html; charset=utf-8" : "text/html";
+  for (auto _ : state) benchmark::DoNotOptimize(FindRelatedBlock(page, type));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+  state.SetLabel(kNames[state.range(0)]);
+  state.counters["phrases"] = static_cast<double>(FindRelatedBlock(page, type).phrases.size());
+}
+
 BENCHMARK(BM_ExtractRelatedPhrases);
+BENCHMARK(BM_FindRelatedBlock)->DenseRange(0, 3);
 BENCHMARK(BM_TextFindBlockStart);
 BENCHMARK(BM_BaselineStringViewFind);
 BENCHMARK(BM_BaselineCharacterStepping);

@@ -1,11 +1,11 @@
 // `kelvarn check`: what a user runs first when a harvest gives nothing.
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/main_window.h"
+#include "app/page_forms.h"
 #include "app/page_outcome.h"
 #include "app/search_base.h"
 #include "app/search_page.h"
@@ -20,25 +20,6 @@ constexpr const char* kUsage =
     "Requests the results page of KEYWORD (UTF-8; default 天气) as a harvest would, and shows\n"
     "where it ended, what it was and the phrases found on it, with a verdict. Exit status 0\n"
     "when phrases were found, 1 when none were, 2 on a usage error.\n";
-
-// The charset a page declares: in its Content-Type, else in a meta tag.
-std::string Charset(std::string_view contentType, std::string_view body) {
-  const auto after = [](std::string_view text) -> std::string {
-    std::string lower(text);
-    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    const std::size_t at = lower.find("charset=");
-    if (at == std::string::npos) return {};
-    std::string name;
-    for (std::size_t i = at + 8; i < lower.size() && (std::isalnum(static_cast<unsigned char>(lower[i])) ||
-                                                       lower[i] == '-' || lower[i] == '_');
-         ++i) {
-      name += lower[i];
-    }
-    return name;
-  };
-  const std::string declared = after(contentType);
-  return declared.empty() ? after(body.substr(0, 4096)) : declared;
-}
 
 struct Verdict {
   const char* outcome;
@@ -105,19 +86,13 @@ int RunCheckCommand(int argc, char** argv) {
   client.Send(Value{}, 15000, 15000, 15000);
   const HttpClient::Ending ending = client.LastEnding();
   const std::string_view body = client.ResponseTextView();
-  bool blockFound = false;
-  const TextArray phrases = ExtractRelatedPhrases(body, blockFound);
+  const std::string contentType(http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
+  const RelatedBlock block = FindRelatedBlock(body, contentType);
+  const TextArray& phrases = block.phrases;
   const PageOutcome outcome =
       DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
                          ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(), body,
-                         blockFound});
-  std::string contentType;
-  for (const HttpClient::HeaderEntry& header : client.ResponseHeaders()) {
-    if (header.name && header.value && http::EqualsIgnoringCase(*header.name, "Content-Type")) contentType = *header.value;
-  }
-  const std::string charset = Charset(contentType, body);
-  const bool utf8 = charset == "utf-8" || charset == "utf8";
-  const auto readable = [&](std::string_view text) { return utf8 ? std::string(text) : GbkToUtf8(text); };
+                         block.found});
 
   std::printf("keyword    %s\n", keyword.c_str());
   std::printf("cookies    %s\n", lent ? (cookies + " loaded").c_str() : "none (no cookies.txt beside the program)");
@@ -125,13 +100,14 @@ int RunCheckCommand(int argc, char** argv) {
   for (const std::string& location : client.Redirects()) std::printf("redirect   %s\n", location.c_str());
   std::printf("final URL  %s\n", client.FinalUrl().empty() ? "(no answer)" : client.FinalUrl().c_str());
   std::printf("status     %u\n", client.StatusCode());
-  std::printf("type       %s (charset %s)\n", contentType.empty() ? "(none)" : contentType.c_str(),
-              charset.empty() ? "not declared" : charset.c_str());
+  std::printf("type       %s (read as %s)\n", contentType.empty() ? "(none)" : contentType.c_str(),
+              PageCharset(contentType, body).c_str());
   std::printf("size       %zu bytes%s\n", body.size(), ending == HttpClient::Ending::kCutOff ? ", cut off" : "");
   const Verdict verdict = VerdictFor(outcome);
   std::printf("outcome    %s\n", verdict.outcome);
+  std::printf("form       %s\n", block.found ? std::string(block.form).c_str() : "none recognised");
   std::printf("phrases    %zu\n", phrases.size());
-  for (const Text& phrase : phrases) std::printf("  %s\n", readable(phrase).c_str());
+  for (const Text& phrase : phrases) std::printf("  %s\n", GbkToUtf8(phrase).c_str());  // GB18030 in the program
   std::printf("verdict: %s: %s\n", verdict.outcome, verdict.advice);
   std::fflush(stdout);
   return phrases.empty() ? 1 : 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/page_forms.h"
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
 #include "frame/runtime.h"
@@ -23,8 +24,8 @@ constexpr const char* kUsage =
     "       kelvarn harvest [OPTIONS] [SEEDS_FILE | -]   harvest without a window (kelvarn harvest --help)\n"
     "       kelvarn check [--search-url URL] [KEYWORD]   request one results page and say what it gave\n"
     "       kelvarn url KEYWORD...        print the search URL of each keyword (UTF-8 in)\n"
-    "       kelvarn extract [PAGE | -]    print the related phrases of a GBK results page,\n"
-    "                                     as raw GBK lines ending in CR LF\n"
+    "       kelvarn extract [PAGE | -]    print the related phrases of a results page in any form\n"
+    "                                     Kelvarn reads, as GB18030 lines ending in CR LF\n"
     "       kelvarn --help | --version\n"
     "The search base comes from KELVARN_SEARCH_URL (default http://www.baidu.com).\n";
 
@@ -93,7 +94,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::string out;
-    for (const auto& phrase : kelvarn::ExtractRelatedPhrases(page)) out += phrase + "\r\n";
+    for (const auto& phrase : kelvarn::FindRelatedBlock(page, "").phrases) out += phrase + "\r\n";
     std::cout << out << std::flush;
     return std::cout ? 0 : 1;
   }

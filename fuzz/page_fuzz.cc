@@ -1,9 +1,11 @@
 // Page cutting: all-matches TextBetween against fresh searches, and
-// ExtractRelatedPhrases on arbitrary pages; UrlEncode round trip.
+// ExtractRelatedPhrases and every page form on arbitrary pages; UrlEncode
+// round trip.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "app/page_forms.h"
 #include "app/search_page.h"
 #include "tests/reference.h"
 
@@ -28,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   if (kelvarn::UrlEncode(input).size() > input.size() * 3 || UrlDecode(kelvarn::UrlEncode(input)) != input) abort();
   kelvarn::ExtractRelatedPhrases(input);
+  kelvarn::FindRelatedBlock(input, size % 2 == 0 ? "text/html; charset=utf-8" : "text/html");
   if (size >= 2) {
     const std::size_t a = 1 + data[0] % 3, b = 1 + data[1] % 3;
     if (size >= 2 + a + b) {

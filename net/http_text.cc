@@ -15,6 +15,13 @@ std::optional<std::string> OwnedText(std::string_view text) {
   return std::string(text);
 }
 
+std::string_view HeaderValue(const std::vector<HeaderEntry>& headers, std::string_view name) {
+  for (const HeaderEntry& header : headers) {
+    if (header.name && header.value && EqualsIgnoringCase(*header.name, name)) return *header.value;
+  }
+  return {};
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
   if (a.size() != b.size()) return false;

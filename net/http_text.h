@@ -41,6 +41,9 @@ std::vector<HeaderEntry> ParseHeaderBlock(std::string_view raw);
 // ASCII letters compare without case; every other byte exactly.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
+// The value of the first header of that name (any letter case), or "".
+std::string_view HeaderValue(const std::vector<HeaderEntry>& headers, std::string_view name);
+
 // The text, or nothing when it is empty.
 std::optional<std::string> OwnedText(std::string_view text);
 

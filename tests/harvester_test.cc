@@ -438,6 +438,28 @@ struct TwoSeedRun {
   bool ended = false;
 };
 
+// Every form of the related block the engine has served, in its own
+// encoding, gives the same phrases, in GB18030 (here plain GBK).
+TEST(HarvesterFaultTest, EveryPageFormGivesTheSamePhrases) {
+  TextArray expected;
+  for (const Text& seed : {Text("a"), Text("b")}) {
+    for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) {
+      expected.push_back(phrase);
+      for (Text& deeper : OfflineEngine::PhrasesFor(phrase, 10)) expected.push_back(std::move(deeper));
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  for (const EngineLayout layout :
+       {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::kMixed}) {
+    EngineOptions options;
+    options.layout = layout;
+    TwoSeedRun run(options, {}, "2");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(expected, run.Collected()) << static_cast<int>(layout);
+    EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
+  }
+}
+
 // Every fault mode of the engine: the run ends by itself, nothing is left
 // pending, the list holds exactly what the good pages hold, and each page is
 // counted once under what it gave. Pages that went wrong are named after the

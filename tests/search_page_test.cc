@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "app/page_forms.h"
 #include "app/page_outcome.h"
 #include "tests/reference.h"
 
@@ -139,6 +140,15 @@ TEST(ExtractRelatedPhrasesTest, HostilePagesAreCappedAndFinish) {
   phrases = ExtractRelatedPhrases(Page(block));
   EXPECT_EQ(kMaxPhraseBytesPerPage / kPhraseOverheadBytes, phrases.size());
   EXPECT_EQ("", phrases.back());
+
+  // Every other form on pages of endless containers, labels and tag starts:
+  // linear, where a look back from every candidate would not finish.
+  for (const std::string& unit : {std::string(" id=\"rs\" ") + kBlockStart.substr(0, 8), std::string(" id=rs_new"),
+                                  kBlockStart.substr(0, 8) + "</td>", std::string("<a x=\"")}) {
+    std::string page;
+    while (page.size() < (std::size_t{4} << 20)) page += unit;
+    EXPECT_FALSE(FindRelatedBlock(page, "").found);
+  }
 }
 
 TEST(ExtractRelatedPhrasesTest, ManyStartMarkersWithoutEndMarkersFinish) {
@@ -222,6 +232,62 @@ TEST(PageOutcomeTest, OneOutcomeForEveryPage) {
   counts = {5, 1, 2, 0, 3};
   EXPECT_EQ(Utf8ToGbk(";问题页面:失败(3) 验证页(2)"), ProblemPagesText(counts));
   EXPECT_EQ(Utf8ToGbk("页面(11) 短语(40) 待处理(7) 无相关块(1) 失败(3) 验证页(2)"), ProgressText(counts, 40, 7));
+}
+
+}  // namespace
+}  // namespace kelvarn
+
+namespace kelvarn {
+namespace {
+
+// The forms the engine has served since 2008, each with its traps. Phrases of
+// UTF-8 pages come out in GB18030, so no character is lost.
+TEST(PageFormsTest, EveryFormGivesItsLinkTexts) {
+  const std::string gbk2008 = Utf8ToGbk(
+      "<table width=\"100%\"><tr><TD style=\"x\">相关搜索</TD><td nowrap class=\"f14\"><a href=\"s?wd=1\">甲</a></td>"
+      "<td nowrap class=\"f14\"><A HREF='s?wd=2'> 乙 &amp; <b>丙</b> </A></td></tr></table>");
+  RelatedBlock block = FindRelatedBlock(gbk2008, "text/html; charset=GBK");
+  EXPECT_EQ("2008", block.form);
+  EXPECT_EQ((TextArray{Utf8ToGbk("甲"), Utf8ToGbk("乙 & 丙")}), block.phrases);
+
+  const std::string utf2018 =
+      "<script>var label=\"<div>相关搜索</div>\";</script><div id=\"rs\"><div class=\"tt\">相关搜索</div>"
+      "<table cellpadding=\"0\"><tr><th><a href=\"/s?wd=a&rsf=1\">蛇&#x1F40D;</a></th><td></td>"
+      "<th><a href=\"/s?wd=b\">𠀀 ext B</a></th></tr></table></div>";
+  block = FindRelatedBlock(utf2018, "text/html;charset=utf-8");
+  EXPECT_EQ("2018", block.form);
+  ASSERT_EQ(2u, block.phrases.size());
+  EXPECT_EQ("蛇🐍", GbkToUtf8(block.phrases[0]));  // four-byte GB18030 forms, not '?'
+  EXPECT_EQ("𠀀 ext B", GbkToUtf8(block.phrases[1]));
+
+  const std::string utf2021 =
+      "<html><head><meta charset=\"utf-8\"></head><body><p>相关搜索 in a snippet</p>"
+      "<div class=\"x\" id='rs_new'><div class=\"c-color-t\">相关搜索</div><table class=\"rs-table_Zq9\"><tr>"
+      "<td class=\"rs-col_8Qlx\"><a class=\"rs-link_NEVERSEEN c-line-clamp1\" href=\"/s?wd=1\" title=\"一 &lt;二&gt;\">"
+      "<span>一 &lt;二&gt;</span></a></td><td><a href=\"/s?wd=2\" title=\"三\"><span>三</span></a></td></tr></table>"
+      "</div><div id=\"rs_new\"><div>相关搜索</div><table><tr><td><a>second block</a></td></tr></table></div>";
+  block = FindRelatedBlock(utf2021, "text/html");  // the charset only in the meta tag
+  EXPECT_EQ("2021", block.form);
+  EXPECT_EQ((TextArray{Utf8ToGbk("一 <二>"), Utf8ToGbk("三")}), block.phrases);
+
+  // The classic form first, byte for byte, quirks included.
+  block = FindRelatedBlock(Page("\">a\">b</a>") + utf2021, "");
+  EXPECT_EQ("classic", block.form);
+  EXPECT_EQ((TextArray{"a\">b", "b"}), block.phrases);
+
+  block = FindRelatedBlock("<html><script>相关搜索</script><div id=\"rsx\"><div>相关搜索</div></div></html>",
+                           "text/html; charset=utf-8");
+  EXPECT_FALSE(block.found);
+  EXPECT_EQ("", block.form);
+}
+
+TEST(PageFormsTest, CharsetComesFromTheHeaderThenTheMetaTagThenGbk) {
+  EXPECT_EQ("utf-8", PageCharset("text/html; charset=UTF-8", "<meta charset=gbk>"));
+  EXPECT_EQ("utf-8", PageCharset("text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"));
+  EXPECT_EQ("utf-8", PageCharset("", "<meta charset='utf-8'>"));
+  EXPECT_EQ("gbk", PageCharset("text/html", std::string(5000, ' ') + "<meta charset=utf-8>"));
+  // Tags dropped, references decoded (a bad one kept as it is), ends trimmed.
+  EXPECT_EQ("a&b <c> 机&unknown; &#xD800;", LinkText("<i> </i> a&amp;b &lt;c&gt; &#26426;&unknown; &#xD800; &nbsp;"));
 }
 
 }  // namespace

@@ -225,8 +225,8 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
 
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk, "\xEF\xBF\xBD"); }
+std::string GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GB18030", gbk, "\xEF\xBF\xBD"); }
 
-Text Utf8ToGbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8, "?"); }
+Text Utf8ToGbk(std::string_view utf8) { return Convert("GB18030", "UTF-8", utf8, "?"); }
 
 }  // namespace kelvarn

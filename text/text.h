@@ -74,10 +74,12 @@ Text HexText(std::int32_t value);
 // Length of a byte array (0 for the empty one).
 std::int32_t BytesLength(const ByteArray& bytes);
 
-// GBK <-> UTF-8 for the edges of the program only (terminal, command line):
-// texts stay GBK everywhere else. Bytes that do not convert become U+FFFD
-// (to UTF-8) or '?' (to GBK); the result is never shorter than the
-// convertible part of the input.
+// GBK <-> UTF-8 for the edges of the program only (terminal, command line,
+// UTF-8 pages): texts stay GBK everywhere else. The GBK side is GB18030, GBK's
+// superset: GBK text is the same in both, and every Unicode character has a
+// form, so nothing UTF-8 brings in is lost. Bytes that do not convert become
+// U+FFFD (to UTF-8) or '?' (to GB18030: only bytes that are not UTF-8); the
+// result is never shorter than the convertible part of the input.
 std::string GbkToUtf8(std::string_view gbk);
 Text Utf8ToGbk(std::string_view utf8);
 

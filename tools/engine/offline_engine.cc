@@ -79,6 +79,31 @@ std::optional<EngineFault> ParseEngineFault(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<EngineLayout> ParseEngineLayout(std::string_view name) {
+  static constexpr std::pair<std::string_view, EngineLayout> kNames[] = {
+      {"classic", EngineLayout::kClassic}, {"2008", EngineLayout::k2008}, {"2018", EngineLayout::k2018},
+      {"2021", EngineLayout::k2021},       {"mixed", EngineLayout::kMixed},
+  };
+  for (const auto& [text, layout] : kNames) {
+    if (text == name) return layout;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+EngineLayout LayoutFor(std::string_view keyword, EngineLayout layout) {
+  if (layout != EngineLayout::kMixed) return layout;
+  return static_cast<EngineLayout>(Fnv1a(keyword) % 4);
+}
+
+}  // namespace
+
+bool OfflineEngine::IsUtf8Page(std::string_view keyword, const EngineOptions& options) {
+  const EngineLayout layout = LayoutFor(keyword, options.layout);
+  return layout == EngineLayout::k2018 || layout == EngineLayout::k2021;
+}
+
 TextArray OfflineEngine::PhrasesFor(std::string_view keyword, int count) {
   TextArray phrases;
   std::uint64_t state = Fnv1a(keyword);
@@ -95,17 +120,54 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
       std::string(keyword) + std::string(kTitleSuffix) + "</title></head><body><div id=\"content_left\">\n";
   std::uint64_t state = Fnv1a(keyword) ^ 0x5bd1e995;
   for (int i = 1; i <= 3 || page.size() + 1024 < options.pageBytes; ++i) page += ResultEntry(state, i);
-  page += "</div><div id=\"rs\"><table cellpadding=\"0\"><tr><th rowspan=\"2\" class=\"tt\">";
-  page += kBlockStart;
   const std::string_view linkEnd = fault == EngineFault::kUpperCase ? "</A>" : "</a>";
-  for (const auto& phrase : PhrasesFor(keyword, options.phrasesPerPage)) {
-    page += "<a href=\"/s?wd=" + Percent(phrase) + "\">" + phrase + std::string(linkEnd);
-    page += "</th><th>";
+  const TextArray phrases = PhrasesFor(keyword, options.phrasesPerPage);
+  const std::string tableEnd = fault == EngineFault::kNoBlockEnd ? "" : "</table>";
+  const std::string label = Utf8ToGbk("\xE7\x9B\xB8\xE5\x85\xB3\xE6\x90\x9C\xE7\xB4\xA2");  // 相关搜索
+  switch (LayoutFor(keyword, options.layout)) {
+    case EngineLayout::k2008:
+      page += "</div><table width=\"100%\" cellpadding=\"0\"><tr><td style=\"font-size:14px\">" + label + "</td>";
+      for (const auto& phrase : phrases) {
+        page += "<td nowrap class=\"f14\"><a href=\"s?wd=" + Percent(phrase) + "\">" + phrase + std::string(linkEnd) +
+                "</td>";
+      }
+      page += "</tr>" + tableEnd;
+      break;
+    case EngineLayout::k2018:
+      page += "</div><div id=\"rs\"><div class=\"tt\">" + label + "</div><table cellpadding=\"0\"><tr>";
+      for (const auto& phrase : phrases) {
+        page += "<th><a href=\"/s?wd=" + Percent(phrase) + "&amp;rsf=1\">" + phrase + std::string(linkEnd) +
+                "</th><td></td>";
+      }
+      page += "</tr>" + tableEnd + "</div>";
+      break;
+    case EngineLayout::k2021:
+      page += "</div><div id=\"rs_new\" class=\"new-pmd\"><div class=\"c-font-medium\">" + label +
+              "</div><table class=\"rs-table_3RiQc\"><tr>";
+      for (const auto& phrase : phrases) {
+        page += "<td class=\"rs-col_8Qlx-\"><a class=\"rs-link_2DE3Q c-line-clamp1 c-color-link\" href=\"/s?wd=" +
+                Percent(phrase) + "\" title=\"" + phrase + "\"><span>" + phrase + "</span>" + std::string(linkEnd) +
+                "</td>";
+      }
+      page += "</tr>" + tableEnd + "</div>";
+      break;
+    default:
+      page += "</div><div id=\"rs\"><table cellpadding=\"0\"><tr><th rowspan=\"2\" class=\"tt\">";
+      page += kBlockStart;
+      for (const auto& phrase : phrases) {
+        page += "<a href=\"/s?wd=" + Percent(phrase) + "\">" + phrase + std::string(linkEnd);
+        page += "</th><th>";
+      }
+      page += "</th></tr>";
+      if (fault != EngineFault::kNoBlockEnd) page += "</table></div>";
   }
-  page += "</th></tr>";
-  if (fault != EngineFault::kNoBlockEnd) page += "</table></div>";
   page += "<div id=\"page\"><a href=\"/s?pn=10\">2</a></div></body></html>\n";
-  return page;
+  if (!IsUtf8Page(keyword, options)) return page;
+  // The forms of the UTF-8 years: the same page, its declaration included, in UTF-8.
+  std::string utf8 = GbkToUtf8(page);
+  const std::size_t declared = utf8.find("charset=gbk");
+  if (declared != std::string::npos) utf8.replace(declared, 11, "charset=utf-8");
+  return utf8;
 }
 
 OfflineEngine::OfflineEngine(EngineOptions options) : options_(options) {}
@@ -174,7 +236,7 @@ int OfflineEngine::Start() {
       return;
     }
 
-    const std::string type = "text/html; charset=gbk";
+    const std::string type = IsUtf8Page(keyword, options_) ? "text/html; charset=utf-8" : "text/html; charset=gbk";
     switch (fault) {
       case EngineFault::kErrorStatus:
         res.status = 500;

@@ -53,6 +53,14 @@ enum class EngineFault {
 // "redirect-loop", "no-block-end", "upper-case", "verify" or "none".
 std::optional<EngineFault> ParseEngineFault(std::string_view name);
 
+// The forms of the related-searches block the engine has served, each in
+// the encoding it used: classic and 2008 in GBK, 2018 and 2021 in UTF-8.
+// Mixed picks one of the four by the keyword.
+enum class EngineLayout { kClassic, k2008, k2018, k2021, kMixed };
+
+// "classic", "2008", "2018", "2021" or "mixed".
+std::optional<EngineLayout> ParseEngineLayout(std::string_view name);
+
 struct EngineOptions {
   int port = 0;              // 0: any free port
   int phrasesPerPage = 10;
@@ -66,6 +74,7 @@ struct EngineOptions {
   int blockMs = 0;
   bool requireCookie = false;  // block every search request without the engine's cookie
   int failFirst = 0;           // answer the first N search requests with 503
+  EngineLayout layout = EngineLayout::kClassic;
 };
 
 class OfflineEngine {
@@ -90,8 +99,9 @@ class OfflineEngine {
 
   // The related phrases of a keyword's page, in page order.
   static TextArray PhrasesFor(std::string_view keyword, int count);
-  // The whole page of a keyword.
+  // The whole page of a keyword, and whether it is UTF-8.
   static Text PageFor(std::string_view keyword, const EngineOptions& options, EngineFault fault);
+  static bool IsUtf8Page(std::string_view keyword, const EngineOptions& options);
 
  private:
   EngineOptions options_;
