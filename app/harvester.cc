@@ -143,6 +143,7 @@ void Harvester::OnStartButton() {
     taskRecords_.Parse("[]");
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
     pageCounts_ = {};
+    unrecognised_ = 0;
     retries_.clear(), turnedAway_.clear(), heldBack_.clear(), retriesMade_.clear();
     retryLimit_ = std::max(0, retries);
     holdEnd_.reset();
@@ -243,14 +244,16 @@ void Harvester::RunMonitor(std::uint32_t generation) {
 void Harvester::ShowProgress(std::uint32_t generation) {
   PageCounts counts;
   std::int32_t pending = 0;
+  std::int64_t unrecognised = 0;
   {
     std::lock_guard lock(runMutex_);
     if (!Current(generation)) return;
     counts = pageCounts_;
     pending = pendingTasks_;
+    unrecognised = unrecognised_;
   }
   // The phrases in the list belong to every run since it was last cleared.
-  Text text = ProgressText(counts, ui_.列表框_相关关键字.ItemCount(), pending);
+  Text text = ProgressText(counts, ui_.列表框_相关关键字.ItemCount(), pending, unrecognised);
   if (const std::optional<std::string> until = HoldEnd()) {
     text += " \xB5\xC8\xB4\xFD\xD1\xE9\xD6\xA4\xD6\xC1";  // 等待验证至
     text += *until;
@@ -292,6 +295,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     TextArray phrases;
     PageOutcome outcome;
     std::uint32_t status = 0;
+    bool unrecognised = false;
     {
       // The page is let go before its phrases are posted: bodies count
       // against a bound for the whole process.
@@ -308,6 +312,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
       outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
                                    ending == HttpClient::Ending::kComplete, status, client.FinalUrl(),
                                    client.ResponseTextView(), block.found});
+      unrecognised = outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(client.ResponseTextView());
     }
     pagesFetched_.fetch_add(1);
     {
@@ -331,6 +336,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
       }
       retriesMade_.erase(recordIndex);
       ++pageCounts_[static_cast<std::size_t>(outcome)];
+      if (unrecognised) ++unrecognised_;
       if (outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
     }
     for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
@@ -429,6 +435,11 @@ std::optional<std::string> Harvester::HoldEnd() {
   char clock[16] = "";
   if (localtime_r(&t, &local)) std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
   return std::string(clock);
+}
+
+std::int64_t Harvester::UnrecognisedLayouts() {
+  std::lock_guard lock(runMutex_);
+  return unrecognised_;
 }
 
 PageCounts Harvester::RunPageCounts() {

@@ -122,6 +122,9 @@ class Harvester {
   // is counted once, when its task ends: not while it waits for a retry or
   // for a hold to end.
   PageCounts RunPageCounts();
+  // The current run's pages without a block that look like results pages: a
+  // layout Kelvarn does not read.
+  std::int64_t UnrecognisedLayouts();
   // When the current run's hold ends, while it holds: local time, "HH:MM:SS".
   std::optional<std::string> HoldEnd();
 
@@ -162,6 +165,7 @@ class Harvester {
   JSON taskRecords_;
   std::int32_t pendingTasks_ = 0;
   PageCounts pageCounts_{};
+  std::int64_t unrecognised_ = 0;
   // Tasks of the run that wait, still counted in pendingTasks_: failed pages
   // until their retry is due, pages turned away and tasks taken during a hold
   // until it ends (those first).

@@ -90,6 +90,13 @@ PageOutcome DecidePageOutcome(const FetchedPage& page) {
   return page.whole ? PageOutcome::kNoBlock : PageOutcome::kFailed;
 }
 
+bool LooksLikeResultsPage(std::string_view body) {
+  for (const std::string_view sign : {"name=\"wd\"", "name='wd'", "name=wd ", "c-container", "class=\"result"}) {
+    if (TextFind(body, sign, std::nullopt, true) > 0) return true;
+  }
+  return false;
+}
+
 bool AnyProblemPages(const PageCounts& counts) {
   return Count(counts, PageOutcome::kFailed) + Count(counts, PageOutcome::kVerification) +
              Count(counts, PageOutcome::kErrorStatus) >
@@ -111,7 +118,7 @@ Text ProblemPagesText(const PageCounts& counts) {
   return out;
 }
 
-Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t pending) {
+Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t pending, std::int64_t unrecognised) {
   std::int64_t pages = 0;
   for (const std::int64_t n : counts) pages += n;
   Text out;
@@ -127,6 +134,10 @@ Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t p
     if (Count(counts, outcome) == 0) continue;
     out += ' ';
     AppendCount(out, name, Count(counts, outcome));
+  }
+  if (unrecognised > 0) {
+    out += ' ';
+    AppendCount(out, "\xB0\xE6\xCA\xBD\xCE\xB4\xCA\xB6\xB1\xF0", unrecognised);  // 版式未识别
   }
   return out;
 }

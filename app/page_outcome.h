@@ -44,6 +44,11 @@ PageOutcome DecidePageOutcome(const FetchedPage& page);
 // of a keyword would, is not one: it holds the block.
 bool IsVerificationPage(std::string_view finalUrl, std::string_view body, bool blockFound);
 
+// Whether a page looks like a results page: it has the search form or result
+// containers. One of those without a related block in any known form is the
+// early sign that the engine has changed its page again.
+bool LooksLikeResultsPage(std::string_view body);
+
 // Whether any page went wrong: failed, verification or error status.
 bool AnyProblemPages(const PageCounts& counts);
 
@@ -52,7 +57,8 @@ bool AnyProblemPages(const PageCounts& counts);
 Text ProblemPagesText(const PageCounts& counts);
 
 // GBK, for the status bar's progress field: "页面 N 短语 N 待处理 N", then the
-// outcomes other than phrases that occurred, each with its count.
-Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t pending);
+// outcomes other than phrases that occurred, each with its count, and the
+// pages of a layout not recognised ("版式未识别 N") when there are any.
+Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t pending, std::int64_t unrecognised = 0);
 
 }  // namespace kelvarn

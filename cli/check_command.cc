@@ -33,7 +33,7 @@ Verdict VerdictFor(PageOutcome outcome) {
     case PageOutcome::kNoBlock:
       return {"no related block",
               "the engine answered, but Kelvarn found no related searches on the page: the keyword may have none, "
-              "or the engine serves a page form Kelvarn does not read"};
+              "or, when the page looks like a results page, the engine serves a form Kelvarn does not read yet"};
     case PageOutcome::kVerification:
       return {"verification page",
               "the engine wants a browser session; put a cookies.txt beside the program (exported from a browser "
@@ -105,7 +105,9 @@ int RunCheckCommand(int argc, char** argv) {
   std::printf("size       %zu bytes%s\n", body.size(), ending == HttpClient::Ending::kCutOff ? ", cut off" : "");
   const Verdict verdict = VerdictFor(outcome);
   std::printf("outcome    %s\n", verdict.outcome);
-  std::printf("form       %s\n", block.found ? std::string(block.form).c_str() : "none recognised");
+  std::printf("form       %s\n", block.found                  ? std::string(block.form).c_str()
+                                  : LooksLikeResultsPage(body) ? "none recognised, on what looks like a results page"
+                                                               : "none recognised");
   std::printf("phrases    %zu\n", phrases.size());
   for (const Text& phrase : phrases) std::printf("  %s\n", GbkToUtf8(phrase).c_str());  // GB18030 in the program
   std::printf("verdict: %s: %s\n", verdict.outcome, verdict.advice);

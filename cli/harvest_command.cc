@@ -350,9 +350,12 @@ int RunHarvestCommand(int argc, char** argv) {
       const double seconds = std::chrono::duration<double>(now - start).count();
       const std::optional<std::string> until = harvester.HoldEnd();
       const std::string hold = until ? "  waiting for verification until " + *until : "";
-      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s%s  %.1f pages/s",
+      const std::int64_t unrecognised = harvester.UnrecognisedLayouts();
+      const std::string layouts = unrecognised > 0 ? "  layout not recognised " + std::to_string(unrecognised) : "";
+      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s%s%s  %.1f pages/s",
                    harvester.DeepestLevel(), static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
-                   window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(), hold.c_str(),
+                   window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),
+                   layouts.c_str(), hold.c_str(),
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
     }
     lock.lock();
@@ -386,13 +389,17 @@ int RunHarvestCommand(int argc, char** argv) {
     std::fprintf(stderr, "kelvarn harvest: stopped: the engine asks for verification (%s); %d phrases kept\n",
                  args.stopOnBlock ? "--on-block stop" : "5 holds in a row", window.列表框_相关关键字.ItemCount());
   }
-  if (blocked || AnyProblemPages(counts)) {
+  // Pages of a layout not recognised are the early sign of a changed engine.
+  const std::int64_t unrecognised = harvester.UnrecognisedLayouts();
+  if (blocked || AnyProblemPages(counts) || unrecognised > 0) {
     std::int64_t pages = 0;
     for (const std::int64_t n : counts) pages += n;
-    std::fprintf(stderr, "kelvarn harvest: %lld page%s: %lld with phrases%s\n", static_cast<long long>(pages),
+    std::fprintf(stderr, "kelvarn harvest: %lld page%s: %lld with phrases%s%s\n", static_cast<long long>(pages),
                  pages == 1 ? "" : "s",
                  static_cast<long long>(counts[static_cast<std::size_t>(PageOutcome::kPhrases)]),
-                 OutcomeCounts(counts, false).c_str());
+                 OutcomeCounts(counts, false).c_str(),
+                 unrecognised > 0 ? (", " + std::to_string(unrecognised) + " of them in a layout not recognised").c_str()
+                                  : "");
   }
   std::fflush(nullptr);
   if (writeFailed || !closed) {

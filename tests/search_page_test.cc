@@ -231,7 +231,13 @@ TEST(PageOutcomeTest, OneOutcomeForEveryPage) {
   EXPECT_EQ("", ProblemPagesText(counts));
   counts = {5, 1, 2, 0, 3};
   EXPECT_EQ(Utf8ToGbk(";问题页面:失败(3) 验证页(2)"), ProblemPagesText(counts));
-  EXPECT_EQ(Utf8ToGbk("页面(11) 短语(40) 待处理(7) 无相关块(1) 失败(3) 验证页(2)"), ProgressText(counts, 40, 7));
+  EXPECT_EQ(Utf8ToGbk("页面(11) 短语(40) 待处理(7) 无相关块(1) 失败(3) 验证页(2) 版式未识别(1)"),
+            ProgressText(counts, 40, 7, 1));
+  // A page without a known block that still has the search form or results:
+  // the engine's page has changed again.
+  EXPECT_TRUE(LooksLikeResultsPage("<form><input NAME=\"wd\" value=\"x\"></form>"));
+  EXPECT_TRUE(LooksLikeResultsPage("<div class=\"result c-container\">"));
+  EXPECT_FALSE(LooksLikeResultsPage("<html>server error</html>"));
 }
 
 }  // namespace
