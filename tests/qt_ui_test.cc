@@ -121,6 +121,15 @@ TEST_F(QtUiTest, EditBoxChangesRaiseTheHandler) {
   EXPECT_EQ(3, changes);
 }
 
+// The screen reads and writes GB18030: GBK text as before, and characters
+// GBK has no form for (an emoji, a CJK Extension B character) kept whole.
+TEST_F(QtUiTest, TextsCrossTheScreenInGb18030) {
+  for (const char* text : {"关键字 abc", "蛇🐍 𠀀"}) {
+    EXPECT_EQ(QString::fromUtf8(text), FromGbk(Utf8ToGbk(text)));
+    EXPECT_EQ(Utf8ToGbk(text), ToGbk(QString::fromUtf8(text)));
+  }
+}
+
 TEST_F(QtUiTest, ButtonAndStatusBar) {
   QPushButton push(&window_);
   QtButton button(ui_, &push);

@@ -79,7 +79,7 @@ void QtFramePlatform::RunLoop() {
 bool QtFramePlatform::ShowErrorBox(std::string_view gbkText) {
   const QString platform = QGuiApplication::platformName();
   if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
-  QStringDecoder gbk("GBK");
+  QStringDecoder gbk("GB18030");
   // "错误": no owner, the error icon, OK.
   QMessageBox box(QMessageBox::Critical, gbk(QByteArray("\xB4\xED\xCE\xF3")),
                   gbk(QByteArray(gbkText.data(), static_cast<qsizetype>(gbkText.size()))), QMessageBox::Ok);

@@ -14,13 +14,15 @@
 
 namespace kelvarn {
 
+// GB18030, GBK's superset: GBK text reads the same, and phrases of UTF-8
+// pages keep the characters GBK has no form for.
 QString FromGbk(std::string_view gbk) {
-  QStringDecoder decoder("GBK");
+  QStringDecoder decoder("GB18030");
   return decoder(QByteArrayView(gbk.data(), static_cast<qsizetype>(gbk.size())));
 }
 
 Text ToGbk(const QString& text) {
-  QStringEncoder encoder("GBK");
+  QStringEncoder encoder("GB18030");
   const QByteArray bytes = encoder(text);
   return Text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
