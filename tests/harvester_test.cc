@@ -425,6 +425,18 @@ struct TwoSeedRun {
     options.fault = fault;
     return options;
   }
+  // What an open engine gives the two seeds at depth 2, sorted.
+  static TextArray DepthTwoPhrases() {
+    TextArray phrases;
+    for (const Text& seed : {Text("a"), Text("b")}) {
+      for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) {
+        phrases.push_back(phrase);
+        for (Text& deeper : OfflineEngine::PhrasesFor(phrase, 10)) phrases.push_back(std::move(deeper));
+      }
+    }
+    std::sort(phrases.begin(), phrases.end());
+    return phrases;
+  }
   TextArray Collected() {
     TextArray phrases;
     for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) phrases.push_back(w.列表框_相关关键字.ItemText(i));
@@ -441,14 +453,7 @@ struct TwoSeedRun {
 // Every form of the related block the engine has served, in its own
 // encoding, gives the same phrases, in GB18030 (here plain GBK).
 TEST(HarvesterFaultTest, EveryPageFormGivesTheSamePhrases) {
-  TextArray expected;
-  for (const Text& seed : {Text("a"), Text("b")}) {
-    for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) {
-      expected.push_back(phrase);
-      for (Text& deeper : OfflineEngine::PhrasesFor(phrase, 10)) expected.push_back(std::move(deeper));
-    }
-  }
-  std::sort(expected.begin(), expected.end());
+  const TextArray expected = TwoSeedRun::DepthTwoPhrases();
   for (const EngineLayout layout :
        {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::kMixed}) {
     EngineOptions options;
@@ -655,14 +660,7 @@ TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
   options.blockMs = 200;
   TwoSeedRun run(options, [](Harvester::Options& o) { o.holdMs = 100; }, "2");
   ASSERT_TRUE(run.ended);
-  TextArray expected;
-  for (const Text& seed : {Text("a"), Text("b")}) {
-    for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) {
-      expected.push_back(phrase);
-      for (Text& deeper : OfflineEngine::PhrasesFor(phrase, 10)) expected.push_back(std::move(deeper));
-    }
-  }
-  std::sort(expected.begin(), expected.end());
+  const TextArray expected = TwoSeedRun::DepthTwoPhrases();
   EXPECT_EQ(expected, run.Collected());
   EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
   EXPECT_EQ(2 + 20 + 200, run.h->TaskRecordCount());
