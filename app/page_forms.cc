@@ -29,35 +29,20 @@ std::size_t TagOpen(std::string_view page, std::size_t at) {
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
-// The first `sought` (lower-case ASCII) at or after `from`, ASCII case
-// ignored. OR-ing 0x20 folds letters; what else it lets through, the full
-// comparison turns away.
-std::size_t FindNoCase(std::string_view text, std::string_view sought, std::size_t from) {
-  if (sought.empty() || text.size() < sought.size()) return npos;
-  const unsigned char first = static_cast<unsigned char>(sought[0]) | 0x20;
-  for (std::size_t p = from, last = text.size() - sought.size(); p <= last; ++p) {
-    if ((static_cast<unsigned char>(text[p]) | 0x20) != first) continue;
-    std::size_t i = 0;
-    while (i < sought.size() && Lower(text[p + i]) == sought[i]) ++i;
-    if (i == sought.size()) return p;
-  }
-  return npos;
-}
-
 // Whether the start tag that ends right before `at` (with ">") is `name`.
 bool TagBefore(std::string_view page, std::size_t at, std::string_view name) {
   if (at == 0 || page[at - 1] != '>') return false;
   const std::size_t open = TagOpen(page, at - 1);
   if (open == npos) return false;
   const std::size_t end = open + 1 + name.size();
-  return end < at && FindNoCase(page.substr(open + 1, name.size()), name, 0) == 0 &&
+  return end < at && FindIgnoringCase(page.substr(open + 1, name.size()), name, 0) == 0 &&
          (IsSpace(page[end]) || page[end] == '>');
 }
 
 // Just after the id value of the first tag at or after `from` whose id is
 // `id`, quoted or not.
 std::size_t FindTagWithId(std::string_view page, std::string_view id, std::size_t from) {
-  for (std::size_t p = FindNoCase(page, "id", from); p != npos; p = FindNoCase(page, "id", p + 2)) {
+  for (std::size_t p = FindIgnoringCase(page, "id", from); p != npos; p = FindIgnoringCase(page, "id", p + 2)) {
     if (p == 0 || !IsSpace(page[p - 1])) continue;
     std::size_t v = p + 2;
     while (v < page.size() && IsSpace(page[v])) ++v;
@@ -77,14 +62,14 @@ std::size_t FindTagWithId(std::string_view page, std::string_view id, std::size_
 
 // The bytes from the label to the end of its table, or nothing.
 std::string_view UpToTableEnd(std::string_view page, std::size_t label) {
-  const std::size_t end = FindNoCase(page, "</table>", label);
+  const std::size_t end = FindIgnoringCase(page, "</table>", label);
   return end == npos ? std::string_view() : page.substr(label, end - label);
 }
 
 // Around 2008: the label in a table cell, the phrases in the cells after it.
 std::string_view Form2008(std::string_view page, std::string_view label) {
   for (std::size_t at = page.find(label); at != npos; at = page.find(label, at + 1)) {
-    if (TagBefore(page, at, "td") && FindNoCase(page.substr(at + label.size(), 5), "</td>", 0) == 0) {
+    if (TagBefore(page, at, "td") && FindIgnoringCase(page.substr(at + label.size(), 5), "</td>", 0) == 0) {
       return UpToTableEnd(page, at);
     }
   }
@@ -100,7 +85,7 @@ std::string_view LabelBeforeTable(std::string_view page, std::string_view label,
   bool looked = false;
   for (std::size_t box = FindTagWithId(page, id, 0); box != npos; box = FindTagWithId(page, id, box)) {
     if (!looked || (at != npos && at < box)) at = page.find(label, box);
-    if (!looked || (table != npos && table < box)) table = FindNoCase(page, "<table", box);
+    if (!looked || (table != npos && table < box)) table = FindIgnoringCase(page, "<table", box);
     looked = true;
     if (at == npos) return {};
     if (table != npos && at > table) continue;
@@ -202,11 +187,11 @@ std::string_view TrimUtf8Space(std::string_view s) {
 // The texts of the links of a block in UTF-8, in block order.
 TextArray Links(std::string_view block) {
   TextArray phrases;
-  for (std::size_t a = FindNoCase(block, "<a", 0); a != npos; a = FindNoCase(block, "<a", a + 2)) {
+  for (std::size_t a = FindIgnoringCase(block, "<a", 0); a != npos; a = FindIgnoringCase(block, "<a", a + 2)) {
     if (a + 2 >= block.size() || !(IsSpace(block[a + 2]) || block[a + 2] == '>')) continue;
     const std::size_t open = TagEnd(block, a);
     if (open == npos) break;
-    const std::size_t close = FindNoCase(block, "</a>", open);
+    const std::size_t close = FindIgnoringCase(block, "</a>", open);
     if (close == npos) break;
     phrases.push_back(LinkText(block.substr(open + 1, close - open - 1)));
     a = close;
@@ -215,6 +200,20 @@ TextArray Links(std::string_view block) {
 }
 
 }  // namespace
+
+// OR-ing 0x20 folds letters; what else it lets through, the full comparison
+// turns away.
+std::size_t FindIgnoringCase(std::string_view text, std::string_view sought, std::size_t from) {
+  if (sought.empty() || text.size() < sought.size()) return npos;
+  const unsigned char first = static_cast<unsigned char>(sought[0]) | 0x20;
+  for (std::size_t p = from, last = text.size() - sought.size(); p <= last; ++p) {
+    if ((static_cast<unsigned char>(text[p]) | 0x20) != first) continue;
+    std::size_t i = 0;
+    while (i < sought.size() && Lower(text[p + i]) == sought[i]) ++i;
+    if (i == sought.size()) return p;
+  }
+  return npos;
+}
 
 std::string LinkText(std::string_view html) {
   std::string text;
@@ -239,7 +238,7 @@ std::string LinkText(std::string_view html) {
 
 std::string PageCharset(std::string_view contentType, std::string_view page) {
   const auto declared = [](std::string_view text) {
-    const std::size_t at = FindNoCase(text, "charset", 0);
+    const std::size_t at = FindIgnoringCase(text, "charset", 0);
     if (at == npos) return std::string();
     std::size_t i = at + 7;
     while (i < text.size() && (IsSpace(text[i]) || text[i] == '=' || text[i] == '"' || text[i] == '\'')) ++i;

@@ -35,4 +35,8 @@ std::string PageCharset(std::string_view contentType, std::string_view page);
 // removed, character references decoded, surrounding white space trimmed.
 std::string LinkText(std::string_view html);
 
+// The first `sought` (lower-case ASCII) at or after byte `from`, ASCII case
+// ignored, or npos: a plain byte search, for HTML in any encoding.
+std::size_t FindIgnoringCase(std::string_view text, std::string_view sought, std::size_t from = 0);
+
 }  // namespace kelvarn

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "app/page_forms.h"
+
 namespace kelvarn {
 namespace {
 
@@ -25,13 +27,12 @@ bool Contains(std::string_view text, std::string_view sought) { return text.find
 
 // The text of the page's title element, untrimmed; empty when it has none.
 std::string_view Title(std::string_view body) {
-  const std::int32_t open = TextFind(body, "<title", std::nullopt, true);
-  if (open < 0) return {};
-  const std::size_t from = body.find('>', static_cast<std::size_t>(open));
+  const std::size_t open = FindIgnoringCase(body, "<title");
+  const std::size_t from = open == std::string_view::npos ? open : body.find('>', open);
   if (from == std::string_view::npos) return {};
-  const std::int32_t close = TextFind(body, "</title>", static_cast<std::int32_t>(from) + 2, true);
-  if (close < 0) return {};
-  return body.substr(from + 1, static_cast<std::size_t>(close - 1) - (from + 1));
+  const std::size_t close = FindIgnoringCase(body, "</title>", from);
+  if (close == std::string_view::npos) return {};
+  return body.substr(from + 1, close - (from + 1));
 }
 
 std::string_view TrimSpaces(std::string_view text) {
@@ -92,7 +93,7 @@ PageOutcome DecidePageOutcome(const FetchedPage& page) {
 
 bool LooksLikeResultsPage(std::string_view body) {
   for (const std::string_view sign : {"name=\"wd\"", "name='wd'", "name=wd ", "c-container", "class=\"result"}) {
-    if (TextFind(body, sign, std::nullopt, true) > 0) return true;
+    if (FindIgnoringCase(body, sign) != std::string_view::npos) return true;
   }
   return false;
 }
