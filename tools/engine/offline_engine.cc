@@ -206,7 +206,7 @@ int OfflineEngine::Start() {
         "text/html; charset=utf-8");
   });
   server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) {
-    requests_.fetch_add(1);
+    const std::uint64_t number = requests_.fetch_add(1) + 1;  // this request's own, whatever runs beside it
     const std::string keyword = req.get_param_value("wd");
     EngineFault fault = options_.fault;
     if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
@@ -224,13 +224,13 @@ int OfflineEngine::Start() {
     const std::string cookie = "KV" + std::to_string(port_);
     const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
     if (hasCookie) withCookie_.fetch_add(1);
-    if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(requests_.load()) + "; Path=/");
+    if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(number) + "; Path=/");
     if (fault == EngineFault::kVerify || Blocks(hasCookie)) {
       blocked_.fetch_add(1);
       res.set_redirect("/static/captcha/index.html?wd=" + Percent(keyword));
       return;
     }
-    if (options_.failFirst > 0 && requests_.load() <= static_cast<std::uint64_t>(options_.failFirst)) {
+    if (number <= static_cast<std::uint64_t>(options_.failFirst)) {
       res.status = 503;
       res.set_content("<html><body>busy</body></html>", "text/html");
       return;
