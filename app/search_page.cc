@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "text/find.h"
 
@@ -25,46 +26,62 @@ bool IsKept(unsigned char b) {
 // that only grow, without rescanning the text for every start marker: a page
 // of start markers with no end marker would otherwise take quadratic time.
 //
-// Stepping from o visits o, o + 2, ... across the run of bytes >= 0x80 that
-// begins at o, up to the first byte below 0x80 (j); after j every origin
-// visits the same positions. So the answer is the first match aligned with o
-// that starts at or before j, else the first match from j + 1, and each part
-// is cached: per parity of o within the current run, and for the common tail.
+// Every stepping passes the position after a byte that EndsACharacter: call
+// the first such byte at or after o k. So the answer is the first match on
+// o's own path that starts at or before k, else the first match from k + 1,
+// which is the same for every origin up to k. Both parts are cached: the
+// tail once, and the head for each path through the current stretch up to
+// k. A path steps at most four bytes at a time, so only a few pass any
+// point, and a later origin on a path sees the path's first match unless
+// that match lies before it.
 class EndMarkFinder {
  public:
   EndMarkFinder(std::string_view text, std::string_view mark) : text_(text), mark_(mark) {}
 
   std::size_t From(std::size_t o) {
     const std::size_t n = text_.size();
-    if (runLow_ == npos || o < runLow_ || o > runEnd_) {
-      std::size_t j = o;
-      while (j < n && static_cast<unsigned char>(text_[j]) >= 0x80) ++j;
-      runLow_ = o;
-      runEnd_ = j;
-      slots_[0] = slots_[1] = {};
+    if (stretchEnd_ == npos || o > stretchEnd_) {
+      std::size_t k = o;
+      while (k < n && !detail::EndsACharacter(text_[k])) ++k;
+      stretchEnd_ = k;
+      paths_.clear();
     }
-    const std::size_t j = runEnd_;
-    Cached& slot = slots_[o % 2];
-    if (!slot.Answers(o)) {
-      const std::string_view head = text_.substr(0, std::min(n, j + mark_.size()));
-      slot = {o, detail::FindOnBoundary(head, mark_, o, true)};
+    const std::size_t k = stretchEnd_;
+    Path* mine = nullptr;
+    for (Path& path : paths_) {
+      while (path.walk < o) path.walk += detail::CharBytes(text_, path.walk);
+      if (path.walk == o) mine = &path;
     }
-    if (slot.found != npos || j >= n) return slot.found;
-    if (!tail_.Answers(j + 1)) tail_ = {j + 1, detail::FindOnBoundary(text_, mark_, j + 1, true)};
+    if (!mine) {
+      if (paths_.size() >= kMaxPaths) paths_.erase(paths_.begin());  // the oldest: it lies furthest behind
+      paths_.push_back({o, {}});
+      mine = &paths_.back();
+    }
+    if (!mine->head.Answers(o)) {
+      const std::string_view head = text_.substr(0, std::min(n, k + mark_.size()));  // matches starting at k or before
+      mine->head = {o, detail::FindOnBoundary(head, mark_, o, true)};
+    }
+    if (mine->head.found != npos || k >= n) return mine->head.found;
+    if (!tail_.Answers(k + 1)) tail_ = {k + 1, detail::FindOnBoundary(text_, mark_, k + 1, true)};
     return tail_.found;
   }
 
  private:
   struct Cached {
     std::size_t from = npos, found = npos;
-    // A later origin of the same alignment sees the same first match unless
-    // that match lies before it.
+    // A later origin on the same path sees the same first match unless that
+    // match lies before it.
     bool Answers(std::size_t o) const { return from != npos && from <= o && (found == npos || found >= o); }
   };
+  struct Path {
+    std::size_t walk;  // a boundary on the path, walked ahead to the origins asked about
+    Cached head;
+  };
+  static constexpr std::size_t kMaxPaths = 8;
 
   std::string_view text_, mark_;
-  std::size_t runLow_ = npos, runEnd_ = npos;  // bytes in [runLow_, runEnd_) are >= 0x80
-  Cached slots_[2];
+  std::size_t stretchEnd_ = npos;  // k for the origins of the current stretch
+  std::vector<Path> paths_;
   Cached tail_;
 };
 

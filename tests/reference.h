@@ -12,6 +12,17 @@ namespace kelvarn::reference {
 
 inline char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
+// The length of the character at p: a byte below 0x80 alone; GB18030's four
+// bytes (0x81-0xFE, '0'-'9', 0x81-0xFE, '0'-'9'); else a lead and its trail.
+inline std::int64_t Step(std::string_view text, std::int64_t p) {
+  const auto at = [&](std::int64_t i) { return static_cast<unsigned char>(text[static_cast<std::size_t>(i)]); };
+  const auto digit = [&](std::int64_t i) { return at(i) >= '0' && at(i) <= '9'; };
+  if (at(p) < 0x80) return 1;
+  const bool four = p + 3 < static_cast<std::int64_t>(text.size()) && at(p) >= 0x81 && digit(p + 1) &&
+                    at(p + 2) >= 0x81 && digit(p + 3);
+  return four ? 4 : 2;
+}
+
 inline std::int32_t TextFind(std::string_view text, std::string_view sought, std::optional<std::int32_t> start = {},
                              bool fold = false) {
   const std::int64_t n = static_cast<std::int64_t>(text.size());
@@ -26,12 +37,7 @@ inline std::int32_t TextFind(std::string_view text, std::string_view sought, std
       same = fold ? Fold(text[p + i]) == Fold(sought[i]) : text[p + i] == sought[i];
     }
     if (same) return static_cast<std::int32_t>(p + 1);
-    if (static_cast<unsigned char>(text[p]) >= 0x80) {
-      if (p + 2 >= n) break;  // the trail byte ends the text
-      p += 2;
-    } else {
-      p += 1;
-    }
+    p += Step(text, p);
   }
   return -1;
 }
@@ -43,16 +49,13 @@ inline std::vector<std::string> TextSplit(std::string_view text, std::string_vie
   if (text.empty() || left == 0) return out;
   if (delim.empty()) return {std::string(text)};
   std::size_t p = 0, q = 0;
-  while (text.size() - p >= delim.size()) {
+  while (p <= text.size() && text.size() - p >= delim.size()) {
     if (text.substr(p, delim.size()) == delim) {
       out.emplace_back(text.substr(q, p - q));
       p = q = p + delim.size();
       if (left > 0 && --left == 0) return out;
-    } else if (static_cast<unsigned char>(text[p]) >= 0x80) {
-      if (p + 2 >= text.size()) break;
-      p += 2;
     } else {
-      p += 1;
+      p += static_cast<std::size_t>(Step(text, static_cast<std::int64_t>(p)));
     }
   }
   if (q < text.size()) out.emplace_back(text.substr(q));

@@ -168,7 +168,7 @@ TEST(ExtractRelatedPhrasesTest, ManyStartMarkersWithoutEndMarkersFinish) {
 
 TEST(TextBetweenRandomizedTest, AllMatchesAgreesWithFreshSearches) {
   std::mt19937 rng(42);
-  static constexpr char kBytes[] = {'"', '>', '<', '/', 'a', 'A', 'x', '\xB0', '\x81', '\xC4'};
+  static constexpr char kBytes[] = {'"', '>', '<', '/', 'a', 'A', 'x', '\xB0', '\x81', '\xC4', '7'};
   const auto make = [&](std::size_t maxLength) {
     std::string s(std::uniform_int_distribution<std::size_t>(0, maxLength)(rng), ' ');
     for (char& c : s) c = kBytes[std::uniform_int_distribution<std::size_t>(0, sizeof kBytes - 1)(rng)];

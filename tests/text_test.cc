@@ -70,6 +70,16 @@ TEST(TextFindTest, MatchesNeverBeginOnATrailByte) {
   EXPECT_EQ(-1, TextFind("x\xB0\xB1\xB2\xB3", "\xB1\xB2"));
   EXPECT_EQ(-1, TextFind("x\xB0\xB1\xB2\xB3\xB4", "\xB3\xB4"));
   EXPECT_EQ(-1, TextFind("\xB0", "\xB0\xB0"));
+  // GB18030's four-byte forms (lead, digit, lead, digit) are one character:
+  // "𠀀🐍" is 95 32 82 36 94 39 CA 37, and nothing starts at its third or
+  // seventh byte, whatever the digits around it.
+  const Text four = "x" + Utf8ToGbk("𠀀🐍") + "y";
+  EXPECT_EQ(Text("x\x95\x32\x82\x36\x94\x39\xCA\x37y"), four);
+  EXPECT_EQ(-1, TextFind(four, "\x82\x36\x94\x39"));
+  EXPECT_EQ(-1, TextFind(four, "\xCA\x37"));
+  EXPECT_EQ(6, TextFind(four, "\x94\x39\xCA\x37y"));
+  EXPECT_EQ((TextArray{"x\x95\x32\x82\x36\x94\x39\xCA\x37y"}), TextSplit(four, "\x36\x94"));
+  EXPECT_EQ((TextArray{"x\x95\x32\x82\x36", "y"}), TextSplit(four, "\x94\x39\xCA\x37"));
 }
 
 TEST(TextSplitTest, PiecesAndLimits) {
@@ -131,7 +141,8 @@ class RandomTexts {
   explicit RandomTexts(unsigned seed) : rng_(seed) {}
 
   std::string Make(std::size_t maxLength) {
-    static constexpr char kBytes[] = {'a', 'A', 'b', '|', '<', '/', '>', '\x81', '\xB0', '\xC4', '\xA1', '\xFE'};
+    // Digits after lead bytes make GB18030's four-byte forms.
+    static constexpr char kBytes[] = {'a', 'A', 'b', '|', '<', '/', '>', '\x81', '\xB0', '\xC4', '\xA1', '\xFE', '3'};
     std::uniform_int_distribution<std::size_t> length(0, maxLength), pick(0, sizeof kBytes - 1);
     std::string s(length(rng_), ' ');
     for (char& c : s) c = kBytes[pick(rng_)];
@@ -175,7 +186,7 @@ TEST(TextRandomizedTest, SplitAgreesWithCharacterStepping) {
 // whole: the pieces between zero bytes, split at CR LF on character boundaries.
 TEST(TextRandomizedTest, LineSplitterGivesTheSameLinesInAnyPieces) {
   RandomTexts random(11);
-  static constexpr char kBytes[] = {'a', ' ', '\r', '\n', '\0', '\x81', '\xA1'};
+  static constexpr char kBytes[] = {'a', ' ', '\r', '\n', '\0', '\x81', '\xA1', '5'};
   for (int i = 0; i < 20000; ++i) {
     std::string text(static_cast<std::size_t>(random.Int(0, 40)), ' ');
     for (char& c : text) c = kBytes[random.Int(0, sizeof kBytes - 1)];

@@ -33,7 +33,7 @@ std::size_t HandOnEndedLines(std::string_view text, std::size_t resume, const Li
 // from being searched again for every piece of it.
 std::size_t LastBoundaryBeforeEnd(std::string_view held, std::size_t from) {
   for (;;) {
-    const std::size_t next = from + (static_cast<unsigned char>(held[from]) >= 0x80 ? 2 : 1);
+    const std::size_t next = from + detail::CharBytes(held, from);
     if (next >= held.size()) return from;
     from = next;
   }

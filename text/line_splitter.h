@@ -1,7 +1,7 @@
 // The lines of a keyword file as its bytes arrive, in pieces of any size.
 //
 // Lines end at CR LF on a character boundary (a byte of 0x80 or above starts
-// a two-byte character, so a CR that is a trail byte ends nothing) and at a
+// a two- or four-byte character, so a CR that is a trail byte ends nothing) and at a
 // zero byte, which also starts the character count afresh: a text stops at a
 // zero byte, and a stray one must not cut off the rest of the file. Every
 // line is handed on, empty ones between two CR LFs included; the bytes between

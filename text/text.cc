@@ -77,18 +77,19 @@ class RawSearcher {
 
 std::size_t FindOnBoundary(std::string_view text, std::string_view sought, std::size_t origin, bool fold) {
   const RawSearcher raw(text, sought, fold);
-  // Invariant: `anchor` is a boundary and every byte in [anchor, scanned) is a
-  // lead-or-trail byte (0x80 or above), so the boundaries there are anchor,
-  // anchor + 2, ... Each byte is looked back at once at most.
-  std::size_t anchor = origin, scanned = origin;
+  // `walk` is a boundary of the stepping from origin, and only moves ahead;
+  // bytes before `scanned` have been looked back at. Each byte is walked over
+  // and looked back at once at most.
+  std::size_t walk = origin, scanned = origin;
   for (std::size_t from = origin;;) {
     const std::size_t p = raw.Next(from);
     if (p == std::string_view::npos) return p;
     std::size_t j = p;
-    while (j > scanned && static_cast<unsigned char>(text[j - 1]) >= 0x80) --j;
-    if (j > scanned) anchor = j;  // text[j - 1] is below 0x80: it ends a character
+    while (j > scanned && !EndsACharacter(text[j - 1])) --j;
+    if (j > scanned && j > walk) walk = j;  // a boundary whatever the stepping
     scanned = p;
-    if ((p - anchor) % 2 == 0) return p;
+    while (walk < p) walk += CharBytes(text, walk);
+    if (walk == p) return p;
     from = p + 1;
   }
 }

@@ -1,10 +1,11 @@
 // Text operations on GBK byte texts.
 //
-// A text is a std::string of GBK bytes (no embedded zero bytes expected, none
-// checked). Lengths and positions count bytes; positions are 1-based. Only
-// TextFind, TextSplit and TrimLeadingSpaces step over double-byte characters
-// (a byte of 0x80 or above starts a two-byte character); the others cut raw
-// bytes and may split a character in half. Page cutting relies on that split:
+// A text is a std::string of GBK bytes, or GB18030, GBK's superset (no
+// embedded zero bytes expected, none checked). Lengths and positions count
+// bytes; positions are 1-based. Only TextFind, TextSplit and
+// TrimLeadingSpaces step over characters (a byte of 0x80 or above starts a
+// two-byte character, or a four-byte one when it is GB18030's lead, digit,
+// lead, digit); the others cut raw bytes and may split a character in half. Page cutting relies on that split:
 // positions from TextFind are fed to TextMid.
 //
 // Every operation is a pure function: it never fails, never changes its
