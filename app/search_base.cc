@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "app/search_page.h"
+
 namespace kelvarn {
 namespace {
 
@@ -23,7 +25,8 @@ bool IsNameByte(char c) {
 }  // namespace
 
 std::optional<std::string> SearchBaseProblem(std::string_view base) {
-  while (!base.empty() && base.back() == '/') base.remove_suffix(1);
+  const std::string trimmed = WithoutTrailingSlashes(base);
+  base = trimmed;
   const std::size_t sep = base.find("://");
   if (sep == std::string_view::npos) return "no \"://\" after the scheme";
   const std::string_view scheme = base.substr(0, sep);

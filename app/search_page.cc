@@ -107,9 +107,12 @@ void AllMatches(std::string_view text, std::string_view startMark, std::string_v
 
 std::string SearchBase() {
   const char* env = std::getenv("KELVARN_SEARCH_URL");
-  std::string base = env && *env ? env : std::string(kDefaultSearchBase);
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  return base;
+  return WithoutTrailingSlashes(env && *env ? env : kDefaultSearchBase);
+}
+
+std::string WithoutTrailingSlashes(std::string_view base) {
+  while (!base.empty() && base.back() == '/') base.remove_suffix(1);
+  return std::string(base);
 }
 
 Text BuildSearchUrl(std::string_view keyword) { return BuildSearchUrl(keyword, SearchBase()); }

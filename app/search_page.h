@@ -20,6 +20,9 @@ inline constexpr std::string_view kDefaultSearchBase = "http://www.baidu.com";
 // dropped. Read on every call, so set it before the workers start.
 std::string SearchBase();
 
+// `base` without its trailing slashes: the one form search URLs start from.
+std::string WithoutTrailingSlashes(std::string_view base);
+
 // base + "/s?wd=" + UrlEncode(keyword); base defaults to SearchBase().
 Text BuildSearchUrl(std::string_view keyword);
 Text BuildSearchUrl(std::string_view keyword, std::string_view base);

@@ -76,7 +76,7 @@ int RunCheckCommand(int argc, char** argv) {
                  url ? "--search-url" : "KELVARN_SEARCH_URL", problem->c_str(), kUsage);
     return 2;
   }
-  while (!base.empty() && base.back() == '/') base.pop_back();
+  base = WithoutTrailingSlashes(base);
 
   const std::string cookies = ProgramDirWithSlash() + "cookies.txt";
   const bool lent = HttpClient::LoadCookieFile(cookies);

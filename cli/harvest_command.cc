@@ -306,8 +306,7 @@ int RunHarvestCommand(int argc, char** argv) {
   if (args.stopOnBlock) options.maxHolds = 0;
   options.retries = retries;
   options.programDir = programDir;
-  options.searchBase = args.searchUrl.value_or(SearchBase());
-  while (!options.searchBase.empty() && options.searchBase.back() == '/') options.searchBase.pop_back();
+  options.searchBase = WithoutTrailingSlashes(args.searchUrl.value_or(SearchBase()));
   Harvester harvester(window.Components(), window.ui, window.dialogs, options);
   for (const Text& seed : seeds) window.列表框_关键字.AddItem(seed);
   window.编辑框_工作线程.SetContent(std::to_string(workers));

@@ -45,7 +45,7 @@ int RunWindowProgram(int argc, char** argv) {
       closeAfterMs = std::max(1, std::atoi(argv[++i]));
     }
   }
-  while (!searchBase.empty() && searchBase.back() == '/') searchBase.pop_back();
+  searchBase = WithoutTrailingSlashes(searchBase);
 
   QApplication app(argc, argv);
   QtFramePlatform platform;
