@@ -24,20 +24,20 @@ constexpr std::string_view kDoneBefore =
     "\xB2\xC9\xBC\xAF\xCD\xEA\xB3\xC9,\xBF\xD5\xCF\xD0\xB5\xC8\xB4\xFD\xD6\xD0,\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6"
     "\xB9\xB2(";
 constexpr std::string_view kDoneAfter = ")\xB8\xF6";
-constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
-constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";   // 停止留言
-constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";             // 关键字
-constexpr std::string_view kLevelKey = "\xCF\xD6\xD0\xD0\xBC\xB6\xB1\xF0";       // 现行级别
+constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";                 // 开始采集
+constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";                  // 停止留言
+constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";                           // 关键字
+constexpr std::string_view kLevelKey = "\xCF\xD6\xD0\xD0\xBC\xB6\xB1\xF0";                     // 现行级别
 constexpr std::string_view kAskKeyword = "\xC7\xEB\xCA\xE4\xC8\xEB\xB9\xD8\xBC\xFC\xD7\xD6:";  // 请输入关键字:
-constexpr std::string_view kImported = "\xB5\xBC\xC8\xEB\xCD\xEA\xB3\xC9.";        // 导入完成.
-constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC.";    // 导入失败.
-constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";        // 导出完成.
-constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";    // 导出失败.
-constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";  // 列表已清空..
-constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                           // 配置
-constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";        // 工作线程
-constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";          // 采集级别
-constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";        // 重试次数
+constexpr std::string_view kImported = "\xB5\xBC\xC8\xEB\xCD\xEA\xB3\xC9.";                    // 导入完成.
+constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC.";                // 导入失败.
+constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";                    // 导出完成.
+constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";                // 导出失败.
+constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";            // 列表已清空..
+constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                                      // 配置
+constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";                   // 工作线程
+constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";                     // 采集级别
+constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";                   // 重试次数
 // 采集已停止,搜索引擎要求安全验证
 constexpr std::string_view kBlockedEnd =
     "\xB2\xC9\xBC\xAF\xD2\xD1\xCD\xA3\xD6\xB9,\xCB\xD1\xCB\xF7\xD2\xFD\xC7\xE6\xD2\xAA\xC7\xF3\xB0\xB2\xC8\xAB"
@@ -52,7 +52,7 @@ constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
 std::mutex liveMutex;
 std::condition_variable allLeft;
 Harvester* theHarvester = nullptr;  // guarded by liveMutex
-int inside = 0;                      // guarded by liveMutex
+int inside = 0;                     // guarded by liveMutex
 
 // Enters the live harvester, or returns null when there is none.
 Harvester* Enter() {
@@ -75,7 +75,8 @@ void Leave() {
 void TrimWorkingSet() {
   static std::atomic<std::int64_t> lastTrim{0};
   const std::int64_t now =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
   std::int64_t last = lastTrim.load();
   if (now - last < 1000 || !lastTrim.compare_exchange_strong(last, now)) return;
   if (mallinfo2().fordblks >= (std::size_t{4} << 20)) malloc_trim(0);
@@ -163,7 +164,7 @@ void Harvester::OnStartButton() {
 }
 
 void Harvester::StopEverything() {
-  BeginGeneration();  // the monitor and every task of the run are cut off from here
+  BeginGeneration();            // the monitor and every task of the run are cut off from here
   HttpClient::WakeTransfers();  // their requests see it now and end
   // The monitor may be waiting for the window thread (this thread): it is let
   // go, not joined, and leaves at its next look at the generation.
@@ -234,8 +235,8 @@ void Harvester::RunMonitor(std::uint32_t generation) {
     if (!Current(generation)) return;
     if (monitorThread_.joinable() && monitorThread_.get_id() == std::this_thread::get_id()) monitorThread_.detach();
     ui_.按钮_开始采集.SetCaption(kStartCaption);
-    ui_.状态条1.SetPanelText(0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) +
-                                    ProblemPagesText(counts));
+    ui_.状态条1.SetPanelText(
+        0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) + ProblemPagesText(counts));
     ui_.状态条1.SetProgressText({});  // the field is for a run going on; the panel takes the whole width again
     if (options_.onRunComplete) options_.onRunComplete();
   });
@@ -325,8 +326,8 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
         if (!holdEnd_) StartHold();
         return;
       }
-      const bool transient = outcome == PageOutcome::kFailed ||
-                             (outcome == PageOutcome::kErrorStatus && status >= 500 && phrases.empty());
+      const bool transient =
+          outcome == PageOutcome::kFailed || (outcome == PageOutcome::kErrorStatus && status >= 500 && phrases.empty());
       if (transient && retriesMade < retryLimit_) {
         retriesMade_[recordIndex] = retriesMade + 1;
         std::int64_t delayMs = options_.retryDelayMs;
@@ -339,7 +340,8 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
       if (unrecognised) ++unrecognised_;
       if (outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
     }
-    for (std::int32_t deepest = deepestLevel_.load(); deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
+    for (std::int32_t deepest = deepestLevel_.load();
+         deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
     }
     // The pause after each post spaces out the requests of the tasks it
     // queues. Tasks below the depth make none, so on the last level the posts
@@ -465,8 +467,8 @@ void Harvester::ImportKeywords() {
 
 bool Harvester::ImportFile(const std::string& path) {
   const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(path);
-  const std::string_view view = bytes ? std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())
-                                      : std::string_view();
+  const std::string_view view =
+      bytes ? std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()) : std::string_view();
   LineSplitter::Split(view, [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));

@@ -50,12 +50,12 @@ struct MainComponents {
 class Harvester {
  public:
   struct Options {
-    std::string programDir;  // ends in exactly one "/"; config.ini lives here
-    std::string searchBase;  // scheme, host and port of search URLs
-    std::int32_t timeoutMs = 15000;      // each of connect, send and receive
-    std::int32_t postSpacingMs = 5;      // pause after every post
-    std::int32_t completionPollMs = 50;  // how often the monitor looks for the end
-    std::int32_t progressMs = 250;       // how often the status bar's progress field is redrawn
+    std::string programDir;                             // ends in exactly one "/"; config.ini lives here
+    std::string searchBase;                             // scheme, host and port of search URLs
+    std::int32_t timeoutMs = 15000;                     // each of connect, send and receive
+    std::int32_t postSpacingMs = 5;                     // pause after every post
+    std::int32_t completionPollMs = 50;                 // how often the monitor looks for the end
+    std::int32_t progressMs = 250;                      // how often the status bar's progress field is redrawn
     std::function<void(std::string_view url)> openUrl;  // the desktop's URL handler
     // Called on the window thread when a run completes (after the status text).
     std::function<void()> onRunComplete;
@@ -180,7 +180,7 @@ class Harvester {
   std::optional<std::chrono::steady_clock::time_point> holdEnd_;
   std::int32_t holdsInARow_ = 0;  // without a page of phrases
   std::int64_t nextHoldMs_ = 0;
-  bool blockedEnd_ = false;       // the engine turned the run away for good
+  bool blockedEnd_ = false;  // the engine turned the run away for good
 
   // The current run's monitor; window thread only.
   std::thread monitorThread_;

@@ -53,8 +53,8 @@ struct HeadlessWindow {
   GuardedButton 按钮_开始采集{ui, caption};
   GuardedStatusBar 状态条1{ui, status};
   GuardedFileDialog 通用对话框1{ui, [this](std::int32_t type, const Text& name) {
-                                 return chooser ? chooser(type, name) : std::optional<Text>();
-                               }};
+                                  return chooser ? chooser(type, name) : std::optional<Text>();
+                                }};
 
   MainComponents Components() {
     return {列表框_关键字, 列表框_相关关键字, 编辑框_工作线程, 编辑框_采集级别, 按钮_开始采集, 状态条1, 通用对话框1};

@@ -37,12 +37,25 @@ MenuItem Item(std::string_view caption, const char* component) {
 WindowTemplate MainWindowTemplate() {
   using K = ComponentKind;
   return {std::string(kMainWindow),
-          {{"分组框1", K::kGroupBox}, {"列表框_关键字", K::kListBox}, {"分组框2", K::kGroupBox},
-           {"列表框_相关关键字", K::kListBox}, {"分组框3", K::kGroupBox}, {"标签1", K::kLabel},
-           {"编辑框_工作线程", K::kEditBox}, {"标签2", K::kLabel}, {"编辑框_采集级别", K::kEditBox},
-           {"按钮_开始采集", K::kButton}, {"状态条1", K::kStatusBar}, {"通用对话框1", K::kFileDialog},
-           {"关键字菜单", K::kMenu}, {kAdd, K::kMenuItem}, {kImport, K::kMenuItem}, {kClearSeeds, K::kMenuItem},
-           {"相关关键字菜单", K::kMenu}, {kExport, K::kMenuItem}, {kClearPhrases, K::kMenuItem}}};
+          {{"分组框1", K::kGroupBox},
+           {"列表框_关键字", K::kListBox},
+           {"分组框2", K::kGroupBox},
+           {"列表框_相关关键字", K::kListBox},
+           {"分组框3", K::kGroupBox},
+           {"标签1", K::kLabel},
+           {"编辑框_工作线程", K::kEditBox},
+           {"标签2", K::kLabel},
+           {"编辑框_采集级别", K::kEditBox},
+           {"按钮_开始采集", K::kButton},
+           {"状态条1", K::kStatusBar},
+           {"通用对话框1", K::kFileDialog},
+           {"关键字菜单", K::kMenu},
+           {kAdd, K::kMenuItem},
+           {kImport, K::kMenuItem},
+           {kClearSeeds, K::kMenuItem},
+           {"相关关键字菜单", K::kMenu},
+           {kExport, K::kMenuItem},
+           {kClearPhrases, K::kMenuItem}}};
 }
 
 std::vector<EventBinding> MainWindowBindings(AppHandles& app) {
@@ -66,7 +79,9 @@ std::vector<EventBinding> MainWindowBindings(AppHandles& app) {
 Menu KeywordMenu() {
   // 添加, 导入, -, 清空
   return {"关键字菜单",
-          {Item("\xCC\xED\xBC\xD3", kAdd), Item("\xB5\xBC\xC8\xEB", kImport), {"-", nullptr, {}},
+          {Item("\xCC\xED\xBC\xD3", kAdd),
+           Item("\xB5\xBC\xC8\xEB", kImport),
+           {"-", nullptr, {}},
            Item("\xC7\xE5\xBF\xD5", kClearSeeds)}};
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 constexpr std::string_view kLabelUtf8 = "\xE7\x9B\xB8\xE5\x85\xB3\xE6\x90\x9C\xE7\xB4\xA2";  // 相关搜索
-constexpr std::string_view kLabelGbk = "\xCF\xE0\xB9\xD8\xCB\xD1\xCB\xF7";                 // 相关搜索
+constexpr std::string_view kLabelGbk = "\xCF\xE0\xB9\xD8\xCB\xD1\xCB\xF7";                   // 相关搜索
 
 // How far back a tag's "<" is looked for: tags are short, and an unbounded
 // look back from every candidate would make a hostile page quadratic.
@@ -95,9 +95,7 @@ std::string_view LabelBeforeTable(std::string_view page, std::string_view label,
 }
 
 // Around 2015–2020, UTF-8: the label in a div before the table, in div#rs.
-std::string_view Form2018(std::string_view page, std::string_view label) {
-  return LabelBeforeTable(page, label, "rs");
-}
+std::string_view Form2018(std::string_view page, std::string_view label) { return LabelBeforeTable(page, label, "rs"); }
 
 // From about 2021, UTF-8: div#rs_new, links with a title and an inner span.
 std::string_view Form2021(std::string_view page, std::string_view label) {

@@ -108,9 +108,9 @@ Text ProblemPagesText(const PageCounts& counts) {
   if (!AnyProblemPages(counts)) return {};
   Text out = ";\xCE\xCA\xCC\xE2\xD2\xB3\xC3\xE6:";  // ;问题页面:
   bool first = true;
-  for (const auto& [outcome, name] : {std::pair{PageOutcome::kFailed, kFailedName},
-                                      std::pair{PageOutcome::kVerification, kVerificationName},
-                                      std::pair{PageOutcome::kErrorStatus, kErrorStatusName}}) {
+  for (const auto& [outcome, name] :
+       {std::pair{PageOutcome::kFailed, kFailedName}, std::pair{PageOutcome::kVerification, kVerificationName},
+        std::pair{PageOutcome::kErrorStatus, kErrorStatusName}}) {
     if (Count(counts, outcome) == 0) continue;
     if (!first) out += ' ';
     first = false;
@@ -128,10 +128,10 @@ Text ProgressText(const PageCounts& counts, std::int64_t phrases, std::int64_t p
   AppendCount(out, "\xB6\xCC\xD3\xEF", phrases);  // 短语
   out += ' ';
   AppendCount(out, "\xB4\xFD\xB4\xA6\xC0\xED", pending);  // 待处理
-  for (const auto& [outcome, name] : {std::pair{PageOutcome::kNoBlock, kNoBlockName},
-                                      std::pair{PageOutcome::kFailed, kFailedName},
-                                      std::pair{PageOutcome::kVerification, kVerificationName},
-                                      std::pair{PageOutcome::kErrorStatus, kErrorStatusName}}) {
+  for (const auto& [outcome, name] :
+       {std::pair{PageOutcome::kNoBlock, kNoBlockName}, std::pair{PageOutcome::kFailed, kFailedName},
+        std::pair{PageOutcome::kVerification, kVerificationName},
+        std::pair{PageOutcome::kErrorStatus, kErrorStatusName}}) {
     if (Count(counts, outcome) == 0) continue;
     out += ' ';
     AppendCount(out, name, Count(counts, outcome));

@@ -25,12 +25,12 @@ inline constexpr std::size_t kPageOutcomeCount = 5;
 using PageCounts = std::array<std::int64_t, kPageOutcomeCount>;
 
 struct FetchedPage {
-  bool answered = false;     // a response came
-  bool whole = false;        // and it was read to its end
-  std::uint32_t status = 0;  // the final response's
+  bool answered = false;      // a response came
+  bool whole = false;         // and it was read to its end
+  std::uint32_t status = 0;   // the final response's
   std::string_view finalUrl;  // after every redirect
   std::string_view body;
-  bool blockFound = false;   // the related block was cut out of the body
+  bool blockFound = false;  // the related block was cut out of the body
 };
 
 // In this order: no answer is a failure; a verification page is one whatever

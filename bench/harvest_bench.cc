@@ -68,7 +68,8 @@ int main() {
   if (engine == 0) {
     dup2(pipefd[1], STDOUT_FILENO);
     const std::string latency = std::to_string(kLatencyMs), phrases = std::to_string(kPhrases);
-    execl(KELVARN_ENGINE, KELVARN_ENGINE, "--latency", latency.c_str(), "--phrases", phrases.c_str(), static_cast<char*>(nullptr));
+    execl(KELVARN_ENGINE, KELVARN_ENGINE, "--latency", latency.c_str(), "--phrases", phrases.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   char line[256] = {};

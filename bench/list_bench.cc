@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
   kelvarn::HeadlessUiThread headlessUi;
   kelvarn::MemoryListStore store;
   kelvarn::GuardedListBox headless(headlessUi, store, true);
-  const double headlessRate = AddsPerSecond(headless, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+  const double headlessRate =
+      AddsPerSecond(headless, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
   const double headlessBytes = BytesPerItem(headless);
 
   kelvarn::QtUiThread ui;
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
   auto* view = new QListView(&window);
   window.show();
   kelvarn::QtListBox qt(ui, view, true);
-  const double qtRate = AddsPerSecond(qt.Operations(), [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
+  const double qtRate =
+      AddsPerSecond(qt.Operations(), [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
   const double qtBytes = BytesPerItem(qt.Operations());
 
   std::printf("adds per second, 20 threads:   Qt list %.0f   headless %.0f   ratio %.2f\n", qtRate, headlessRate,

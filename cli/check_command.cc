@@ -89,10 +89,9 @@ int RunCheckCommand(int argc, char** argv) {
   const std::string contentType(http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
   const RelatedBlock block = FindRelatedBlock(body, contentType);
   const TextArray& phrases = block.phrases;
-  const PageOutcome outcome =
-      DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
-                         ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(), body,
-                         block.found});
+  const PageOutcome outcome = DecidePageOutcome(
+      {ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
+       ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(), body, block.found});
 
   std::printf("keyword    %s\n", keyword.c_str());
   std::printf("cookies    %s\n", lent ? (cookies + " loaded").c_str() : "none (no cookies.txt beside the program)");
@@ -106,8 +105,8 @@ int RunCheckCommand(int argc, char** argv) {
   const Verdict verdict = VerdictFor(outcome);
   std::printf("outcome    %s\n", verdict.outcome);
   std::printf("form       %s\n", block.found                  ? std::string(block.form).c_str()
-                                  : LooksLikeResultsPage(body) ? "none recognised, on what looks like a results page"
-                                                               : "none recognised");
+                                 : LooksLikeResultsPage(body) ? "none recognised, on what looks like a results page"
+                                                              : "none recognised");
   std::printf("phrases    %zu\n", phrases.size());
   for (const Text& phrase : phrases) std::printf("  %s\n", GbkToUtf8(phrase).c_str());  // GB18030 in the program
   std::printf("verdict: %s: %s\n", verdict.outcome, verdict.advice);

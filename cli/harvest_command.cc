@@ -9,8 +9,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -62,8 +62,8 @@ int UsageError(const std::string& problem) {
 struct Arguments {
   std::optional<std::int32_t> depth, workers, retries;
   std::optional<std::string> searchUrl;  // as given to --search-url
-  std::string output;  // empty: standard output
-  std::vector<std::string> seeds;  // UTF-8, from --seed
+  std::string output;                    // empty: standard output
+  std::vector<std::string> seeds;        // UTF-8, from --seed
   std::optional<std::string> seedsFile;  // "-": standard input
   bool quiet = false;
   bool stopOnBlock = false;  // --on-block stop
@@ -123,7 +123,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       a.seedsFile = std::string(arg);
     }
   }
-  if (!a.seedsFile && a.seeds.empty()) return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
+  if (!a.seedsFile && a.seeds.empty())
+    return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
   // A bad search base would fail every request of the run, one by one.
   const char* env = std::getenv("KELVARN_SEARCH_URL");
   const bool fromFlag = a.searchUrl.has_value(), fromEnv = !fromFlag && env && *env;
@@ -250,7 +251,8 @@ int RunHarvestCommand(int argc, char** argv) {
   if (useIni) {
     const std::optional<ByteArray> head = ReadFileHead(ini, kMaxSettingsFileBytes + 1);
     if (head && head->size() > kMaxSettingsFileBytes) {
-      std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n", ini.c_str());
+      std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",
+                   ini.c_str());
       useIni = false;
     }
   }
@@ -258,8 +260,10 @@ int RunHarvestCommand(int argc, char** argv) {
     return ToInteger(useIni ? ReadSetting(ini, "\xC5\xE4\xD6\xC3", key, fallback) : Text(fallback));  // 配置
   };
   const std::int32_t depth = args.depth ? *args.depth : setting("\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1");  // 采集级别
-  const std::int32_t workers = args.workers ? *args.workers : setting("\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20");  // 工作线程
-  const std::int32_t retries = args.retries ? *args.retries : setting("\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD", "2");  // 重试次数
+  const std::int32_t workers =
+      args.workers ? *args.workers : setting("\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20");  // 工作线程
+  const std::int32_t retries =
+      args.retries ? *args.retries : setting("\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD", "2");  // 重试次数
 
   FILE* out = stdout;
   if (!args.output.empty()) {
@@ -393,12 +397,11 @@ int RunHarvestCommand(int argc, char** argv) {
   if (blocked || AnyProblemPages(counts) || unrecognised > 0) {
     std::int64_t pages = 0;
     for (const std::int64_t n : counts) pages += n;
-    std::fprintf(stderr, "kelvarn harvest: %lld page%s: %lld with phrases%s%s\n", static_cast<long long>(pages),
-                 pages == 1 ? "" : "s",
-                 static_cast<long long>(counts[static_cast<std::size_t>(PageOutcome::kPhrases)]),
-                 OutcomeCounts(counts, false).c_str(),
-                 unrecognised > 0 ? (", " + std::to_string(unrecognised) + " of them in a layout not recognised").c_str()
-                                  : "");
+    std::fprintf(
+        stderr, "kelvarn harvest: %lld page%s: %lld with phrases%s%s\n", static_cast<long long>(pages),
+        pages == 1 ? "" : "s", static_cast<long long>(counts[static_cast<std::size_t>(PageOutcome::kPhrases)]),
+        OutcomeCounts(counts, false).c_str(),
+        unrecognised > 0 ? (", " + std::to_string(unrecognised) + " of them in a layout not recognised").c_str() : "");
   }
   std::fflush(nullptr);
   if (writeFailed || !closed) {

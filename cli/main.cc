@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/main_window.h"
 #include "app/page_forms.h"
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
@@ -15,7 +16,6 @@
 #include "net/http_client.h"
 #include "text/files.h"
 #include "text/text.h"
-#include "app/main_window.h"
 
 namespace {
 

@@ -22,7 +22,18 @@
 
 namespace kelvarn {
 
-enum class ComponentKind { kWindow, kGroupBox, kLabel, kListBox, kEditBox, kButton, kStatusBar, kFileDialog, kMenu, kMenuItem };
+enum class ComponentKind {
+  kWindow,
+  kGroupBox,
+  kLabel,
+  kListBox,
+  kEditBox,
+  kButton,
+  kStatusBar,
+  kFileDialog,
+  kMenu,
+  kMenuItem
+};
 
 struct ComponentTemplate {
   std::string name;
@@ -37,11 +48,11 @@ struct WindowTemplate {
 
 // Event numbers.
 enum : std::int32_t {
-  kEventCreated = 1,         // a window and all its components exist
-  kEventDestroying = 2,      // a window is about to be destroyed
-  kEventRightButtonDown = 3, // arguments: x, y, modifier keys
-  kEventClicked = 4,         // a button, or a menu item chosen
-  kEventContentChanged = 5,  // an edit box's text changed
+  kEventCreated = 1,          // a window and all its components exist
+  kEventDestroying = 2,       // a window is about to be destroyed
+  kEventRightButtonDown = 3,  // arguments: x, y, modifier keys
+  kEventClicked = 4,          // a button, or a menu item chosen
+  kEventContentChanged = 5,   // an edit box's text changed
 };
 
 using EventArgs = std::vector<std::int64_t>;

@@ -12,20 +12,21 @@ namespace kelvarn {
 namespace {
 
 // "无法找到指定DLL库文件“", "”中的输出命令“", "”", "无法找到指定DLL库文件中的输出命令“".
-constexpr std::string_view kMissingIn = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
-                                        "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xA1\xB0";
+constexpr std::string_view kMissingIn =
+    "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
+    "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xA1\xB0";
 constexpr std::string_view kMissingMiddle = "\xA1\xB1\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC\xC1\xEE\xA1\xB0";
 constexpr std::string_view kMissingClose = "\xA1\xB1";
-constexpr std::string_view kMissingAnywhere = "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
-                                              "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC"
-                                              "\xC1\xEE\xA1\xB0";
+constexpr std::string_view kMissingAnywhere =
+    "\xCE\xDE\xB7\xA8\xD5\xD2\xB5\xBD\xD6\xB8\xB6\xA8"
+    "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC"
+    "\xC1\xEE\xA1\xB0";
 
 constexpr const char* kSystemLibraries[] = {"libc.so.6", "libm.so.6"};
 
 std::string MissingMessage(const OutsideFunctionDecl& decl) {
   if (decl.library.empty()) return std::string(kMissingAnywhere) + decl.name + std::string(kMissingClose);
-  return std::string(kMissingIn) + decl.library + std::string(kMissingMiddle) + decl.name +
-         std::string(kMissingClose);
+  return std::string(kMissingIn) + decl.library + std::string(kMissingMiddle) + decl.name + std::string(kMissingClose);
 }
 
 void* Open(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }

@@ -56,8 +56,8 @@ void CheckUrl(std::string_view url) {
   if (cracked->host.find_first_of("/?#@") != std::string::npos) abort();
   const std::string target = kelvarn::http::RequestTarget(url);
   if (target.empty() || target[0] != '/') abort();
-  const std::string rebuilt = cracked->schemeName + "://" + cracked->host +
-                              (cracked->port ? ":" + std::to_string(cracked->port) : "") + "/";
+  const std::string rebuilt =
+      cracked->schemeName + "://" + cracked->host + (cracked->port ? ":" + std::to_string(cracked->port) : "") + "/";
   const auto again = kelvarn::http::CrackUrl(rebuilt);
   if (!again || again->scheme != cracked->scheme || again->host != cracked->host || again->port != cracked->port) {
     abort();

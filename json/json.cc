@@ -4,8 +4,8 @@
 
 #include <charconv>
 #include <cstring>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -160,8 +160,7 @@ json_object* ShallowCopyArray(json_object* array) {
 
 // ---- The added literal forms, #HTTP-date# and <Base64> ----
 
-constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -224,12 +223,18 @@ std::string DecodeBase64(std::string_view text) {
   int count = 0;
   for (const char c : text) {
     int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else continue;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else
+      continue;
     bits = (bits << 6) | static_cast<std::uint32_t>(v);
     if ((count += 6) >= 8) {
       count -= 8;
@@ -296,10 +301,14 @@ bool ExtractLiterals(std::string_view text, std::string& out, std::vector<Litera
       continue;
     }
     out += c;
-    if (c == '"') state = kDouble;
-    else if (c == '\'') state = kSingle;
-    else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/') out += text[++i], state = kLineComment;
-    else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') out += text[++i], state = kBlockComment;
+    if (c == '"')
+      state = kDouble;
+    else if (c == '\'')
+      state = kSingle;
+    else if (c == '/' && i + 1 < text.size() && text[i + 1] == '/')
+      out += text[++i], state = kLineComment;
+    else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*')
+      out += text[++i], state = kBlockComment;
   }
   return true;
 }

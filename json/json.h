@@ -85,8 +85,7 @@ class JSON {
   void AppendOne(const JSON& value);
   void AppendOne(const Value& value);
   template <class T>
-    requires(!std::is_same_v<T, JSON> && !std::is_same_v<T, Value>)
-  void AppendOne(const T& value) {
+  requires(!std::is_same_v<T, JSON> && !std::is_same_v<T, Value>) void AppendOne(const T& value) {
     AppendOne(Value(value));
   }
 

@@ -25,7 +25,8 @@ using http::OwnedText;
 using http::RequestTarget;
 
 // "WEB客户不能跨线程使用。"
-constexpr std::string_view kWrongThread = "WEB\xBF\xCD\xBB\xA7\xB2\xBB\xC4\xDC\xBF\xE7\xCF\xDF\xB3\xCC\xCA\xB9\xD3\xC3\xA1\xA3";
+constexpr std::string_view kWrongThread =
+    "WEB\xBF\xCD\xBB\xA7\xB2\xBB\xC4\xDC\xBF\xE7\xCF\xDF\xB3\xCC\xCA\xB9\xD3\xC3\xA1\xA3";
 
 using Clock = std::chrono::steady_clock;
 
@@ -123,10 +124,11 @@ CURLSH* Cookies() {
     InitCurlOnce();
     CURLSH* made = curl_share_init();
     if (!made) return made;
-    curl_share_setopt(made, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void*) {
-      shareLocks[data].lock();
-    });
-    curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { shareLocks[data].unlock(); });
+    curl_share_setopt(
+        made, CURLSHOPT_LOCKFUNC,
+        +[](CURL*, curl_lock_data data, curl_lock_access, void*) { shareLocks[data].lock(); });
+    curl_share_setopt(
+        made, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { shareLocks[data].unlock(); });
     curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     return made;
   }();
@@ -363,8 +365,8 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
 
   // However fast a server drips its bytes, the request ends once every
   // time-out given has passed, one after the other.
-  const std::int64_t overall = std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout +
-                               rootHandle_->receiveTimeout;
+  const std::int64_t overall =
+      std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
   const auto deadline = Clock::now() + std::chrono::milliseconds(overall);
   const std::size_t bodyBefore = body_.size();
 
@@ -450,9 +452,7 @@ void HttpClient::WakeTransfers() {
 
 Text HttpClient::GetResponseText() const { return Text(ResponseTextView()); }
 
-std::string_view HttpClient::ResponseTextView() const {
-  return std::string_view(body_).substr(0, body_.find('\0'));
-}
+std::string_view HttpClient::ResponseTextView() const { return std::string_view(body_).substr(0, body_.find('\0')); }
 
 std::size_t HttpClient::ResponseMemoryLimit() { return responseMemoryLimit.load(); }
 void HttpClient::SetResponseMemoryLimit(std::size_t bytes) { responseMemoryLimit.store(bytes); }

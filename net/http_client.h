@@ -167,8 +167,8 @@ class HttpClient {
   std::int32_t scheme_ = 0;
   std::uint32_t statusCode_ = 0;
   std::optional<RootHandle> rootHandle_;
-  CURL* connection_ = nullptr;       // the easy handle, open only inside Send
-  curl_slist* request_ = nullptr;    // the request's header lines, only inside Send
+  CURL* connection_ = nullptr;     // the easy handle, open only inside Send
+  curl_slist* request_ = nullptr;  // the request's header lines, only inside Send
   std::vector<HeaderEntry> responseHeaders_;
   Ending ending_ = Ending::kNotSent;
   std::string finalUrl_;

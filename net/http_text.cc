@@ -37,8 +37,8 @@ std::optional<CrackedUrl> CrackUrl(std::string_view url) {
   CrackedUrl out;
   out.schemeName = std::string(url.substr(0, sep));
   for (const char c : out.schemeName) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-                    c == '-' || c == '.';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
     if (!ok) return std::nullopt;
   }
   std::uint16_t defaultPort = 0;

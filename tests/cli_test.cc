@@ -88,7 +88,9 @@ class CliTest : public ::testing::Test {
             Slurp(dir_ + "stderr"), usage.ru_maxrss};
   }
 
-  Result Run(std::vector<std::string> args, const std::string& input = "") { return Wait(Spawn(std::move(args), input)); }
+  Result Run(std::vector<std::string> args, const std::string& input = "") {
+    return Wait(Spawn(std::move(args), input));
+  }
 
   std::vector<std::string> Harvest(std::vector<std::string> more) {
     std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl()};
@@ -122,7 +124,8 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   for (const char* bad : {"http:/127.0.0.1:8080", "http://127.0.0.1:99999"}) {
     const Result r = Run({"harvest", "--seed", "a", "--search-url", bad});
     EXPECT_EQ(2, r.exitCode);
-    EXPECT_NE(std::string::npos, r.err.find("bad search URL \"" + std::string(bad) + "\" (from --search-url): ")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("bad search URL \"" + std::string(bad) + "\" (from --search-url): "))
+        << r.err;
   }
   ::setenv("KELVARN_SEARCH_URL", "http//host", 1);
   const Result fromEnvironment = Run({"harvest", "--seed", "a"});
@@ -237,7 +240,8 @@ TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   Result r = Run({"check", "--search-url", engine_->BaseUrl(), "关键字"});
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_NE(std::string::npos, r.out.find("phrases    10\n"));
-  EXPECT_NE(std::string::npos, r.out.find("  " + GbkToUtf8(OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"));
+  EXPECT_NE(std::string::npos,
+            r.out.find("  " + GbkToUtf8(OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"));
   EXPECT_NE(std::string::npos, r.out.find("verdict: related phrases found"));
   EngineOptions blocking;
   blocking.fault = EngineFault::kVerify;
@@ -309,8 +313,8 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   // is the sanitizer's, not the program's.
   const char* tsan = std::getenv("TSAN_OPTIONS");
   ::setenv("TSAN_OPTIONS", (std::string(tsan ? tsan : "") + " atexit_sleep_ms=0").c_str(), 1);
-  const pid_t pid = Spawn({"--search-url", engine_->BaseUrl(), "--seeds", dir_ + "seeds.txt", "--harvest",
-                           "--close-after", "1500"});
+  const pid_t pid =
+      Spawn({"--search-url", engine_->BaseUrl(), "--seeds", dir_ + "seeds.txt", "--harvest", "--close-after", "1500"});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (Slurp(dir_ + "stderr").find("closing") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

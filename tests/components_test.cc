@@ -19,7 +19,7 @@ class ComponentsTest : public ::testing::Test {
 TEST_F(ComponentsTest, ListBoxItems) {
   EXPECT_EQ(0, list_.ItemCount());
   EXPECT_EQ(0, list_.AddItem("a"));
-  EXPECT_EQ(1, list_.AddItem(""));  // an empty row
+  EXPECT_EQ(1, list_.AddItem(""));      // an empty row
   EXPECT_EQ(2, list_.AddItem("a", 7));  // repeats allowed
   EXPECT_EQ(3, list_.ItemCount());
   EXPECT_EQ("a", list_.ItemText(0));

@@ -51,9 +51,10 @@ TEST_F(FilesTest, NewFileIsWrittenAsOneSection) {
 }
 
 TEST_F(FilesTest, ReadingRules) {
-  Write("; comment\r\n[Other]\r\nkey=other\r\n[ Main ]\r\n  Key  =  spaced value  \r\nkey=second\r\n"
-        "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\n[main]\r\nkey=duplicate section\r\n");
-  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));  // case, trimming, first key wins
+  Write(
+      "; comment\r\n[Other]\r\nkey=other\r\n[ Main ]\r\n  Key  =  spaced value  \r\nkey=second\r\n"
+      "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\n[main]\r\nkey=duplicate section\r\n");
+  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));   // case, trimming, first key wins
   EXPECT_EQ("spaced value", ReadSetting(ini_, "main", " key"));  // leading spaces skipped
   EXPECT_EQ("a b", ReadSetting(ini_, "Main", "quoted"));
   EXPECT_EQ("x", ReadSetting(ini_, "Main", "single"));
@@ -86,11 +87,17 @@ TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
 
 TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {
   // 0x81 0x5D: a character whose trail byte is "]"; 0x81 0x41 / 0x81 0x61: trail bytes that are letters.
-  const std::string section = "\x81]x", upper = "\x81" "A", lower = "\x81" "a";
+  const std::string section = "\x81]x",
+                    upper =
+                        "\x81"
+                        "A",
+                    lower =
+                        "\x81"
+                        "a";
   Write("[" + section + "]\r\n" + upper + "=upper\r\n");
   EXPECT_EQ("upper", ReadSetting(ini_, section, upper));
   EXPECT_EQ("", ReadSetting(ini_, section, lower));  // trail bytes are never folded
-  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));    // the "]" inside the character does not end the name
+  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));   // the "]" inside the character does not end the name
   EXPECT_EQ("upper", ReadSetting(ini_, "\x81]X", upper));
 }
 
@@ -148,7 +155,7 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_TRUE(WriteFileBytes("/dev/null", {"discarded"}));
   ASSERT_EQ(0, ::stat("/dev/null", &st));
   EXPECT_TRUE(S_ISCHR(st.st_mode));
-  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));  // a directory
+  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));                                       // a directory
   EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 2").c_str()));  // no temporary left
 }
 

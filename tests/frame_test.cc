@@ -41,14 +41,14 @@ class FrameTest : public ::testing::Test {
     static HeadlessFramePlatform platform;
     notifications.clear();
     InitFrame(platform, {&RecordingModule, &ThreadPool_ProcessNotifyLib});
-    RegisterWindow({"main", {{"button", ComponentKind::kButton}, {"group", ComponentKind::kGroupBox},
-                             {"silent", ComponentKind::kButton}}},
-                   {{"main", "button", kEventClicked,
-                     [](const EventArgs& args) -> std::optional<std::int64_t> {
-                       const auto source = GetEventSource();
-                       Say(("handler " + source->window + "/" + source->component + "\n").c_str());
-                       return args.empty() ? 0 : args[0] * 2;
-                     }}});
+    RegisterWindow(
+        {"main",
+         {{"button", ComponentKind::kButton}, {"group", ComponentKind::kGroupBox}, {"silent", ComponentKind::kButton}}},
+        {{"main", "button", kEventClicked, [](const EventArgs& args) -> std::optional<std::int64_t> {
+            const auto source = GetEventSource();
+            Say(("handler " + source->window + "/" + source->component + "\n").c_str());
+            return args.empty() ? 0 : args[0] * 2;
+          }}});
     ASSERT_TRUE(LoadWindow("main"));
   }
 };
@@ -137,7 +137,8 @@ void CloseTheLastWindow() {
   QtFrame frame;
   SetExitCleanup([] { Say("cleanup\n"); });
   QWidget* window = frame.platform->Window("main");
-  QMetaObject::invokeMethod(window, [window] { window->close(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      window, [window] { window->close(); }, Qt::QueuedConnection);
   RunMessageLoop();
   EndProgram(0);
 }

@@ -79,8 +79,12 @@ class HarvesterTest : public ::testing::Test {
     w_.编辑框_工作线程.SetContent(std::to_string(workers));
     w_.编辑框_采集级别.SetContent(std::to_string(depth));
   }
-  void Click() { OnWindow([&] { harvester_->OnStartButton(); }); }
-  bool Finished() { return w_.按钮_开始采集.Caption() == kStart && w_.状态条1.PanelText(0).find(Done(0).substr(0, 8)) == 0; }
+  void Click() {
+    OnWindow([&] { harvester_->OnStartButton(); });
+  }
+  bool Finished() {
+    return w_.按钮_开始采集.Caption() == kStart && w_.状态条1.PanelText(0).find(Done(0).substr(0, 8)) == 0;
+  }
   void RunToTheEnd() {
     Click();  // the caption is "停止留言" until the run completes, which may be at once
     ASSERT_TRUE(WaitUntil([&] { return Finished(); }));
@@ -439,7 +443,8 @@ struct TwoSeedRun {
   }
   TextArray Collected() {
     TextArray phrases;
-    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) phrases.push_back(w.列表框_相关关键字.ItemText(i));
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i)
+      phrases.push_back(w.列表框_相关关键字.ItemText(i));
     std::sort(phrases.begin(), phrases.end());
     return phrases;
   }
@@ -627,7 +632,8 @@ TEST(HarvesterFaultTest, BytesLeftOnAConnectionNeverReachAnotherKeyword) {
     w.ui.Invoke([&] { h.OnStartButton(); });
     ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }));
     std::multiset<Text> collected;
-    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.insert(w.列表框_相关关键字.ItemText(i));
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i)
+      collected.insert(w.列表框_相关关键字.ItemText(i));
     EXPECT_EQ(0u, collected.count("invented")) << (sameWrite ? "same write" : "2 ms later");
     EXPECT_TRUE(expected == collected) << collected.size() << " phrases, " << expected.size() << " expected";
     EXPECT_EQ(40, server.Requests());
@@ -658,7 +664,8 @@ TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
   EngineOptions options;
   options.blockAfter = 5;
   options.blockMs = 200;
-  TwoSeedRun run(options, [](Harvester::Options& o) { o.holdMs = 100; }, "2");
+  TwoSeedRun run(
+      options, [](Harvester::Options& o) { o.holdMs = 100; }, "2");
   ASSERT_TRUE(run.ended);
   const TextArray expected = TwoSeedRun::DepthTwoPhrases();
   EXPECT_EQ(expected, run.Collected());
@@ -676,14 +683,13 @@ TEST(HarvesterFaultTest, HoldsEndTheRunOrAStopEndsThem) {
   ASSERT_TRUE(run.ended);
   EXPECT_EQ(Utf8ToGbk("采集已停止,搜索引擎要求安全验证;问题页面:验证页(2)"), run.w.状态条1.PanelText(0));
   EXPECT_EQ((PageCounts{0, 0, 2, 0, 0}), run.h->RunPageCounts());
-  EXPECT_GE(run.engine.RequestCount(), 6u);  // the first request and one after each hold, for one
+  EXPECT_GE(run.engine.RequestCount(), 6u);   // the first request and one after each hold, for one
   EXPECT_LE(run.engine.RequestCount(), 12u);  // or both seeds
   EXPECT_EQ(0, run.h->PendingTasks());
 
   TwoSeedRun held(TwoSeedRun::Faulty(EngineFault::kVerify), {}, "1", false);  // a 60 s hold
-  ASSERT_TRUE(WaitUntil([&] {
-    return held.w.状态条1.ProgressText().find(Utf8ToGbk("等待验证至")) != std::string::npos;
-  }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return held.w.状态条1.ProgressText().find(Utf8ToGbk("等待验证至")) != std::string::npos; }));
   const std::uint64_t requests = held.engine.RequestCount();  // one or both seeds: no more in a hold
   const auto stopAt = Clock::now();
   held.w.ui.Invoke([&] { held.h->OnStartButton(); });
@@ -791,7 +797,9 @@ void CloseDuringARun(bool ok) {
   Harvester::Options o;
   o.programDir = "/tmp/";
   o.searchBase = engine.BaseUrl();
-  o.openUrl = [](std::string_view url) { std::fprintf(stderr, "opened %.*s\n", static_cast<int>(url.size()), url.data()); };
+  o.openUrl = [](std::string_view url) {
+    std::fprintf(stderr, "opened %.*s\n", static_cast<int>(url.size()), url.data());
+  };
   Harvester h(w.Components(), w.ui, w.dialogs, o);
   w.dialogs.messageAnswer = ok ? kIdOk : kIdCancel;
   w.列表框_关键字.AddItem("x");
@@ -805,8 +813,9 @@ void CloseDuringARun(bool ok) {
 
 TEST(HarvesterCloseTest, CloseDuringARunEndsWithExitCodeZero) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(CloseDuringARun(true), ::testing::ExitedWithCode(0),
-              ::testing::MatchesRegex("opened https://www.example.com/veskor\nasked: 是否进入Veskor官方查看最新作品\\?\n"));
+  EXPECT_EXIT(
+      CloseDuringARun(true), ::testing::ExitedWithCode(0),
+      ::testing::MatchesRegex("opened https://www.example.com/veskor\nasked: 是否进入Veskor官方查看最新作品\\?\n"));
   EXPECT_EXIT(CloseDuringARun(false), ::testing::ExitedWithCode(0),
               ::testing::MatchesRegex("asked: 是否进入Veskor官方查看最新作品\\?\n"));
 }

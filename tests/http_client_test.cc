@@ -53,9 +53,9 @@ TEST(HttpClientTest, PostAddsContentLinesInOrder) {
   // Without a body: no Content-Length; lower-case "post" counts as POST and is sent as written.
   ASSERT_TRUE(client.Open("post", server.Base() + "/form"));
   ASSERT_TRUE(client.Send());
-  EXPECT_THAT(server.Lines(1), ElementsAre("post /form HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
-                                           "Content-Type: application/x-www-form-urlencoded",
-                                           "Cache-Control: no-cache"));
+  EXPECT_THAT(server.Lines(1),
+              ElementsAre("post /form HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                          "Content-Type: application/x-www-form-urlencoded", "Cache-Control: no-cache"));
   // A text body is sent up to its first zero byte; a byte array whole.
   ASSERT_TRUE(client.Send(Text("xy\0z", 4)));
   EXPECT_EQ("xy", server.Body(2));
@@ -133,8 +133,9 @@ TEST(HttpClientTest, ConnectionFailureReturnsFalseAndKeepsTheBody) {
 
 TEST(HttpClientTest, ResponseHeadersParse) {
   RawServer server([](const std::string&, int) {
-    return std::string("HTTP/1.1 404 Not Found\r\nX-A:   spaced value  \r\nX-B: 1\r\nX-B: 2\r\nX-C: a:b\r\n"
-                       "X-D : v\r\nX-E:\r\nContent-Length: 4\r\nConnection: close\r\n\r\nmiss");
+    return std::string(
+        "HTTP/1.1 404 Not Found\r\nX-A:   spaced value  \r\nX-B: 1\r\nX-B: 2\r\nX-C: a:b\r\n"
+        "X-D : v\r\nX-E:\r\nContent-Length: 4\r\nConnection: close\r\n\r\nmiss");
   });
   HttpClient client;
   ASSERT_TRUE(client.Open("GET", server.Base() + "/"));

@@ -45,8 +45,9 @@ TEST(JsonParseTest, NestingDepthIsLimitedTo32Levels) {
 
 TEST(JsonParseTest, IntegerLiteralsSplitByRange) {
   JSON v;
-  ASSERT_TRUE(v.Parse("{\"a\":7,\"b\":-5,\"c\":2147483647,\"d\":2147483646,\"e\":0,\"f\":2.0,\"g\":1e2,"
-                      "\"h\":9223372036854775807,\"i\":\"s\",\"j\":true,\"k\":null,\"l\":{},\"m\":[]}"));
+  ASSERT_TRUE(
+      v.Parse("{\"a\":7,\"b\":-5,\"c\":2147483647,\"d\":2147483646,\"e\":0,\"f\":2.0,\"g\":1e2,"
+              "\"h\":9223372036854775807,\"i\":\"s\",\"j\":true,\"k\":null,\"l\":{},\"m\":[]}"));
   EXPECT_TRUE(Holds(v.GetMember("a"), std::int32_t{7}));
   EXPECT_TRUE(Holds(v.GetMember("b"), std::int64_t{-5}));
   EXPECT_TRUE(Holds(v.GetMember("c"), std::int64_t{2147483647}));
@@ -62,8 +63,9 @@ TEST(JsonParseTest, IntegerLiteralsSplitByRange) {
 
 TEST(JsonParseTest, DateAndByteLiteralsOutsideStrings) {
   JSON v;
-  ASSERT_TRUE(v.Parse("{\"d\": #Sun, 06 Nov 1994 08:49:37 GMT#, \"b\": <aGk=>, \"s\": \"#not a date#\","
-                      " 'q': '<x>', \"e\": <>}"));
+  ASSERT_TRUE(
+      v.Parse("{\"d\": #Sun, 06 Nov 1994 08:49:37 GMT#, \"b\": <aGk=>, \"s\": \"#not a date#\","
+              " 'q': '<x>', \"e\": <>}"));
   const Value date = v.GetMember("d");
   ASSERT_TRUE(std::holds_alternative<DateTime>(date));
   const CalendarFields f = ToCalendar(std::get<DateTime>(date));
@@ -73,8 +75,9 @@ TEST(JsonParseTest, DateAndByteLiteralsOutsideStrings) {
   EXPECT_TRUE(Holds(v.GetMember("q"), Text("<x>")));
   EXPECT_TRUE(Holds(v.GetMember("e"), ByteArray{}));
 
-  ASSERT_TRUE(v.Parse("{\"rfc850\": #Sunday, 06-Nov-94 08:49:37 GMT#, \"asctime\": #Sun Nov  6 08:49:37 1994#,"
-                      " \"spaced\": <a G\nk=>}"));
+  ASSERT_TRUE(
+      v.Parse("{\"rfc850\": #Sunday, 06-Nov-94 08:49:37 GMT#, \"asctime\": #Sun Nov  6 08:49:37 1994#,"
+              " \"spaced\": <a G\nk=>}"));
   EXPECT_TRUE(Holds(v.GetMember("rfc850"), std::get<DateTime>(date)));
   EXPECT_TRUE(Holds(v.GetMember("asctime"), std::get<DateTime>(date)));
   EXPECT_TRUE(Holds(v.GetMember("spaced"), ByteArray{'h', 'i'}));  // characters outside the alphabet skipped

@@ -103,7 +103,8 @@ TEST_F(QtUiTest, TwentyThreadsAddingThroughTheWindowThreadLoseNothing) {
   ASSERT_EQ(kThreads * kEach, list.Operations().ItemCount());
   int wrong = 0;
   for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < kEach; ++i) wrong += list.Model().At(indexes[t][i]) != std::to_string(t) + ":" + std::to_string(i);
+    for (int i = 0; i < kEach; ++i)
+      wrong += list.Model().At(indexes[t][i]) != std::to_string(t) + ":" + std::to_string(i);
   }
   EXPECT_EQ(0, wrong);
 }
@@ -274,8 +275,8 @@ TEST_F(QtDialogsTest, PopupMenus) {
     menu->actions().first()->trigger();
     menu->close();
   });
-  dialogs_.PopupMenu(Menu{"keywords", {{Utf8ToGbk("添加"), [&] { ++chosen; }, {}}, {"-", nullptr, {}},
-                                       {Utf8ToGbk("清空"), nullptr, {}}}});
+  dialogs_.PopupMenu(Menu{
+      "keywords", {{Utf8ToGbk("添加"), [&] { ++chosen; }, {}}, {"-", nullptr, {}}, {Utf8ToGbk("清空"), nullptr, {}}}});
   EXPECT_EQ(1, chosen);
   EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("-"), QStringLiteral("清空")}), captions);
   EXPECT_EQ(QPoint(13, 23), QtDialogs::PopupPosition({10, 20}, std::nullopt, std::nullopt));

@@ -84,8 +84,7 @@ TEST_F(RuntimeErrorDeathTest, ReplaceableReporterAndEnder) {
 
 TEST_F(RuntimeErrorDeathTest, FailedAllocationsEndTheProgram) {
   volatile std::size_t huge = std::size_t{1} << 62;
-  EXPECT_EXIT(AllocMemory(huge), ExitedWithCode(255),
-              HasSubstr(Shown("分配 4611686018427387904 字节内存失败!")));
+  EXPECT_EXIT(AllocMemory(huge), ExitedWithCode(255), HasSubstr(Shown("分配 4611686018427387904 字节内存失败!")));
   EXPECT_EXIT(ReallocMemory(AllocMemory(100), huge), ExitedWithCode(255), HasSubstr(Shown("字节内存失败!")));
 }
 
@@ -126,7 +125,7 @@ TEST(OutsideFunctionTest, BindsOnFirstUseAndKeepsTheAddress) {
   EXPECT_EQ(table.BindOutsideFunction(0), table.BindOutsideFunction(0));
   using Length = std::size_t(const char*);
   EXPECT_EQ(3u, table.Function<Length>(1)("abc"));  // empty library: the system libraries
-  EXPECT_FALSE(table.IsBound(2));                    // never called, never bound
+  EXPECT_FALSE(table.IsBound(2));                   // never called, never bound
   EXPECT_FALSE(table.IsBound(99));
   table.ReleaseAll();
   EXPECT_FALSE(table.IsBound(0));
@@ -141,8 +140,7 @@ TEST(OutsideFunctionTest, ALibraryIsFirstLookedForInTheProgramDirectory) {
     EXPECT_EQ(42, table.Function<int()>(0)());
   }
   // Released with the table.
-  EXPECT_EQ(nullptr, ::dlopen((ProgramDirectory() + "libkelvarn_outside_fixture.so").c_str(),
-                              RTLD_NOW | RTLD_NOLOAD));
+  EXPECT_EQ(nullptr, ::dlopen((ProgramDirectory() + "libkelvarn_outside_fixture.so").c_str(), RTLD_NOW | RTLD_NOLOAD));
 }
 
 TEST(OutsideFunctionTest, ConcurrentFirstCallsAgree) {

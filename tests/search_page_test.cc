@@ -30,7 +30,8 @@ TEST(UrlEncodeTest, KeepsOnlyTheSafeBytes) {
   EXPECT_EQ("%7E%21", UrlEncode("~!"));
   EXPECT_EQ("*-.@_09AZaz", UrlEncode("*-.@_09AZaz"));
   EXPECT_EQ("%D5%E6", UrlEncode(Utf8ToGbk("真")));
-  EXPECT_EQ("%81a", UrlEncode("\x81" "a"));  // a trail byte in the kept set stays literal
+  EXPECT_EQ("%81a", UrlEncode("\x81"
+                              "a"));  // a trail byte in the kept set stays literal
   EXPECT_EQ("%00", UrlEncode(std::string(1, '\0')));
   EXPECT_EQ("", UrlEncode(""));
 }
@@ -95,9 +96,9 @@ TEST(TextBetweenTest, AllMatchesModeWithAnEmptyMarkerLeavesTheListAlone) {
 
 TEST(ExtractRelatedPhrasesTest, LinksOfTheFirstBlockInPageOrder) {
   const std::string phrase = Utf8ToGbk("关键字 工具");
-  EXPECT_EQ((Pieces{phrase, "b &amp; <b>c</b>", phrase, ""}),
-            ExtractRelatedPhrases(Page(Link(phrase) + Link("b &amp; <b>c</b>") + "</td><td>" + Link(phrase) +
-                                       Link(""))));
+  EXPECT_EQ(
+      (Pieces{phrase, "b &amp; <b>c</b>", phrase, ""}),
+      ExtractRelatedPhrases(Page(Link(phrase) + Link("b &amp; <b>c</b>") + "</td><td>" + Link(phrase) + Link(""))));
 }
 
 TEST(ExtractRelatedPhrasesTest, MarkerCaseRules) {
@@ -195,7 +196,8 @@ namespace {
 // block, by its title or texts in either encoding; a results page that names
 // the same words (a keyword's own page) is not one.
 TEST(PageOutcomeTest, VerificationPagesAreKnownByAddressTitleOrText) {
-  const std::string captcha = "<html><head><title>百度安全验证</title></head><body>网络不给力，请稍后重试</body></html>";
+  const std::string captcha =
+      "<html><head><title>百度安全验证</title></head><body>网络不给力，请稍后重试</body></html>";
   EXPECT_TRUE(IsVerificationPage("https://wappass.example.com/static/captcha/tuxing.html?x=1", "", false));
   EXPECT_TRUE(IsVerificationPage("http://127.0.0.1:8080/static/captcha/index.html", Page(Link("a")), true));
   EXPECT_TRUE(IsVerificationPage("http://h/s?wd=a", captcha, false));
@@ -289,7 +291,8 @@ TEST(PageFormsTest, EveryFormGivesItsLinkTexts) {
 
 TEST(PageFormsTest, CharsetComesFromTheHeaderThenTheMetaTagThenGbk) {
   EXPECT_EQ("utf-8", PageCharset("text/html; charset=UTF-8", "<meta charset=gbk>"));
-  EXPECT_EQ("utf-8", PageCharset("text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"));
+  EXPECT_EQ("utf-8",
+            PageCharset("text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"));
   EXPECT_EQ("utf-8", PageCharset("", "<meta charset='utf-8'>"));
   EXPECT_EQ("gbk", PageCharset("text/html", std::string(5000, ' ') + "<meta charset=utf-8>"));
   // Tags dropped, references decoded (a bad one kept as it is), ends trimmed.

@@ -55,16 +55,27 @@ TEST(TextFindTest, CaseFlagFoldsAsciiLettersOnly) {
   EXPECT_EQ(-1, TextFind("x </a> y", "</A>"));
   EXPECT_EQ(-1, TextFind("x </a> y", "</A>", std::nullopt, false));
   // Trail bytes fold like any byte: 0xB0 'A' matches 0xB0 'a' with the flag.
-  EXPECT_EQ(1, TextFind("\xB0" "a", "\xB0" "A", std::nullopt, true));
+  EXPECT_EQ(1, TextFind("\xB0"
+                        "a",
+                        "\xB0"
+                        "A",
+                        std::nullopt, true));
   EXPECT_EQ(-1, TextFind("\xC0", "\xE0", std::nullopt, true));  // no folding above ASCII
 }
 
 TEST(TextFindTest, MatchesNeverBeginOnATrailByte) {
   // 0xB0 0x61 is one character: the 'a' inside it is not found.
-  EXPECT_EQ(-1, TextFind("\xB0" "ab", "ab"));
-  EXPECT_EQ(3, TextFind("\xB0" "a" "ab", "ab"));
+  EXPECT_EQ(-1, TextFind("\xB0"
+                         "ab",
+                         "ab"));
+  EXPECT_EQ(3, TextFind("\xB0"
+                        "a"
+                        "ab",
+                        "ab"));
   // A start position inside a character re-synchronises from there.
-  EXPECT_EQ(2, TextFind("\xB0" "ab", "ab", 2));
+  EXPECT_EQ(2, TextFind("\xB0"
+                        "ab",
+                        "ab", 2));
   // Runs of lead bytes: only even offsets from the last ASCII byte count.
   EXPECT_EQ(4, TextFind("x\xB0\xB1\xB2\xB3\xB4", "\xB2\xB3"));
   EXPECT_EQ(-1, TextFind("x\xB0\xB1\xB2\xB3", "\xB1\xB2"));
@@ -106,7 +117,8 @@ TEST(TextSplitTest, DelimitersMatchOnlyAtCharacterBoundaries) {
 }
 
 TEST(TextTrimTest, LeadingSpacesOnly) {
-  EXPECT_EQ("ab ", TrimLeadingSpaces("\xA1\xA1\xA1\xA1" "ab "));
+  EXPECT_EQ("ab ", TrimLeadingSpaces("\xA1\xA1\xA1\xA1"
+                                     "ab "));
   EXPECT_EQ("", TrimLeadingSpaces("  \xA1\xA1 "));
   EXPECT_EQ("\tab", TrimLeadingSpaces("\tab"));
   EXPECT_EQ("\xA1", TrimLeadingSpaces(" \xA1"));

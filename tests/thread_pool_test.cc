@@ -167,7 +167,8 @@ TEST_F(ThreadPoolTest, StressCreatePostDestroyCycles) {
         if (closed.load()) lateStarts.fetch_add(1);
         active.fetch_add(1);
         // Busy for a while, or until cut off; then post more while closing.
-        for (int spin = 0; spin < 2000 && !ThreadPool::IsCutOff(); ++spin) std::atomic_signal_fence(std::memory_order_seq_cst);
+        for (int spin = 0; spin < 2000 && !ThreadPool::IsCutOff(); ++spin)
+          std::atomic_signal_fence(std::memory_order_seq_cst);
         currentPool->PostWorkItem(Count);
         active.fetch_sub(1);
       });

@@ -9,7 +9,7 @@ namespace kelvarn {
 namespace {
 
 TEST(ToIntegerTest, TextsReadAsDecimalWithWrapAround) {
-  EXPECT_EQ(1, ToInteger(Text("4294967297")));             // 2^32 + 1
+  EXPECT_EQ(1, ToInteger(Text("4294967297")));                // 2^32 + 1
   EXPECT_EQ(-2147483647 - 1, ToInteger(Text("2147483648")));  // 2^31
   EXPECT_EQ(42, ToInteger(Text(" 42abc")));
   EXPECT_EQ(42, ToInteger(Text("\t\r\n+42")));
@@ -67,8 +67,8 @@ TEST(ToTextTest, DatesShowTheirLeastSignificantNonZeroPart) {
   EXPECT_EQ(Utf8ToGbk("2000年1月1日6时30分"), ToText(DateTime{36526.0 + 6.5 / 24}));
   EXPECT_EQ(Utf8ToGbk("2000年1月1日0时0分1秒"), ToText(DateTime{36526.0 + 1.0 / 86400}));
   EXPECT_EQ(Utf8ToGbk("1899年12月29日6时"), ToText(DateTime{-1.25}));
-  EXPECT_EQ(Utf8ToGbk("100年1月1日"), ToText(DateTime{-1e9}));   // clamped
-  EXPECT_EQ(Utf8ToGbk("9999年12月31日"), ToText(DateTime{1e9}));  // clamped
+  EXPECT_EQ(Utf8ToGbk("100年1月1日"), ToText(DateTime{-1e9}));                        // clamped
+  EXPECT_EQ(Utf8ToGbk("9999年12月31日"), ToText(DateTime{1e9}));                      // clamped
   EXPECT_EQ(Utf8ToGbk("2000年1月2日"), ToText(DateTime{36526.0 + 86399.9 / 86400}));  // rounds to midnight
 }
 

@@ -62,8 +62,8 @@ TEST(WindowTest, ComponentsSitWhereTheyBelong) {
                             Expected{"分组框2", {192, 8, 176, 320}}, Expected{"列表框_相关关键字", {8, 16, 160, 296}},
                             Expected{"分组框3", {8, 336, 360, 48}}, Expected{"标签1", {8, 16, 56, 24}},
                             Expected{"编辑框_工作线程", {64, 16, 56, 24}}, Expected{"标签2", {128, 16, 56, 24}},
-                            Expected{"编辑框_采集级别", {184, 16, 56, 24}}, Expected{"按钮_开始采集", {248, 16, 104, 24}},
-                            Expected{"状态条1", {0, 412, 377, 20}}}) {
+                            Expected{"编辑框_采集级别", {184, 16, 56, 24}},
+                            Expected{"按钮_开始采集", {248, 16, 104, 24}}, Expected{"状态条1", {0, 412, 377, 20}}}) {
     QWidget* widget = Find<QWidget>(e.name);
     ASSERT_NE(nullptr, widget) << e.name;
     EXPECT_EQ(e.geometry, widget->geometry()) << e.name;
@@ -88,9 +88,8 @@ TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
 TEST(WindowTest, ImportHarvestAndExportThroughTheWindow) {
   const std::string seeds = world->dir + "seeds.txt", out = world->dir + "out.txt";
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n挖掘\r\n")}));
-  world->window->SetFileChooser([&](std::int32_t type, const Text&) -> std::optional<Text> {
-    return type == FileDialog::kOpen ? seeds : out;
-  });
+  world->window->SetFileChooser(
+      [&](std::int32_t type, const Text&) -> std::optional<Text> { return type == FileDialog::kOpen ? seeds : out; });
   DeliverEvent(kMainWindow, "关键字菜单_导入", kEventClicked);
   EXPECT_EQ(QStringLiteral("导入完成."), Status());
   ASSERT_TRUE(WaitFor([] { return Find<QListView>("列表框_关键字")->model()->rowCount() == 2; }));

@@ -45,8 +45,8 @@ Text TextMid(std::string_view text, std::int32_t start, std::int32_t count);
 // on a trail byte. With `caseInsensitive`, 'A'-'Z' fold to 'a'-'z' byte by byte
 // (trail bytes included) and nothing else folds. An empty `sought` gives 1 when
 // the window is non-empty, else -1 (never the start position).
-std::int32_t TextFind(std::string_view text, std::string_view sought,
-                      std::optional<std::int32_t> start = std::nullopt, bool caseInsensitive = false);
+std::int32_t TextFind(std::string_view text, std::string_view sought, std::optional<std::int32_t> start = std::nullopt,
+                      bool caseInsensitive = false);
 
 // Splits at exact matches of `delimiter` that begin on character boundaries.
 // Consecutive or leading delimiters give empty pieces; a trailing one gives no

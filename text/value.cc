@@ -161,8 +161,7 @@ DateTime FromCalendar(const CalendarFields& f) {
   const std::int64_t year = months >= 0 ? months / 12 : (months - 11) / 12;
   const auto month = static_cast<unsigned>(months - year * 12 + 1);
   const std::int64_t day = DaysFromCivil(year, month, 1) + (f.day - 1) - kOleEpoch;
-  const double fraction =
-      (f.hour * 3600.0 + f.minute * 60.0 + f.second + f.millisecond / 1000.0) / 86400.0;
+  const double fraction = (f.hour * 3600.0 + f.minute * 60.0 + f.second + f.millisecond / 1000.0) / 86400.0;
   const double value = static_cast<double>(day) + fraction;
   // Before 1899-12-30 the whole part counts back while the fraction still
   // counts forward from midnight.
@@ -208,26 +207,32 @@ Text ToText(const Value& value) {
 
 ByteArray ToBytes(const Value& value) {
   return std::visit(Overloaded{
-                        [](const Text& t) { return ByteArray(t.begin(), t.end()); },
-                        [](const ByteArray& b) { return b; },
+                        [](const Text& t) {
+    return ByteArray(t.begin(), t.end()); },
+                        [](const ByteArray& b) {
+    return b; },
                         [](bool b) {
-                          ByteArray out;
-                          AppendLittleEndian<std::int32_t>(out, b ? 1 : 0);
-                          return out;
+    ByteArray out;
+    AppendLittleEndian<std::int32_t>(out, b ? 1 : 0);
+    return out;
                         },
                         [](DateTime d) {
-                          ByteArray out;
-                          AppendLittleEndian(out, d.days);
-                          return out;
+    ByteArray out;
+    AppendLittleEndian(out, d.days);
+    return out;
                         },
-                        []<class T>(const ArrayOf<T>& a) { return ArrayBytes(a); },
-                        [](std::monostate) { return ByteArray(); },
+                        []<class T>(const ArrayOf<T>& a) {
+    return ArrayBytes(a); },
+                        [](std::monostate) {
+    return ByteArray(); },
                         []<class T>(T v) requires std::is_arithmetic_v<T> {
                           ByteArray out;
                           AppendLittleEndian(out, v);
                           return out;
-                        },
-                    },
+}
+,
+}  // namespace kelvarn
+,
                     value);
 }
 

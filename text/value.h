@@ -28,8 +28,8 @@ struct ArrayOf {
 };
 
 using Value = std::variant<std::monostate,  // nothing
-                           bool, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float, double, DateTime,
-                           Text, ByteArray, ArrayOf<std::uint8_t>, ArrayOf<std::int16_t>, ArrayOf<std::int32_t>,
+                           bool, std::uint8_t, std::int16_t, std::int32_t, std::int64_t, float, double, DateTime, Text,
+                           ByteArray, ArrayOf<std::uint8_t>, ArrayOf<std::int16_t>, ArrayOf<std::int32_t>,
                            ArrayOf<std::int64_t>, ArrayOf<float>, ArrayOf<double>>;
 
 // A date-time broken down into calendar fields (the proleptic Gregorian

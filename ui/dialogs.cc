@@ -14,7 +14,8 @@ std::int64_t ReadDecimal(std::string_view text) {
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   std::uint64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + static_cast<unsigned>(text[i] - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
   return static_cast<std::int64_t>(negative ? 0 - value : value);
 }
 

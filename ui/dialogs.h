@@ -15,11 +15,20 @@ namespace kelvarn {
 
 // Message-box flags, as the classic message box takes them.
 enum : std::int32_t {
-  kMbOk = 0x0, kMbOkCancel = 0x1, kMbAbortRetryIgnore = 0x2, kMbYesNoCancel = 0x3, kMbYesNo = 0x4,
+  kMbOk = 0x0,
+  kMbOkCancel = 0x1,
+  kMbAbortRetryIgnore = 0x2,
+  kMbYesNoCancel = 0x3,
+  kMbYesNo = 0x4,
   kMbRetryCancel = 0x5,
-  kMbIconError = 0x10, kMbIconQuestion = 0x20, kMbIconWarning = 0x30, kMbIconInformation = 0x40,
-  kMbDefaultButton2 = 0x100, kMbDefaultButton3 = 0x200,
-  kMbSystemModal = 0x1000, kMbTaskModal = 0x2000,
+  kMbIconError = 0x10,
+  kMbIconQuestion = 0x20,
+  kMbIconWarning = 0x30,
+  kMbIconInformation = 0x40,
+  kMbDefaultButton2 = 0x100,
+  kMbDefaultButton3 = 0x200,
+  kMbSystemModal = 0x1000,
+  kMbTaskModal = 0x2000,
 };
 // ShowMessage results: the button pressed.
 enum : std::int32_t { kIdOk = 0, kIdCancel = 1, kIdAbort = 2, kIdRetry = 3, kIdIgnore = 4, kIdYes = 5, kIdNo = 6 };
@@ -28,7 +37,7 @@ enum : std::int32_t { kIdOk = 0, kIdCancel = 1, kIdAbort = 2, kIdRetry = 3, kIdI
 inline constexpr std::string_view kDefaultMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";
 
 struct MenuItem {
-  Text caption;  // GBK; "-" is a separator line
+  Text caption;                  // GBK; "-" is a separator line
   std::function<void()> chosen;  // null: nothing happens
   std::vector<MenuItem> children;
 };

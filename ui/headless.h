@@ -69,7 +69,8 @@ class ScriptedDialogs final : public Dialogs {
   std::vector<std::string> menusShown;
   int pendingMessagePumps = 0;
 
-  std::int32_t ShowMessage(const Value& content, std::int32_t, std::optional<std::string_view> = std::nullopt) override {
+  std::int32_t ShowMessage(const Value& content, std::int32_t,
+                           std::optional<std::string_view> = std::nullopt) override {
     messagesShown.push_back(ToText(content));
     return messageAnswer;
   }

@@ -1,14 +1,14 @@
 #include "frame/qt/qt_frame.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
-#include <QStringDecoder>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QThread>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace kelvarn {
 

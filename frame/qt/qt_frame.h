@@ -4,13 +4,13 @@
 #pragma once
 
 #include <QObject>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <QPointer>
 #include <QWidget>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,7 +33,7 @@ class QtUiThread final : public QObject, public UiThread {
  private:
   struct Call {
     const std::function<void()>* effect = nullptr;
-    bool done = false;                // guarded by mutex_
+    bool done = false;                 // guarded by mutex_
     std::condition_variable finished;  // one per call: only its caller wakes
   };
   void RunQueued();

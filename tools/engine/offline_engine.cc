@@ -12,15 +12,14 @@ namespace {
 // 百科 大全 手机 电脑 价格 官网 入门 在线 平台 数据 流量 指数 热门 最新 排行 推荐 视频 图片 小说
 // 新闻 地图 翻译
 constexpr const char* kVocabulary[] = {
-    "\xB9\xD8\xBC\xFC\xD7\xD6", "\xCD\xDA\xBE\xF2", "\xB9\xA4\xBE\xDF", "\xB3\xA4\xCE\xB2\xB4\xCA",
-    "\xCB\xD1\xCB\xF7", "\xD3\xC5\xBB\xAF", "\xCD\xF8\xD5\xBE", "\xC5\xC5\xC3\xFB", "\xCD\xC6\xB9\xE3",
-    "\xC8\xED\xBC\xFE", "\xCF\xC2\xD4\xD8", "\xC3\xE2\xB7\xD1", "\xBD\xCC\xB3\xCC", "\xB7\xBD\xB7\xA8",
-    "\xBC\xBC\xC7\xC9", "\xB2\xE9\xD1\xAF", "\xB7\xD6\xCE\xF6", "\xD3\xAA\xCF\xFA", "\xB0\xD9\xBF\xC6",
-    "\xB4\xF3\xC8\xAB", "\xCA\xD6\xBB\xFA", "\xB5\xE7\xC4\xD4", "\xBC\xDB\xB8\xF1", "\xB9\xD9\xCD\xF8",
-    "\xC8\xEB\xC3\xC5", "\xD4\xDA\xCF\xDF", "\xC6\xBD\xCC\xA8", "\xCA\xFD\xBE\xDD", "\xC1\xF7\xC1\xBF",
-    "\xD6\xB8\xCA\xFD", "\xC8\xC8\xC3\xC5", "\xD7\xEE\xD0\xC2", "\xC5\xC5\xD0\xD0", "\xCD\xC6\xBC\xF6",
-    "\xCA\xD3\xC6\xB5", "\xCD\xBC\xC6\xAC", "\xD0\xA1\xCB\xB5", "\xD0\xC2\xCE\xC5", "\xB5\xD8\xCD\xBC",
-    "\xB7\xAD\xD2\xEB",
+    "\xB9\xD8\xBC\xFC\xD7\xD6", "\xCD\xDA\xBE\xF2", "\xB9\xA4\xBE\xDF", "\xB3\xA4\xCE\xB2\xB4\xCA", "\xCB\xD1\xCB\xF7",
+    "\xD3\xC5\xBB\xAF",         "\xCD\xF8\xD5\xBE", "\xC5\xC5\xC3\xFB", "\xCD\xC6\xB9\xE3",         "\xC8\xED\xBC\xFE",
+    "\xCF\xC2\xD4\xD8",         "\xC3\xE2\xB7\xD1", "\xBD\xCC\xB3\xCC", "\xB7\xBD\xB7\xA8",         "\xBC\xBC\xC7\xC9",
+    "\xB2\xE9\xD1\xAF",         "\xB7\xD6\xCE\xF6", "\xD3\xAA\xCF\xFA", "\xB0\xD9\xBF\xC6",         "\xB4\xF3\xC8\xAB",
+    "\xCA\xD6\xBB\xFA",         "\xB5\xE7\xC4\xD4", "\xBC\xDB\xB8\xF1", "\xB9\xD9\xCD\xF8",         "\xC8\xEB\xC3\xC5",
+    "\xD4\xDA\xCF\xDF",         "\xC6\xBD\xCC\xA8", "\xCA\xFD\xBE\xDD", "\xC1\xF7\xC1\xBF",         "\xD6\xB8\xCA\xFD",
+    "\xC8\xC8\xC3\xC5",         "\xD7\xEE\xD0\xC2", "\xC5\xC5\xD0\xD0", "\xCD\xC6\xBC\xF6",         "\xCA\xD3\xC6\xB5",
+    "\xCD\xBC\xC6\xAC",         "\xD0\xA1\xCB\xB5", "\xD0\xC2\xCE\xC5", "\xB5\xD8\xCD\xBC",         "\xB7\xAD\xD2\xEB",
 };
 constexpr std::size_t kWords = std::size(kVocabulary);
 
@@ -66,12 +65,18 @@ std::string ResultEntry(std::uint64_t& state, int index) {
 
 std::optional<EngineFault> ParseEngineFault(std::string_view name) {
   static constexpr std::pair<std::string_view, EngineFault> kNames[] = {
-      {"none", EngineFault::kNone},         {"error", EngineFault::kErrorStatus},
-      {"reset", EngineFault::kReset},       {"stall", EngineFault::kStall},
-      {"huge", EngineFault::kHuge},         {"garbage", EngineFault::kGarbage},
-      {"redirect", EngineFault::kRedirect}, {"no-block-end", EngineFault::kNoBlockEnd},
-      {"upper-case", EngineFault::kUpperCase},  {"trickle", EngineFault::kTrickle},
-      {"redirect-loop", EngineFault::kRedirectLoop}, {"verify", EngineFault::kVerify},
+      {"none", EngineFault::kNone},
+      {"error", EngineFault::kErrorStatus},
+      {"reset", EngineFault::kReset},
+      {"stall", EngineFault::kStall},
+      {"huge", EngineFault::kHuge},
+      {"garbage", EngineFault::kGarbage},
+      {"redirect", EngineFault::kRedirect},
+      {"no-block-end", EngineFault::kNoBlockEnd},
+      {"upper-case", EngineFault::kUpperCase},
+      {"trickle", EngineFault::kTrickle},
+      {"redirect-loop", EngineFault::kRedirectLoop},
+      {"verify", EngineFault::kVerify},
   };
   for (const auto& [text, fault] : kNames) {
     if (text == name) return fault;
@@ -81,7 +86,7 @@ std::optional<EngineFault> ParseEngineFault(std::string_view name) {
 
 std::optional<EngineLayout> ParseEngineLayout(std::string_view name) {
   static constexpr std::pair<std::string_view, EngineLayout> kNames[] = {
-      {"classic", EngineLayout::kClassic}, {"2008", EngineLayout::k2008}, {"2018", EngineLayout::k2018},
+      {"classic", EngineLayout::kClassic}, {"2008", EngineLayout::k2008},   {"2018", EngineLayout::k2018},
       {"2021", EngineLayout::k2021},       {"mixed", EngineLayout::kMixed},
   };
   for (const auto& [text, layout] : kNames) {
@@ -213,9 +218,8 @@ int OfflineEngine::Start() {
     if (req.has_param("redirected")) fault = EngineFault::kNone;
     if (options_.latencyMs > 0 || options_.jitterMs > 0) {
       thread_local std::mt19937 rng(std::random_device{}());
-      const int jitter = options_.jitterMs > 0 ? std::uniform_int_distribution<int>(-options_.jitterMs,
-                                                                                     options_.jitterMs)(rng)
-                                               : 0;
+      const int jitter =
+          options_.jitterMs > 0 ? std::uniform_int_distribution<int>(-options_.jitterMs, options_.jitterMs)(rng) : 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, options_.latencyMs + jitter)));
     }
 
@@ -282,16 +286,16 @@ int OfflineEngine::Start() {
       case EngineFault::kReset:
       case EngineFault::kStall: {
         auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
-        res.set_content_provider(
-            page->size(), type, [this, page, fault](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-              if (offset == 0) return sink.write(page->data(), page->size() / 2);
-              if (fault == EngineFault::kReset) return false;  // closes the connection mid-body
-              const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-              while (!stopping_.load() && std::chrono::steady_clock::now() < until) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-              }
-              return false;
-            });
+        res.set_content_provider(page->size(), type,
+                                 [this, page, fault](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                   if (offset == 0) return sink.write(page->data(), page->size() / 2);
+                                   if (fault == EngineFault::kReset) return false;  // closes the connection mid-body
+                                   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                                   while (!stopping_.load() && std::chrono::steady_clock::now() < until) {
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                   }
+                                   return false;
+                                 });
         return;
       }
       default:

@@ -19,8 +19,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,17 +36,17 @@ namespace kelvarn {
 
 enum class EngineFault {
   kNone,
-  kErrorStatus,  // 500 with a short body
-  kReset,        // the connection closes halfway through the body
-  kStall,        // half the body, then nothing until the server stops (at most 60 s)
-  kHuge,         // a 200 MiB body
-  kTrickle,      // the page at one byte a second (until the server stops)
-  kGarbage,      // 64 KiB of random bytes
-  kRedirect,     // 302 to the same page, which then answers normally
-  kRedirectLoop, // 302 to the same page, for ever
-  kNoBlockEnd,   // the related-searches block never ends
-  kUpperCase,    // links end in "</A>"
-  kVerify,       // every search request is sent to the verification page
+  kErrorStatus,   // 500 with a short body
+  kReset,         // the connection closes halfway through the body
+  kStall,         // half the body, then nothing until the server stops (at most 60 s)
+  kHuge,          // a 200 MiB body
+  kTrickle,       // the page at one byte a second (until the server stops)
+  kGarbage,       // 64 KiB of random bytes
+  kRedirect,      // 302 to the same page, which then answers normally
+  kRedirectLoop,  // 302 to the same page, for ever
+  kNoBlockEnd,    // the related-searches block never ends
+  kUpperCase,     // links end in "</A>"
+  kVerify,        // every search request is sent to the verification page
 };
 
 // "error", "reset", "stall", "huge", "trickle", "garbage", "redirect",
@@ -62,11 +62,11 @@ enum class EngineLayout { kClassic, k2008, k2018, k2021, kMixed };
 std::optional<EngineLayout> ParseEngineLayout(std::string_view name);
 
 struct EngineOptions {
-  int port = 0;              // 0: any free port
+  int port = 0;  // 0: any free port
   int phrasesPerPage = 10;
-  int latencyMs = 0;         // added before every answer
-  int jitterMs = 0;          // +- this much, uniformly
-  std::size_t pageBytes = 0; // pad pages with result entries to about this size
+  int latencyMs = 0;          // added before every answer
+  int jitterMs = 0;           // +- this much, uniformly
+  std::size_t pageBytes = 0;  // pad pages with result entries to about this size
   EngineFault fault = EngineFault::kNone;
   // After this many search requests (0: never), block every search request
   // for blockMs, then serve again.
@@ -112,7 +112,7 @@ class OfflineEngine {
 
   std::atomic<std::uint64_t> requests_{0}, blocked_{0}, withCookie_{0};
   std::mutex blockMutex_;
-  int beforeBlock_ = 0;                                 // guarded by blockMutex_
+  int beforeBlock_ = 0;                                                // guarded by blockMutex_
   std::optional<std::chrono::steady_clock::time_point> blockedUntil_;  // guarded by blockMutex_
   std::atomic<bool> stopping_{false};
   int port_ = -1;

@@ -1,11 +1,11 @@
 #include "ui/qt/qt_components.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
@@ -91,8 +91,7 @@ QtListBox::QtListBox(UiThread& ui, QListView* view, bool extendedSelection)
   view->setModel(model_.get());
   model_->SetView(view, !extendedSelection);
   view->setUniformItemSizes(true);  // rows are not measured one by one
-  view->setSelectionMode(extendedSelection ? QAbstractItemView::ExtendedSelection
-                                           : QAbstractItemView::SingleSelection);
+  view->setSelectionMode(extendedSelection ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
@@ -111,7 +110,9 @@ QtStatusBar::QtStatusBar(UiThread& ui, QStatusBar* bar, std::int32_t panels) : o
   store_.progress_->hide();
 }
 
-Text QtStatusBar::Store::Get(std::int32_t panel) const { return ToGbk(labels_[static_cast<std::size_t>(panel)]->text()); }
+Text QtStatusBar::Store::Get(std::int32_t panel) const {
+  return ToGbk(labels_[static_cast<std::size_t>(panel)]->text());
+}
 
 void QtStatusBar::Store::Set(std::int32_t panel, std::string_view text) {
   labels_[static_cast<std::size_t>(panel)]->setText(FromGbk(text));

@@ -1,7 +1,6 @@
 #include "ui/qt/qt_dialogs.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCursor>
 #include <QDialog>
 #include <QFrame>
@@ -11,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 
 #include "ui/qt/gbk.h"
 
@@ -66,18 +66,27 @@ class InputFilter final : public QObject {
 std::int32_t QtDialogs::ShowMessage(const Value& content, std::int32_t flags, std::optional<std::string_view> caption) {
   using B = QMessageBox::StandardButton;
   static const std::vector<std::vector<B>> kButtons = {
-      {B::Ok}, {B::Ok, B::Cancel}, {B::Abort, B::Retry, B::Ignore}, {B::Yes, B::No, B::Cancel},
+      {B::Ok},         {B::Ok, B::Cancel},   {B::Abort, B::Retry, B::Ignore}, {B::Yes, B::No, B::Cancel},
       {B::Yes, B::No}, {B::Retry, B::Cancel}};
   const std::size_t set = static_cast<std::size_t>(flags & 0xF) < kButtons.size() ? (flags & 0xF) : 0;
   QMessageBox box;
   box.setWindowTitle(FromGbk(caption.value_or(kDefaultMessageCaption)));
   box.setText(FromGbk(MessageText(content)));
   switch (flags & 0xF0) {
-    case kMbIconError: box.setIcon(QMessageBox::Critical); break;
-    case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
-    case kMbIconWarning: box.setIcon(QMessageBox::Warning); break;
-    case kMbIconInformation: box.setIcon(QMessageBox::Information); break;
-    default: break;
+    case kMbIconError:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case kMbIconQuestion:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case kMbIconWarning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case kMbIconInformation:
+      box.setIcon(QMessageBox::Information);
+      break;
+    default:
+      break;
   }
   QMessageBox::StandardButtons buttons;
   for (B b : kButtons[set]) buttons |= b;
@@ -87,13 +96,20 @@ std::int32_t QtDialogs::ShowMessage(const Value& content, std::int32_t flags, st
   box.setWindowModality(Qt::ApplicationModal);  // task modal; system modal has no stronger form here
   box.exec();
   switch (box.standardButton(box.clickedButton())) {
-    case B::Cancel: return kIdCancel;
-    case B::Abort: return kIdAbort;
-    case B::Retry: return kIdRetry;
-    case B::Ignore: return kIdIgnore;
-    case B::Yes: return kIdYes;
-    case B::No: return kIdNo;
-    default: return kIdOk;
+    case B::Cancel:
+      return kIdCancel;
+    case B::Abort:
+      return kIdAbort;
+    case B::Retry:
+      return kIdRetry;
+    case B::Ignore:
+      return kIdIgnore;
+    case B::Yes:
+      return kIdYes;
+    case B::No:
+      return kIdNo;
+    default:
+      return kIdOk;
   }
 }
 
@@ -109,7 +125,8 @@ bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<s
   // Dialog units: a quarter of the font's average character width across, an
   // eighth of its height down.
   const QFontMetrics metrics(font);
-  const double unitX = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
+  const double unitX =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
   const double unitY = metrics.height() / 8.0;
   const auto rect = [&](int x, int y, int w, int h) {
     return QRect(qRound(x * unitX), qRound(y * unitY), qRound(w * unitX), qRound(h * unitY));

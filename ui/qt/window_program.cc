@@ -3,11 +3,11 @@
 #include <malloc.h>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QStatusBar>
-#include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -69,7 +69,8 @@ int RunWindowProgram(int argc, char** argv) {
         if (!screenshot.empty()) window->grab().save(QString::fromLocal8Bit(screenshot.c_str()));
         if (print) {
           // The collected list, then the status text, for a terminal.
-          const QAbstractItemModel* phrases = window->findChild<QListView*>(QStringLiteral("列表框_相关关键字"))->model();
+          const QAbstractItemModel* phrases =
+              window->findChild<QListView*>(QStringLiteral("列表框_相关关键字"))->model();
           for (int row = 0; row < phrases->rowCount(); ++row) {
             std::printf("%s\n", phrases->index(row, 0).data().toString().toUtf8().constData());
           }
