@@ -34,10 +34,6 @@ constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC."; 
 constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";                    // 导出完成.
 constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";                // 导出失败.
 constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";            // 列表已清空..
-constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                                      // 配置
-constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";                   // 工作线程
-constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";                     // 采集级别
-constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";                   // 重试次数
 // 采集已停止,搜索引擎要求安全验证
 constexpr std::string_view kBlockedEnd =
     "\xB2\xC9\xBC\xAF\xD2\xD1\xCD\xA3\xD6\xB9,\xCB\xD1\xCB\xF7\xD2\xFD\xC7\xE6\xD2\xAA\xC7\xF3\xB0\xB2\xC8\xAB"
@@ -89,7 +85,7 @@ void Pause(std::int32_t ms) {
 }  // namespace
 
 Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
-    : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)) {
+    : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)), settings_(options_.programDir) {
   // A browser session lent to the tool: the engine trusts a client that
   // carries its cookies.
   HttpClient::LoadCookieFile(options_.programDir + "cookies.txt");
@@ -135,7 +131,7 @@ void Harvester::OnStartButton() {
   const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
   // Read, never written: a config.ini the program made stays as it was.
   const std::int32_t retries =
-      options_.retries ? *options_.retries : ToInteger(ReadSetting(SettingsPath(), kSection, kRetriesKey, "2"));
+      options_.retries ? *options_.retries : ToInteger(settings_.Retries());
   std::uint32_t generation;
   {
     std::lock_guard lock(runMutex_);
@@ -466,10 +462,8 @@ void Harvester::ImportKeywords() {
 }
 
 bool Harvester::ImportFile(const std::string& path) {
-  const std::optional<ByteArray> bytes = ReadFileBytesIfReadable(path);
-  const std::string_view view =
-      bytes ? std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()) : std::string_view();
-  LineSplitter::Split(view, [&](std::string_view line) {
+  const std::optional<std::string> bytes = ReadFile(path);
+  LineSplitter::Split(bytes.value_or(std::string()), [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
     }
@@ -510,14 +504,12 @@ void Harvester::ExportPhrases() {
 void Harvester::ClearPhrases() { ui_.列表框_相关关键字.ClearItems(); }
 
 void Harvester::LoadSettings() {
-  ui_.编辑框_工作线程.SetContent(ReadSetting(SettingsPath(), kSection, kWorkersKey, "20"));
-  ui_.编辑框_采集级别.SetContent(ReadSetting(SettingsPath(), kSection, kDepthKey, "1"));
+  ui_.编辑框_工作线程.SetContent(settings_.Workers());
+  ui_.编辑框_采集级别.SetContent(settings_.Depth());
 }
 
-void Harvester::SaveWorkerCount() {
-  WriteSetting(SettingsPath(), kSection, kWorkersKey, ui_.编辑框_工作线程.Content());
-}
+void Harvester::SaveWorkerCount() { settings_.SaveWorkers(ui_.编辑框_工作线程.Content()); }
 
-void Harvester::SaveDepth() { WriteSetting(SettingsPath(), kSection, kDepthKey, ui_.编辑框_采集级别.Content()); }
+void Harvester::SaveDepth() { settings_.SaveDepth(ui_.编辑框_采集级别.Content()); }
 
 }  // namespace kelvarn

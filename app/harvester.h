@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/page_outcome.h"
+#include "app/settings.h"
 #include "json/json.h"
 #include "pool/thread_pool.h"
 #include "ui/components.h"
@@ -109,7 +110,6 @@ class Harvester {
   // OK, end the program with exit code 0 (window thread; does not return).
   void Close();
 
-  std::string SettingsPath() const { return options_.programDir + "config.ini"; }
   ThreadPool& Pool() { return workerPool_; }
   // Tasks posted and not finished in the current run.
   std::int32_t PendingTasks();
@@ -152,6 +152,7 @@ class Harvester {
   UiThread& window_;
   Dialogs& dialogs_;
   const Options options_;
+  const Settings settings_;
 
   ThreadPool workerPool_;
   std::atomic<std::uint64_t> generation_{0};  // changed under runMutex_, on the window thread

@@ -1,8 +1,5 @@
 #include "app/main_window.h"
 
-#include <sched.h>
-
-#include "text/files.h"
 
 namespace kelvarn {
 namespace {
@@ -90,40 +87,5 @@ Menu PhraseMenu() {
   return {"相关关键字菜单",
           {Item("\xB5\xBC\xB3\xF6", kExport), {"-", nullptr, {}}, Item("\xC7\xE5\xBF\xD5", kClearPhrases)}};
 }
-
-namespace {
-
-void BindTo(int cpu) {
-  cpu_set_t one;
-  CPU_ZERO(&one);
-  CPU_SET(cpu, &one);
-  sched_setaffinity(0, sizeof one, &one);
-}
-
-}  // namespace
-
-void BindToFirstProcessor() {
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (CPU_ISSET(cpu, &allowed)) return BindTo(cpu);
-  }
-}
-
-void BindToCurrentProcessor() {
-  const int cpu = sched_getcpu();
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (cpu < 0 || cpu >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0 ||
-      !CPU_ISSET(cpu, &allowed)) {
-    return BindToFirstProcessor();
-  }
-  BindTo(cpu);
-}
-
-void RequestDebugPrivilege() {}
-
-std::string ProgramDirWithSlash() { return RunDirectory() + "/"; }
 
 }  // namespace kelvarn

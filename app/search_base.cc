@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/search_page.h"
 
@@ -22,11 +23,20 @@ bool IsNameByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
 }
 
+std::string_view WithoutTrailingSlashes(std::string_view base) {
+  while (!base.empty() && base.back() == '/') base.remove_suffix(1);
+  return base;
+}
+
 }  // namespace
 
+std::string SearchBase(std::optional<std::string_view> given) {
+  const char* env = std::getenv("KELVARN_SEARCH_URL");
+  return std::string(WithoutTrailingSlashes(given ? *given : env && *env ? env : kDefaultSearchBase));
+}
+
 std::optional<std::string> SearchBaseProblem(std::string_view base) {
-  const std::string trimmed = WithoutTrailingSlashes(base);
-  base = trimmed;
+  base = WithoutTrailingSlashes(base);
   const std::size_t sep = base.find("://");
   if (sep == std::string_view::npos) return "no \"://\" after the scheme";
   const std::string_view scheme = base.substr(0, sep);

@@ -9,6 +9,17 @@
 
 namespace kelvarn {
 
+// "http://www.baidu.com": the search engine's web-search host.
+inline constexpr std::string_view kDefaultSearchBase = "http://www.baidu.com";
+
+// The scheme, host and port that a run's search URLs start with: `given` (a
+// --search-url flag) when there is one, else the environment variable
+// KELVARN_SEARCH_URL when set and not empty (tests and offline use, e.g.
+// "http://127.0.0.1:8080"), else kDefaultSearchBase; trailing slashes
+// dropped. Reads the environment on every call, so set it before the workers
+// start.
+std::string SearchBase(std::optional<std::string_view> given = std::nullopt);
+
 // What is wrong with `base`, in a few words, or nothing when it is usable:
 // "http://" or "https://" (either case), a host (a name or IPv4 address of
 // letters, digits, ".", "-" and "_", or an IPv6 address in brackets), an

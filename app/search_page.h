@@ -7,21 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/search_base.h"
 #include "text/text.h"
 
 namespace kelvarn {
-
-// "http://www.baidu.com": the search engine's web-search host.
-inline constexpr std::string_view kDefaultSearchBase = "http://www.baidu.com";
-
-// The scheme, host and port that search URLs start with: the environment
-// variable KELVARN_SEARCH_URL when set and not empty (tests and offline use,
-// e.g. "http://127.0.0.1:8080"), else kDefaultSearchBase. Trailing slashes are
-// dropped. Read on every call, so set it before the workers start.
-std::string SearchBase();
-
-// `base` without its trailing slashes: the one form search URLs start from.
-std::string WithoutTrailingSlashes(std::string_view base);
 
 // base + "/s?wd=" + UrlEncode(keyword); base defaults to SearchBase().
 Text BuildSearchUrl(std::string_view keyword);
@@ -50,21 +39,5 @@ Text UrlEncode(std::string_view text);
 
 // Two upper-case hexadecimal digits of the low byte of `value`.
 Text HexByte(std::int32_t value);
-
-// Text between two markers.
-//
-// Single mode (allMode other than 1), case-sensitive, first occurrences: the
-// text between the first startMark and the first endMark after it; everything
-// after startMark when endMark is empty; everything before endMark when
-// startMark is empty; empty when a marker is missing.
-//
-// All-matches mode (allMode == 1), ASCII case ignored: fills `*matches` (when
-// not null) with, for every startMark, the text from its end up to the first
-// endMark found from that startMark's beginning (empty if none follows); the
-// next startMark is sought from one byte after the previous one's start, so
-// markers nested in a match yield matches of their own. Returns the empty text.
-// With an empty marker, returns the empty text and leaves `*matches` alone.
-Text TextBetween(std::string_view text, std::string_view startMark, std::string_view endMark, int allMode = 0,
-                 TextArray* matches = nullptr);
 
 }  // namespace kelvarn

@@ -4,13 +4,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/main_window.h"
 #include "app/page_forms.h"
 #include "app/page_outcome.h"
 #include "app/search_base.h"
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
 #include "net/http_client.h"
+#include "text/files.h"
 
 namespace kelvarn {
 namespace {
@@ -70,17 +70,16 @@ int RunCheckCommand(int argc, char** argv) {
       keyword = argv[i], keywordGiven = true;
     }
   }
-  std::string base = url.value_or(SearchBase());
+  const std::string base = url.value_or(SearchBase());
   if (const std::optional<std::string> problem = SearchBaseProblem(base)) {
     std::fprintf(stderr, "kelvarn check: bad search URL \"%s\" (from %s): %s\n%s", base.c_str(),
                  url ? "--search-url" : "KELVARN_SEARCH_URL", problem->c_str(), kUsage);
     return 2;
   }
-  base = WithoutTrailingSlashes(base);
 
-  const std::string cookies = ProgramDirWithSlash() + "cookies.txt";
+  const std::string cookies = ProgramDirectory() + "cookies.txt";
   const bool lent = HttpClient::LoadCookieFile(cookies);
-  const Text request = BuildSearchUrl(Utf8ToGbk(keyword), base);
+  const Text request = BuildSearchUrl(Utf8ToGbk(keyword), SearchBase(base));
   HttpClient client;
   client.Open("GET", request);
   client.Send(Value{}, 15000, 15000, 15000);

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "app/headless_window.h"
-#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "frame/processor.h"
 #include "app/search_base.h"
 #include "app/search_page.h"
 #include "text/files.h"
@@ -245,25 +247,19 @@ int RunHarvestCommand(int argc, char** argv) {
   // Settings: config.ini beside the program, read as the window reads it and
   // only for what the flags leave open; nothing is written back. A file over
   // the settings size limit (a link to a device, say) reads as missing: say so.
-  const std::string programDir = ProgramDirWithSlash();
-  const std::string ini = programDir + "config.ini";
-  bool useIni = !args.depth || !args.workers;
-  if (useIni) {
-    const std::optional<ByteArray> head = ReadFileHead(ini, kMaxSettingsFileBytes + 1);
-    if (head && head->size() > kMaxSettingsFileBytes) {
-      std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",
-                   ini.c_str());
-      useIni = false;
-    }
+  const Settings settings(ProgramDirectory());
+  bool useIni = !args.depth || !args.workers || !args.retries;
+  if (useIni && settings.TooLarge()) {
+    std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",
+                 settings.Path().c_str());
+    useIni = false;
   }
-  const auto setting = [&](std::string_view key, std::string_view fallback) {
-    return ToInteger(useIni ? ReadSetting(ini, "\xC5\xE4\xD6\xC3", key, fallback) : Text(fallback));  // 配置
+  const auto setting = [&](Text (Settings::*read)() const, std::string_view fallback) {
+    return ToInteger(useIni ? (settings.*read)() : Text(fallback));
   };
-  const std::int32_t depth = args.depth ? *args.depth : setting("\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0", "1");  // 采集级别
-  const std::int32_t workers =
-      args.workers ? *args.workers : setting("\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC", "20");  // 工作线程
-  const std::int32_t retries =
-      args.retries ? *args.retries : setting("\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD", "2");  // 重试次数
+  const std::int32_t depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth);
+  const std::int32_t workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
+  const std::int32_t retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
 
   FILE* out = stdout;
   if (!args.output.empty()) {
@@ -304,13 +300,11 @@ int RunHarvestCommand(int argc, char** argv) {
       noteWriteFailure();
     }
   };
-  Harvester::Options options;
+  Harvester::Options options = StartUpOptions(args.searchUrl);
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;
   options.retries = retries;
-  options.programDir = programDir;
-  options.searchBase = WithoutTrailingSlashes(args.searchUrl.value_or(SearchBase()));
   Harvester harvester(window.Components(), window.ui, window.dialogs, options);
   for (const Text& seed : seeds) window.列表框_关键字.AddItem(seed);
   window.编辑框_工作线程.SetContent(std::to_string(workers));

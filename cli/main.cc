@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "app/main_window.h"
 #include "app/page_forms.h"
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
@@ -38,8 +37,8 @@ int Usage(const char* problem) {
 // page from an endless source (/dev/zero) is not read for ever.
 bool ReadPage(std::string_view path, std::string& out) {
   if (path != "-") {
-    const std::optional<kelvarn::ByteArray> head = kelvarn::ReadFileHead(path, kelvarn::HttpClient::kMaxBodyBytes);
-    if (head) out.assign(head->begin(), head->end());
+    std::optional<std::string> head = kelvarn::ReadFile(path, kelvarn::HttpClient::kMaxBodyBytes);
+    if (head) out = std::move(*head);
     return head.has_value();
   }
   out.resize(kelvarn::HttpClient::kMaxBodyBytes);
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
   if (first.empty() || (first.substr(0, 2) == "--" && first != "--help" && first != "--version")) {
     // The window lives in a program of its own, so that the command line
     // does not load Qt.
-    const std::string window = kelvarn::ProgramDirWithSlash() + "kelvarn-window";
+    const std::string window = kelvarn::ProgramDirectory() + "kelvarn-window";
     argv[0] = const_cast<char*>(window.c_str());
     ::execv(window.c_str(), argv);
     std::fprintf(stderr, "kelvarn: cannot start %s: %s\n", window.c_str(), std::strerror(errno));

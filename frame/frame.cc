@@ -99,7 +99,7 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   f.modules = std::move(modules);
   // Relative paths (config.ini among them) resolve against the program's own
   // directory whatever directory it was started from.
-  if (::chdir(RunDirectory().empty() ? "/" : RunDirectory().c_str()) != 0) std::perror("chdir");
+  if (::chdir(ProgramDirectory().c_str()) != 0) std::perror("chdir");
   InstallNewHandler();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
   SetProgramEnder(&EndAfterRuntimeError);

@@ -65,7 +65,6 @@ void* Lookup(const OutsideFunctionDecl& decl, void*& module) {
 
 }  // namespace
 
-std::string ProgramDirectory() { return RunDirectory() + "/"; }
 
 OutsideFunctionTable::OutsideFunctionTable(std::vector<OutsideFunctionDecl> declarations)
     : entries_(new Entry[declarations.size()]), count_(declarations.size()) {

@@ -19,9 +19,6 @@
 
 namespace kelvarn {
 
-// The program's directory, ending in exactly one "/".
-std::string ProgramDirectory();
-
 struct OutsideFunctionDecl {
   std::string library;  // file name, a path, or empty for the system libraries
   std::string name;     // exported name

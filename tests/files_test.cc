@@ -32,13 +32,14 @@ const Text kSection = Utf8ToGbk("配置");
 const Text kWorkers = Utf8ToGbk("工作线程");
 const Text kDepth = Utf8ToGbk("采集级别");
 
-TEST_F(FilesTest, RunDirectoryIsTheTestProgramsDirectory) {
-  const std::string& dir = RunDirectory();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_NE('/', dir.back());
-  EXPECT_EQ(&dir, &RunDirectory());
+TEST_F(FilesTest, ProgramDirectoryIsTheTestProgramsDirectoryWithOneSlash) {
+  const std::string& dir = ProgramDirectory();
+  ASSERT_GE(dir.size(), 2u);
+  EXPECT_EQ('/', dir.back());
+  EXPECT_NE('/', dir[dir.size() - 2]);
+  EXPECT_EQ(&dir, &ProgramDirectory());
   struct stat st {};
-  EXPECT_EQ(0, ::stat((dir + "/files_test").c_str(), &st));
+  EXPECT_EQ(0, ::stat((dir + "files_test").c_str(), &st));
 }
 
 TEST_F(FilesTest, NewFileIsWrittenAsOneSection) {

@@ -56,7 +56,7 @@ class FrameTest : public ::testing::Test {
 TEST_F(FrameTest, StartUpPreparedTheProcess) {
   char cwd[PATH_MAX];
   ASSERT_NE(nullptr, ::getcwd(cwd, sizeof cwd));
-  EXPECT_EQ(RunDirectory(), cwd);  // relative paths resolve beside the program
+  EXPECT_EQ(ProgramDirectory(), std::string(cwd) + "/");  // relative paths resolve beside the program
   EXPECT_EQ((std::vector<std::string>{"1f"}), notifications);
   EXPECT_EQ(reinterpret_cast<std::intptr_t>(&FrameNotify), ThreadPool_HostCallback());
   EXPECT_FALSE(LoadWindow("no such window"));

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "frame/outside.h"
+#include "text/files.h"
 #include "text/text.h"
 
 // Sanitizer allocators abort on impossible sizes unless told to fail the way
@@ -150,13 +151,6 @@ TEST(OutsideFunctionTest, ConcurrentFirstCallsAgree) {
   for (auto& slot : seen) threads.emplace_back([&table, &slot] { slot = table.BindOutsideFunction(0); });
   for (auto& t : threads) t.join();
   for (void* address : seen) EXPECT_EQ(seen[0], address);
-}
-
-TEST(OutsideFunctionTest, ProgramDirectoryEndsInOneSlash) {
-  const std::string dir = ProgramDirectory();
-  ASSERT_GE(dir.size(), 2u);
-  EXPECT_EQ('/', dir.back());
-  EXPECT_NE('/', dir[dir.size() - 2]);
 }
 
 using OutsideFunctionDeathTest = ::testing::Test;

@@ -8,6 +8,7 @@
 #include "app/page_forms.h"
 #include "app/page_outcome.h"
 #include "tests/reference.h"
+#include "text/between.h"
 
 namespace kelvarn {
 namespace {
@@ -52,46 +53,6 @@ TEST(SearchUrlTest, BaseComesFromTheEnvironment) {
   EXPECT_EQ("http://www.baidu.com/s?wd=", BuildSearchUrl(""));
   ::unsetenv("KELVARN_SEARCH_URL");
   EXPECT_EQ("http://h:1/s?wd=x", BuildSearchUrl("x", "http://h:1"));
-}
-
-TEST(TextBetweenTest, SingleModeFirstOccurrencesCaseKept) {
-  EXPECT_EQ("b", TextBetween("a[b]c[d]", "[", "]"));
-  EXPECT_EQ("b]c[d]", TextBetween("a[b]c[d]", "[", ""));
-  EXPECT_EQ("a[b", TextBetween("a[b]c[d]", "", "]"));
-  EXPECT_EQ("abc", TextBetween("abc", "", ""));
-  EXPECT_EQ("", TextBetween("", "", ""));
-  EXPECT_EQ("", TextBetween("a[b", "[", "]"));   // no end marker after the start
-  EXPECT_EQ("", TextBetween("a[]b", "[", "]"));  // end marker at once
-  EXPECT_EQ("", TextBetween("a]b[c", "x", "]"));
-  EXPECT_EQ("", TextBetween("a]b", "", "x"));
-  EXPECT_EQ("", TextBetween("<B>x</B>", "<b>", "</b>"));
-  EXPECT_EQ("b", TextBetween("a[b]", "[", "]", 2, nullptr));  // any mode but 1 is single mode
-  EXPECT_EQ("b", TextBetween("a[b]", "[", "]", 0));
-}
-
-TEST(TextBetweenTest, AllMatchesModeNestsAndIgnoresCase) {
-  Pieces matches{"stale"};
-  EXPECT_EQ("", TextBetween("SaSbE", "S", "E", 1, &matches));
-  EXPECT_EQ((Pieces{"aSb", "b"}), matches);
-  TextBetween("<x>one</X><X>two</x>", "<x>", "</x>", 1, &matches);
-  EXPECT_EQ((Pieces{"one", "two"}), matches);
-  TextBetween("[a][a]", "[", "]", 1, &matches);
-  EXPECT_EQ((Pieces{"a", "a"}), matches);
-  TextBetween("[a][b", "[", "]", 1, &matches);
-  EXPECT_EQ((Pieces{"a", ""}), matches);  // no end marker after the last start
-  TextBetween("no markers", "[", "]", 1, &matches);
-  EXPECT_EQ(Pieces{}, matches);
-  // The end marker is sought from the start marker's beginning: here it
-  // overlaps the start marker, so the match is empty.
-  TextBetween("ab-c", "ab", "b", 1, &matches);
-  EXPECT_EQ((Pieces{""}), matches);
-}
-
-TEST(TextBetweenTest, AllMatchesModeWithAnEmptyMarkerLeavesTheListAlone) {
-  Pieces matches{"kept"};
-  EXPECT_EQ("", TextBetween("a[b]", "", "]", 1, &matches));
-  EXPECT_EQ("", TextBetween("a[b]", "[", "", 1, &matches));
-  EXPECT_EQ((Pieces{"kept"}), matches);
 }
 
 TEST(ExtractRelatedPhrasesTest, LinksOfTheFirstBlockInPageOrder) {
@@ -164,25 +125,6 @@ TEST(ExtractRelatedPhrasesTest, ManyStartMarkersWithoutEndMarkersFinish) {
     }
     TextBetween(block, "\xB0", "</a>", 1, &matches);
     for (const auto& m : matches) ASSERT_EQ("", m);
-  }
-}
-
-TEST(TextBetweenRandomizedTest, AllMatchesAgreesWithFreshSearches) {
-  std::mt19937 rng(42);
-  static constexpr char kBytes[] = {'"', '>', '<', '/', 'a', 'A', 'x', '\xB0', '\x81', '\xC4', '7'};
-  const auto make = [&](std::size_t maxLength) {
-    std::string s(std::uniform_int_distribution<std::size_t>(0, maxLength)(rng), ' ');
-    for (char& c : s) c = kBytes[std::uniform_int_distribution<std::size_t>(0, sizeof kBytes - 1)(rng)];
-    return s;
-  };
-  for (int i = 0; i < 30000; ++i) {
-    const std::string text = make(48), start = make(2), end = make(3);
-    if (start.empty() || end.empty()) continue;
-    Pieces matches;
-    TextBetween(text, start, end, 1, &matches);
-    ASSERT_EQ(reference::AllBetween(text, start, end), matches)
-        << "text=" << ::testing::PrintToString(text) << " start=" << ::testing::PrintToString(start)
-        << " end=" << ::testing::PrintToString(end);
   }
 }
 

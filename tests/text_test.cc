@@ -6,6 +6,7 @@
 #include <random>
 
 #include "tests/reference.h"
+#include "text/between.h"
 #include "text/line_splitter.h"
 
 namespace kelvarn {
@@ -220,6 +221,65 @@ TEST(TextRandomizedTest, LineSplitterGivesTheSameLinesInAnyPieces) {
     splitter.Finish();
     ASSERT_EQ(expected, whole) << ::testing::PrintToString(text);
     ASSERT_EQ(expected, fed) << ::testing::PrintToString(text);
+  }
+}
+
+TEST(TextBetweenTest, SingleModeFirstOccurrencesCaseKept) {
+  EXPECT_EQ("b", TextBetween("a[b]c[d]", "[", "]"));
+  EXPECT_EQ("b]c[d]", TextBetween("a[b]c[d]", "[", ""));
+  EXPECT_EQ("a[b", TextBetween("a[b]c[d]", "", "]"));
+  EXPECT_EQ("abc", TextBetween("abc", "", ""));
+  EXPECT_EQ("", TextBetween("", "", ""));
+  EXPECT_EQ("", TextBetween("a[b", "[", "]"));   // no end marker after the start
+  EXPECT_EQ("", TextBetween("a[]b", "[", "]"));  // end marker at once
+  EXPECT_EQ("", TextBetween("a]b[c", "x", "]"));
+  EXPECT_EQ("", TextBetween("a]b", "", "x"));
+  EXPECT_EQ("", TextBetween("<B>x</B>", "<b>", "</b>"));
+  EXPECT_EQ("b", TextBetween("a[b]", "[", "]", 2, nullptr));  // any mode but 1 is single mode
+  EXPECT_EQ("b", TextBetween("a[b]", "[", "]", 0));
+}
+
+TEST(TextBetweenTest, AllMatchesModeNestsAndIgnoresCase) {
+  Pieces matches{"stale"};
+  EXPECT_EQ("", TextBetween("SaSbE", "S", "E", 1, &matches));
+  EXPECT_EQ((Pieces{"aSb", "b"}), matches);
+  TextBetween("<x>one</X><X>two</x>", "<x>", "</x>", 1, &matches);
+  EXPECT_EQ((Pieces{"one", "two"}), matches);
+  TextBetween("[a][a]", "[", "]", 1, &matches);
+  EXPECT_EQ((Pieces{"a", "a"}), matches);
+  TextBetween("[a][b", "[", "]", 1, &matches);
+  EXPECT_EQ((Pieces{"a", ""}), matches);  // no end marker after the last start
+  TextBetween("no markers", "[", "]", 1, &matches);
+  EXPECT_EQ(Pieces{}, matches);
+  // The end marker is sought from the start marker's beginning: here it
+  // overlaps the start marker, so the match is empty.
+  TextBetween("ab-c", "ab", "b", 1, &matches);
+  EXPECT_EQ((Pieces{""}), matches);
+}
+
+TEST(TextBetweenTest, AllMatchesModeWithAnEmptyMarkerLeavesTheListAlone) {
+  Pieces matches{"kept"};
+  EXPECT_EQ("", TextBetween("a[b]", "", "]", 1, &matches));
+  EXPECT_EQ("", TextBetween("a[b]", "[", "", 1, &matches));
+  EXPECT_EQ((Pieces{"kept"}), matches);
+}
+
+TEST(TextBetweenRandomizedTest, AllMatchesAgreesWithFreshSearches) {
+  std::mt19937 rng(42);
+  static constexpr char kBytes[] = {'"', '>', '<', '/', 'a', 'A', 'x', '\xB0', '\x81', '\xC4', '7'};
+  const auto make = [&](std::size_t maxLength) {
+    std::string s(std::uniform_int_distribution<std::size_t>(0, maxLength)(rng), ' ');
+    for (char& c : s) c = kBytes[std::uniform_int_distribution<std::size_t>(0, sizeof kBytes - 1)(rng)];
+    return s;
+  };
+  for (int i = 0; i < 30000; ++i) {
+    const std::string text = make(48), start = make(2), end = make(3);
+    if (start.empty() || end.empty()) continue;
+    Pieces matches;
+    TextBetween(text, start, end, 1, &matches);
+    ASSERT_EQ(reference::AllBetween(text, start, end), matches)
+        << "text=" << ::testing::PrintToString(text) << " start=" << ::testing::PrintToString(start)
+        << " end=" << ::testing::PrintToString(end);
   }
 }
 

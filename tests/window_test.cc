@@ -17,7 +17,7 @@
 #include "text/files.h"
 #include "tools/engine/offline_engine.h"
 #include "ui/qt/gbk.h"
-#include "ui/qt/main_window.h"
+#include "window/window_program.h"
 
 namespace kelvarn {
 namespace {
@@ -140,14 +140,8 @@ int main(int argc, char** argv) {
   Harvester::Options options;
   options.programDir = w.dir;
   options.searchBase = w.engine->BaseUrl();
-  w.platform->AddWindowFactory(std::string(kMainWindow), [&](const WindowTemplate&) -> QWidget* {
-    w.window = new MainWindow(w.platform->Ui(), w.handles, options);
-    w.window->show();
-    return w.window;
-  });
-  RegisterWindow(MainWindowTemplate(), MainWindowBindings(w.handles));
-  if (!LoadWindow(kMainWindow)) return 1;
-  DeliverEvent(kMainWindow, "", kEventCreated);
+  w.window = OpenMainWindow(*w.platform, w.handles, options);
+  if (!w.window) return 1;
   const int result = RUN_ALL_TESTS();
   std::system(("rm -rf '" + w.dir + "'").c_str());
   std::fflush(nullptr);

@@ -110,37 +110,15 @@ std::optional<std::size_t> FindKey(const std::vector<Line>& lines, std::pair<std
   return std::nullopt;
 }
 
-// The file, or its first maxBytes bytes.
-std::string ReadWholeFile(const std::string& path, bool& ok, std::size_t maxBytes = SIZE_MAX) {
-  ok = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string data;
-  char buffer[65536];
-  while (data.size() < maxBytes) {
-    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - data.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return {};
-    }
-    if (n == 0) break;
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  ok = true;
-  return data;
-}
-
 }  // namespace
 
-const std::string& RunDirectory() {
+const std::string& ProgramDirectory() {
   static const std::string directory = [] {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return std::string(".");
+    if (n <= 0) return std::string("./");
     std::string dir(path, static_cast<std::size_t>(n));
-    dir.erase(dir.find_last_of('/'));
+    dir.erase(dir.find_last_of('/') + 1);
     return dir;
   }();
   return directory;
@@ -151,10 +129,9 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
   path = SkipControlAndSpaces(path), section = SkipControlAndSpaces(section), key = SkipControlAndSpaces(key);
   if (path.empty() || section.empty() || key.empty()) return {};
   const Text fallback(defaultValue.value_or("").substr(0, kSettingLimit));
-  bool ok = false;
-  const std::string text = ReadWholeFile(std::string(path), ok, kMaxSettingsFileBytes + 1);
-  if (!ok || text.size() > kMaxSettingsFileBytes) return fallback;
-  const std::vector<Line> lines = ReadLines(text);
+  const std::optional<std::string> text = ReadFile(path, kMaxSettingsFileBytes + 1);
+  if (!text || text->size() > kMaxSettingsFileBytes) return fallback;
+  const std::vector<Line> lines = ReadLines(*text);
   const auto range = FindSection(lines, Trim(section));
   if (!range) return fallback;
   const auto at = FindKey(lines, *range, Trim(key));
@@ -166,9 +143,9 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
                   std::optional<std::string_view> value) {
   if (path.empty() || section.empty()) return false;
   const std::string file(path);
-  bool exists = false;
-  const std::string text = ReadWholeFile(file, exists, kMaxSettingsFileBytes + 1);
-  if (!exists && errno != ENOENT) return false;
+  const std::optional<std::string> read = ReadFile(file, kMaxSettingsFileBytes + 1);
+  if (!read && errno != ENOENT) return false;
+  const std::string text = read.value_or(std::string());
   if (text.size() > kMaxSettingsFileBytes) return false;  // not a settings file: left alone
   const std::vector<Line> lines = ReadLines(text);
   const auto range = FindSection(lines, Trim(section));
@@ -214,17 +191,31 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
   return WriteFileBytes(file, {out});
 }
 
-std::optional<ByteArray> ReadFileHead(std::string_view path, std::size_t maxBytes) {
+std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) {
   if (path.empty()) return std::nullopt;
-  bool ok = false;
-  const std::string data = ReadWholeFile(std::string(path), ok, maxBytes);
-  if (!ok) return std::nullopt;
-  return ByteArray(data.begin(), data.end());
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string data;
+  char buffer[65536];
+  while (data.size() < maxBytes) {
+    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - data.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return data;
 }
 
-std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path) { return ReadFileHead(path, SIZE_MAX); }
 
-ByteArray ReadFileBytes(std::string_view path) { return ReadFileBytesIfReadable(path).value_or(ByteArray()); }
+ByteArray ReadFileBytes(std::string_view path) {
+  const std::optional<std::string> data = ReadFile(path);
+  return data ? ByteArray(data->begin(), data->end()) : ByteArray();
+}
 
 namespace {
 

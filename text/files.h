@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -17,9 +18,10 @@
 
 namespace kelvarn {
 
-// The directory of the running executable without a trailing "/" (so "" for
-// a program in "/"). Computed once; the same text on every call.
-const std::string& RunDirectory();
+// The directory of the running executable, ending in exactly one "/":
+// config.ini, cookies.txt and the window program live there. Computed once;
+// the same text on every call.
+const std::string& ProgramDirectory();
 
 // The value of `key` in `section` of the settings file at `path`, or
 // `defaultValue` (empty when absent) when the file, section or key is missing.
@@ -45,14 +47,12 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
-// The whole file, or the empty array for an empty path, a missing or
-// unreadable file, or an empty one.
+// The file's bytes, or at most its first `maxBytes` (reading no further, for
+// files that may be endless: a device, a link to one); nothing for an empty
+// path or a file that cannot be read, the empty text for an empty file.
+std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
+// The whole file as bytes, or the empty array when ReadFile gives nothing.
 ByteArray ReadFileBytes(std::string_view path);
-// The same, telling an unreadable file (nothing) from an empty one.
-std::optional<ByteArray> ReadFileBytesIfReadable(std::string_view path);
-// At most the first `maxBytes` bytes, or nothing when unreadable: reads no
-// further, for files that may be endless (a device, a link to one).
-std::optional<ByteArray> ReadFileHead(std::string_view path, std::size_t maxBytes);
 
 // Replaces the file with the parts, in order. The bytes go to a temporary file
 // beside it that is renamed into place only when every byte was written, so a

@@ -46,16 +46,9 @@ Text FoldFullWidth(std::string_view text) {
   return out;
 }
 
+// The low 32 bits of the 64-bit accumulation are the 32-bit one's.
 std::int32_t ParseInteger(std::string_view raw) {
-  const Text text = FoldFullWidth(raw);
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::uint32_t value = 0;  // unsigned: the accumulation wraps by design
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10u + (text[i] - '0');
-  if (negative) value = 0u - value;
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(ParseDecimal(FoldFullWidth(raw))));
 }
 
 std::int32_t Truncate(double v) {
@@ -170,6 +163,16 @@ DateTime FromCalendar(const CalendarFields& f) {
     return {whole - (value - whole)};
   }
   return {value};
+}
+
+std::int64_t ParseDecimal(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::uint64_t value = 0;  // unsigned: the accumulation wraps by design
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10u + (text[i] - '0');
+  return static_cast<std::int64_t>(negative ? 0u - value : value);
 }
 
 std::int32_t ToInteger(const Value& value) {

@@ -56,6 +56,11 @@ DateTime FromCalendar(const CalendarFields& fields);
 // does); date-time, byte arrays, arrays and nothing give 0.
 std::int32_t ToInteger(const Value& value);
 
+// Leading white space, an optional sign, then decimal digits up to the first
+// non-digit, accumulated with 64-bit wrap-around; no digits give 0. ASCII
+// only: ToInteger folds full-width forms first.
+std::int64_t ParseDecimal(std::string_view text);
+
 // Text form: decimal for integers, "%.6g" for float, "%.13g" for double,
 // "真"/"假" for booleans, "Y年M月D日" plus "H时M分S秒" / "H时M分" / "H时" as the
 // time's least significant non-zero part demands for date-times (clamped to

@@ -4,23 +4,6 @@
 #include <string>
 
 namespace kelvarn {
-namespace {
-
-// Leading white space, an optional sign, then digits; no digits give 0. The
-// value wraps like the classic reader's accumulation.
-std::int64_t ReadDecimal(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::uint64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = value * 10 + static_cast<unsigned>(text[i] - '0');
-  return static_cast<std::int64_t>(negative ? 0 - value : value);
-}
-
-}  // namespace
-
 void StoreInput(std::string_view typed, Value& variable) {
   std::visit(
       [&](auto& v) {
@@ -29,7 +12,7 @@ void StoreInput(std::string_view typed, Value& variable) {
           variable = Text(typed);
         } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::int16_t> ||
                              std::is_same_v<T, std::int32_t> || std::is_same_v<T, std::int64_t>) {
-          v = static_cast<T>(ReadDecimal(typed));
+          v = static_cast<T>(ParseDecimal(typed));
         } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
           v = static_cast<T>(std::strtod(std::string(typed).c_str(), nullptr));
         }

@@ -1,13 +1,13 @@
 // The main window on Qt Widgets, built from main_window.ui. Each component
 // keeps its window name as its object name; events go to the frame, which
-// hands them to the bindings of app/main_window.h.
+// hands them to the bindings of app/main_window.h. The window holds the
+// components; the program creates the harvester that drives them.
 #pragma once
 
 #include <QWidget>
 #include <memory>
 
 #include "app/harvester.h"
-#include "app/main_window.h"
 #include "ui/qt/qt_components.h"
 #include "ui/qt/qt_dialogs.h"
 
@@ -19,10 +19,11 @@ namespace kelvarn {
 
 class MainWindow final : public QWidget {
  public:
-  MainWindow(UiThread& ui, AppHandles& app, Harvester::Options options);
+  explicit MainWindow(UiThread& ui);
   ~MainWindow() override;
 
-  Harvester& harvester() { return *harvester_; }
+  // The components under their window names, for the harvester.
+  MainComponents Components();
   QtDialogs& dialogs() { return dialogs_; }
   // Lets tests answer the file dialog; the real one by default.
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
@@ -33,7 +34,6 @@ class MainWindow final : public QWidget {
 
  private:
   std::unique_ptr<Ui::MainWindow> form_;
-  AppHandles& app_;
   QtDialogs dialogs_;
   FileChooser chooser_;
   std::unique_ptr<QtListBox> seeds_, phrases_;
@@ -41,7 +41,6 @@ class MainWindow final : public QWidget {
   std::unique_ptr<QtButton> start_;
   std::unique_ptr<QtStatusBar> status_;
   std::unique_ptr<GuardedFileDialog> fileDialog_;
-  std::unique_ptr<Harvester> harvester_;
 };
 
 }  // namespace kelvarn

@@ -1,17 +1,17 @@
-#include "ui/qt/main_window.h"
+#include "window/main_window.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
 
+#include "app/main_window.h"
 #include "ui/qt/gbk.h"
 #include "ui_main_window.h"
 
 namespace kelvarn {
 
-MainWindow::MainWindow(UiThread& ui, AppHandles& app, Harvester::Options options)
-    : form_(std::make_unique<Ui::MainWindow>()), app_(app), dialogs_(this) {
+MainWindow::MainWindow(UiThread& ui) : form_(std::make_unique<Ui::MainWindow>()), dialogs_(this) {
   form_->setupUi(this);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -35,12 +35,6 @@ MainWindow::MainWindow(UiThread& ui, AppHandles& app, Harvester::Options options
   chooser_ = QtFileChooser(this, kTextFileFilter, "txt");
   fileDialog_ = std::make_unique<GuardedFileDialog>(
       ui, [this](std::int32_t type, const Text& name) { return chooser_(type, name); });
-  harvester_ = std::make_unique<Harvester>(
-      MainComponents{seeds_->Operations(), phrases_->Operations(), workers_->Operations(), depth_->Operations(),
-                     start_->Operations(), status_->Operations(), *fileDialog_},
-      ui, dialogs_, std::move(options));
-  app_.harvester = harvester_.get();
-  app_.dialogs = &dialogs_;
 
   const std::string window(kMainWindow);
   workers_->Operations().OnContentChanged([window] { DeliverEvent(window, "编辑框_工作线程", kEventContentChanged); });
@@ -49,13 +43,12 @@ MainWindow::MainWindow(UiThread& ui, AppHandles& app, Harvester::Options options
           [window] { DeliverEvent(window, "按钮_开始采集", kEventClicked); });
 }
 
-MainWindow::~MainWindow() {
-  app_.harvester = nullptr;
-  app_.dialogs = nullptr;
-  // The harvester's variables live as long as the process, which ends right
-  // after the window goes: destroying it here could wait for a run monitor
-  // that waits for this very thread.
-  static_cast<void>(harvester_.release());
+MainWindow::~MainWindow() = default;
+
+MainComponents MainWindow::Components() {
+  return {seeds_->Operations(), phrases_->Operations(), workers_->Operations(),
+          depth_->Operations(), start_->Operations(),   status_->Operations(),
+          *fileDialog_};
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -1,0 +1,31 @@
+#include "app/settings.h"
+
+#include "text/files.h"
+
+namespace kelvarn {
+namespace {
+
+constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                     // 配置
+constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";  // 工作线程
+constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";    // 采集级别
+constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";  // 重试次数
+
+}  // namespace
+
+Settings::Settings(std::string_view programDir) : path_(std::string(programDir) + "config.ini") {}
+
+bool Settings::TooLarge() const {
+  const std::optional<std::string> head = ReadFile(path_, kMaxSettingsFileBytes + 1);
+  return head && head->size() > kMaxSettingsFileBytes;
+}
+
+Text Settings::Workers() const { return ReadSetting(path_, kSection, kWorkersKey, kDefaultWorkers); }
+Text Settings::Depth() const { return ReadSetting(path_, kSection, kDepthKey, kDefaultDepth); }
+Text Settings::Retries() const { return ReadSetting(path_, kSection, kRetriesKey, kDefaultRetries); }
+
+bool Settings::SaveWorkers(std::string_view workers) const {
+  return WriteSetting(path_, kSection, kWorkersKey, workers);
+}
+bool Settings::SaveDepth(std::string_view depth) const { return WriteSetting(path_, kSection, kDepthKey, depth); }
+
+}  // namespace kelvarn

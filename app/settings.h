@@ -1,0 +1,41 @@
+// The settings file: config.ini beside the program, section 配置. The window
+// shows 工作线程 (workers) and 采集级别 (depth) and saves every edit;
+// 重试次数 (retries) is read only, so that a file the program wrote stays as
+// it was. The window and `kelvarn harvest` both read through here.
+//
+// Values are GBK texts as typed; a missing file, section or key gives the
+// default. Safe from any thread (each call reads or replaces the file whole).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace kelvarn {
+
+class Settings {
+ public:
+  static constexpr std::string_view kDefaultWorkers = "20", kDefaultDepth = "1", kDefaultRetries = "2";
+
+  // `programDir` ends in "/".
+  explicit Settings(std::string_view programDir);
+
+  const std::string& Path() const { return path_; }
+  // Whether the file is there but larger than a settings file may be: it then
+  // reads as missing and is never written.
+  bool TooLarge() const;
+
+  Text Workers() const;
+  Text Depth() const;
+  Text Retries() const;
+  // False when the file cannot be written.
+  bool SaveWorkers(std::string_view workers) const;
+  bool SaveDepth(std::string_view depth) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace kelvarn

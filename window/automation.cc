@@ -1,0 +1,65 @@
+#include "window/automation.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "frame/frame.h"
+
+namespace kelvarn {
+
+bool Automation::TakeOption(int argc, char** argv, int& i) {
+  const std::string_view arg = argv[i];
+  if (arg == "--screenshot" && i + 1 < argc) {
+    screenshot_ = argv[++i];
+  } else if (arg == "--print") {
+    print_ = true;
+  } else if (arg == "--close-after" && i + 1 < argc) {
+    closeAfterMs_ = std::max(1, std::atoi(argv[++i]));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void Automation::Prepare(Harvester::Options& options) {
+  if (screenshot_.empty() && !print_) return;
+  options.onRunComplete = [this] {
+    // Once the completed run's texts are drawn.
+    if (window_) QTimer::singleShot(300, window_, [this] { OnRunComplete(); });
+  };
+}
+
+void Automation::OnRunComplete() {
+  if (!screenshot_.empty()) window_->grab().save(QString::fromLocal8Bit(screenshot_.c_str()));
+  if (print_) {
+    MainComponents window = window_->Components();
+    const std::int32_t count = window.列表框_相关关键字.ItemCount();
+    for (std::int32_t i = 0; i < count; ++i) {
+      std::printf("%s\n", GbkToUtf8(window.列表框_相关关键字.ItemText(i)).c_str());
+    }
+    std::fprintf(stderr, "%s\n", GbkToUtf8(window.状态条1.PanelText(0)).c_str());
+  }
+  std::fflush(nullptr);
+  EndProgram(0);
+}
+
+void Automation::Start(MainWindow& window) {
+  window_ = &window;
+  if (closeAfterMs_ <= 0) return;
+  QTimer::singleShot(closeAfterMs_, window_, [this] {
+    auto* answer = new QTimer(qApp);
+    QObject::connect(answer, &QTimer::timeout, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
+    });
+    answer->start(20);
+    std::fprintf(stderr, "closing\n");
+    window_->close();
+  });
+}
+
+}  // namespace kelvarn

@@ -1,0 +1,77 @@
+#include "window/window_program.h"
+
+#include <malloc.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QTimer>
+#include <QUrl>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/startup.h"
+#include "frame/processor.h"
+#include "pool/thread_pool.h"
+#include "window/automation.h"
+
+namespace kelvarn {
+
+MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harvester::Options options) {
+  MainWindow* window = nullptr;
+  platform.AddWindowFactory(std::string(kMainWindow), [&](const WindowTemplate&) -> QWidget* {
+    window = new MainWindow(platform.Ui());
+    window->show();
+    return window;
+  });
+  RegisterWindow(MainWindowTemplate(), MainWindowBindings(handles));
+  if (!LoadWindow(kMainWindow) || !window) return nullptr;
+  handles.harvester = new Harvester(window->Components(), platform.Ui(), window->dialogs(), std::move(options));
+  handles.dialogs = &window->dialogs();
+  DeliverEvent(kMainWindow, "", kEventCreated);
+  return window;
+}
+
+int RunWindowProgram(int argc, char** argv) {
+  std::optional<std::string_view> searchUrl;
+  std::string seedsFile;
+  bool harvest = false;
+  static Automation automation;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--search-url" && i + 1 < argc) {
+      searchUrl = argv[++i];
+    } else if (arg == "--seeds" && i + 1 < argc) {
+      seedsFile = argv[++i];
+    } else if (arg == "--harvest") {
+      harvest = true;
+    } else {
+      automation.TakeOption(argc, argv, i);
+    }
+  }
+
+  QApplication app(argc, argv);
+  QtFramePlatform platform;
+  InitFrame(platform, {&ThreadPool_ProcessNotifyLib});
+  static AppHandles handles;
+  SetExitCleanup([] { handles = {}; });
+
+  // The start-up routine.
+  BindToFirstProcessor();
+  Harvester::Options options = StartUpOptions(searchUrl);
+  options.openUrl = [](std::string_view url) {
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
+  };
+  automation.Prepare(options);
+  if (MainWindow* window = OpenMainWindow(platform, handles, std::move(options))) {
+    if (!seedsFile.empty()) handles.harvester->ImportFile(seedsFile);
+    if (harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
+    automation.Start(*window);
+  }
+  malloc_trim(0);
+  RunMessageLoop();
+  EndProgram(0);
+  return 0;
+}
+
+}  // namespace kelvarn
