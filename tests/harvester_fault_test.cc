@@ -1,0 +1,334 @@
+// Harvests against hostile and broken servers: faulty pages, retries,
+// cookies, blocks and verification holds, a killed engine.
+#include "tests/harvester_fixture.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "tests/raw_server.h"
+
+namespace kelvarn {
+namespace {
+
+// Seeds "a" and "b" harvested at depth 1 with 4 workers, to the end of the
+// run, against an engine whose every answer has the fault given.
+// Seeds "a" and "b" on 4 workers against an engine of its own; retries come
+// after 10 ms, not 1 s.
+struct TwoSeedRun {
+  explicit TwoSeedRun(EngineOptions engineOptions, const std::function<void(Harvester::Options&)>& tune = {},
+                      const char* depth = "1", bool waitForTheEnd = true)
+      : engine(engineOptions) {
+    if (engine.Start() <= 0) return;
+    Harvester::Options o;
+    o.programDir = "/tmp/";
+    o.searchBase = engine.BaseUrl();
+    o.retryDelayMs = 10;
+    if (tune) tune(o);
+    h = std::make_unique<Harvester>(w.Components(), w.ui, w.dialogs, o);
+    w.列表框_关键字.AddItem("a");
+    w.列表框_关键字.AddItem("b");
+    w.编辑框_工作线程.SetContent("4");
+    w.编辑框_采集级别.SetContent(depth);
+    w.ui.Invoke([&] { h->OnStartButton(); });
+    if (waitForTheEnd) ended = WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; });
+  }
+  static EngineOptions Faulty(EngineFault fault) {
+    EngineOptions options;
+    options.fault = fault;
+    return options;
+  }
+  // What an open engine gives the two seeds at depth 2, sorted.
+  static TextArray DepthTwoPhrases() {
+    TextArray phrases;
+    for (const Text& seed : {Text("a"), Text("b")}) {
+      for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) {
+        phrases.push_back(phrase);
+        for (Text& deeper : OfflineEngine::PhrasesFor(phrase, 10)) phrases.push_back(std::move(deeper));
+      }
+    }
+    std::sort(phrases.begin(), phrases.end());
+    return phrases;
+  }
+  TextArray Collected() {
+    TextArray phrases;
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i)
+      phrases.push_back(w.列表框_相关关键字.ItemText(i));
+    std::sort(phrases.begin(), phrases.end());
+    return phrases;
+  }
+
+  OfflineEngine engine;
+  HeadlessWindow w;
+  std::unique_ptr<Harvester> h;
+  bool ended = false;
+};
+
+// Every form of the related block the engine has served, in its own
+// encoding, gives the same phrases, in GB18030 (here plain GBK).
+TEST(HarvesterFaultTest, EveryPageFormGivesTheSamePhrases) {
+  const TextArray expected = TwoSeedRun::DepthTwoPhrases();
+  for (const EngineLayout layout :
+       {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::kMixed}) {
+    EngineOptions options;
+    options.layout = layout;
+    TwoSeedRun run(options, {}, "2");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(expected, run.Collected()) << static_cast<int>(layout);
+    EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
+  }
+}
+
+// Every fault mode of the engine: the run ends by itself, nothing is left
+// pending, the list holds exactly what the good pages hold, and each page is
+// counted once under what it gave. Pages that went wrong are named after the
+// completion text.
+TEST(HarvesterFaultTest, RunsEndWithWhatTheGoodPagesHold) {
+  struct Case {
+    EngineFault fault;
+    int phrases;  // from 2 seeds at depth 1
+    PageOutcome outcome;
+    const char* problems;
+  };
+  for (const Case c : {Case{EngineFault::kErrorStatus, 0, PageOutcome::kErrorStatus, ";问题页面:错误状态(2)"},
+                       Case{EngineFault::kReset, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
+                       Case{EngineFault::kStall, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
+                       Case{EngineFault::kGarbage, 0, PageOutcome::kNoBlock, ""},
+                       Case{EngineFault::kRedirect, 20, PageOutcome::kPhrases, ""},
+                       Case{EngineFault::kNoBlockEnd, 0, PageOutcome::kNoBlock, ""},
+                       Case{EngineFault::kUpperCase, 20, PageOutcome::kPhrases, ""},
+                       Case{EngineFault::kTrickle, 0, PageOutcome::kFailed, ";问题页面:失败(2)"},
+                       Case{EngineFault::kRedirectLoop, 0, PageOutcome::kErrorStatus, ";问题页面:错误状态(2)"}}) {
+    // The stall ends at 400 ms, not after 15 s.
+    TwoSeedRun run(TwoSeedRun::Faulty(c.fault), [](Harvester::Options& o) { o.timeoutMs = 400; });
+    ASSERT_TRUE(run.ended) << static_cast<int>(c.fault);
+    EXPECT_EQ(c.phrases, run.w.列表框_相关关键字.ItemCount()) << static_cast<int>(c.fault);
+    EXPECT_EQ(0, run.h->PendingTasks());
+    PageCounts expected{};
+    expected[static_cast<std::size_t>(c.outcome)] = 2;
+    EXPECT_EQ(expected, run.h->RunPageCounts()) << static_cast<int>(c.fault);
+    EXPECT_EQ(Done(c.phrases) + Utf8ToGbk(c.problems), run.w.状态条1.PanelText(0)) << static_cast<int>(c.fault);
+  }
+}
+
+// Two seeds whose pages are 200 MiB each: the client stops reading at its cap,
+// whose first bytes are a whole good page.
+TEST(HarvesterFaultTest, HugePagesKeepMemoryBounded) {
+  TwoSeedRun run(TwoSeedRun::Faulty(EngineFault::kHuge));
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(Done(20), run.w.状态条1.PanelText(0));
+  EXPECT_EQ(0, run.h->PendingTasks());
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  std::printf("peak memory with two 200 MiB pages: %.0f MiB\n", usage.ru_maxrss / 1024.0);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LT(usage.ru_maxrss, 160 * 1024);  // KiB; a single whole page would be 200 MiB
+#endif
+}
+
+// The engine process is killed with SIGKILL in the middle of a run (answers
+// cut off mid-body, connections refused) and started again on the same port.
+class EngineProcess {
+ public:
+  explicit EngineProcess(int port) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      const std::string portText = std::to_string(port);
+      ::execl(KELVARN_ENGINE_BINARY, KELVARN_ENGINE_BINARY, "--port", portText.c_str(), "--latency", "150",
+              "--page-bytes", "300000", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    char line[128] = {};
+    std::size_t used = 0;
+    while (used + 1 < sizeof line && ::read(out[0], line + used, 1) == 1 && line[used] != '\n') ++used;
+    ::close(out[0]);
+    base_ = std::string(line, used);
+  }
+  ~EngineProcess() { Kill(); }
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  const std::string& Base() const { return base_; }
+  int Port() const { return base_.empty() ? -1 : std::atoi(base_.c_str() + base_.rfind(':') + 1); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string base_;
+};
+
+TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
+  auto engine = std::make_unique<EngineProcess>(0);
+  ASSERT_GT(engine->Port(), 0) << "no engine";
+  const int port = engine->Port();
+  HeadlessWindow w;
+  Harvester::Options o;
+  o.programDir = "/tmp/";
+  o.searchBase = engine->Base();
+  o.timeoutMs = 2000;
+  o.postSpacingMs = 30;  // seeds keep coming for 1.8 s, past the restart
+  o.retryDelayMs = 300;  // after the restart
+  Harvester h(w.Components(), w.ui, w.dialogs, o);
+  TextArray seeds;
+  for (int i = 0; i < 60; ++i) seeds.push_back("seed" + std::to_string(i));
+  for (const Text& seed : seeds) w.列表框_关键字.AddItem(seed);
+  w.编辑框_工作线程.SetContent("8");
+  w.编辑框_采集级别.SetContent("1");
+  w.ui.Invoke([&] { h.OnStartButton(); });
+  ASSERT_TRUE(WaitUntil([&] { return w.列表框_相关关键字.ItemCount() >= 20; }));
+  engine->Kill();  // the requests in flight are cut off, the next ones refused
+  const std::int32_t atKill = w.列表框_相关关键字.ItemCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // seeds keep coming: some are refused
+  engine = std::make_unique<EngineProcess>(port);
+  ASSERT_EQ(port, engine->Port());
+  ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }, std::chrono::seconds(60)));
+  EXPECT_EQ(0, h.PendingTasks());
+
+  // The pages cut off or refused while it was down were asked for again
+  // once it was back: every page came whole, once.
+  std::multiset<Text> collected, expected;
+  for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i) collected.insert(w.列表框_相关关键字.ItemText(i));
+  for (const Text& k : seeds) {
+    for (Text& p : OfflineEngine::PhrasesFor(k, 10)) expected.insert(std::move(p));
+  }
+  EXPECT_TRUE(expected == collected) << collected.size() << " phrases, " << atKill << " at the kill";
+  EXPECT_EQ((PageCounts{60, 0, 0, 0, 0}), h.RunPageCounts());
+  EXPECT_EQ(Done(600), w.状态条1.PanelText(0));
+}
+
+// A server that leaves bytes on its connections: after every answer an
+// unasked response, either in the same write (a body longer than its
+// Content-Length) or 2 ms later. Whatever the client does with connections,
+// every keyword gets exactly its own page's phrases and nothing else.
+TEST(HarvesterFaultTest, BytesLeftOnAConnectionNeverReachAnotherKeyword) {
+  const auto response = [](const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+           body;
+  };
+  const std::string invented = response("<div id=\"rs\">" + Utf8ToGbk("相关搜索") +
+                                        "</th><th><a href=\"/s?wd=x\">invented</a></th></tr></table></div>");
+  for (const bool sameWrite : {false, true}) {
+    testing::KeepAliveServer server([&](const std::string& target) -> std::vector<std::string> {
+      Text keyword;
+      for (std::size_t i = target.find("wd=") + 3; i < target.size(); ++i) {
+        keyword += target[i] != '%' ? target[i] : static_cast<char>(std::stoi(target.substr(i + 1, 2), nullptr, 16));
+        if (target[i] == '%') i += 2;
+      }
+      const std::string page = response(OfflineEngine::PageFor(keyword, {}, EngineFault::kNone));
+      if (sameWrite) return {page + invented};
+      return {page, invented};
+    });
+    HeadlessWindow w;
+    Harvester::Options o;
+    o.programDir = "/tmp/";
+    o.searchBase = server.Base();
+    Harvester h(w.Components(), w.ui, w.dialogs, o);
+    std::multiset<Text> expected;
+    for (int i = 0; i < 40; ++i) {
+      const Text seed = "seed" + std::to_string(i);
+      w.列表框_关键字.AddItem(seed);
+      for (Text& p : OfflineEngine::PhrasesFor(seed, 10)) expected.insert(std::move(p));
+    }
+    w.编辑框_工作线程.SetContent("3");  // few workers: many requests per worker
+    w.编辑框_采集级别.SetContent("1");
+    w.ui.Invoke([&] { h.OnStartButton(); });
+    ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }));
+    std::multiset<Text> collected;
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i)
+      collected.insert(w.列表框_相关关键字.ItemText(i));
+    EXPECT_EQ(0u, collected.count("invented")) << (sameWrite ? "same write" : "2 ms later");
+    EXPECT_TRUE(expected == collected) << collected.size() << " phrases, " << expected.size() << " expected";
+    EXPECT_EQ(40, server.Requests());
+    EXPECT_EQ(40, server.Connections());  // one each: none is reused
+  }
+}
+
+// The engine turns away requests without its cookie and sets it on every
+// answer. Both seeds are turned away; the run holds, then asks for them again
+// with the cookie they were given, and each page counts once.
+TEST(HarvesterFaultTest, CookiesGoFromOneTaskToTheNext) {
+  EngineOptions options;
+  options.requireCookie = true;
+  options.latencyMs = 50;  // both seeds are asked for before the first answer
+  TwoSeedRun run(options, [](Harvester::Options& o) { o.holdMs = 50; });
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(20, run.w.列表框_相关关键字.ItemCount());
+  EXPECT_EQ((PageCounts{2, 0, 0, 0, 0}), run.h->RunPageCounts());
+  EXPECT_EQ(Done(20), run.w.状态条1.PanelText(0));
+  EXPECT_EQ(2u, run.engine.BlockedCount());
+  EXPECT_EQ(2u, run.engine.CookieCount());
+}
+
+// The engine blocks for 200 ms after 5 requests. The run holds and ends with
+// exactly the phrases of an unblocked harvest: no page is lost, none counted,
+// added or posted twice.
+TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
+  EngineOptions options;
+  options.blockAfter = 5;
+  options.blockMs = 200;
+  TwoSeedRun run(
+      options, [](Harvester::Options& o) { o.holdMs = 100; }, "2");
+  ASSERT_TRUE(run.ended);
+  const TextArray expected = TwoSeedRun::DepthTwoPhrases();
+  EXPECT_EQ(expected, run.Collected());
+  EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
+  EXPECT_EQ(2 + 20 + 200, run.h->TaskRecordCount());
+  EXPECT_GE(run.engine.BlockedCount(), 1u);
+  EXPECT_EQ(22u + run.engine.BlockedCount(), run.engine.RequestCount());
+}
+
+// A verification page every time: the run holds five times, each twice as
+// long, then ends as if stopped and says why; a stop during a hold ends it
+// at once.
+TEST(HarvesterFaultTest, HoldsEndTheRunOrAStopEndsThem) {
+  TwoSeedRun run(TwoSeedRun::Faulty(EngineFault::kVerify), [](Harvester::Options& o) { o.holdMs = 10; });
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(Utf8ToGbk("采集已停止,搜索引擎要求安全验证;问题页面:验证页(2)"), run.w.状态条1.PanelText(0));
+  EXPECT_EQ((PageCounts{0, 0, 2, 0, 0}), run.h->RunPageCounts());
+  EXPECT_GE(run.engine.RequestCount(), 6u);   // the first request and one after each hold, for one
+  EXPECT_LE(run.engine.RequestCount(), 12u);  // or both seeds
+  EXPECT_EQ(0, run.h->PendingTasks());
+
+  TwoSeedRun held(TwoSeedRun::Faulty(EngineFault::kVerify), {}, "1", false);  // a 60 s hold
+  ASSERT_TRUE(
+      WaitUntil([&] { return held.w.状态条1.ProgressText().find(Utf8ToGbk("等待验证至")) != std::string::npos; }));
+  const std::uint64_t requests = held.engine.RequestCount();  // one or both seeds: no more in a hold
+  const auto stopAt = Clock::now();
+  held.w.ui.Invoke([&] { held.h->OnStartButton(); });
+  EXPECT_EQ(kStart, held.w.按钮_开始采集.Caption());
+  EXPECT_FALSE(held.h->HoldEnd().has_value());
+  held.h.reset();  // waits for the monitor to leave
+  EXPECT_LT(Clock::now() - stopAt, std::chrono::seconds(2));
+  EXPECT_EQ(requests, held.engine.RequestCount());
+}
+
+// A 5xx page is asked for again, at most twice more; a page that heals
+// counts once, as what it finally gave.
+TEST(HarvesterFaultTest, RetriesAreBoundedAndCountOnce) {
+  TwoSeedRun broken(TwoSeedRun::Faulty(EngineFault::kErrorStatus));
+  ASSERT_TRUE(broken.ended);
+  EXPECT_EQ(6u, broken.engine.RequestCount());
+  EXPECT_EQ((PageCounts{0, 0, 0, 2, 0}), broken.h->RunPageCounts());
+  EngineOptions healing;
+  healing.failFirst = 1;
+  TwoSeedRun healed(healing);
+  ASSERT_TRUE(healed.ended);
+  EXPECT_EQ(3u, healed.engine.RequestCount());
+  EXPECT_EQ((PageCounts{2, 0, 0, 0, 0}), healed.h->RunPageCounts());
+  EXPECT_EQ(Done(20), healed.w.状态条1.PanelText(0));
+}
+
+}  // namespace
+}  // namespace kelvarn

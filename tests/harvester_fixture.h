@@ -1,0 +1,93 @@
+// What the harvester tests share: a harvest, end to end and headless,
+// against the offline search engine, and the helpers to drive one.
+#pragma once
+
+#include "app/harvester.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/headless_window.h"
+#include "tools/engine/offline_engine.h"
+
+// In a named namespace: every file's tests of a suite must share one fixture
+// class.
+namespace kelvarn {
+
+using Clock = std::chrono::steady_clock;
+
+inline const Text kStart = Utf8ToGbk("开始采集");
+inline const Text kStop = Utf8ToGbk("停止留言");
+
+inline Text Done(int n) { return Utf8ToGbk("采集完成,空闲等待中,相关关键字共(" + std::to_string(n) + ")个"); }
+
+template <class Predicate>
+bool WaitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class HarvesterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(EngineOptions{}); }
+
+  void Start(EngineOptions options) {
+    engine_ = std::make_unique<OfflineEngine>(options);
+    ASSERT_GT(engine_->Start(), 0);
+    char pattern[] = "/tmp/kelvarn-harvest-XXXXXX";
+    dir_ = std::string(::mkdtemp(pattern)) + "/";
+    Harvester::Options o;
+    o.programDir = dir_;
+    o.searchBase = engine_->BaseUrl();
+    o.openUrl = [this](std::string_view url) { opened_ = std::string(url); };
+    harvester_ = std::make_unique<Harvester>(w_.Components(), w_.ui, w_.dialogs, o);
+    w_.编辑框_工作线程.OnContentChanged([this] { harvester_->SaveWorkerCount(); });
+    w_.编辑框_采集级别.OnContentChanged([this] { harvester_->SaveDepth(); });
+    OnWindow([&] { harvester_->LoadSettings(); });
+  }
+
+  void TearDown() override {
+    harvester_.reset();
+    engine_.reset();
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  void OnWindow(const std::function<void()>& handler) { w_.ui.Invoke(handler); }
+  void Seeds(std::initializer_list<const char*> seeds) {
+    for (const char* s : seeds) w_.列表框_关键字.AddItem(Utf8ToGbk(s));
+  }
+  void Settings(int workers, int depth) {
+    w_.编辑框_工作线程.SetContent(std::to_string(workers));
+    w_.编辑框_采集级别.SetContent(std::to_string(depth));
+  }
+  void Click() {
+    OnWindow([&] { harvester_->OnStartButton(); });
+  }
+  bool Finished() {
+    return w_.按钮_开始采集.Caption() == kStart && w_.状态条1.PanelText(0).find(Done(0).substr(0, 8)) == 0;
+  }
+  void RunToTheEnd() {
+    Click();  // the caption is "停止留言" until the run completes, which may be at once
+    ASSERT_TRUE(WaitUntil([&] { return Finished(); }));
+  }
+  std::int32_t Phrases() { return w_.列表框_相关关键字.ItemCount(); }
+
+  HeadlessWindow w_;
+  std::unique_ptr<OfflineEngine> engine_;
+  std::unique_ptr<Harvester> harvester_;
+  std::string dir_, opened_;
+};
+
+}  // namespace kelvarn

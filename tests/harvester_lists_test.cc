@@ -1,0 +1,231 @@
+// The keyword and phrase lists (add, import, export, clear) and the
+// settings in config.ini, with broken files and read-only places.
+#include "tests/harvester_fixture.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "text/files.h"
+
+namespace kelvarn {
+namespace {
+
+TEST_F(HarvesterTest, FirstStartWritesTheDefaultSettings) {
+  EXPECT_EQ("20", w_.编辑框_工作线程.Content());
+  EXPECT_EQ("1", w_.编辑框_采集级别.Content());
+  const ByteArray ini = ReadFileBytes(dir_ + "config.ini");
+  EXPECT_EQ(Utf8ToGbk("[配置]\r\n工作线程=20\r\n采集级别=1\r\n"), std::string(ini.begin(), ini.end()));
+  w_.编辑框_采集级别.SetContent("3");  // every change is saved
+  EXPECT_EQ("3", ReadSetting(dir_ + "config.ini", Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
+}
+
+TEST_F(HarvesterTest, ImportFollowsTheKeywordFileRules) {
+  const std::string file = dir_ + "seeds.txt";
+  ASSERT_TRUE(WriteFileBytes(file, {Utf8ToGbk("一\r\n  二 \r\n\r\n   \r\n") + "\xA1\xA1\r\nlf\nonly\r\nlast"}));
+  w_.chooser = [&](std::int32_t type, const Text&) -> std::optional<Text> {
+    EXPECT_EQ(FileDialog::kOpen, type);
+    return file;
+  };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(4, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("一"), w_.列表框_关键字.ItemText(0));
+  EXPECT_EQ(Utf8ToGbk("  二 "), w_.列表框_关键字.ItemText(1));  // leading spaces kept
+  EXPECT_EQ("lf\nonly", w_.列表框_关键字.ItemText(2));          // a bare LF stays inside the item
+  EXPECT_EQ("last", w_.列表框_关键字.ItemText(3));
+  EXPECT_EQ(0, w_.列表框_关键字.CurrentSelection());
+  EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));
+  EXPECT_EQ(7, w_.dialogs.pendingMessagePumps);  // after every piece
+
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "missing.txt"; };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(Utf8ToGbk("导入失败."), w_.状态条1.PanelText(0));
+  ASSERT_TRUE(WriteFileBytes(dir_ + "empty.txt", {""}));
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "empty.txt"; };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));  // readable, only empty
+
+  w_.状态条1.SetPanelText(0, "kept");
+  w_.chooser = nullptr;  // cancelled: nothing changes
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ("kept", w_.状态条1.PanelText(0));
+  EXPECT_EQ(4, w_.列表框_关键字.ItemCount());
+}
+
+TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
+  for (const char* p : {"a", "", "b"}) w_.列表框_相关关键字.AddItem(p);
+  const std::string file = dir_ + "out.txt";
+  w_.chooser = [&](std::int32_t type, const Text&) -> std::optional<Text> {
+    EXPECT_EQ(FileDialog::kSave, type);
+    return file;
+  };
+  OnWindow([&] { harvester_->ExportPhrases(); });
+  const ByteArray bytes = ReadFileBytes(file);
+  EXPECT_EQ("a\r\n\r\nb\r\n", std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(Utf8ToGbk("导出完成."), w_.状态条1.PanelText(0));
+
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "no/such/dir/out.txt"; };
+  OnWindow([&] { harvester_->ExportPhrases(); });
+  EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0));
+
+  // Exported, then imported: everything but the empty item comes back.
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return file; };
+  OnWindow([&] { harvester_->ImportKeywords(); });
+  EXPECT_EQ(2, w_.列表框_关键字.ItemCount());
+}
+
+TEST_F(HarvesterTest, AddAndClear) {
+  w_.dialogs.inputAnswer = Utf8ToGbk("新词");
+  OnWindow([&] { harvester_->AddKeyword(); });
+  w_.dialogs.inputAnswer = Text();  // confirmed empty: an empty item
+  OnWindow([&] { harvester_->AddKeyword(); });
+  w_.dialogs.inputAnswer.reset();  // cancelled
+  OnWindow([&] { harvester_->AddKeyword(); });
+  ASSERT_EQ(2, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("新词"), w_.列表框_关键字.ItemText(0));
+  EXPECT_EQ("", w_.列表框_关键字.ItemText(1));
+
+  w_.状态条1.SetPanelText(0, "before");
+  w_.列表框_相关关键字.AddItem("p");
+  OnWindow([&] { harvester_->ClearPhrases(); });
+  EXPECT_EQ(0, w_.列表框_相关关键字.ItemCount());
+  EXPECT_EQ("before", w_.状态条1.PanelText(0));  // unchanged
+  OnWindow([&] { harvester_->ClearKeywords(); });
+  EXPECT_EQ(0, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("列表已清空.."), w_.状态条1.PanelText(0));
+}
+
+// Bad local input: broken keyword files, settings files and export targets.
+
+TEST_F(HarvesterTest, ZeroBytesEndLinesAndBinaryFilesImportAsLines) {
+  ASSERT_TRUE(WriteFileBytes(dir_ + "zeros.txt", {std::string("a\r\nb\0c\r\n\0\0d", 11)}));
+  EXPECT_TRUE(harvester_->ImportFile(dir_ + "zeros.txt"));
+  EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));
+  ASSERT_EQ(4, w_.列表框_关键字.ItemCount());
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(std::string(1, "abcd"[i]), w_.列表框_关键字.ItemText(i));
+  EXPECT_EQ((TextArray{"a", "b", "c", "d"}), Harvester::KeywordLines(std::string("a\r\nb\0c\r\n\0\0d", 11)));
+
+  std::mt19937 rng(7);
+  std::string binary(256 * 1024, '\0');
+  for (char& c : binary) c = static_cast<char>(rng());
+  ASSERT_TRUE(WriteFileBytes(dir_ + "binary.bin", {binary}));
+  w_.列表框_关键字.ClearItems();
+  EXPECT_TRUE(harvester_->ImportFile(dir_ + "binary.bin"));
+  std::size_t bytes = 0;
+  for (std::int32_t i = 0; i < w_.列表框_关键字.ItemCount(); ++i) {
+    const Text item = w_.列表框_关键字.ItemText(i);
+    EXPECT_EQ(std::string::npos, item.find('\0'));
+    bytes += item.size();
+  }
+  EXPECT_GT(w_.列表框_关键字.ItemCount(), 500);
+  EXPECT_LE(bytes, binary.size());
+}
+
+// Runs `check` in a child process as an ordinary user (nobody when the tests
+// run as root, who may read and write anything) with the file size limit
+// given; true when it returned true.
+bool InChildProcess(const std::function<bool()>& check, rlim_t fileSizeLimit = RLIM_INFINITY) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit limit{fileSizeLimit, fileSizeLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::_exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
+  ::chmod(dir_.c_str(), 0755);  // the child may be another user
+  const std::string secret = dir_ + "secret.txt", locked = dir_ + "locked/", old = locked + "out.txt";
+  ASSERT_TRUE(WriteFileBytes(secret, {"a\r\nb\r\n"}));
+  ::chmod(secret.c_str(), 0);
+  ::mkdir(locked.c_str(), 0755);
+  ASSERT_TRUE(WriteFileBytes(old, {"old"}));
+  ::chmod(old.c_str(), 0666);  // writable in place: only the directory is read-only
+  ASSERT_TRUE(WriteFileBytes(locked + "config.ini", {Utf8ToGbk("[配置]\r\n工作线程=7\r\n")}));
+  ::chmod(locked.c_str(), 0555);
+  const auto saved = [&] {
+    const ByteArray bytes = ReadFileBytes(old);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  w_.列表框_相关关键字.AddItem("new phrase");
+
+  EXPECT_TRUE(InChildProcess([&] {
+    return !harvester_->ImportFile(secret) && w_.列表框_关键字.ItemCount() == 0 &&
+           w_.状态条1.PanelText(0) == Utf8ToGbk("导入失败.");
+  }));
+  EXPECT_TRUE(InChildProcess([&] {
+    w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
+    harvester_->ExportPhrases();
+    return w_.状态条1.PanelText(0) == Utf8ToGbk("导出失败.");
+  }));
+  EXPECT_EQ("old", saved());
+  // Settings in a read-only directory: read as they are, changes not kept.
+  EXPECT_TRUE(InChildProcess([&] {
+    Harvester::Options o;
+    o.programDir = locked;
+    o.searchBase = engine_->BaseUrl();
+    HeadlessWindow w;
+    Harvester h(w.Components(), w.ui, w.dialogs, o);
+    w.ui.Invoke([&] { h.LoadSettings(); });
+    w.编辑框_工作线程.SetContent("9");
+    w.ui.Invoke([&] { h.SaveWorkerCount(); });
+    return w.编辑框_工作线程.Content() == "9" && w.编辑框_采集级别.Content() == "1" &&
+           ReadSetting(locked + "config.ini", Utf8ToGbk("配置"), Utf8ToGbk("工作线程")) == "7";
+  }));
+  // A full disk: the new file cannot be written whole, the old one stays.
+  ::chmod(locked.c_str(), 0777);
+  for (int i = 0; i < 100; ++i) w_.列表框_相关关键字.AddItem("phrase" + std::to_string(i));
+  const auto exportTo = [&](const char* expected) {
+    return [&, expected] {
+      w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
+      harvester_->ExportPhrases();
+      return w_.状态条1.PanelText(0) == Utf8ToGbk(expected);
+    };
+  };
+  EXPECT_TRUE(InChildProcess(exportTo("导出失败."), 64));
+  EXPECT_EQ("old", saved());
+  EXPECT_TRUE(InChildProcess(exportTo("导出完成.")));  // the same export with room
+  EXPECT_EQ(0u, saved().find("new phrase\r\nphrase0\r\n"));
+}
+
+TEST_F(HarvesterTest, BrokenSettingsFilesGiveDefinedValues) {
+  const std::string ini = dir_ + "config.ini";
+  const auto load = [&](const std::string& bytes) {
+    ASSERT_TRUE(WriteFileBytes(ini, {bytes}));
+    OnWindow([&] { harvester_->LoadSettings(); });
+  };
+  std::mt19937 rng(3);
+  std::string garbage(4096, '\0');
+  for (char& c : garbage) c = static_cast<char>(rng());
+  load(garbage);
+  EXPECT_EQ("20", w_.编辑框_工作线程.Content());
+  EXPECT_EQ("1", w_.编辑框_采集级别.Content());
+  load(Utf8ToGbk("[其他]\r\n工作线程=3\r\n"));  // the keys under another section
+  EXPECT_EQ("20", w_.编辑框_工作线程.Content());
+
+  // Huge and negative numbers: the worker count is capped, a depth below 1
+  // fetches nothing, and every run ends.
+  Seeds({"a"});
+  load(Utf8ToGbk("[配置]\r\n工作线程=99999999999999999999\r\n采集级别=-5\r\n"));
+  EXPECT_EQ("99999999999999999999", w_.编辑框_工作线程.Content());
+  RunToTheEnd();
+  EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
+  load(Utf8ToGbk("[配置]\r\n工作线程=-1\r\n采集级别=1\r\n"));
+  RunToTheEnd();
+  EXPECT_EQ(Done(10), w_.状态条1.PanelText(0));
+  load(Utf8ToGbk("[配置]\r\n工作线程=abc\r\n采集级别=4294967298\r\n"));  // depth wraps to 2
+  RunToTheEnd();
+  EXPECT_EQ(Done(10 + 10 + 100), w_.状态条1.PanelText(0));
+}
+
+}  // namespace
+}  // namespace kelvarn

@@ -1,0 +1,129 @@
+// Harvests from the seeds to the completion text: depth, counts, progress,
+// the pool across runs, and the processor the program runs on.
+#include "tests/harvester_fixture.h"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include "app/main_window.h"
+
+namespace kelvarn {
+namespace {
+
+TEST_F(HarvesterTest, DepthOneFetchesEverySeedOnce) {
+  Seeds({"关键字", "挖掘工具"});
+  Settings(4, 1);
+  RunToTheEnd();
+  EXPECT_EQ(20, Phrases());
+  EXPECT_EQ(Done(20), w_.状态条1.PanelText(0));
+  EXPECT_EQ(2u, engine_->RequestCount());
+  const TextArray expected = OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10);
+  TextArray got;
+  for (int i = 0; i < Phrases(); ++i) got.push_back(w_.列表框_相关关键字.ItemText(i));
+  for (const Text& p : expected) EXPECT_THAT(got, ::testing::Contains(p));
+  EXPECT_EQ(22, harvester_->TaskRecordCount());  // 2 seeds and 20 level-2 tasks that fetch nothing
+  EXPECT_EQ(0, harvester_->PendingTasks());
+  EXPECT_EQ("", w_.状态条1.ProgressText());  // shown while a run goes on only
+}
+
+TEST_F(HarvesterTest, DepthTwoListsAndFetchesRepeatsEveryTime) {
+  Seeds({"关键字", "关键字"});  // the same seed twice
+  Settings(8, 2);
+  RunToTheEnd();
+  EXPECT_EQ(2 * 10 + 2 * 100, Phrases());
+  EXPECT_EQ(2u + 20u, engine_->RequestCount());
+  EXPECT_EQ(w_.列表框_相关关键字.ItemText(0), w_.列表框_相关关键字.ItemText(0));
+}
+
+// On the last level a page's phrases are posted together, but the task still
+// holds its worker 5 ms a phrase, and a stop ends that hold at once.
+TEST_F(HarvesterTest, LastLevelPagesHoldTheirWorkerAsLongAsSpacedPosts) {
+  Seeds({"a", "b"});
+  Settings(1, 1);
+  const auto start = Clock::now();
+  RunToTheEnd();
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * 10 * 5));
+  EXPECT_EQ(20, Phrases());
+  EXPECT_EQ(22, harvester_->TaskRecordCount());
+
+  TearDown();
+  EngineOptions many;
+  many.phrasesPerPage = 4000;  // a 20 s hold
+  Start(many);
+  w_.列表框_关键字.ClearItems();
+  w_.列表框_相关关键字.ClearItems();
+  Seeds({"c"});
+  Settings(1, 1);
+  Click();
+  ASSERT_TRUE(WaitUntil([&] { return Phrases() == 4000; }));  // every phrase is listed at once
+  const auto stopAt = Clock::now();
+  Click();
+  harvester_.reset();  // waits for the task to leave
+  EXPECT_LT(Clock::now() - stopAt, std::chrono::seconds(2));
+}
+
+TEST_F(HarvesterTest, DepthZeroOrNegativeFetchesNothing) {
+  Seeds({"a", "b"});
+  for (int depth : {0, -3}) {
+    Settings(2, depth);
+    RunToTheEnd();
+  }
+  EXPECT_EQ(0, Phrases());
+  EXPECT_EQ(0u, engine_->RequestCount());
+  EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
+}
+
+TEST_F(HarvesterTest, EmptySeedListEndsAtOnce) {
+  Settings(2, 1);
+  RunToTheEnd();
+  EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
+}
+
+TEST_F(HarvesterTest, TwoRunsKeepTheFirstPoolAndCountBoth) {
+  Seeds({"x"});
+  Settings(3, 1);
+  RunToTheEnd();
+  w_.编辑框_工作线程.SetContent("7");
+  RunToTheEnd();
+  EXPECT_EQ(3, harvester_->Pool().Create(99));  // still the first pool
+  EXPECT_EQ(20, Phrases());
+  EXPECT_EQ(Done(20), w_.状态条1.PanelText(0));
+}
+
+// Each binding leaves the process on exactly one processor it was allowed,
+// and the command line's keeps the one it runs on.
+void BindAndCheck(void (*bind)(), int expected) {
+  bind();
+  cpu_set_t now;
+  CPU_ZERO(&now);
+  if (sched_getaffinity(0, sizeof now, &now) != 0 || CPU_COUNT(&now) != 1) _exit(1);
+  if (expected >= 0 && !CPU_ISSET(expected, &now)) _exit(2);
+  if (!CPU_ISSET(sched_getcpu(), &now)) _exit(3);
+  _exit(0);
+}
+
+TEST(ProcessorBindingTest, OneAllowedProcessor) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  int first = -1, last = -1;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) last = cpu, first = first < 0 ? cpu : first;
+  }
+  EXPECT_EXIT(BindAndCheck(&BindToFirstProcessor, first), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(BindAndCheck(&BindToCurrentProcessor, -1), ::testing::ExitedWithCode(0), "");
+  // Started on the last processor only (as `taskset` would), it stays there.
+  EXPECT_EXIT(
+      {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(last, &one);
+        sched_setaffinity(0, sizeof one, &one);
+        BindAndCheck(&BindToCurrentProcessor, last);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace kelvarn
