@@ -3,11 +3,14 @@
 #include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <thread>
 
 #include "frame/outside.h"
+#include "frame/processor.h"
 #include "text/files.h"
 #include "text/text.h"
 
@@ -167,6 +170,41 @@ TEST_F(OutsideFunctionDeathTest, MissingFunctionsEndTheProgram) {
               HasSubstr(Shown("中的输出命令“#12”")));
   EXPECT_EXIT(OutsideFunctionTable(Decls{}).BindOutsideFunction(0), ExitedWithCode(255),
               HasSubstr(Shown("错误代码：1")));
+}
+
+// Each binding leaves the process on exactly one processor it was allowed,
+// and the command line's keeps the one it runs on.
+void BindAndCheck(void (*bind)(), int expected) {
+  bind();
+  cpu_set_t now;
+  CPU_ZERO(&now);
+  if (sched_getaffinity(0, sizeof now, &now) != 0 || CPU_COUNT(&now) != 1) _exit(1);
+  if (expected >= 0 && !CPU_ISSET(expected, &now)) _exit(2);
+  if (!CPU_ISSET(sched_getcpu(), &now)) _exit(3);
+  _exit(0);
+}
+
+TEST(ProcessorBindingTest, OneAllowedProcessor) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  int first = -1, last = -1;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) last = cpu, first = first < 0 ? cpu : first;
+  }
+  EXPECT_EXIT(BindAndCheck(&BindToFirstProcessor, first), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(BindAndCheck(&BindToCurrentProcessor, -1), ::testing::ExitedWithCode(0), "");
+  // Started on the last processor only (as `taskset` would), it stays there.
+  EXPECT_EXIT(
+      {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(last, &one);
+        sched_setaffinity(0, sizeof one, &one);
+        BindAndCheck(&BindToCurrentProcessor, last);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
