@@ -65,7 +65,6 @@ namespace kelvarn {
 
 class HttpClient {
  public:
-  static constexpr std::string_view kDisplayName = "WEB\xBF\xCD\xBB\xA7";  // WEB客户
   // 117 bytes, sent as the User-Agent of every request.
   static constexpr std::string_view kUserAgent =
       "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) AppleWebKit/534.10 (KHTML, like Gecko) "
