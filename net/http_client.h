@@ -1,5 +1,6 @@
 // HttpClient (WEB客户): one synchronous HTTP or HTTPS request at a time over
-// libcurl, the whole response kept in memory.
+// the platform's HTTP stack (libcurl, in net/curl/), the whole response kept
+// in memory.
 //
 // Use: construct, then any number of Open / Send / GetResponseText cycles.
 // Open takes the request target from the URL text (everything from the first
