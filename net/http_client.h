@@ -59,9 +59,6 @@
 #include "net/http_text.h"
 #include "text/value.h"
 
-typedef void CURL;
-struct curl_slist;
-
 namespace kelvarn {
 
 class HttpClient {
@@ -151,11 +148,11 @@ class HttpClient {
   struct RootHandle {
     std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
   };
+  struct Request;  // one Send's handles in the backend's stack
   class Transfer;
 
   bool CheckThread() const;
   bool EnsureRootHandle();
-  void CloseHandles();
   void ClearTarget();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
@@ -167,8 +164,6 @@ class HttpClient {
   std::int32_t scheme_ = 0;
   std::uint32_t statusCode_ = 0;
   std::optional<RootHandle> rootHandle_;
-  CURL* connection_ = nullptr;     // the easy handle, open only inside Send
-  curl_slist* request_ = nullptr;  // the request's header lines, only inside Send
   std::vector<HeaderEntry> responseHeaders_;
   Ending ending_ = Ending::kNotSent;
   std::string finalUrl_;

@@ -137,6 +137,22 @@ CURLSH* Cookies() {
 
 }  // namespace
 
+// One Send's easy handle and header lines, given back however it ends.
+struct HttpClient::Request {
+  Request() = default;
+  ~Request() { Close(); }
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+
+  void Close() {
+    curl_slist_free_all(std::exchange(lines, nullptr));
+    GiveBackEasy(std::exchange(easy, nullptr));
+  }
+
+  CURL* easy = TakeEasy();
+  curl_slist* lines = nullptr;
+};
+
 // One request's progress, seen from curl's callbacks.
 class HttpClient::Transfer {
  public:
@@ -207,10 +223,7 @@ HttpClient::HttpClient() {
   body_.reserve(128);
 }
 
-HttpClient::~HttpClient() {
-  TrimBody(0);
-  CloseHandles();
-}
+HttpClient::~HttpClient() { TrimBody(0); }
 
 bool HttpClient::CheckThread() const {
   if (std::this_thread::get_id() != ownerThread_) ReportRuntimeError(kWrongThread, 0);
@@ -229,7 +242,7 @@ bool HttpClient::Open(std::string_view verb, std::string_view url) {
   scheme_ = cracked->scheme;
   schemeName_ = OwnedText(cracked->schemeName);
   verb_ = OwnedText(verb);
-  CloseHandles();
+  rootHandle_.reset();
   return EnsureRootHandle();
 }
 
@@ -247,13 +260,6 @@ void HttpClient::TrimBody(std::size_t size) {
   if (size >= body_.size()) return;
   responseMemoryHeld.fetch_sub(body_.size() - size);
   body_.resize(size);
-}
-
-void HttpClient::CloseHandles() {
-  if (request_) curl_slist_free_all(request_);
-  request_ = nullptr;
-  GiveBackEasy(std::exchange(connection_, nullptr));
-  rootHandle_.reset();
 }
 
 bool HttpClient::EnsureRootHandle() {
@@ -297,8 +303,9 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     payload = std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   }
 
-  connection_ = TakeEasy();
-  if (!connection_) return false;
+  Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
+  Request request;
+  if (!request.easy) return false;
   const std::string verb = verb_.value_or("GET");
   const bool post = EqualsIgnoringCase(verb, "POST");
   const std::string hostLine = "Host: " + *host_;
@@ -313,18 +320,18 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   };
   for (const char* line : lines) {
     if (!line) continue;
-    curl_slist* grown = curl_slist_append(request_, line);
+    curl_slist* grown = curl_slist_append(request.lines, line);
     if (!grown) {
-      CloseHandles();
+      request.Close();
+      rootHandle_.reset();
       EnsureRootHandle();
       return false;
     }
-    request_ = grown;
+    request.lines = grown;
   }
 
   const std::string target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
-  Transfer transfer(*this);
-  CURL* easy = connection_;
+  CURL* easy = request.easy;
   curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -339,7 +346,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request_);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.lines);
   curl_easy_setopt(easy, CURLOPT_SHARE, Cookies());
   curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, on the process's store
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -438,11 +445,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) finalUrl_ = effective;
     responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
   }
-  // Close the request's handles; the root stays open for the next Send.
-  curl_slist_free_all(request_);
-  request_ = nullptr;
-  GiveBackEasy(std::exchange(connection_, nullptr));
-  return ok;
+  return ok;  // the request's handles close with it; the root stays open for the next Send
 }
 
 void HttpClient::WakeTransfers() {
