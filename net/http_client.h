@@ -155,6 +155,12 @@ class HttpClient {
   bool EnsureRootHandle();
   void ClearTarget();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
+  // Send's steps: the method, URL and header lines; the transfer's options;
+  // the transfer itself, until it ends, stalls, passes its deadline or is
+  // aborted. False from BuildRequest when the lines could not be made.
+  bool BuildRequest(Request& request) const;
+  void SetTransferOptions(const Request& request, Transfer& transfer) const;
+  void RunTransfer(const Request& request, Transfer& transfer) const;
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
 

@@ -140,17 +140,17 @@ CURLSH* Cookies() {
 // One Send's easy handle and header lines, given back however it ends.
 struct HttpClient::Request {
   Request() = default;
-  ~Request() { Close(); }
+  ~Request() {
+    curl_slist_free_all(lines);
+    GiveBackEasy(easy);
+  }
   Request(const Request&) = delete;
   Request& operator=(const Request&) = delete;
 
-  void Close() {
-    curl_slist_free_all(std::exchange(lines, nullptr));
-    GiveBackEasy(std::exchange(easy, nullptr));
-  }
-
   CURL* easy = TakeEasy();
   curl_slist* lines = nullptr;
+  std::string verb, target;  // the method and the URL to ask
+  std::string_view payload;  // the caller's body, alive for the whole Send
 };
 
 // One request's progress, seen from curl's callbacks.
@@ -213,6 +213,8 @@ class HttpClient::Transfer {
   bool capped = false;       // the body reached kMaxBodyBytes
   curl_off_t uploaded = 0;
   Clock::time_point lastMoved = Clock::now();
+  bool finished = false;  // curl saw the transfer through without an error
+  bool gaveUp = false;    // the abort hook ended it
 
  private:
   HttpClient& client_;
@@ -306,33 +308,65 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
   Request request;
   if (!request.easy) return false;
-  const std::string verb = verb_.value_or("GET");
-  const bool post = EqualsIgnoringCase(verb, "POST");
+  request.payload = payload;
+  if (!BuildRequest(request)) {
+    rootHandle_.reset();
+    EnsureRootHandle();
+    return false;
+  }
+  SetTransferOptions(request, transfer);
+  const std::size_t bodyBefore = body_.size();
+  RunTransfer(request, transfer);
+
+  if (transfer.outOfMemory) TrimBody(bodyBefore);
+  const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
+  if (transfer.gaveUp) {
+    ending_ = Ending::kAborted;
+  } else if (transfer.outOfMemory) {
+    ending_ = Ending::kOutOfMemory;
+  } else if (transfer.responded) {
+    ending_ = transfer.finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
+  }
+  if (ok) {
+    long status = 0;
+    if (curl_easy_getinfo(request.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
+      statusCode_ = static_cast<std::uint32_t>(status);
+    }
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(request.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+      finalUrl_ = effective;
+    }
+    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
+  }
+  return ok;  // the request's handles close with it; the root stays open for the next Send
+}
+
+bool HttpClient::BuildRequest(Request& request) const {
+  request.verb = verb_.value_or("GET");
+  request.target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
+  const bool post = EqualsIgnoringCase(request.verb, "POST");
   const std::string hostLine = "Host: " + *host_;
-  const std::string lengthLine = "Content-Length: " + std::to_string(payload.size());
+  const std::string lengthLine = "Content-Length: " + std::to_string(request.payload.size());
   const char* lines[] = {
       "Accept: */*",
       hostLine.c_str(),
       post ? "Content-Type: application/x-www-form-urlencoded" : "Content-Type:",  // empty: curl adds none
-      post && !payload.empty() ? lengthLine.c_str() : nullptr,
+      post && !request.payload.empty() ? lengthLine.c_str() : nullptr,
       post ? "Cache-Control: no-cache" : nullptr,
       "Expect:",  // no 100-continue round trip
   };
   for (const char* line : lines) {
     if (!line) continue;
     curl_slist* grown = curl_slist_append(request.lines, line);
-    if (!grown) {
-      request.Close();
-      rootHandle_.reset();
-      EnsureRootHandle();
-      return false;
-    }
+    if (!grown) return false;
     request.lines = grown;
   }
+  return true;
+}
 
-  const std::string target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
+void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
   CURL* easy = request.easy;
-  curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+  curl_easy_setopt(easy, CURLOPT_URL, request.target.c_str());
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -364,88 +398,72 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   if (rootHandle_->connectTimeout > 0) {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(rootHandle_->connectTimeout));
   }
-  if (!payload.empty()) {
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, payload.data());
+  if (!request.payload.empty()) {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.payload.size()));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.payload.data());
   }
-  if (verb != "GET" || !payload.empty()) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
+  if (request.verb != "GET" || !request.payload.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str());
+  }
+}
 
+void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
   // However fast a server drips its bytes, the request ends once every
   // time-out given has passed, one after the other.
   const std::int64_t overall =
       std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
   const auto deadline = Clock::now() + std::chrono::milliseconds(overall);
-  const std::size_t bodyBefore = body_.size();
 
   // Driven through a multi handle so that the abort hook and the stall
   // time-outs are looked at whatever the network does: at activity, at a
   // wake, when a stall time-out or the deadline falls due, and at least once
   // a second. A shorter fixed tick woke every request of a slow server for
   // nothing.
+  CURL* easy = request.easy;
   CURLM* multi = ThreadMulti();
-  bool gaveUp = false, finished = false;
-  if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
-    bool connected = false;
-    for (int running = 1;;) {
-      if (curl_multi_perform(multi, &running) != CURLM_OK) break;
-      // Done, whatever the outcome: whether the server answered decides the
-      // result, and a failure while reading keeps what was read.
-      if (!running) {
-        int left = 0;
-        while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
-          if (message->msg == CURLMSG_DONE && message->easy_handle == easy) finished = message->data.result == CURLE_OK;
+  if (!multi || curl_multi_add_handle(multi, easy) != CURLM_OK) return;
+  bool connected = false;
+  for (int running = 1;;) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    // Done, whatever the outcome: whether the server answered decides the
+    // result, and a failure while reading keeps what was read.
+    if (!running) {
+      int left = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+          transfer.finished = message->data.result == CURLE_OK;
         }
-        break;
       }
-      if (abortHook_ && abortHook_()) {
-        gaveUp = true;
-        break;
-      }
-      auto wait = std::chrono::milliseconds(1000);
-      if (overall > 0) {
+      break;
+    }
+    if (abortHook_ && abortHook_()) {
+      transfer.gaveUp = true;
+      break;
+    }
+    auto wait = std::chrono::milliseconds(1000);
+    if (overall > 0) {
+      const auto now = Clock::now();
+      if (now >= deadline) break;
+      wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    }
+    if (!connected) {
+      curl_off_t connectTime = 0;
+      curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
+      if (connectTime > 0) connected = true, transfer.Moved();
+    }
+    if (connected) {
+      const bool sending = transfer.uploaded < static_cast<curl_off_t>(request.payload.size()) && !transfer.responded;
+      const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
+      if (limit > 0) {
+        const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
         const auto now = Clock::now();
-        if (now >= deadline) break;
-        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        if (now > due) break;
+        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
       }
-      if (!connected) {
-        curl_off_t connectTime = 0;
-        curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
-        if (connectTime > 0) connected = true, transfer.Moved();
-      }
-      if (connected) {
-        const bool sending = transfer.uploaded < static_cast<curl_off_t>(payload.size()) && !transfer.responded;
-        const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
-        if (limit > 0) {
-          const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
-          const auto now = Clock::now();
-          if (now > due) break;
-          wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
-        }
-      }
-      curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
-    curl_multi_remove_handle(multi, easy);
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
   }
-
-  if (transfer.outOfMemory) TrimBody(bodyBefore);
-  const bool ok = transfer.responded && !gaveUp && !transfer.outOfMemory;
-  if (gaveUp) {
-    ending_ = Ending::kAborted;
-  } else if (transfer.outOfMemory) {
-    ending_ = Ending::kOutOfMemory;
-  } else if (transfer.responded) {
-    ending_ = finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
-  }
-  if (ok) {
-    long status = 0;
-    if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
-      statusCode_ = static_cast<std::uint32_t>(status);
-    }
-    const char* effective = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) finalUrl_ = effective;
-    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
-  }
-  return ok;  // the request's handles close with it; the root stays open for the next Send
+  curl_multi_remove_handle(multi, easy);
 }
 
 void HttpClient::WakeTransfers() {
