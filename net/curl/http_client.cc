@@ -14,6 +14,7 @@
 
 #include "frame/runtime.h"
 #include "net/http_text.h"
+#include "pool/thread_safety.h"
 
 namespace kelvarn {
 namespace {
@@ -38,8 +39,8 @@ using Clock = std::chrono::steady_clock;
 // Every thread's multi handle is listed, so that WakeTransfers can reach the
 // waits of all of them. The list is never destroyed: a thread may end after
 // the process's static objects have gone.
-std::mutex& multisMutex = *new std::mutex;
-std::vector<CURLM*>& multis = *new std::vector<CURLM*>;  // guarded by multisMutex
+Mutex& multisMutex = *new Mutex;
+std::vector<CURLM*>& multis GUARDED_BY(multisMutex) = *new std::vector<CURLM*>;
 
 struct ThreadCurl {
   CURLM* multi = curl_multi_init();
@@ -47,7 +48,7 @@ struct ThreadCurl {
   ThreadCurl() {
     if (!multi) return;
     try {
-      std::lock_guard lock(multisMutex);
+      MutexLock lock(multisMutex);
       multis.push_back(multi);
     } catch (const std::bad_alloc&) {
       curl_multi_cleanup(std::exchange(multi, nullptr));  // one no wake could reach: none, and Send fails
@@ -57,7 +58,7 @@ struct ThreadCurl {
     if (spare) curl_easy_cleanup(spare);
     if (!multi) return;
     {
-      std::lock_guard lock(multisMutex);
+      MutexLock lock(multisMutex);
       multis.erase(std::find(multis.begin(), multis.end(), multi));
     }
     curl_multi_cleanup(multi);
@@ -116,7 +117,9 @@ void InitCurlOnce() {
 
 // The process's cookie store, shared by every request on every thread, with
 // a lock for each kind of data curl shares. Never destroyed: a thread may end
-// after the process's static objects have gone.
+// after the process's static objects have gone. Plain std::mutex: curl takes
+// and releases them in separate callbacks, which the thread-safety analysis
+// cannot pair, and they guard curl's data, none of ours.
 std::mutex* const shareLocks = new std::mutex[CURL_LOCK_DATA_LAST];
 
 CURLSH* Cookies() {
@@ -467,7 +470,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
 }
 
 void HttpClient::WakeTransfers() {
-  std::lock_guard lock(multisMutex);
+  MutexLock lock(multisMutex);
   for (CURLM* multi : multis) curl_multi_wakeup(multi);
 }
 
