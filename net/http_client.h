@@ -1,5 +1,6 @@
 // HttpClient (WEB客户): one synchronous HTTP or HTTPS request at a time over
-// libcurl, the whole response kept in memory.
+// the platform's HTTP stack (libcurl, in net/curl/), the whole response kept
+// in memory.
 //
 // Use: construct, then any number of Open / Send / GetResponseText cycles.
 // Open takes the request target from the URL text (everything from the first
@@ -58,14 +59,10 @@
 #include "net/http_text.h"
 #include "text/value.h"
 
-typedef void CURL;
-struct curl_slist;
-
 namespace kelvarn {
 
 class HttpClient {
  public:
-  static constexpr std::string_view kDisplayName = "WEB\xBF\xCD\xBB\xA7";  // WEB客户
   // 117 bytes, sent as the User-Agent of every request.
   static constexpr std::string_view kUserAgent =
       "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) AppleWebKit/534.10 (KHTML, like Gecko) "
@@ -151,13 +148,19 @@ class HttpClient {
   struct RootHandle {
     std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
   };
+  struct Request;  // one Send's handles in the backend's stack
   class Transfer;
 
   bool CheckThread() const;
   bool EnsureRootHandle();
-  void CloseHandles();
   void ClearTarget();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
+  // Send's steps: the method, URL and header lines; the transfer's options;
+  // the transfer itself, until it ends, stalls, passes its deadline or is
+  // aborted. False from BuildRequest when the lines could not be made.
+  bool BuildRequest(Request& request) const;
+  void SetTransferOptions(const Request& request, Transfer& transfer) const;
+  void RunTransfer(const Request& request, Transfer& transfer) const;
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
 
@@ -167,8 +170,6 @@ class HttpClient {
   std::int32_t scheme_ = 0;
   std::uint32_t statusCode_ = 0;
   std::optional<RootHandle> rootHandle_;
-  CURL* connection_ = nullptr;     // the easy handle, open only inside Send
-  curl_slist* request_ = nullptr;  // the request's header lines, only inside Send
   std::vector<HeaderEntry> responseHeaders_;
   Ending ending_ = Ending::kNotSent;
   std::string finalUrl_;

@@ -14,6 +14,7 @@
 
 #include "frame/runtime.h"
 #include "net/http_text.h"
+#include "pool/thread_safety.h"
 
 namespace kelvarn {
 namespace {
@@ -38,8 +39,8 @@ using Clock = std::chrono::steady_clock;
 // Every thread's multi handle is listed, so that WakeTransfers can reach the
 // waits of all of them. The list is never destroyed: a thread may end after
 // the process's static objects have gone.
-std::mutex& multisMutex = *new std::mutex;
-std::vector<CURLM*>& multis = *new std::vector<CURLM*>;  // guarded by multisMutex
+Mutex& multisMutex = *new Mutex;
+std::vector<CURLM*>& multis GUARDED_BY(multisMutex) = *new std::vector<CURLM*>;
 
 struct ThreadCurl {
   CURLM* multi = curl_multi_init();
@@ -47,7 +48,7 @@ struct ThreadCurl {
   ThreadCurl() {
     if (!multi) return;
     try {
-      std::lock_guard lock(multisMutex);
+      MutexLock lock(multisMutex);
       multis.push_back(multi);
     } catch (const std::bad_alloc&) {
       curl_multi_cleanup(std::exchange(multi, nullptr));  // one no wake could reach: none, and Send fails
@@ -57,7 +58,7 @@ struct ThreadCurl {
     if (spare) curl_easy_cleanup(spare);
     if (!multi) return;
     {
-      std::lock_guard lock(multisMutex);
+      MutexLock lock(multisMutex);
       multis.erase(std::find(multis.begin(), multis.end(), multi));
     }
     curl_multi_cleanup(multi);
@@ -116,7 +117,9 @@ void InitCurlOnce() {
 
 // The process's cookie store, shared by every request on every thread, with
 // a lock for each kind of data curl shares. Never destroyed: a thread may end
-// after the process's static objects have gone.
+// after the process's static objects have gone. Plain std::mutex: curl takes
+// and releases them in separate callbacks, which the thread-safety analysis
+// cannot pair, and they guard curl's data, none of ours.
 std::mutex* const shareLocks = new std::mutex[CURL_LOCK_DATA_LAST];
 
 CURLSH* Cookies() {
@@ -136,6 +139,22 @@ CURLSH* Cookies() {
 }
 
 }  // namespace
+
+// One Send's easy handle and header lines, given back however it ends.
+struct HttpClient::Request {
+  Request() = default;
+  ~Request() {
+    curl_slist_free_all(lines);
+    GiveBackEasy(easy);
+  }
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+
+  CURL* easy = TakeEasy();
+  curl_slist* lines = nullptr;
+  std::string verb, target;  // the method and the URL to ask
+  std::string_view payload;  // the caller's body, alive for the whole Send
+};
 
 // One request's progress, seen from curl's callbacks.
 class HttpClient::Transfer {
@@ -197,6 +216,8 @@ class HttpClient::Transfer {
   bool capped = false;       // the body reached kMaxBodyBytes
   curl_off_t uploaded = 0;
   Clock::time_point lastMoved = Clock::now();
+  bool finished = false;  // curl saw the transfer through without an error
+  bool gaveUp = false;    // the abort hook ended it
 
  private:
   HttpClient& client_;
@@ -207,10 +228,7 @@ HttpClient::HttpClient() {
   body_.reserve(128);
 }
 
-HttpClient::~HttpClient() {
-  TrimBody(0);
-  CloseHandles();
-}
+HttpClient::~HttpClient() { TrimBody(0); }
 
 bool HttpClient::CheckThread() const {
   if (std::this_thread::get_id() != ownerThread_) ReportRuntimeError(kWrongThread, 0);
@@ -229,7 +247,7 @@ bool HttpClient::Open(std::string_view verb, std::string_view url) {
   scheme_ = cracked->scheme;
   schemeName_ = OwnedText(cracked->schemeName);
   verb_ = OwnedText(verb);
-  CloseHandles();
+  rootHandle_.reset();
   return EnsureRootHandle();
 }
 
@@ -247,13 +265,6 @@ void HttpClient::TrimBody(std::size_t size) {
   if (size >= body_.size()) return;
   responseMemoryHeld.fetch_sub(body_.size() - size);
   body_.resize(size);
-}
-
-void HttpClient::CloseHandles() {
-  if (request_) curl_slist_free_all(request_);
-  request_ = nullptr;
-  GiveBackEasy(std::exchange(connection_, nullptr));
-  rootHandle_.reset();
 }
 
 bool HttpClient::EnsureRootHandle() {
@@ -297,35 +308,68 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     payload = std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   }
 
-  connection_ = TakeEasy();
-  if (!connection_) return false;
-  const std::string verb = verb_.value_or("GET");
-  const bool post = EqualsIgnoringCase(verb, "POST");
+  Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
+  Request request;
+  if (!request.easy) return false;
+  request.payload = payload;
+  if (!BuildRequest(request)) {
+    rootHandle_.reset();
+    EnsureRootHandle();
+    return false;
+  }
+  SetTransferOptions(request, transfer);
+  const std::size_t bodyBefore = body_.size();
+  RunTransfer(request, transfer);
+
+  if (transfer.outOfMemory) TrimBody(bodyBefore);
+  const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
+  if (transfer.gaveUp) {
+    ending_ = Ending::kAborted;
+  } else if (transfer.outOfMemory) {
+    ending_ = Ending::kOutOfMemory;
+  } else if (transfer.responded) {
+    ending_ = transfer.finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
+  }
+  if (ok) {
+    long status = 0;
+    if (curl_easy_getinfo(request.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
+      statusCode_ = static_cast<std::uint32_t>(status);
+    }
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(request.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+      finalUrl_ = effective;
+    }
+    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
+  }
+  return ok;  // the request's handles close with it; the root stays open for the next Send
+}
+
+bool HttpClient::BuildRequest(Request& request) const {
+  request.verb = verb_.value_or("GET");
+  request.target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
+  const bool post = EqualsIgnoringCase(request.verb, "POST");
   const std::string hostLine = "Host: " + *host_;
-  const std::string lengthLine = "Content-Length: " + std::to_string(payload.size());
+  const std::string lengthLine = "Content-Length: " + std::to_string(request.payload.size());
   const char* lines[] = {
       "Accept: */*",
       hostLine.c_str(),
       post ? "Content-Type: application/x-www-form-urlencoded" : "Content-Type:",  // empty: curl adds none
-      post && !payload.empty() ? lengthLine.c_str() : nullptr,
+      post && !request.payload.empty() ? lengthLine.c_str() : nullptr,
       post ? "Cache-Control: no-cache" : nullptr,
       "Expect:",  // no 100-continue round trip
   };
   for (const char* line : lines) {
     if (!line) continue;
-    curl_slist* grown = curl_slist_append(request_, line);
-    if (!grown) {
-      CloseHandles();
-      EnsureRootHandle();
-      return false;
-    }
-    request_ = grown;
+    curl_slist* grown = curl_slist_append(request.lines, line);
+    if (!grown) return false;
+    request.lines = grown;
   }
+  return true;
+}
 
-  const std::string target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
-  Transfer transfer(*this);
-  CURL* easy = connection_;
-  curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
+  CURL* easy = request.easy;
+  curl_easy_setopt(easy, CURLOPT_URL, request.target.c_str());
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -339,7 +383,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request_);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.lines);
   curl_easy_setopt(easy, CURLOPT_SHARE, Cookies());
   curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, on the process's store
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -357,96 +401,76 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   if (rootHandle_->connectTimeout > 0) {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(rootHandle_->connectTimeout));
   }
-  if (!payload.empty()) {
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, payload.data());
+  if (!request.payload.empty()) {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.payload.size()));
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.payload.data());
   }
-  if (verb != "GET" || !payload.empty()) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb.c_str());
+  if (request.verb != "GET" || !request.payload.empty()) {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str());
+  }
+}
 
+void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
   // However fast a server drips its bytes, the request ends once every
   // time-out given has passed, one after the other.
   const std::int64_t overall =
       std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
   const auto deadline = Clock::now() + std::chrono::milliseconds(overall);
-  const std::size_t bodyBefore = body_.size();
 
   // Driven through a multi handle so that the abort hook and the stall
   // time-outs are looked at whatever the network does: at activity, at a
   // wake, when a stall time-out or the deadline falls due, and at least once
   // a second. A shorter fixed tick woke every request of a slow server for
   // nothing.
+  CURL* easy = request.easy;
   CURLM* multi = ThreadMulti();
-  bool gaveUp = false, finished = false;
-  if (multi && curl_multi_add_handle(multi, easy) == CURLM_OK) {
-    bool connected = false;
-    for (int running = 1;;) {
-      if (curl_multi_perform(multi, &running) != CURLM_OK) break;
-      // Done, whatever the outcome: whether the server answered decides the
-      // result, and a failure while reading keeps what was read.
-      if (!running) {
-        int left = 0;
-        while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
-          if (message->msg == CURLMSG_DONE && message->easy_handle == easy) finished = message->data.result == CURLE_OK;
+  if (!multi || curl_multi_add_handle(multi, easy) != CURLM_OK) return;
+  bool connected = false;
+  for (int running = 1;;) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    // Done, whatever the outcome: whether the server answered decides the
+    // result, and a failure while reading keeps what was read.
+    if (!running) {
+      int left = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+          transfer.finished = message->data.result == CURLE_OK;
         }
-        break;
       }
-      if (abortHook_ && abortHook_()) {
-        gaveUp = true;
-        break;
-      }
-      auto wait = std::chrono::milliseconds(1000);
-      if (overall > 0) {
+      break;
+    }
+    if (abortHook_ && abortHook_()) {
+      transfer.gaveUp = true;
+      break;
+    }
+    auto wait = std::chrono::milliseconds(1000);
+    if (overall > 0) {
+      const auto now = Clock::now();
+      if (now >= deadline) break;
+      wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    }
+    if (!connected) {
+      curl_off_t connectTime = 0;
+      curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
+      if (connectTime > 0) connected = true, transfer.Moved();
+    }
+    if (connected) {
+      const bool sending = transfer.uploaded < static_cast<curl_off_t>(request.payload.size()) && !transfer.responded;
+      const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
+      if (limit > 0) {
+        const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
         const auto now = Clock::now();
-        if (now >= deadline) break;
-        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        if (now > due) break;
+        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
       }
-      if (!connected) {
-        curl_off_t connectTime = 0;
-        curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connectTime);
-        if (connectTime > 0) connected = true, transfer.Moved();
-      }
-      if (connected) {
-        const bool sending = transfer.uploaded < static_cast<curl_off_t>(payload.size()) && !transfer.responded;
-        const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
-        if (limit > 0) {
-          const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
-          const auto now = Clock::now();
-          if (now > due) break;
-          wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
-        }
-      }
-      curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
-    curl_multi_remove_handle(multi, easy);
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
   }
-
-  if (transfer.outOfMemory) TrimBody(bodyBefore);
-  const bool ok = transfer.responded && !gaveUp && !transfer.outOfMemory;
-  if (gaveUp) {
-    ending_ = Ending::kAborted;
-  } else if (transfer.outOfMemory) {
-    ending_ = Ending::kOutOfMemory;
-  } else if (transfer.responded) {
-    ending_ = finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
-  }
-  if (ok) {
-    long status = 0;
-    if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
-      statusCode_ = static_cast<std::uint32_t>(status);
-    }
-    const char* effective = nullptr;
-    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) finalUrl_ = effective;
-    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
-  }
-  // Close the request's handles; the root stays open for the next Send.
-  curl_slist_free_all(request_);
-  request_ = nullptr;
-  GiveBackEasy(std::exchange(connection_, nullptr));
-  return ok;
+  curl_multi_remove_handle(multi, easy);
 }
 
 void HttpClient::WakeTransfers() {
-  std::lock_guard lock(multisMutex);
+  MutexLock lock(multisMutex);
   for (CURLM* multi : multis) curl_multi_wakeup(multi);
 }
 
