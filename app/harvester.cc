@@ -12,7 +12,6 @@
 #include "frame/frame.h"
 #include "net/http_client.h"
 #include "text/files.h"
-#include "text/line_splitter.h"
 
 namespace kelvarn {
 namespace {
@@ -24,41 +23,31 @@ constexpr std::string_view kDoneBefore =
     "\xB2\xC9\xBC\xAF\xCD\xEA\xB3\xC9,\xBF\xD5\xCF\xD0\xB5\xC8\xB4\xFD\xD6\xD0,\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6"
     "\xB9\xB2(";
 constexpr std::string_view kDoneAfter = ")\xB8\xF6";
-constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";                 // 开始采集
-constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";                  // 停止留言
-constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";                           // 关键字
-constexpr std::string_view kLevelKey = "\xCF\xD6\xD0\xD0\xBC\xB6\xB1\xF0";                     // 现行级别
-constexpr std::string_view kAskKeyword = "\xC7\xEB\xCA\xE4\xC8\xEB\xB9\xD8\xBC\xFC\xD7\xD6:";  // 请输入关键字:
-constexpr std::string_view kImported = "\xB5\xBC\xC8\xEB\xCD\xEA\xB3\xC9.";                    // 导入完成.
-constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC.";                // 导入失败.
-constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";                    // 导出完成.
-constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";                // 导出失败.
-constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";            // 列表已清空..
+constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
+constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";   // 停止留言
+constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";            // 关键字
+constexpr std::string_view kLevelKey = "\xCF\xD6\xD0\xD0\xBC\xB6\xB1\xF0";      // 现行级别
 // 采集已停止,搜索引擎要求安全验证
 constexpr std::string_view kBlockedEnd =
     "\xB2\xC9\xBC\xAF\xD2\xD1\xCD\xA3\xD6\xB9,\xCB\xD1\xCB\xF7\xD2\xFD\xC7\xE6\xD2\xAA\xC7\xF3\xB0\xB2\xC8\xAB"
     "\xD1\xE9\xD6\xA4";
-// 是否进入Veskor官方查看最新作品?
-constexpr std::string_view kVisitMaker =
-    "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
-constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
 
 // The harvester that tasks and monitors work for, and how many of them are
 // inside it: its destructor waits for them to leave.
-std::mutex liveMutex;
+Mutex liveMutex;
 std::condition_variable allLeft;
-Harvester* theHarvester = nullptr;  // guarded by liveMutex
-int inside = 0;                     // guarded by liveMutex
+Harvester* theHarvester GUARDED_BY(liveMutex) = nullptr;
+int inside GUARDED_BY(liveMutex) = 0;
 
 // Enters the live harvester, or returns null when there is none.
 Harvester* Enter() {
-  std::lock_guard lock(liveMutex);
+  MutexLock lock(liveMutex);
   if (theHarvester) ++inside;
   return theHarvester;
 }
 
 void Leave() {
-  std::lock_guard lock(liveMutex);
+  MutexLock lock(liveMutex);
   if (--inside == 0) allLeft.notify_all();
 }
 
@@ -89,35 +78,35 @@ Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, 
   // A browser session lent to the tool: the engine trusts a client that
   // carries its cookies.
   HttpClient::LoadCookieFile(options_.programDir + "cookies.txt");
-  std::lock_guard lock(liveMutex);
+  MutexLock lock(liveMutex);
   theHarvester = this;
 }
 
 Harvester::~Harvester() {
   {
-    std::lock_guard lock(liveMutex);
+    MutexLock lock(liveMutex);
     theHarvester = nullptr;  // no task or monitor enters from here on
   }
   StopEverything();
   // Those inside were cut off just now: their requests were woken to abort and
   // they leave at their next look at the generation. The bound guards
   // against a monitor stuck waiting for a window thread that is this thread.
-  std::unique_lock lock(liveMutex);
-  allLeft.wait_for(lock, std::chrono::seconds(5), [] { return inside == 0; });
+  MutexLock lock(liveMutex);
+  liveMutex.WaitFor(allLeft, std::chrono::seconds(5), []() REQUIRES(liveMutex) { return inside == 0; });
 }
 
 void Harvester::BeginGeneration() {
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     generation_.fetch_add(1);
     holdEnd_.reset();  // a stop ends a hold at once
   }
   cutOff_.notify_all();
 }
 
-void Harvester::PauseInRun(std::int64_t ms, std::uint32_t generation) {
-  std::unique_lock lock(runMutex_);
-  cutOff_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return !Current(generation); });
+void Harvester::PauseInRun(std::int64_t ms, Generation generation) {
+  MutexLock lock(runMutex_);
+  runMutex_.WaitFor(cutOff_, std::chrono::milliseconds(ms), [&] { return !Current(generation); });
 }
 
 void Harvester::OnStartButton() {
@@ -130,12 +119,11 @@ void Harvester::OnStartButton() {
   ui_.按钮_开始采集.SetCaption(kStopCaption);
   const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
   // Read, never written: a config.ini the program made stays as it was.
-  const std::int32_t retries =
-      options_.retries ? *options_.retries : ToInteger(settings_.Retries());
-  std::uint32_t generation;
+  const std::int32_t retries = options_.retries ? *options_.retries : ToInteger(settings_.Retries());
+  Generation generation;
   {
-    std::lock_guard lock(runMutex_);
-    generation = static_cast<std::uint32_t>(generation_.fetch_add(1) + 1);
+    MutexLock lock(runMutex_);
+    generation = generation_.fetch_add(1) + 1;
     harvestDepth_ = depth;
     taskRecords_.Parse("[]");
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
@@ -168,16 +156,8 @@ void Harvester::StopEverything() {
   workerPool_.Destroy(1);
 }
 
-void Harvester::Close() {
-  StopEverything();
-  if (dialogs_.ShowMessage(Text(kVisitMaker), kMbOkCancel | kMbIconQuestion) == kIdOk && options_.openUrl) {
-    options_.openUrl(kMakerUrl);
-  }
-  EndProgram(0);
-}
-
-bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation) {
-  std::lock_guard lock(runMutex_);
+bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, Generation generation) {
+  MutexLock lock(runMutex_);
   if (!Current(generation)) return false;
   JSON record;
   record.Parse("{}");
@@ -190,7 +170,7 @@ bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std:
   return true;
 }
 
-void Harvester::RunMonitor(std::uint32_t generation) {
+void Harvester::RunMonitor(Generation generation) {
   const RunGuard guard(generation_, generation);
   const ScopedRunGuard scope(guard);
   ui_.状态条1.SetPanelText(0, kHarvesting);
@@ -205,7 +185,7 @@ void Harvester::RunMonitor(std::uint32_t generation) {
   PageCounts counts;
   for (;;) {
     {
-      std::lock_guard lock(runMutex_);
+      MutexLock lock(runMutex_);
       if (!Current(generation)) return;
       if (blockedEnd_) break;
       PostWaitingTasks(generation);
@@ -220,7 +200,7 @@ void Harvester::RunMonitor(std::uint32_t generation) {
   }
   bool blocked = false;
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     blocked = blockedEnd_;
   }
   if (blocked) return EndBlockedRun(generation);
@@ -238,12 +218,12 @@ void Harvester::RunMonitor(std::uint32_t generation) {
   });
 }
 
-void Harvester::ShowProgress(std::uint32_t generation) {
+void Harvester::ShowProgress(Generation generation) {
   PageCounts counts;
   std::int32_t pending = 0;
   std::int64_t unrecognised = 0;
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     if (!Current(generation)) return;
     counts = pageCounts_;
     pending = pendingTasks_;
@@ -260,16 +240,16 @@ void Harvester::ShowProgress(std::uint32_t generation) {
 
 void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
   if (Harvester* self = Enter()) {
-    self->RunTask(recordIndex, static_cast<std::uint32_t>(generation));
+    self->RunTask(recordIndex, static_cast<Generation>(generation));
     Leave();
   }
 }
 
-void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
+void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
   Text keyword;
   std::int32_t level = 0, depth = 0, retriesMade = 0;
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     if (!Current(generation)) return;
     depth = harvestDepth_.load();
     const JSON record = taskRecords_.GetItem(recordIndex);  // released before the lock is
@@ -315,7 +295,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     {
       // The task ends with its outcome, unless its page is to be requested
       // again: then it waits, still pending, and is counted only when it ends.
-      std::lock_guard lock(runMutex_);
+      MutexLock lock(runMutex_);
       if (!Current(generation)) return;
       if (outcome == PageOutcome::kVerification && !blockedEnd_) {
         turnedAway_.push_back(recordIndex);
@@ -356,7 +336,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
     if (lastLevel) PauseInRun(static_cast<std::int64_t>(phrases.size()) * options_.postSpacingMs, generation);
   }
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     if (!Current(generation)) return;
     --pendingTasks_;
   }
@@ -364,7 +344,7 @@ void Harvester::RunTask(std::int32_t recordIndex, std::uint32_t generation) {
 }
 
 std::int32_t Harvester::PendingTasks() {
-  std::lock_guard lock(runMutex_);
+  MutexLock lock(runMutex_);
   return pendingTasks_;
 }
 
@@ -378,7 +358,7 @@ void Harvester::StartHold() {
   nextHoldMs_ = std::min<std::int64_t>(nextHoldMs_ * 2, options_.maxHoldMs);
 }
 
-void Harvester::PostWaitingTasks(std::uint32_t generation) {
+void Harvester::PostWaitingTasks(Generation generation) {
   const auto now = std::chrono::steady_clock::now();
   const auto post = [&](std::int32_t record) {
     workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
@@ -396,10 +376,10 @@ void Harvester::PostWaitingTasks(std::uint32_t generation) {
   retries_.erase(retries_.begin(), due);
 }
 
-void Harvester::EndBlockedRun(std::uint32_t generation) {
+void Harvester::EndBlockedRun(Generation generation) {
   PageCounts counts;
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     if (!Current(generation)) return;
     // The pages turned away end as verification pages; the tasks held back
     // or waiting for a retry end without another request.
@@ -423,7 +403,7 @@ void Harvester::EndBlockedRun(std::uint32_t generation) {
 std::optional<std::string> Harvester::HoldEnd() {
   std::chrono::steady_clock::duration left;
   {
-    std::lock_guard lock(runMutex_);
+    MutexLock lock(runMutex_);
     if (!holdEnd_) return std::nullopt;
     left = *holdEnd_ - std::chrono::steady_clock::now();
   }
@@ -436,80 +416,18 @@ std::optional<std::string> Harvester::HoldEnd() {
 }
 
 std::int64_t Harvester::UnrecognisedLayouts() {
-  std::lock_guard lock(runMutex_);
+  MutexLock lock(runMutex_);
   return unrecognised_;
 }
 
 PageCounts Harvester::RunPageCounts() {
-  std::lock_guard lock(runMutex_);
+  MutexLock lock(runMutex_);
   return pageCounts_;
 }
 
 std::int32_t Harvester::TaskRecordCount() {
-  std::lock_guard lock(runMutex_);
+  MutexLock lock(runMutex_);
   return taskRecords_.GetLength();
 }
-
-void Harvester::AddKeyword() {
-  Value typed = Text();
-  if (dialogs_.InputBox(kAskKeyword, kAskKeyword, std::nullopt, typed)) ui_.列表框_关键字.AddItem(ToText(typed));
-}
-
-void Harvester::ImportKeywords() {
-  ui_.通用对话框1.SetType(FileDialog::kOpen);
-  if (!ui_.通用对话框1.ShowFileDialog()) return;
-  ImportFile(ui_.通用对话框1.FileName());
-}
-
-bool Harvester::ImportFile(const std::string& path) {
-  const std::optional<std::string> bytes = ReadFile(path);
-  LineSplitter::Split(bytes.value_or(std::string()), [&](std::string_view line) {
-    if (!TrimLeadingSpaces(line).empty()) {
-      ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
-    }
-    dialogs_.ProcessPendingMessages();  // after every piece, added or not
-  });
-  ui_.列表框_关键字.SetCurrentSelection(0);
-  ui_.状态条1.SetPanelText(0, bytes ? kImported : kImportFailed);
-  return bytes.has_value();
-}
-
-TextArray Harvester::KeywordLines(std::string_view fileBytes) {
-  TextArray lines;
-  LineSplitter::Split(fileBytes, [&](std::string_view line) {
-    if (!TrimLeadingSpaces(line).empty()) lines.emplace_back(line);
-  });
-  return lines;
-}
-
-void Harvester::ClearKeywords() {
-  ui_.列表框_关键字.ClearItems();
-  ui_.状态条1.SetPanelText(0, kCleared);
-}
-
-void Harvester::ExportPhrases() {
-  ui_.通用对话框1.SetType(FileDialog::kSave);
-  if (!ui_.通用对话框1.ShowFileDialog()) return;
-  Text text;
-  const std::int32_t count = ui_.列表框_相关关键字.ItemCount();
-  for (std::int32_t i = 0; i < count; ++i) {
-    text += ui_.列表框_相关关键字.ItemText(i);
-    text += "\r\n";
-    dialogs_.ProcessPendingMessages();
-  }
-  const bool written = WriteFileBytes(ui_.通用对话框1.FileName(), {text});
-  ui_.状态条1.SetPanelText(0, written ? kExported : kExportFailed);
-}
-
-void Harvester::ClearPhrases() { ui_.列表框_相关关键字.ClearItems(); }
-
-void Harvester::LoadSettings() {
-  ui_.编辑框_工作线程.SetContent(settings_.Workers());
-  ui_.编辑框_采集级别.SetContent(settings_.Depth());
-}
-
-void Harvester::SaveWorkerCount() { settings_.SaveWorkers(ui_.编辑框_工作线程.Content()); }
-
-void Harvester::SaveDepth() { settings_.SaveDepth(ui_.编辑框_采集级别.Content()); }
 
 }  // namespace kelvarn

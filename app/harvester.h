@@ -21,7 +21,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,6 +31,7 @@
 #include "app/settings.h"
 #include "json/json.h"
 #include "pool/thread_pool.h"
+#include "pool/thread_safety.h"
 #include "ui/components.h"
 #include "ui/dialogs.h"
 
@@ -86,7 +86,7 @@ class Harvester {
   Harvester& operator=(const Harvester&) = delete;
 
   // Run control: the click handler of 按钮_开始采集 (window thread).
-  void OnStartButton();
+  void OnStartButton() EXCLUDES(runMutex_);
   // Keyword lists and settings (window thread).
   void AddKeyword();
   void ImportKeywords();
@@ -105,48 +105,48 @@ class Harvester {
   void SaveDepth();
   // Ends any run at once: the monitor and the tasks are cut off, queued tasks
   // dropped, requests aborted (window thread).
-  void StopEverything();
+  void StopEverything() EXCLUDES(runMutex_);
   // The close sequence: stop, ask whether to open the maker's page, open it on
   // OK, end the program with exit code 0 (window thread; does not return).
   void Close();
 
   ThreadPool& Pool() { return workerPool_; }
   // Tasks posted and not finished in the current run.
-  std::int32_t PendingTasks();
+  std::int32_t PendingTasks() EXCLUDES(runMutex_);
   // Pages requested since start-up, and the deepest level requested.
   std::int64_t PagesFetched() const { return pagesFetched_.load(); }
   std::int32_t DeepestLevel() const { return deepestLevel_.load(); }
   // Records of the current run.
-  std::int32_t TaskRecordCount();
+  std::int32_t TaskRecordCount() EXCLUDES(runMutex_);
   // What the current run's pages gave so far, one count per outcome. A page
   // is counted once, when its task ends: not while it waits for a retry or
   // for a hold to end.
-  PageCounts RunPageCounts();
+  PageCounts RunPageCounts() EXCLUDES(runMutex_);
   // The current run's pages without a block that look like results pages: a
   // layout Kelvarn does not read.
-  std::int64_t UnrecognisedLayouts();
+  std::int64_t UnrecognisedLayouts() EXCLUDES(runMutex_);
   // When the current run's hold ends, while it holds: local time, "HH:MM:SS".
-  std::optional<std::string> HoldEnd();
+  std::optional<std::string> HoldEnd() EXCLUDES(runMutex_);
 
  private:
   static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
-  void RunTask(std::int32_t recordIndex, std::uint32_t generation);
-  void RunMonitor(std::uint32_t generation);
-  void BeginGeneration();  // window thread
-  bool Current(std::uint32_t generation) const { return static_cast<std::uint32_t>(generation_.load()) == generation; }
+  void RunTask(std::int32_t recordIndex, Generation generation) EXCLUDES(runMutex_);
+  void RunMonitor(Generation generation) EXCLUDES(runMutex_);
+  void BeginGeneration() EXCLUDES(runMutex_);  // window thread
+  bool Current(Generation generation) const { return generation_.load() == generation; }
   // Waits ms milliseconds, or less when the run is cut off meanwhile.
-  void PauseInRun(std::int64_t ms, std::uint32_t generation);
+  void PauseInRun(std::int64_t ms, Generation generation) EXCLUDES(runMutex_);
   // Appends a record and posts its task, unless the run was cut off.
-  bool AppendAndPost(std::string_view keyword, const Value& level, std::uint32_t generation);
+  bool AppendAndPost(std::string_view keyword, const Value& level, Generation generation) EXCLUDES(runMutex_);
   // Redraws the progress field from the run's counts (monitor thread).
-  void ShowProgress(std::uint32_t generation);
+  void ShowProgress(Generation generation) EXCLUDES(runMutex_);
   // Starts a hold, or marks the run for its end after too many in a row
   // (runMutex_ held).
-  void StartHold();
+  void StartHold() REQUIRES(runMutex_);
   // Posts the tasks whose wait is over (runMutex_ held).
-  void PostWaitingTasks(std::uint32_t generation);
+  void PostWaitingTasks(Generation generation) REQUIRES(runMutex_);
   // Ends a run turned away by the engine as a stop would (monitor thread).
-  void EndBlockedRun(std::uint32_t generation);
+  void EndBlockedRun(Generation generation) EXCLUDES(runMutex_);
 
   MainComponents ui_;
   UiThread& window_;
@@ -155,18 +155,17 @@ class Harvester {
   const Settings settings_;
 
   ThreadPool workerPool_;
-  std::atomic<std::uint64_t> generation_{0};  // changed under runMutex_, on the window thread
+  std::atomic<Generation> generation_{0};  // changed under runMutex_, on the window thread
   std::atomic<std::int32_t> harvestDepth_{0};
   std::atomic<std::int64_t> pagesFetched_{0};
   std::atomic<std::int32_t> deepestLevel_{0};
 
-  std::mutex runMutex_;
+  Mutex runMutex_;
   std::condition_variable cutOff_;  // the generation changed
-  // State below is protected by runMutex_.
-  JSON taskRecords_;
-  std::int32_t pendingTasks_ = 0;
-  PageCounts pageCounts_{};
-  std::int64_t unrecognised_ = 0;
+  JSON taskRecords_ GUARDED_BY(runMutex_);
+  std::int32_t pendingTasks_ GUARDED_BY(runMutex_) = 0;
+  PageCounts pageCounts_ GUARDED_BY(runMutex_){};
+  std::int64_t unrecognised_ GUARDED_BY(runMutex_) = 0;
   // Tasks of the run that wait, still counted in pendingTasks_: failed pages
   // until their retry is due, pages turned away and tasks taken during a hold
   // until it ends (those first).
@@ -174,14 +173,14 @@ class Harvester {
     std::chrono::steady_clock::time_point due;
     std::int32_t record;
   };
-  std::vector<Retry> retries_;
-  std::vector<std::int32_t> turnedAway_, heldBack_;
-  std::unordered_map<std::int32_t, std::int32_t> retriesMade_;  // by record
-  std::int32_t retryLimit_ = 2;
-  std::optional<std::chrono::steady_clock::time_point> holdEnd_;
-  std::int32_t holdsInARow_ = 0;  // without a page of phrases
-  std::int64_t nextHoldMs_ = 0;
-  bool blockedEnd_ = false;  // the engine turned the run away for good
+  std::vector<Retry> retries_ GUARDED_BY(runMutex_);
+  std::vector<std::int32_t> turnedAway_, heldBack_ GUARDED_BY(runMutex_);
+  std::unordered_map<std::int32_t, std::int32_t> retriesMade_ GUARDED_BY(runMutex_);  // by record
+  std::int32_t retryLimit_ GUARDED_BY(runMutex_) = 2;
+  std::optional<std::chrono::steady_clock::time_point> holdEnd_ GUARDED_BY(runMutex_);
+  std::int32_t holdsInARow_ GUARDED_BY(runMutex_) = 0;  // without a page of phrases
+  std::int64_t nextHoldMs_ GUARDED_BY(runMutex_) = 0;
+  bool blockedEnd_ GUARDED_BY(runMutex_) = false;  // the engine turned the run away for good
 
   // The current run's monitor; window thread only.
   std::thread monitorThread_;

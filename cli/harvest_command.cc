@@ -13,18 +13,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/headless_window.h"
+#include "app/search_base.h"
+#include "app/search_page.h"
 #include "app/settings.h"
 #include "app/startup.h"
 #include "frame/processor.h"
-#include "app/search_base.h"
-#include "app/search_page.h"
+#include "pool/thread_safety.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
 
@@ -217,32 +217,35 @@ std::string OutcomeCounts(const PageCounts& counts, bool progressLine) {
 
 // What the command's main thread waits for: the end of the run, or Ctrl-C.
 struct Wake {
-  std::mutex mutex;
+  Mutex mutex;
   std::condition_variable changed;
-  bool finished = false;     // guarded by mutex
-  bool interrupted = false;  // guarded by mutex
-  bool readerGone = false;   // the output is a pipe whose reader closed it; guarded by mutex
-  bool blocked = false;      // a verification page came, with --on-block stop; guarded by mutex
+  bool finished GUARDED_BY(mutex) = false;
+  bool interrupted GUARDED_BY(mutex) = false;
+  bool readerGone GUARDED_BY(mutex) = false;  // the output is a pipe whose reader closed it
+  bool blocked GUARDED_BY(mutex) = false;     // the run was turned away by verification pages
 
   void Set(bool Wake::*flag) {
     {
-      std::lock_guard lock(mutex);
+      MutexLock lock(mutex);
       this->*flag = true;
     }
     changed.notify_all();
   }
 };
 
-}  // namespace
-
-int RunHarvestCommand(int argc, char** argv) {
-  Arguments args;
-  if (const std::optional<int> code = Parse(argc, argv, args)) return *code;
-
-  // Seeds: the file by the import rules, then the --seed texts.
+// What the flags, the seeds file and config.ini ask of the run.
+struct Plan {
   TextArray seeds;
-  if (args.seedsFile && !ReadSeeds(*args.seedsFile, seeds)) return 1;
-  for (const std::string& seed : args.seeds) seeds.push_back(Utf8ToGbk(seed));
+  std::int32_t depth = 1, workers = 20, retries = 2;
+  FILE* out = stdout;
+};
+
+// Reads the seeds and the settings and opens the output; an exit code when
+// one of them fails.
+std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
+  // Seeds: the file by the import rules, then the --seed texts.
+  if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.seeds)) return 1;
+  for (const std::string& seed : args.seeds) plan.seeds.push_back(Utf8ToGbk(seed));
 
   // Settings: config.ini beside the program, read as the window reads it and
   // only for what the flags leave open; nothing is written back. A file over
@@ -257,19 +260,46 @@ int RunHarvestCommand(int argc, char** argv) {
   const auto setting = [&](Text (Settings::*read)() const, std::string_view fallback) {
     return ToInteger(useIni ? (settings.*read)() : Text(fallback));
   };
-  const std::int32_t depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth);
-  const std::int32_t workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
-  const std::int32_t retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
+  plan.depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth);
+  plan.workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
+  plan.retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
 
-  FILE* out = stdout;
   if (!args.output.empty()) {
-    out = std::fopen(args.output.c_str(), "wb");
-    if (!out) {
+    plan.out = std::fopen(args.output.c_str(), "wb");
+    if (!plan.out) {
       std::fprintf(stderr, "kelvarn harvest: cannot write %s: %s\n", args.output.c_str(), std::strerror(errno));
       return 1;
     }
   }
+  return std::nullopt;
+}
 
+// The headless window, its harvester and the output. Never destroyed: the
+// command ends by _exit, and cut-off workers may still be inside.
+struct Session {
+  HeadlessWindow window;
+  Wake wake;
+  FILE* out = stdout;
+  bool writeFailed = false;  // window thread
+  std::optional<Harvester> harvester;
+
+  // On the window thread. With SIGPIPE ignored, a write to a pipe whose
+  // reader has gone (`| head`) fails with EPIPE: the run stops then.
+  void NoteWriteFailure() {
+    writeFailed = true;
+    if (errno == EPIPE) wake.Set(&Wake::readerGone);
+  }
+};
+
+// How a run ended, besides completing.
+struct Ending {
+  bool interrupted = false, readerGone = false, blocked = false;
+};
+
+// Runs the harvest until it completes, is turned away, is interrupted or
+// loses its reader; flushes the output every 100 ms and draws the progress
+// line on a terminal every 250 ms.
+Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   // Ctrl-C and termination are taken by a thread of their own.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
@@ -283,34 +313,29 @@ int RunHarvestCommand(int argc, char** argv) {
   // Few heap arenas: the workers' allocations are small and short, and every
   // extra arena keeps pages of its own.
   mallopt(M_ARENA_MAX, 2);
-  HeadlessWindow window;
+  HeadlessWindow& window = session.window;
+  Wake& wake = session.wake;
+  session.out = plan.out;
   window.phrases.keepItems = false;
-  Wake wake;
-  bool writeFailed = false;
-  // On the window thread. With SIGPIPE ignored, a write to a pipe whose
-  // reader has gone (`| head`) fails with EPIPE: the run stops then.
-  const auto noteWriteFailure = [&] {
-    writeFailed = true;
-    if (errno == EPIPE) wake.Set(&Wake::readerGone);
-  };
-  window.phrases.added = [&](std::string_view phrase) {
+  window.phrases.added = [&session](std::string_view phrase) {
     // Whole lines as they arrive; the loop below flushes every 100 ms, so
     // `tail -f` follows the run without a system call per phrase.
-    if (std::fwrite(phrase.data(), 1, phrase.size(), out) != phrase.size() || std::fputs("\r\n", out) < 0) {
-      noteWriteFailure();
+    if (std::fwrite(phrase.data(), 1, phrase.size(), session.out) != phrase.size() ||
+        std::fputs("\r\n", session.out) < 0) {
+      session.NoteWriteFailure();
     }
   };
   Harvester::Options options = StartUpOptions(args.searchUrl);
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;
-  options.retries = retries;
-  Harvester harvester(window.Components(), window.ui, window.dialogs, options);
-  for (const Text& seed : seeds) window.列表框_关键字.AddItem(seed);
-  window.编辑框_工作线程.SetContent(std::to_string(workers));
-  window.编辑框_采集级别.SetContent(std::to_string(depth));
+  options.retries = plan.retries;
+  Harvester& harvester = session.harvester.emplace(window.Components(), window.ui, window.dialogs, options);
+  for (const Text& seed : plan.seeds) window.列表框_关键字.AddItem(seed);
+  window.编辑框_工作线程.SetContent(std::to_string(plan.workers));
+  window.编辑框_采集级别.SetContent(std::to_string(plan.depth));
 
-  std::thread signalWatcher([&] {
+  std::thread signalWatcher([stopSignals, &wake] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     wake.Set(&Wake::interrupted);
@@ -320,26 +345,24 @@ int RunHarvestCommand(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   window.ui.Invoke([&] { harvester.OnStartButton(); });
   const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
-  // Woken by the end of the run, by Ctrl-C or by the output's reader going;
-  // otherwise only to flush the output every 100 ms and to redraw the
-  // progress line every 250 ms.
   auto lastReport = start, lastFlush = start;
-  bool interrupted = false, readerGone = false, blocked = false;
-  for (std::unique_lock lock(wake.mutex);;) {
+  Ending ending;
+  for (;;) {
     const auto nextFlush = lastFlush + std::chrono::milliseconds(100);
     const auto next = progress ? std::min(nextFlush, lastReport + std::chrono::milliseconds(250)) : nextFlush;
-    wake.changed.wait_until(lock, next,
-                            [&] { return wake.finished || wake.interrupted || wake.readerGone || wake.blocked; });
-    interrupted = wake.interrupted;
-    readerGone = wake.readerGone;
-    blocked = wake.blocked && !wake.finished;
-    if (wake.finished || interrupted || readerGone || blocked) break;
-    lock.unlock();
+    {
+      MutexLock lock(wake.mutex);
+      wake.mutex.WaitFor(wake.changed, next - std::chrono::steady_clock::now(), [&]() REQUIRES(wake.mutex) {
+        return wake.finished || wake.interrupted || wake.readerGone || wake.blocked;
+      });
+      ending = {wake.interrupted, wake.readerGone, wake.blocked && !wake.finished};
+      if (wake.finished || ending.interrupted || ending.readerGone || ending.blocked) break;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextFlush) {
       lastFlush = now;
       window.ui.Invoke([&] {
-        if (std::fflush(out) != 0) noteWriteFailure();
+        if (std::fflush(session.out) != 0) session.NoteWriteFailure();
       });
     }
     if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
@@ -355,40 +378,48 @@ int RunHarvestCommand(int argc, char** argv) {
                    layouts.c_str(), hold.c_str(),
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
     }
-    lock.lock();
   }
   if (progress) std::fputs("\r\x1b[K", stderr);
-  if (interrupted || readerGone || blocked) {
+  if (ending.interrupted || ending.readerGone || ending.blocked) {
     window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
   }
+  return ending;
+}
+
+// Closes the output, says how the run went and ends the process with the
+// command's exit code.
+[[noreturn]] void ReportAndExit(const Arguments& args, Session& session, const Ending& ending) {
   // Nobody reads what is left: end as `yes | head` ends, quietly.
-  if (readerGone) EndAsBrokenPipe();
+  if (ending.readerGone) EndAsBrokenPipe();
+  HeadlessWindow& window = session.window;
+  Harvester& harvester = *session.harvester;
   const Text status = window.状态条1.PanelText(0);
   bool closed = false;
   window.ui.Invoke([&] {
-    closed = std::fflush(out) == 0 && (out == stdout || std::fclose(out) == 0);
-    if (!closed) noteWriteFailure();
+    closed = std::fflush(session.out) == 0 && (session.out == stdout || std::fclose(session.out) == 0);
+    if (!closed) session.NoteWriteFailure();
   });
+  bool readerGone = false;
   {
-    std::lock_guard lock(wake.mutex);
-    readerGone = wake.readerGone;
+    MutexLock lock(session.wake.mutex);
+    readerGone = session.wake.readerGone;
   }
   if (readerGone) EndAsBrokenPipe();
   const PageCounts counts = harvester.RunPageCounts();
-  if (interrupted) {
+  if (ending.interrupted) {
     std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
     std::fflush(nullptr);
     ::_exit(130);  // cut-off workers may still be unwinding: no static destructors
   }
-  if (!args.quiet && !blocked) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
+  if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
-  if (blocked) {
+  if (ending.blocked) {
     std::fprintf(stderr, "kelvarn harvest: stopped: the engine asks for verification (%s); %d phrases kept\n",
                  args.stopOnBlock ? "--on-block stop" : "5 holds in a row", window.列表框_相关关键字.ItemCount());
   }
   // Pages of a layout not recognised are the early sign of a changed engine.
   const std::int64_t unrecognised = harvester.UnrecognisedLayouts();
-  if (blocked || AnyProblemPages(counts) || unrecognised > 0) {
+  if (ending.blocked || AnyProblemPages(counts) || unrecognised > 0) {
     std::int64_t pages = 0;
     for (const std::int64_t n : counts) pages += n;
     std::fprintf(
@@ -398,11 +429,23 @@ int RunHarvestCommand(int argc, char** argv) {
         unrecognised > 0 ? (", " + std::to_string(unrecognised) + " of them in a layout not recognised").c_str() : "");
   }
   std::fflush(nullptr);
-  if (writeFailed || !closed) {
+  if (session.writeFailed || !closed) {
     std::fprintf(stderr, "kelvarn harvest: writing the phrases failed\n");
     ::_exit(1);
   }
-  ::_exit(blocked ? 4 : AnyProblemPages(counts) ? 3 : 0);
+  ::_exit(ending.blocked ? 4 : AnyProblemPages(counts) ? 3 : 0);
+}
+
+}  // namespace
+
+int RunHarvestCommand(int argc, char** argv) {
+  Arguments args;
+  if (const std::optional<int> code = Parse(argc, argv, args)) return *code;
+  Plan plan;
+  if (const std::optional<int> code = ReadPlan(args, plan)) return *code;
+  Session& session = *new Session;
+  const Ending ending = RunHarvest(args, plan, session);
+  ReportAndExit(args, session, ending);
 }
 
 }  // namespace kelvarn

@@ -96,7 +96,7 @@ TEST_F(ComponentsTest, ButtonStatusBarAndFileDialog) {
 }
 
 TEST_F(ComponentsTest, CallsOfACutOffRunDoNothing) {
-  std::atomic<std::uint64_t> generation{1};
+  std::atomic<Generation> generation{1};
   const RunGuard guard(generation, 1);
   {
     ScopedRunGuard scope(guard);

@@ -22,17 +22,21 @@
 
 namespace kelvarn {
 
+// A run's number. Runs are only ever compared for equality, so wrapping
+// around after 2^32 runs is harmless; it fits a work item's 32-bit parameter.
+using Generation = std::uint32_t;
+
 // The run a call belongs to: live while `current` still equals the run's own
 // generation. Start, stop and close each move `current` on, on the window
 // thread, so a check made there together with the effect is indivisible.
 class RunGuard {
  public:
-  RunGuard(const std::atomic<std::uint64_t>& current, std::uint64_t mine) : current_(&current), mine_(mine) {}
+  RunGuard(const std::atomic<Generation>& current, Generation mine) : current_(&current), mine_(mine) {}
   bool Stale() const { return current_->load() != mine_; }
 
  private:
-  const std::atomic<std::uint64_t>* current_;
-  std::uint64_t mine_;
+  const std::atomic<Generation>* current_;
+  Generation mine_;
 };
 
 // Makes the calling thread's component calls belong to `guard` while alive.

@@ -1,0 +1,96 @@
+// The window's handlers besides run control: the keyword lists, the
+// settings and the close sequence (window thread).
+#include <string>
+
+#include "app/harvester.h"
+#include "frame/frame.h"
+#include "text/files.h"
+#include "text/line_splitter.h"
+
+namespace kelvarn {
+namespace {
+
+constexpr std::string_view kAskKeyword = "\xC7\xEB\xCA\xE4\xC8\xEB\xB9\xD8\xBC\xFC\xD7\xD6:";  // 请输入关键字:
+constexpr std::string_view kImported = "\xB5\xBC\xC8\xEB\xCD\xEA\xB3\xC9.";                    // 导入完成.
+constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC.";                // 导入失败.
+constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";                    // 导出完成.
+constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";                // 导出失败.
+constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";            // 列表已清空..
+// 是否进入Veskor官方查看最新作品?
+constexpr std::string_view kVisitMaker =
+    "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
+constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
+
+}  // namespace
+
+void Harvester::Close() {
+  StopEverything();
+  if (dialogs_.ShowMessage(Text(kVisitMaker), kMbOkCancel | kMbIconQuestion) == kIdOk && options_.openUrl) {
+    options_.openUrl(kMakerUrl);
+  }
+  EndProgram(0);
+}
+
+void Harvester::AddKeyword() {
+  Value typed = Text();
+  if (dialogs_.InputBox(kAskKeyword, kAskKeyword, std::nullopt, typed)) ui_.列表框_关键字.AddItem(ToText(typed));
+}
+
+void Harvester::ImportKeywords() {
+  ui_.通用对话框1.SetType(FileDialog::kOpen);
+  if (!ui_.通用对话框1.ShowFileDialog()) return;
+  ImportFile(ui_.通用对话框1.FileName());
+}
+
+bool Harvester::ImportFile(const std::string& path) {
+  const std::optional<std::string> bytes = ReadFile(path);
+  LineSplitter::Split(bytes.value_or(std::string()), [&](std::string_view line) {
+    if (!TrimLeadingSpaces(line).empty()) {
+      ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
+    }
+    dialogs_.ProcessPendingMessages();  // after every piece, added or not
+  });
+  ui_.列表框_关键字.SetCurrentSelection(0);
+  ui_.状态条1.SetPanelText(0, bytes ? kImported : kImportFailed);
+  return bytes.has_value();
+}
+
+TextArray Harvester::KeywordLines(std::string_view fileBytes) {
+  TextArray lines;
+  LineSplitter::Split(fileBytes, [&](std::string_view line) {
+    if (!TrimLeadingSpaces(line).empty()) lines.emplace_back(line);
+  });
+  return lines;
+}
+
+void Harvester::ClearKeywords() {
+  ui_.列表框_关键字.ClearItems();
+  ui_.状态条1.SetPanelText(0, kCleared);
+}
+
+void Harvester::ExportPhrases() {
+  ui_.通用对话框1.SetType(FileDialog::kSave);
+  if (!ui_.通用对话框1.ShowFileDialog()) return;
+  Text text;
+  const std::int32_t count = ui_.列表框_相关关键字.ItemCount();
+  for (std::int32_t i = 0; i < count; ++i) {
+    text += ui_.列表框_相关关键字.ItemText(i);
+    text += "\r\n";
+    dialogs_.ProcessPendingMessages();
+  }
+  const bool written = WriteFileBytes(ui_.通用对话框1.FileName(), {text});
+  ui_.状态条1.SetPanelText(0, written ? kExported : kExportFailed);
+}
+
+void Harvester::ClearPhrases() { ui_.列表框_相关关键字.ClearItems(); }
+
+void Harvester::LoadSettings() {
+  ui_.编辑框_工作线程.SetContent(settings_.Workers());
+  ui_.编辑框_采集级别.SetContent(settings_.Depth());
+}
+
+void Harvester::SaveWorkerCount() { settings_.SaveWorkers(ui_.编辑框_工作线程.Content()); }
+
+void Harvester::SaveDepth() { settings_.SaveDepth(ui_.编辑框_采集级别.Content()); }
+
+}  // namespace kelvarn
