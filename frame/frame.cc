@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <set>
 
 #include "frame/runtime.h"
+#include "pool/thread_safety.h"
 #include "text/files.h"
 
 namespace kelvarn {
@@ -30,7 +30,7 @@ struct BindingKey {
 };
 
 // The frame record. The main thread owns everything but the exit clean-up
-// (guarded by cleanupMutex) and the atomics.
+// and the atomics.
 struct Frame {
   FramePlatform* platform = nullptr;
   std::vector<ModuleNotify> modules;
@@ -40,8 +40,8 @@ struct Frame {
   std::optional<EventSource> source;
   bool loopStarted = false;
   std::atomic<bool> endingBegun{false};
-  std::mutex cleanupMutex;
-  std::function<void()> exitCleanup;
+  Mutex cleanupMutex;
+  std::function<void()> exitCleanup GUARDED_BY(cleanupMutex);
 };
 
 Frame& TheFrame() {
@@ -69,9 +69,10 @@ void ReportThroughPlatform(std::string_view text) {
 }
 
 void EndAfterRuntimeError(int exitCode) {
+  Frame& f = TheFrame();
   {
-    std::lock_guard lock(TheFrame().cleanupMutex);
-    TheFrame().exitCleanup = nullptr;  // a run-time error skips the clean-up
+    MutexLock lock(f.cleanupMutex);
+    f.exitCleanup = nullptr;  // a run-time error skips the clean-up
   }
   EndProgram(exitCode);
 }
@@ -107,8 +108,9 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
 }
 
 void SetExitCleanup(std::function<void()> cleanup) {
-  std::lock_guard lock(TheFrame().cleanupMutex);
-  TheFrame().exitCleanup = std::move(cleanup);
+  Frame& f = TheFrame();
+  MutexLock lock(f.cleanupMutex);
+  f.exitCleanup = std::move(cleanup);
 }
 
 void RegisterWindow(WindowTemplate window, std::vector<EventBinding> bindings) {
@@ -150,7 +152,7 @@ void EndProgram(std::int32_t exitCode) {
   f.source.reset();
   std::function<void()> cleanup;
   {
-    std::lock_guard lock(f.cleanupMutex);
+    MutexLock lock(f.cleanupMutex);
     cleanup = std::move(f.exitCleanup);
     f.exitCleanup = nullptr;
   }

@@ -72,14 +72,14 @@ struct PoolRecord {
   // Set at a deadline: workers still inside a routine were let go.
   std::atomic<bool> cutOff{false};
 
-  std::mutex lock;
-  // State below is protected by lock.
+  Mutex lock;
   std::condition_variable packetReady;  // a packet was queued or the queue closed
   std::condition_variable allLeft;      // the last worker left
-  PacketQueue queue;
-  bool queueClosed = false;  // after a deadline: nothing queued runs any more
-  std::uint32_t threadCount = 0;
-  std::uint32_t exitedCount = 0;
+  PacketQueue queue GUARDED_BY(lock);
+  bool queueClosed GUARDED_BY(lock) = false;  // after a deadline: nothing queued runs any more
+  // Guarded although set once: the workers start before it is known.
+  std::uint32_t threadCount GUARDED_BY(lock) = 0;
+  std::uint32_t exitedCount GUARDED_BY(lock) = 0;
 };
 
 namespace {
@@ -94,15 +94,16 @@ void WorkerLoop(std::shared_ptr<PoolRecord> record) {
   for (;;) {
     Packet packet;
     {
-      std::unique_lock lock(record->lock);
-      record->packetReady.wait(lock, [&] { return record->queueClosed || !record->queue.Empty(); });
+      MutexLock lock(record->lock);
+      record->lock.Wait(record->packetReady,
+                        [&]() REQUIRES(record->lock) { return record->queueClosed || !record->queue.Empty(); });
       if (record->queueClosed) return;  // let go: leave without touching the pool's counts
       packet = record->queue.Pop();
     }
     if (!packet.routine) break;
     packet.routine(packet.param1, packet.param2);
   }
-  std::lock_guard lock(record->lock);
+  MutexLock lock(record->lock);
   if (++record->exitedCount == record->threadCount) {
     record->state.store(ThreadPool::kClosed);
     record->allLeft.notify_all();
@@ -112,8 +113,11 @@ void WorkerLoop(std::shared_ptr<PoolRecord> record) {
 }  // namespace
 
 std::int32_t ThreadPool::Create(std::int32_t threadCount) {
-  std::lock_guard guard(mutex_);
-  if (record_ && record_->state.load() != kClosed) return static_cast<std::int32_t>(record_->threadCount);
+  MutexLock guard(mutex_);
+  if (record_ && record_->state.load() != kClosed) {
+    MutexLock lock(record_->lock);
+    return static_cast<std::int32_t>(record_->threadCount);
+  }
   record_.reset();
   std::uint32_t wanted = static_cast<std::uint32_t>(threadCount);
   if (wanted == 0) wanted = 20;
@@ -127,7 +131,7 @@ std::int32_t ThreadPool::Create(std::int32_t threadCount) {
   std::uint32_t started = 0;
   {
     // Held while starting so that no worker can leave before the count is set.
-    std::lock_guard lock(record->lock);
+    MutexLock lock(record->lock);
     for (std::uint32_t i = 0; i < wanted; ++i) {
       try {
         std::thread(WorkerLoop, record).detach();  // workers are never joined: see the cut-off above
@@ -147,21 +151,21 @@ std::int32_t ThreadPool::Create(std::int32_t threadCount) {
 void ThreadPool::Destroy(std::int32_t waitTime) {
   std::shared_ptr<PoolRecord> record;
   {
-    std::lock_guard guard(mutex_);
+    MutexLock guard(mutex_);
     if (!record_ || record_->state.load() != kNormal) return;
     record = record_;
     record->state.store(kClosing);  // from here on posts are refused
-    std::lock_guard lock(record->lock);
+    MutexLock lock(record->lock);
     for (std::uint32_t i = 0; i < record->threadCount; ++i) record->queue.Push({nullptr, 0, 0});
     record->packetReady.notify_all();
   }
   // The object's mutex is free while waiting, so routines can still call
   // PostWorkItem (and be refused) instead of blocking on it.
-  std::unique_lock lock(record->lock);
-  const auto allLeft = [&] { return record->exitedCount == record->threadCount; };
+  MutexLock lock(record->lock);
+  const auto allLeft = [&]() REQUIRES(record->lock) { return record->exitedCount == record->threadCount; };
   if (waitTime < 0) {
-    record->allLeft.wait(lock, allLeft);
-  } else if (!record->allLeft.wait_for(lock, std::chrono::milliseconds(waitTime), allLeft)) {
+    record->lock.Wait(record->allLeft, allLeft);
+  } else if (!record->lock.WaitFor(record->allLeft, std::chrono::milliseconds(waitTime), allLeft)) {
     record->cutOff.store(true);
     record->queueClosed = true;
     record->queue.Clear();
@@ -172,11 +176,11 @@ void ThreadPool::Destroy(std::int32_t waitTime) {
 
 bool ThreadPool::PostWorkItem(WorkRoutine routine, std::int32_t param1, std::int32_t param2) {
   if (!routine || IsCutOff()) return false;
-  std::lock_guard guard(mutex_);
+  MutexLock guard(mutex_);
   PoolRecord* record = record_.get();
   if (!record || record->state.load() != kNormal) return false;
   {
-    std::lock_guard lock(record->lock);
+    MutexLock lock(record->lock);
     if (record->queueClosed) return false;
     try {
       record->queue.Push({routine, param1, param2});
@@ -189,7 +193,7 @@ bool ThreadPool::PostWorkItem(WorkRoutine routine, std::int32_t param1, std::int
 }
 
 std::int32_t ThreadPool::State() const {
-  std::lock_guard guard(mutex_);
+  MutexLock guard(mutex_);
   return record_ ? record_->state.load() : kClosed;
 }
 

@@ -21,7 +21,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
+
+#include "pool/thread_safety.h"
 
 namespace kelvarn {
 
@@ -47,20 +48,20 @@ class ThreadPool {
   // Starts threadCount workers (0 means 20) and returns how many started, or
   // 0 when none could. On a pool that is normal or closing, starts nothing and
   // returns the current count.
-  std::int32_t Create(std::int32_t threadCount = 20);
+  std::int32_t Create(std::int32_t threadCount = 20) EXCLUDES(mutex_);
 
   // Closes a normal pool: items queued before the call still run while the
   // wait lasts; returns when every worker has left or after waitTime ms
   // (-1: no limit), the pool closed either way. Does nothing on a pool that is
   // not normal.
-  void Destroy(std::int32_t waitTime = -1);
+  void Destroy(std::int32_t waitTime = -1) EXCLUDES(mutex_);
 
   // Queues one item; false (nothing queued) when the pool is not normal, the
   // routine is null, or the caller is a worker that has been cut off.
-  bool PostWorkItem(WorkRoutine routine, std::int32_t param1 = 0, std::int32_t param2 = 0);
+  bool PostWorkItem(WorkRoutine routine, std::int32_t param1 = 0, std::int32_t param2 = 0) EXCLUDES(mutex_);
 
   // kClosed, kNormal or kClosing; kClosed when never created.
-  std::int32_t State() const;
+  std::int32_t State() const EXCLUDES(mutex_);
 
   // True on a worker thread whose pool was destroyed while it ran its routine.
   static bool IsCutOff();
@@ -74,8 +75,8 @@ class ThreadPool {
   std::int32_t 状态() const { return State(); }
 
  private:
-  mutable std::mutex mutex_;  // guards record_; taken before a record's own lock
-  std::shared_ptr<PoolRecord> record_;
+  mutable Mutex mutex_;  // taken before a record's own lock
+  std::shared_ptr<PoolRecord> record_ GUARDED_BY(mutex_);
 };
 
 // Descriptions of the operations for a host that lists them (GBK).

@@ -25,14 +25,17 @@ void QtUiThread::Invoke(const std::function<void()>& effect) {
     effect();
     return;
   }
-  Call call;
-  call.effect = &effect;
-  std::unique_lock lock(mutex_);
+  Call call(effect);
+  MutexLock lock(mutex_);
   queue_.push_back(&call);
   const std::uint64_t one = 1;
   static_cast<void>(::write(wake_, &one, sizeof one));
-  call.finished.wait(lock, [&] { return call.done; });
+  mutex_.Wait(call.finished, [&]() REQUIRES(mutex_) { return Done(call); });
 }
+
+bool QtUiThread::Done(const Call& call) const { return call.done_; }
+
+void QtUiThread::Finish(Call& call) { call.done_ = true; }
 
 void QtUiThread::RunQueued() {
   std::uint64_t count = 0;
@@ -40,14 +43,14 @@ void QtUiThread::RunQueued() {
   for (;;) {
     Call* call = nullptr;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (queue_.empty()) return;
       call = queue_.front();
       queue_.pop_front();
     }
-    (*call->effect)();
-    std::lock_guard lock(mutex_);
-    call->done = true;
+    call->effect();
+    MutexLock lock(mutex_);
+    Finish(*call);
     call->finished.notify_one();
   }
 }

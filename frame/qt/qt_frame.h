@@ -10,37 +10,50 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "frame/frame.h"
+#include "pool/thread_safety.h"
 
 namespace kelvarn {
 
 // Lives on the main thread (the hidden window). Invoke from another thread
 // queues the effect, wakes the main thread through an event descriptor and
 // waits until the effect has run; the caller must hold no lock the main
-// thread may need. The hand-off uses standard mutexes only, so the thread
-// sanitizer sees every edge of it.
+// thread may need. The hand-off uses a standard mutex underneath, so the
+// thread sanitizer sees every edge of it.
 class QtUiThread final : public QObject, public UiThread {
  public:
   QtUiThread();
   ~QtUiThread() override;
-  void Invoke(const std::function<void()>& effect) override;
+  void Invoke(const std::function<void()>& effect) override EXCLUDES(mutex_);
   bool IsCurrent() const override;
 
  private:
-  struct Call {
-    const std::function<void()>* effect = nullptr;
-    bool done = false;                 // guarded by mutex_
+  class Call;
+  // A call's flag is guarded by mutex_, which an annotation inside Call cannot
+  // name; these two are the only way to it.
+  bool Done(const Call& call) const REQUIRES(mutex_);
+  void Finish(Call& call) REQUIRES(mutex_);
+
+  class Call {
+   public:
+    explicit Call(const std::function<void()>& effect) : effect(effect) {}
+    const std::function<void()>& effect;
     std::condition_variable finished;  // one per call: only its caller wakes
+
+   private:
+    friend bool QtUiThread::Done(const Call&) const;
+    friend void QtUiThread::Finish(Call&);
+    bool done_ = false;
   };
-  void RunQueued();
+
+  void RunQueued() EXCLUDES(mutex_);
 
   int wake_ = -1;
-  std::mutex mutex_;
-  std::deque<Call*> queue_;  // guarded by mutex_
+  Mutex mutex_;
+  std::deque<Call*> queue_ GUARDED_BY(mutex_);
 };
 
 class QtFramePlatform final : public FramePlatform {
