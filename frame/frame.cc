@@ -38,8 +38,7 @@ struct Frame {
   std::map<BindingKey, EventHandler> bindings;
   std::set<std::string, std::less<>> loaded;
   std::optional<EventSource> source;
-  bool loopStarted = false;
-  std::atomic<bool> endingBegun{false};
+  std::atomic<bool> sequenceStarted{false};  // the main thread runs the end sequence: it runs once
   Mutex cleanupMutex;
   std::function<void()> exitCleanup GUARDED_BY(cleanupMutex);
 };
@@ -132,7 +131,6 @@ bool LoadWindow(std::string_view window) {
 
 void RunMessageLoop() {
   Frame& f = TheFrame();
-  f.loopStarted = true;
   if (!f.loaded.empty() && f.platform) f.platform->RunLoop();
 }
 
@@ -140,15 +138,15 @@ void EndProgram(std::int32_t exitCode) {
   Frame& f = TheFrame();
   BeginEnding();
   if (!OnMainThread()) {
-    if (f.endingBegun.load()) return;  // the main thread is finishing the end
+    if (f.sequenceStarted.load()) return;  // the main thread is finishing the end
     f.platform->Ui().Invoke([exitCode] { EndProgram(exitCode); });
-    if (!f.endingBegun.load()) {
+    if (!f.sequenceStarted.load()) {
       std::fflush(nullptr);
       ::_exit(exitCode);
     }
     return;
   }
-  if (f.endingBegun.exchange(true)) return;  // already ending: the first sequence finishes it
+  if (f.sequenceStarted.exchange(true)) return;  // already ending: the first sequence finishes it
   f.source.reset();
   std::function<void()> cleanup;
   {
@@ -167,7 +165,7 @@ std::optional<EventSource> GetEventSource() { return TheFrame().source; }
 
 std::optional<std::int64_t> DeliverEvent(std::string_view window, std::string_view component, std::int32_t event,
                                          const EventArgs& args) {
-  if (EndingCount() >= 1) return std::nullopt;
+  if (Ending()) return std::nullopt;
   Frame& f = TheFrame();
   const auto loaded = f.loaded.find(window);
   if (loaded == f.loaded.end()) ReportRuntimeError(kNoWindow, 0);
@@ -186,6 +184,5 @@ std::optional<std::int64_t> DeliverEvent(std::string_view window, std::string_vi
   return result;
 }
 
-bool EndingBegun() { return TheFrame().endingBegun.load(); }
 
 }  // namespace kelvarn

@@ -128,7 +128,4 @@ std::optional<EventSource> GetEventSource();
 std::optional<std::int64_t> DeliverEvent(std::string_view window, std::string_view component, std::int32_t event,
                                          const EventArgs& args = {});
 
-// True once the end sequence runs on the main thread.
-bool EndingBegun();
-
 }  // namespace kelvarn

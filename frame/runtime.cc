@@ -62,7 +62,7 @@ constexpr std::string_view kCodedMessages[] = {
     "\xF3",
 };
 
-std::atomic<int> endingCount{0};
+std::atomic<bool> ending{false};
 std::atomic<RuntimeErrorReporter> reporter{nullptr};
 std::atomic<ProgramEnder> ender{nullptr};
 std::atomic<bool> reportStarted{false};
@@ -126,9 +126,9 @@ void InstallNewHandler() {
   std::set_new_handler(OnNewFailure);
 }
 
-int EndingCount() { return endingCount.load(); }
+bool Ending() { return ending.load(); }
 
-void BeginEnding() { endingCount.fetch_add(1); }
+void BeginEnding() { ending.store(true); }
 
 std::string_view CodedMessage(std::int32_t code) {
   if (code < 1 || code > static_cast<std::int32_t>(std::size(kCodedMessages))) return {};

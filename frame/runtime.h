@@ -26,9 +26,9 @@ void FreeMemory(void* block);
 // reserve so that the report itself can allocate. Idempotent.
 void InstallNewHandler();
 
-// How many times the end of the program has begun. Once it is above 0 no
-// event may reach a handler.
-int EndingCount();
+// The program is ending: set by EndProgram or a run-time error from any
+// thread, never cleared. From then on no event reaches a handler.
+bool Ending();
 void BeginEnding();
 
 // The coded message of codes 1 to 11; empty for any other code.

@@ -111,7 +111,7 @@ struct QtFrame {
     app = std::make_unique<QApplication>(argc, argv);
     platform = std::make_unique<QtFramePlatform>();
     InitFrame(*platform);
-    platform->AddWindowFactory("main", [](const WindowTemplate&) { return new QWidget; });
+    platform->AddWindowFactory("main", [] { return new QWidget; });
     RegisterWindow({"main", {}}, {});
     if (!LoadWindow("main")) Say("no window\n");
     platform->Window("main")->show();

@@ -55,10 +55,6 @@ class MemoryPanelStore final : public PanelStore {
   Text progress_;
 };
 
-}  // namespace kelvarn
-
-namespace kelvarn {
-
 // Dialogs that answer from a script instead of a person: tests and the
 // command line, where nobody is there to click.
 class ScriptedDialogs final : public Dialogs {

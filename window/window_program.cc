@@ -19,7 +19,7 @@ namespace kelvarn {
 
 MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harvester::Options options) {
   MainWindow* window = nullptr;
-  platform.AddWindowFactory(std::string(kMainWindow), [&](const WindowTemplate&) -> QWidget* {
+  platform.AddWindowFactory(std::string(kMainWindow), [&]() -> QWidget* {
     window = new MainWindow(platform.Ui());
     window->show();
     return window;

@@ -66,7 +66,7 @@ void QtFramePlatform::AddWindowFactory(std::string window, WindowFactory factory
 bool QtFramePlatform::CreateWindow(const WindowTemplate& window) {
   const auto it = factories_.find(window.name);
   if (it == factories_.end()) return false;
-  QWidget* widget = it->second(window);
+  QWidget* widget = it->second();
   if (!widget) return false;
   widget->setAttribute(Qt::WA_DeleteOnClose);
   windows_[window.name] = widget;

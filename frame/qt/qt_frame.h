@@ -58,8 +58,8 @@ class QtUiThread final : public QObject, public UiThread {
 
 class QtFramePlatform final : public FramePlatform {
  public:
-  // Makes the window of a template; null when it cannot.
-  using WindowFactory = std::function<QWidget*(const WindowTemplate&)>;
+  // Makes the window registered under a template's name; null when it cannot.
+  using WindowFactory = std::function<QWidget*()>;
 
   QtFramePlatform();  // a QApplication must exist
   UiThread& Ui() override { return ui_; }

@@ -261,8 +261,8 @@ int OfflineEngine::Start() {
       }
       case EngineFault::kHuge: {
         auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
-        const std::size_t total = std::size_t{200} << 20;
-        res.set_content_provider(total, type, [page, total](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        constexpr std::size_t total = std::size_t{200} << 20;
+        res.set_content_provider(total, type, [page](std::size_t offset, std::size_t, httplib::DataSink& sink) {
           const std::size_t n = std::min<std::size_t>(64 * 1024, total - offset);
           std::string chunk;
           while (chunk.size() < n) chunk += *page;
