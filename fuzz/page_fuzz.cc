@@ -7,6 +7,7 @@
 
 #include "app/page_forms.h"
 #include "app/search_page.h"
+#include "text/between.h"
 #include "tests/reference.h"
 
 namespace {
