@@ -1,7 +1,5 @@
 #include "app/harvester.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +8,7 @@
 #include "app/page_forms.h"
 #include "app/search_page.h"
 #include "frame/frame.h"
+#include "frame/process.h"
 #include "net/http_client.h"
 #include "text/files.h"
 
@@ -57,14 +56,14 @@ void Leave() {
 // a depth-3 harvest's time (bench/harvest_bench), and even once a second 9%
 // of its CPU time while a harvest only grows. So it runs at most once a
 // second, and only when the heap holds at least 4 MiB that is free.
-void TrimWorkingSet() {
+void TrimWorkingSetNowAndThen() {
   static std::atomic<std::int64_t> lastTrim{0};
   const std::int64_t now =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
           .count();
   std::int64_t last = lastTrim.load();
   if (now - last < 1000 || !lastTrim.compare_exchange_strong(last, now)) return;
-  if (mallinfo2().fordblks >= (std::size_t{4} << 20)) malloc_trim(0);
+  if (FreeHeapBytes() >= (std::size_t{4} << 20)) TrimWorkingSet();
 }
 
 void Pause(std::int32_t ms) {
@@ -340,7 +339,7 @@ void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
     if (!Current(generation)) return;
     --pendingTasks_;
   }
-  TrimWorkingSet();
+  TrimWorkingSetNowAndThen();
 }
 
 std::int32_t Harvester::PendingTasks() {

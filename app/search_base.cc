@@ -1,7 +1,5 @@
 #include "app/search_base.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -21,6 +19,58 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 bool IsNameByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+}
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Four decimal numbers from 0 to 255 without leading zeros, between dots.
+bool IsIpv4Address(std::string_view a) {
+  for (int part = 0; part < 4; ++part) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (digits < a.size() && digits < 4 && a[digits] >= '0' && a[digits] <= '9')
+      value = value * 10 + (a[digits++] - '0');
+    if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && a.front() == '0')) return false;
+    a.remove_prefix(digits);
+    if (part < 3) {
+      if (a.empty() || a.front() != '.') return false;
+      a.remove_prefix(1);
+    }
+  }
+  return a.empty();
+}
+
+// Eight groups of one to four hexadecimal digits between colons; one "::"
+// stands for one or more zero groups, and an IPv4 address may take the last
+// two. Zone indices ("%eth0") are not part of a URL's host.
+bool IsIpv6Address(std::string_view a) {
+  int groups = 0;
+  bool gap = false;
+  if (a.substr(0, 2) == "::") {
+    gap = true;
+    a.remove_prefix(2);
+  }
+  while (!a.empty()) {
+    std::size_t digits = 0;
+    while (digits < a.size() && digits < 5 && IsHexDigit(a[digits])) ++digits;
+    if (digits < a.size() && a[digits] == '.') {
+      if (!IsIpv4Address(a)) return false;
+      groups += 2;
+      break;
+    }
+    if (digits == 0 || digits > 4) return false;
+    ++groups;
+    a.remove_prefix(digits);
+    if (a.empty()) break;
+    if (a.front() != ':' || a.size() == 1) return false;
+    a.remove_prefix(1);
+    if (a.front() == ':') {
+      if (gap) return false;
+      gap = true;
+      a.remove_prefix(1);
+    }
+  }
+  return gap ? groups <= 7 : groups == 8;
 }
 
 std::string_view WithoutTrailingSlashes(std::string_view base) {
@@ -47,9 +97,8 @@ std::optional<std::string> SearchBaseProblem(std::string_view base) {
     const std::size_t close = rest.find(']');
     if (close == std::string_view::npos) return "no \"]\" after the IPv6 address";
     host = rest.substr(0, close + 1);
-    const std::string address(rest.substr(1, close - 1));
-    in6_addr parsed{};
-    if (::inet_pton(AF_INET6, address.c_str(), &parsed) != 1) return "\"" + address + "\" is not an IPv6 address";
+    const std::string_view address = rest.substr(1, close - 1);
+    if (!IsIpv6Address(address)) return "\"" + std::string(address) + "\" is not an IPv6 address";
   } else {
     host = rest.substr(0, std::min(rest.find_first_of(":/"), rest.size()));
     if (host.empty()) return "no host";

@@ -23,7 +23,6 @@
 #include "app/search_page.h"
 #include "app/settings.h"
 #include "app/startup.h"
-#include "frame/processor.h"
 #include "pool/thread_safety.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
@@ -308,8 +307,7 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  // Before any thread starts, so that every thread inherits it.
-  BindToCurrentProcessor();
+  Harvester::Options options = StartUp(ProcessorChoice::kCurrent, args.searchUrl);
   // Few heap arenas: the workers' allocations are small and short, and every
   // extra arena keeps pages of its own.
   mallopt(M_ARENA_MAX, 2);
@@ -325,7 +323,6 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
       session.NoteWriteFailure();
     }
   };
-  Harvester::Options options = StartUpOptions(args.searchUrl);
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;

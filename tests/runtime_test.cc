@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "frame/outside.h"
-#include "frame/processor.h"
+#include "frame/process.h"
 #include "text/files.h"
 #include "text/text.h"
 

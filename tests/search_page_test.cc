@@ -1,5 +1,6 @@
 #include "app/search_page.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -23,6 +24,39 @@ std::string Page(std::string_view block, std::string_view end = "</table></div>"
 }
 
 std::string Link(std::string_view phrase) { return "<a href=\"/s?wd=x\">" + std::string(phrase) + "</a>"; }
+
+TEST(SearchBaseTest, Ipv6HostsAreReadAsTheSystemReadsThem) {
+  for (const char* address : {"::1",
+                              "::",
+                              "1::",
+                              "1:2:3:4:5:6:7:8",
+                              "1:2:3:4:5:6:7::",
+                              "::2:3:4:5:6:7:8",
+                              "fe80::1",
+                              "FFFF::abcd:0",
+                              "::ffff:1.2.3.4",
+                              "1:2:3:4:5:6:1.2.3.4",
+                              "1:2:3:4:5:6:7:8:9",
+                              "1:2:3:4:5:6:7",
+                              "1:::2",
+                              "1::2::3",
+                              ":1::",
+                              "1::2:",
+                              "12345::",
+                              "::g",
+                              "1.2.3.4",
+                              "::1.2.3",
+                              "::1.2.3.256",
+                              "::01.2.3.4",
+                              "1:2:3:4:5:6:7:1.2.3.4",
+                              "",
+                              "::1%eth0",
+                              "1:2:3:4:5:6:7:8::"}) {
+    in6_addr parsed{};
+    const bool valid = ::inet_pton(AF_INET6, address, &parsed) == 1;
+    EXPECT_EQ(valid, !SearchBaseProblem("http://[" + std::string(address) + "]:80").has_value()) << address;
+  }
+}
 
 TEST(UrlEncodeTest, KeepsOnlyTheSafeBytes) {
   EXPECT_EQ("a%20b", UrlEncode("a b"));

@@ -1,7 +1,5 @@
 #include "window/window_program.h"
 
-#include <malloc.h>
-
 #include <QApplication>
 #include <QDesktopServices>
 #include <QTimer>
@@ -11,7 +9,7 @@
 #include <string_view>
 
 #include "app/startup.h"
-#include "frame/processor.h"
+#include "frame/process.h"
 #include "pool/thread_pool.h"
 #include "window/automation.h"
 
@@ -57,8 +55,7 @@ int RunWindowProgram(int argc, char** argv) {
   SetExitCleanup([] { handles = {}; });
 
   // The start-up routine.
-  BindToFirstProcessor();
-  Harvester::Options options = StartUpOptions(searchUrl);
+  Harvester::Options options = StartUp(ProcessorChoice::kFirst, searchUrl);
   options.openUrl = [](std::string_view url) {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
   };
@@ -68,7 +65,7 @@ int RunWindowProgram(int argc, char** argv) {
     if (harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
     automation.Start(*window);
   }
-  malloc_trim(0);
+  TrimWorkingSet();
   RunMessageLoop();
   EndProgram(0);
   return 0;

@@ -1,5 +1,6 @@
-#include "frame/processor.h"
+#include "frame/process.h"
 
+#include <malloc.h>
 #include <sched.h>
 
 namespace kelvarn {
@@ -33,5 +34,9 @@ void BindToCurrentProcessor() {
   }
   BindTo(cpu);
 }
+
+void TrimWorkingSet() { malloc_trim(0); }
+
+std::size_t FreeHeapBytes() { return mallinfo2().fordblks; }
 
 }  // namespace kelvarn
