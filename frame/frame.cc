@@ -38,7 +38,8 @@ struct Frame {
   std::map<BindingKey, EventHandler> bindings;
   std::set<std::string, std::less<>> loaded;
   std::optional<EventSource> source;
-  std::atomic<bool> sequenceStarted{false};  // the main thread runs the end sequence: it runs once
+  bool loopStarted = false;
+  std::atomic<bool> endingBegun{false};  // the main thread runs the end sequence, once; not a second ending flag
   Mutex cleanupMutex;
   std::function<void()> exitCleanup GUARDED_BY(cleanupMutex);
 };
@@ -131,6 +132,7 @@ bool LoadWindow(std::string_view window) {
 
 void RunMessageLoop() {
   Frame& f = TheFrame();
+  f.loopStarted = true;
   if (!f.loaded.empty() && f.platform) f.platform->RunLoop();
 }
 
@@ -138,15 +140,15 @@ void EndProgram(std::int32_t exitCode) {
   Frame& f = TheFrame();
   BeginEnding();
   if (!OnMainThread()) {
-    if (f.sequenceStarted.load()) return;  // the main thread is finishing the end
+    if (f.endingBegun.load()) return;  // the main thread is finishing the end
     f.platform->Ui().Invoke([exitCode] { EndProgram(exitCode); });
-    if (!f.sequenceStarted.load()) {
+    if (!f.endingBegun.load()) {
       std::fflush(nullptr);
       ::_exit(exitCode);
     }
     return;
   }
-  if (f.sequenceStarted.exchange(true)) return;  // already ending: the first sequence finishes it
+  if (f.endingBegun.exchange(true)) return;  // already ending: the first sequence finishes it
   f.source.reset();
   std::function<void()> cleanup;
   {
@@ -165,7 +167,7 @@ std::optional<EventSource> GetEventSource() { return TheFrame().source; }
 
 std::optional<std::int64_t> DeliverEvent(std::string_view window, std::string_view component, std::int32_t event,
                                          const EventArgs& args) {
-  if (Ending()) return std::nullopt;
+  if (EndingCount() >= 1) return std::nullopt;
   Frame& f = TheFrame();
   const auto loaded = f.loaded.find(window);
   if (loaded == f.loaded.end()) ReportRuntimeError(kNoWindow, 0);
@@ -183,6 +185,5 @@ std::optional<std::int64_t> DeliverEvent(std::string_view window, std::string_vi
   f.source.reset();
   return result;
 }
-
 
 }  // namespace kelvarn

@@ -62,7 +62,7 @@ constexpr std::string_view kCodedMessages[] = {
     "\xF3",
 };
 
-std::atomic<bool> ending{false};
+std::atomic<int> endingCount{0};
 std::atomic<RuntimeErrorReporter> reporter{nullptr};
 std::atomic<ProgramEnder> ender{nullptr};
 std::atomic<bool> reportStarted{false};
@@ -126,9 +126,9 @@ void InstallNewHandler() {
   std::set_new_handler(OnNewFailure);
 }
 
-bool Ending() { return ending.load(); }
+int EndingCount() { return endingCount.load(); }
 
-void BeginEnding() { ending.store(true); }
+void BeginEnding() { endingCount.fetch_add(1); }
 
 std::string_view CodedMessage(std::int32_t code) {
   if (code < 1 || code > static_cast<std::int32_t>(std::size(kCodedMessages))) return {};

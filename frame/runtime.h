@@ -26,9 +26,10 @@ void FreeMemory(void* block);
 // reserve so that the report itself can allocate. Idempotent.
 void InstallNewHandler();
 
-// The program is ending: set by EndProgram or a run-time error from any
-// thread, never cleared. From then on no event reaches a handler.
-bool Ending();
+// How many times the end sequence or a run-time error report has begun: the
+// one flag that says the program is ending (0 while it runs normally). Once
+// it is above 0 no event reaches a handler.
+int EndingCount();
 void BeginEnding();
 
 // The coded message of codes 1 to 11; empty for any other code.

@@ -78,7 +78,7 @@ TEST_F(RuntimeErrorDeathTest, ReplaceableReporterAndEnder) {
       {
         SetRuntimeErrorReporter([](std::string_view text) { ::write(2, "box:", 4), ::write(2, text.data(), 5); });
         SetProgramEnder([](int code) {
-          ::write(2, Ending() ? " ending" : " not ending", Ending() ? 7 : 11);
+          ::write(2, EndingCount() > 0 ? " ending" : " not ending", EndingCount() > 0 ? 7 : 11);
           std::_Exit(code == -1 ? 3 : 4);
         });
         ReportRuntimeError("x", 0);
