@@ -69,7 +69,7 @@ CalendarFields DateFields(std::string_view bytes) {
 
 json_object* NewDate(const CalendarFields& fields) { return NewString(DateBytes(fields), &kDateTag); }
 
-// A string that stands for nothing (up to a zero byte).
+// The bytes before the first zero byte: texts hold none.
 std::string_view UpToZero(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 json_object* ToJson(const Value& value) {
@@ -111,7 +111,10 @@ Value FromJson(json_object* v) {
       const std::string_view bytes = StringOf(v);
       if (TagOf(v) == &kDateTag) return FromCalendar(DateFields(bytes));
       if (TagOf(v) == &kBytesTag) return ByteArray(bytes.begin(), bytes.end());
-      return Text(bytes);
+      // A text has no zero byte and ends where one stands, as a stored text
+      // does: a string parsed from "x\u0000y" reads as "x", never as three
+      // bytes that no text operation expects.
+      return Text(UpToZero(bytes));
     }
     default:
       return std::int32_t{0};

@@ -53,9 +53,10 @@ class JSON {
   bool SetMember(std::string_view key, const Value& value);
   bool SetMember(std::string_view key, const JSON& value);
 
-  // The member's value: boolean, integer, long integer, double, text, byte
-  // array or date (a fresh copy each time). Objects, arrays, null, missing
-  // members and a variable that is not an object give the integer 0.
+  // The member's value: boolean, integer, long integer, double, text (up to
+  // its first zero byte), byte array or date (a fresh copy each time).
+  // Objects, arrays, null, missing members and a variable that is not an
+  // object give the integer 0.
   Value GetMember(std::string_view key) const;
 
   // Number of elements when holding an array, else 0.

@@ -87,6 +87,21 @@ TEST(JsonParseTest, DateAndByteLiteralsOutsideStrings) {
   EXPECT_FALSE(v.Parse("[#unclosed]"));
 }
 
+// Texts end at their first zero byte, so an escaped zero ends a string (and a
+// name) where it stands; byte blocks keep theirs.
+TEST(JsonParseTest, EscapedZeroEndsTheString) {
+  JSON v;
+  ASSERT_TRUE(v.Parse(R"({"a": "x\u0000y", "b": "\u0000", "k\u0000z": 1, "c": <eAB5>})"));
+  EXPECT_TRUE(Holds(v.GetMember("a"), Text("x")));
+  EXPECT_EQ(Text("x"), ToText(v.GetMember("a")));
+  EXPECT_TRUE(Holds(v.GetMember("b"), Text()));
+  EXPECT_EQ((TextArray{"a", "b", "k", "c"}), v.MemberNames());
+  EXPECT_TRUE(Holds(v.GetMember("c"), ByteArray{'x', 0, 'y'}));
+  JSON copy;
+  copy.SetMember("a", v.GetMember("a"));
+  EXPECT_TRUE(Holds(copy.GetMember("a"), Text("x")));
+}
+
 TEST(JsonMemberTest, SetAndGetKeepTheKind) {
   JSON record;
   ASSERT_TRUE(record.Parse("{}"));
