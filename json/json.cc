@@ -317,8 +317,10 @@ bool ExtractLiterals(std::string_view text, std::string& out, std::vector<Litera
 }
 
 // After parsing: marks integers outside 0..2147483646 as long integers and
-// turns literal names back into dates and byte blocks.
-void FinishParsed(json_object* v, const std::vector<Literal>& literals, std::string_view prefix) {
+// turns literal names back into dates and byte blocks. Returns false when a
+// literal stood where a member name goes: a name is a string, and a date or
+// byte block has no text form to name a member by.
+bool FinishParsed(json_object* v, const std::vector<Literal>& literals, std::string_view prefix) {
   switch (json_object_get_type(v)) {
     case json_type_int: {
       const std::int64_t n = json_object_get_int64(v);
@@ -340,19 +342,21 @@ void FinishParsed(json_object* v, const std::vector<Literal>& literals, std::str
     }
     case json_type_object: {
       json_object_object_foreach(v, key, member) {
-        static_cast<void>(key);
-        if (member) FinishParsed(member, literals, prefix);
+        if (!literals.empty() && std::string_view(key).starts_with(prefix)) return false;
+        if (member && !FinishParsed(member, literals, prefix)) return false;
       }
       break;
     }
     case json_type_array:
       for (std::size_t i = 0, n = json_object_array_length(v); i < n; ++i) {
-        if (json_object* element = json_object_array_get_idx(v, i)) FinishParsed(element, literals, prefix);
+        json_object* element = json_object_array_get_idx(v, i);
+        if (element && !FinishParsed(element, literals, prefix)) return false;
       }
       break;
     default:
       break;
   }
+  return true;
 }
 
 }  // namespace
@@ -398,7 +402,10 @@ bool JSON::Parse(std::string_view text) {
     json_object_put(parsed);
     return false;
   }
-  if (parsed) FinishParsed(parsed, literals, prefix);
+  if (parsed && !FinishParsed(parsed, literals, prefix)) {
+    json_object_put(parsed);
+    return false;
+  }
   value_ = parsed;
   return true;
 }

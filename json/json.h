@@ -38,8 +38,9 @@ class JSON {
   // 32 levels, the first value taken and anything after it ignored. Integer
   // literals 0..2147483646 become integers, every other integer literal a
   // long integer. Outside strings, #HTTP-date# is a date and <Base64> a byte
-  // block. Returns false, holding nothing, when the text is not JSON;
-  // "null" returns true and holds nothing.
+  // block, as values only: a member name is a string. Returns false, holding
+  // nothing, when the text is not JSON; "null" returns true and holds
+  // nothing.
   bool Parse(std::string_view text);
 
   // Makes the variable an object if it is not one, then stores the member

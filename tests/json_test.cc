@@ -87,6 +87,20 @@ TEST(JsonParseTest, DateAndByteLiteralsOutsideStrings) {
   EXPECT_FALSE(v.Parse("[#unclosed]"));
 }
 
+// A member name is a string: a literal or any other token in its place fails
+// the parse rather than leaving a made-up name behind.
+TEST(JsonParseTest, MemberNamesMustBeStrings) {
+  JSON v;
+  for (const char* text : {"{#Sun, 06 Nov 1994 08:49:37 GMT#: 1}", "{<aGk=>: 1}", "[{\"a\": {\"b\": 1, <>: 2}}]",
+                           "{1: 2}", "{-1: 2}", "{true: 1}", "{null: 1}", "{[]: 1}", "{{}: 1}", "{a: 1}"}) {
+    v.Parse("[]");
+    EXPECT_FALSE(v.Parse(text)) << text;
+    EXPECT_TRUE(v.HoldsNothing()) << text;
+  }
+  ASSERT_TRUE(v.Parse("{\"#x#\": <aGk=>, '<y>': #Sun Nov  6 08:49:37 1994#}"));
+  EXPECT_EQ((TextArray{"#x#", "<y>"}), v.MemberNames());
+}
+
 // Texts end at their first zero byte, so an escaped zero ends a string (and a
 // name) where it stands; byte blocks keep theirs.
 TEST(JsonParseTest, EscapedZeroEndsTheString) {
