@@ -2,11 +2,21 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <vector>
 
+#if __has_include(<link.h>)
+#include <link.h>
+#endif
+
+#include "pool/thread_safety.h"
 #include "text/text.h"
 
 namespace kelvarn {
@@ -81,6 +91,35 @@ void WriteAll(int fd, std::string_view bytes) {
   ::_exit(exitCode);
 }
 
+// Constant ranges, [start, end): never freed, copied out when resized.
+struct ConstantRange {
+  std::uintptr_t start, end;
+};
+Mutex constantsMutex;
+std::vector<ConstantRange>& ConstantRanges() REQUIRES(constantsMutex) {
+  static auto* ranges = new std::vector<ConstantRange>;  // never destroyed: blocks may be freed at exit
+  return *ranges;
+}
+
+// The end of the constant range holding `block`, if one does.
+std::optional<std::uintptr_t> ConstantRangeEnd(const void* block) {
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  MutexLock lock(constantsMutex);
+  for (const ConstantRange& range : ConstantRanges()) {
+    if (at >= range.start && at < range.end) return range.end;
+  }
+  return std::nullopt;
+}
+
+// A constant block is copied up to its range's end, past the literal it
+// begins with: byte by byte through volatile reads, so that no checked copy
+// takes the bytes beyond the literal for an overflow.
+__attribute__((no_sanitize("address"))) void CopyConstantBytes(void* to, const void* from, std::size_t n) {
+  const volatile unsigned char* in = static_cast<const volatile unsigned char*>(from);
+  auto* out = static_cast<unsigned char*>(to);
+  for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
+}
+
 [[noreturn]] void ReportAllocationFailure(std::size_t size) {
   char message[128];
   std::snprintf(message, sizeof message, kAllocFailedFormat, size);
@@ -109,14 +148,49 @@ void* AllocMemory(std::size_t size) {
   return block;
 }
 
-void* ReallocMemory(void* block, std::size_t size) {
+void* ReallocMemory(const void* block, std::size_t size) {
   if (!block) return AllocMemory(size);
-  void* grown = std::realloc(block, size ? size : 1);
+  if (const std::optional<std::uintptr_t> end = ConstantRangeEnd(block)) {
+    void* fresh = AllocMemory(size);
+    CopyConstantBytes(fresh, block, std::min<std::size_t>(size, *end - reinterpret_cast<std::uintptr_t>(block)));
+    return fresh;
+  }
+  void* grown = std::realloc(const_cast<void*>(block), size ? size : 1);
   if (!grown) ReportAllocationFailure(size);
   return grown;
 }
 
-void FreeMemory(void* block) { std::free(block); }
+void FreeMemory(const void* block) {
+  if (block && !ConstantRangeEnd(block)) std::free(const_cast<void*>(block));
+}
+
+void RegisterConstantRange(const void* start, const void* end) {
+  const auto from = reinterpret_cast<std::uintptr_t>(start), to = reinterpret_cast<std::uintptr_t>(end);
+  if (from >= to) return;
+  MutexLock lock(constantsMutex);
+  ConstantRanges().push_back({from, to});
+}
+
+void RegisterProgramConstants() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+#if __has_include(<link.h>)
+    // The first object listed is the executable; its segments that are never
+    // writable hold the literal data.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void*) {
+          for (int i = 0; i < info->dlpi_phnum; ++i) {
+            const auto& segment = info->dlpi_phdr[i];
+            if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W)) continue;
+            const auto* start = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
+            RegisterConstantRange(start, start + segment.p_memsz);
+          }
+          return 1;
+        },
+        nullptr);
+#endif
+  });
+}
 
 void InstallNewHandler() {
   if (std::get_new_handler() == OnNewFailure) return;
