@@ -102,6 +102,7 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   // directory whatever directory it was started from.
   if (::chdir(ProgramDirectory().c_str()) != 0) std::perror("chdir");
   InstallNewHandler();
+  RegisterProgramConstants();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
   SetProgramEnder(&EndAfterRuntimeError);
   for (ModuleNotify notify : f.modules) notify(kNotifyFrameEntry, reinterpret_cast<std::intptr_t>(&FrameNotify), 0);
