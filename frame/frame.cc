@@ -142,14 +142,24 @@ void EndProgram(std::int32_t exitCode) {
   BeginEnding();
   if (!OnMainThread()) {
     if (f.endingBegun.load()) return;  // the main thread is finishing the end
-    f.platform->Ui().Invoke([exitCode] { EndProgram(exitCode); });
+    // The main thread may have begun meanwhile and be waiting in the end
+    // sequence; then it finishes, as above.
+    f.platform->Ui().Invoke([&f, exitCode] {
+      if (!f.endingBegun.load()) EndProgram(exitCode);
+    });
     if (!f.endingBegun.load()) {
       std::fflush(nullptr);
       ::_exit(exitCode);
     }
     return;
   }
-  if (f.endingBegun.exchange(true)) return;  // already ending: the first sequence finishes it
+  if (f.endingBegun.exchange(true)) {
+    // Asked again by the sequence itself (a run-time error in the clean-up or
+    // in a module told of the end): the sequence below it cannot be resumed,
+    // and returning would leave the caller waiting for an end that never comes.
+    std::fflush(nullptr);
+    ::_exit(exitCode);
+  }
   f.source.reset();
   std::function<void()> cleanup;
   {

@@ -117,6 +117,8 @@ void RunMessageLoop();
 // clean-up once, modules told, windows destroyed, standard streams flushed,
 // then _exit. From another thread the end is handed to the main thread and
 // the caller waits; if the main thread is already ending, the call returns.
+// On the main thread during the end sequence (from the clean-up or a module
+// told of the end), it ends the process at once with `exitCode`.
 void EndProgram(std::int32_t exitCode);
 
 // The source of the event being delivered, if one is.

@@ -76,6 +76,7 @@ std::atomic<int> endingCount{0};
 std::atomic<RuntimeErrorReporter> reporter{nullptr};
 std::atomic<ProgramEnder> ender{nullptr};
 std::atomic<bool> reportStarted{false};
+std::atomic<bool> reportShown{false};  // the first report's box is closed: the end is under way
 std::atomic<void*> newHandlerReserve{nullptr};
 
 void WriteAll(int fd, std::string_view bytes) {
@@ -118,6 +119,14 @@ __attribute__((no_sanitize("address"))) void CopyConstantBytes(void* to, const v
   const volatile unsigned char* in = static_cast<const volatile unsigned char*>(from);
   auto* out = static_cast<unsigned char*>(to);
   for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
+}
+
+[[noreturn]] void EndWith(int exitCode) {
+  if (const ProgramEnder end = ender.load()) {
+    end(exitCode);
+    for (;;) ::pause();  // another thread is ending the program already
+  }
+  EndQuickly(exitCode);
 }
 
 [[noreturn]] void ReportAllocationFailure(std::size_t size) {
@@ -231,18 +240,18 @@ void SetProgramEnder(ProgramEnder e) { ender.store(e); }
 void ReportRuntimeError(std::string_view message, std::int32_t code) {
   BeginEnding();
   // One report per process: a second thread failing while the first report
-  // is on screen waits for the end instead of stacking boxes.
+  // is on screen waits for the end instead of stacking boxes. Once that box
+  // is closed the end is under way, and an error raised by the end itself
+  // (a module told of it) may be on the thread running it: it ends at once.
   if (reportStarted.exchange(true)) {
+    if (reportShown.load()) EndWith(-1);
     for (;;) ::pause();
   }
   const std::string text = ComposeRuntimeErrorText(message, code);
   const RuntimeErrorReporter show = reporter.load();
   (show ? show : WriteRuntimeErrorToStandardError)(text);
-  if (const ProgramEnder end = ender.load()) {
-    end(-1);
-    for (;;) ::pause();  // the main thread is ending the program already
-  }
-  EndQuickly(-1);
+  reportShown.store(true);
+  EndWith(-1);
 }
 
 void RaiseRuntimeError(std::int32_t code) { ReportRuntimeError(CodedMessage(code), code); }

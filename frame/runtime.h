@@ -5,7 +5,8 @@
 // binding an outside function, later an unreadable window template). It is
 // reported once, as one text, and the program ends with exit code -1 without
 // running the application's exit clean-up. Thread-safe: any thread may report;
-// the first report wins and later ones wait for the end.
+// the first report wins, and later ones wait for the end it brings, or bring
+// it themselves once its box is closed (an error inside the end sequence).
 #pragma once
 
 #include <cstddef>

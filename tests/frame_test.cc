@@ -34,6 +34,11 @@ std::intptr_t RecordingModule(std::int32_t code, std::intptr_t value1, std::intp
   return 0;
 }
 
+std::intptr_t FailingModule(std::int32_t code, std::intptr_t, std::intptr_t) {
+  if (code == kNotifyProgramEnds) RaiseRuntimeError(4);
+  return 0;
+}
+
 class FrameTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -100,6 +105,23 @@ TEST_F(FrameTest, RunTimeErrorSkipsTheCleanUp) {
         std::thread([] { RaiseRuntimeError(5); }).join();
       },
       ExitedWithCode(255), ::testing::AllOf(HasSubstr("错误代码：5"), ::testing::Not(HasSubstr("cleanup"))));
+}
+
+// The end sequence meeting a run-time error of its own still ends, with -1.
+TEST_F(FrameTest, RunTimeErrorWhileEndingEndsWithMinusOne) {
+  EXPECT_EXIT(
+      {
+        SetExitCleanup([] { RaiseRuntimeError(3); });
+        EndProgram(0);
+      },
+      ExitedWithCode(255), HasSubstr("错误代码：3"));
+  EXPECT_EXIT(
+      {
+        static HeadlessFramePlatform failing;
+        InitFrame(failing, {&FailingModule});
+        RaiseRuntimeError(5);  // and the module told of the end fails too
+      },
+      ExitedWithCode(255), HasSubstr("错误代码：5"));
 }
 
 // A Qt frame on the offscreen platform with one plain window "main".
