@@ -36,7 +36,7 @@ struct Frame {
   std::vector<ModuleNotify> modules;
   std::map<std::string, WindowTemplate, std::less<>> templates;
   std::map<BindingKey, EventHandler> bindings;
-  std::set<std::string, std::less<>> loaded;
+  std::multiset<std::string, std::less<>> loaded;  // one entry per window made
   std::optional<EventSource> source;
   bool loopStarted = false;
   std::atomic<bool> endingBegun{false};  // the main thread runs the end sequence, once; not a second ending flag
@@ -125,10 +125,19 @@ bool LoadWindow(std::string_view window) {
   Frame& f = TheFrame();
   const auto it = f.templates.find(window);
   if (it == f.templates.end() || !f.platform) return false;
-  f.loaded.insert(it->first);  // before creating it: the created event comes from inside
+  const auto entry = f.loaded.insert(it->first);  // before creating it: the created event comes from inside
   if (f.platform->CreateWindow(it->second)) return true;
-  f.loaded.erase(it->first);
+  f.loaded.erase(entry);
   return false;
+}
+
+void WindowDestroyed(std::string_view window) {
+  Frame& f = TheFrame();
+  const auto entry = f.loaded.find(window);
+  if (entry == f.loaded.end()) return;
+  f.loaded.erase(entry);
+  // The end sequence destroys the windows itself and ends the process.
+  if (f.loaded.empty() && f.loopStarted && EndingCount() == 0 && f.platform) f.platform->QuitLoop();
 }
 
 void RunMessageLoop() {

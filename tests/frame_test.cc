@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 #include <climits>
 #include <thread>
@@ -166,6 +167,15 @@ void CloseTheLastWindow() {
   EndProgram(0);
 }
 
+// The frame hears of a window destroyed without being closed.
+void DestroyTheLastWindow() {
+  QtFrame frame;
+  QTimer::singleShot(0, [&frame] { delete frame.platform->Window("main"); });
+  RunMessageLoop();
+  Say("loop ended\n");
+  DeliverEvent("main", "", kEventCreated);
+}
+
 void FailOnAWorker() {
   QtFrame frame;
   std::thread([] { RaiseRuntimeError(1); }).detach();
@@ -180,6 +190,12 @@ TEST(QtFrameTest, EndProgramFromAWorkerWhileTheLoopRuns) {
 TEST(QtFrameTest, ClosingTheLastWindowEndsTheLoop) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(CloseTheLastWindow(), ExitedWithCode(0), MatchesRegex("cleanup\n"));
+}
+
+TEST(QtFrameTest, ADestroyedWindowLeavesTheFrame) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(DestroyTheLastWindow(), ExitedWithCode(255),
+              ::testing::AllOf(HasSubstr("loop ended\n"), HasSubstr("错误信息：未找到引发事件的窗口\r\n")));
 }
 
 TEST(QtFrameTest, RunTimeErrorWithoutADisplayGoesToStandardError) {
