@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <system_error>
 
 #include "app/page_forms.h"
 #include "app/search_page.h"
@@ -139,10 +140,20 @@ void Harvester::OnStartButton() {
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
   if (monitorThread_.joinable()) monitorThread_.detach();  // a finished monitor of an earlier run
   if (Harvester* self = Enter()) {
-    monitorThread_ = std::thread([self, generation] {
+    std::function<void()> monitor = [self, generation] {
       self->RunMonitor(generation);
       Leave();
-    });
+    };
+    try {
+      monitorThread_ =
+          options_.startThread ? options_.startThread(std::move(monitor)) : std::thread(std::move(monitor));
+    } catch (const std::system_error&) {
+      // No thread for the monitor: the run never begins. Nothing is seeded or
+      // shown, and the button is left as the click found it; the pool stays,
+      // idle, for the next start.
+      Leave();
+      ui_.按钮_开始采集.SetCaption(kStartCaption);
+    }
   }
 }
 

@@ -58,6 +58,9 @@ class Harvester {
     std::int32_t completionPollMs = 50;                 // how often the monitor looks for the end
     std::int32_t progressMs = 250;                      // how often the status bar's progress field is redrawn
     std::function<void(std::string_view url)> openUrl;  // the desktop's URL handler
+    // Starts the run monitor's thread; none: std::thread. Throws
+    // std::system_error, as std::thread does, when no thread can be made.
+    std::function<std::thread(std::function<void()> monitor)> startThread;
     // Called on the window thread when a run completes (after the status text).
     std::function<void()> onRunComplete;
 

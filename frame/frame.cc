@@ -36,7 +36,7 @@ struct Frame {
   std::vector<ModuleNotify> modules;
   std::map<std::string, WindowTemplate, std::less<>> templates;
   std::map<BindingKey, EventHandler> bindings;
-  std::set<std::string, std::less<>> loaded;
+  std::multiset<std::string, std::less<>> loaded;  // one entry per window made
   std::optional<EventSource> source;
   bool loopStarted = false;
   std::atomic<bool> endingBegun{false};  // the main thread runs the end sequence, once; not a second ending flag
@@ -102,6 +102,7 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   // directory whatever directory it was started from.
   if (::chdir(ProgramDirectory().c_str()) != 0) std::perror("chdir");
   InstallNewHandler();
+  RegisterProgramConstants();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
   SetProgramEnder(&EndAfterRuntimeError);
   for (ModuleNotify notify : f.modules) notify(kNotifyFrameEntry, reinterpret_cast<std::intptr_t>(&FrameNotify), 0);
@@ -124,10 +125,19 @@ bool LoadWindow(std::string_view window) {
   Frame& f = TheFrame();
   const auto it = f.templates.find(window);
   if (it == f.templates.end() || !f.platform) return false;
-  f.loaded.insert(it->first);  // before creating it: the created event comes from inside
+  const auto entry = f.loaded.insert(it->first);  // before creating it: the created event comes from inside
   if (f.platform->CreateWindow(it->second)) return true;
-  f.loaded.erase(it->first);
+  f.loaded.erase(entry);
   return false;
+}
+
+void WindowDestroyed(std::string_view window) {
+  Frame& f = TheFrame();
+  const auto entry = f.loaded.find(window);
+  if (entry == f.loaded.end()) return;
+  f.loaded.erase(entry);
+  // The end sequence destroys the windows itself and ends the process.
+  if (f.loaded.empty() && f.loopStarted && EndingCount() == 0 && f.platform) f.platform->QuitLoop();
 }
 
 void RunMessageLoop() {
@@ -141,14 +151,24 @@ void EndProgram(std::int32_t exitCode) {
   BeginEnding();
   if (!OnMainThread()) {
     if (f.endingBegun.load()) return;  // the main thread is finishing the end
-    f.platform->Ui().Invoke([exitCode] { EndProgram(exitCode); });
+    // The main thread may have begun meanwhile and be waiting in the end
+    // sequence; then it finishes, as above.
+    f.platform->Ui().Invoke([&f, exitCode] {
+      if (!f.endingBegun.load()) EndProgram(exitCode);
+    });
     if (!f.endingBegun.load()) {
       std::fflush(nullptr);
       ::_exit(exitCode);
     }
     return;
   }
-  if (f.endingBegun.exchange(true)) return;  // already ending: the first sequence finishes it
+  if (f.endingBegun.exchange(true)) {
+    // Asked again by the sequence itself (a run-time error in the clean-up or
+    // in a module told of the end): the sequence below it cannot be resumed,
+    // and returning would leave the caller waiting for an end that never comes.
+    std::fflush(nullptr);
+    ::_exit(exitCode);
+  }
   f.source.reset();
   std::function<void()> cleanup;
   {

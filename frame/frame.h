@@ -75,8 +75,10 @@ class FramePlatform {
   virtual UiThread& Ui() = 0;
   // Creates the window of a template; false when it cannot be made.
   virtual bool CreateWindow(const WindowTemplate& window) = 0;
-  // Runs the message loop until no window is left open.
+  // Runs the message loop until QuitLoop.
   virtual void RunLoop() = 0;
+  // Ends the message loop with exit code 0 once it runs (a posted quit).
+  virtual void QuitLoop() = 0;
   // Shows the run-time error box (caption "错误", error icon, OK, no owner)
   // and returns when it is closed; false when there is no display to show it.
   virtual bool ShowErrorBox(std::string_view gbkText) = 0;
@@ -110,13 +112,20 @@ void RegisterWindow(WindowTemplate window, std::vector<EventBinding> bindings);
 bool LoadWindow(std::string_view window);
 
 // Runs the message loop while a window is open; returns when the last one
-// closed (at once when none is open).
+// is destroyed (at once when none is open).
 void RunMessageLoop();
+
+// The platform's word that a window made by LoadWindow has been destroyed: it
+// leaves the loaded windows, so an event for it is a run-time error from now
+// on, and when it was the last one the running loop ends.
+void WindowDestroyed(std::string_view window);
 
 // Runs the end sequence and ends the process with `exitCode`: the exit
 // clean-up once, modules told, windows destroyed, standard streams flushed,
 // then _exit. From another thread the end is handed to the main thread and
 // the caller waits; if the main thread is already ending, the call returns.
+// On the main thread during the end sequence (from the clean-up or a module
+// told of the end), it ends the process at once with `exitCode`.
 void EndProgram(std::int32_t exitCode);
 
 // The source of the event being delivered, if one is.

@@ -39,6 +39,7 @@ class HeadlessFramePlatform final : public FramePlatform {
     return true;
   }
   void RunLoop() override {}
+  void QuitLoop() override {}
   bool ShowErrorBox(std::string_view) override { return false; }
   void DestroyWindows() override { windows_.clear(); }
 

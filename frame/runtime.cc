@@ -2,11 +2,21 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <vector>
 
+#if __has_include(<link.h>)
+#include <link.h>
+#endif
+
+#include "pool/thread_safety.h"
 #include "text/text.h"
 
 namespace kelvarn {
@@ -66,6 +76,7 @@ std::atomic<int> endingCount{0};
 std::atomic<RuntimeErrorReporter> reporter{nullptr};
 std::atomic<ProgramEnder> ender{nullptr};
 std::atomic<bool> reportStarted{false};
+std::atomic<bool> reportShown{false};  // the first report's box is closed: the end is under way
 std::atomic<void*> newHandlerReserve{nullptr};
 
 void WriteAll(int fd, std::string_view bytes) {
@@ -79,6 +90,43 @@ void WriteAll(int fd, std::string_view bytes) {
 [[noreturn]] void EndQuickly(int exitCode) {
   std::fflush(nullptr);
   ::_exit(exitCode);
+}
+
+// Constant ranges, [start, end): never freed, copied out when resized.
+struct ConstantRange {
+  std::uintptr_t start, end;
+};
+Mutex constantsMutex;
+std::vector<ConstantRange>& ConstantRanges() REQUIRES(constantsMutex) {
+  static auto* ranges = new std::vector<ConstantRange>;  // never destroyed: blocks may be freed at exit
+  return *ranges;
+}
+
+// The end of the constant range holding `block`, if one does.
+std::optional<std::uintptr_t> ConstantRangeEnd(const void* block) {
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  MutexLock lock(constantsMutex);
+  for (const ConstantRange& range : ConstantRanges()) {
+    if (at >= range.start && at < range.end) return range.end;
+  }
+  return std::nullopt;
+}
+
+// A constant block is copied up to its range's end, past the literal it
+// begins with: byte by byte through volatile reads, so that no checked copy
+// takes the bytes beyond the literal for an overflow.
+__attribute__((no_sanitize("address"))) void CopyConstantBytes(void* to, const void* from, std::size_t n) {
+  const volatile unsigned char* in = static_cast<const volatile unsigned char*>(from);
+  auto* out = static_cast<unsigned char*>(to);
+  for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
+}
+
+[[noreturn]] void EndWith(int exitCode) {
+  if (const ProgramEnder end = ender.load()) {
+    end(exitCode);
+    for (;;) ::pause();  // another thread is ending the program already
+  }
+  EndQuickly(exitCode);
 }
 
 [[noreturn]] void ReportAllocationFailure(std::size_t size) {
@@ -109,14 +157,49 @@ void* AllocMemory(std::size_t size) {
   return block;
 }
 
-void* ReallocMemory(void* block, std::size_t size) {
+void* ReallocMemory(const void* block, std::size_t size) {
   if (!block) return AllocMemory(size);
-  void* grown = std::realloc(block, size ? size : 1);
+  if (const std::optional<std::uintptr_t> end = ConstantRangeEnd(block)) {
+    void* fresh = AllocMemory(size);
+    CopyConstantBytes(fresh, block, std::min<std::size_t>(size, *end - reinterpret_cast<std::uintptr_t>(block)));
+    return fresh;
+  }
+  void* grown = std::realloc(const_cast<void*>(block), size ? size : 1);
   if (!grown) ReportAllocationFailure(size);
   return grown;
 }
 
-void FreeMemory(void* block) { std::free(block); }
+void FreeMemory(const void* block) {
+  if (block && !ConstantRangeEnd(block)) std::free(const_cast<void*>(block));
+}
+
+void RegisterConstantRange(const void* start, const void* end) {
+  const auto from = reinterpret_cast<std::uintptr_t>(start), to = reinterpret_cast<std::uintptr_t>(end);
+  if (from >= to) return;
+  MutexLock lock(constantsMutex);
+  ConstantRanges().push_back({from, to});
+}
+
+void RegisterProgramConstants() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+#if __has_include(<link.h>)
+    // The first object listed is the executable; its segments that are never
+    // writable hold the literal data.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void*) {
+          for (int i = 0; i < info->dlpi_phnum; ++i) {
+            const auto& segment = info->dlpi_phdr[i];
+            if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W)) continue;
+            const auto* start = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
+            RegisterConstantRange(start, start + segment.p_memsz);
+          }
+          return 1;
+        },
+        nullptr);
+#endif
+  });
+}
 
 void InstallNewHandler() {
   if (std::get_new_handler() == OnNewFailure) return;
@@ -157,18 +240,18 @@ void SetProgramEnder(ProgramEnder e) { ender.store(e); }
 void ReportRuntimeError(std::string_view message, std::int32_t code) {
   BeginEnding();
   // One report per process: a second thread failing while the first report
-  // is on screen waits for the end instead of stacking boxes.
+  // is on screen waits for the end instead of stacking boxes. Once that box
+  // is closed the end is under way, and an error raised by the end itself
+  // (a module told of it) may be on the thread running it: it ends at once.
   if (reportStarted.exchange(true)) {
+    if (reportShown.load()) EndWith(-1);
     for (;;) ::pause();
   }
   const std::string text = ComposeRuntimeErrorText(message, code);
   const RuntimeErrorReporter show = reporter.load();
   (show ? show : WriteRuntimeErrorToStandardError)(text);
-  if (const ProgramEnder end = ender.load()) {
-    end(-1);
-    for (;;) ::pause();  // the main thread is ending the program already
-  }
-  EndQuickly(-1);
+  reportShown.store(true);
+  EndWith(-1);
 }
 
 void RaiseRuntimeError(std::int32_t code) { ReportRuntimeError(CodedMessage(code), code); }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 #include <climits>
 #include <thread>
@@ -31,6 +32,11 @@ std::vector<std::string> notifications;
 std::intptr_t RecordingModule(std::int32_t code, std::intptr_t value1, std::intptr_t) {
   if (code == kNotifyProgramEnds) Say("modules told\n");
   notifications.push_back(std::to_string(code) + (value1 == reinterpret_cast<std::intptr_t>(&FrameNotify) ? "f" : ""));
+  return 0;
+}
+
+std::intptr_t FailingModule(std::int32_t code, std::intptr_t, std::intptr_t) {
+  if (code == kNotifyProgramEnds) RaiseRuntimeError(4);
   return 0;
 }
 
@@ -60,6 +66,7 @@ TEST_F(FrameTest, StartUpPreparedTheProcess) {
   EXPECT_EQ((std::vector<std::string>{"1f"}), notifications);
   EXPECT_EQ(reinterpret_cast<std::intptr_t>(&FrameNotify), ThreadPool_HostCallback());
   EXPECT_FALSE(LoadWindow("no such window"));
+  FreeMemory("literal data");  // constant from start-up on: nothing to free
 }
 
 TEST_F(FrameTest, EventsReachTheirHandlers) {
@@ -99,6 +106,23 @@ TEST_F(FrameTest, RunTimeErrorSkipsTheCleanUp) {
         std::thread([] { RaiseRuntimeError(5); }).join();
       },
       ExitedWithCode(255), ::testing::AllOf(HasSubstr("错误代码：5"), ::testing::Not(HasSubstr("cleanup"))));
+}
+
+// The end sequence meeting a run-time error of its own still ends, with -1.
+TEST_F(FrameTest, RunTimeErrorWhileEndingEndsWithMinusOne) {
+  EXPECT_EXIT(
+      {
+        SetExitCleanup([] { RaiseRuntimeError(3); });
+        EndProgram(0);
+      },
+      ExitedWithCode(255), HasSubstr("错误代码：3"));
+  EXPECT_EXIT(
+      {
+        static HeadlessFramePlatform failing;
+        InitFrame(failing, {&FailingModule});
+        RaiseRuntimeError(5);  // and the module told of the end fails too
+      },
+      ExitedWithCode(255), HasSubstr("错误代码：5"));
 }
 
 // A Qt frame on the offscreen platform with one plain window "main".
@@ -143,6 +167,15 @@ void CloseTheLastWindow() {
   EndProgram(0);
 }
 
+// The frame hears of a window destroyed without being closed.
+void DestroyTheLastWindow() {
+  QtFrame frame;
+  QTimer::singleShot(0, [&frame] { delete frame.platform->Window("main"); });
+  RunMessageLoop();
+  Say("loop ended\n");
+  DeliverEvent("main", "", kEventCreated);
+}
+
 void FailOnAWorker() {
   QtFrame frame;
   std::thread([] { RaiseRuntimeError(1); }).detach();
@@ -157,6 +190,12 @@ TEST(QtFrameTest, EndProgramFromAWorkerWhileTheLoopRuns) {
 TEST(QtFrameTest, ClosingTheLastWindowEndsTheLoop) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(CloseTheLastWindow(), ExitedWithCode(0), MatchesRegex("cleanup\n"));
+}
+
+TEST(QtFrameTest, ADestroyedWindowLeavesTheFrame) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(DestroyTheLastWindow(), ExitedWithCode(255),
+              ::testing::AllOf(HasSubstr("loop ended\n"), HasSubstr("错误信息：未找到引发事件的窗口\r\n")));
 }
 
 TEST(QtFrameTest, RunTimeErrorWithoutADisplayGoesToStandardError) {

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <system_error>
+
 namespace kelvarn {
 namespace {
 
@@ -74,6 +76,33 @@ TEST_F(HarvesterTest, EmptySeedListEndsAtOnce) {
   Settings(2, 1);
   RunToTheEnd();
   EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
+}
+
+// No thread for the monitor: the click starts nothing and the button stays
+// ready for the next one.
+TEST_F(HarvesterTest, NoThreadForTheMonitorStartsNothing) {
+  int failures = 1;
+  Harvester::Options o;
+  o.programDir = dir_;
+  o.searchBase = engine_->BaseUrl();
+  o.startThread = [&failures](std::function<void()> monitor) {
+    if (failures-- > 0) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::thread(std::move(monitor));
+  };
+  harvester_.reset();
+  harvester_ = std::make_unique<Harvester>(w_.Components(), w_.ui, w_.dialogs, o);
+  Seeds({"x"});
+  Settings(2, 1);
+  w_.状态条1.SetPanelText(0, "before");
+  Click();
+  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
+  EXPECT_EQ("before", w_.状态条1.PanelText(0));
+  EXPECT_EQ(0, harvester_->TaskRecordCount());
+  RunToTheEnd();
+  EXPECT_EQ(Done(10), w_.状态条1.PanelText(0));
+  const auto closing = Clock::now();
+  harvester_.reset();  // nothing of the failed start is left inside it
+  EXPECT_LT(Clock::now() - closing, std::chrono::seconds(2));
 }
 
 TEST_F(HarvesterTest, TwoRunsKeepTheFirstPoolAndCountBoth) {

@@ -120,6 +120,30 @@ TEST(MemoryTest, BlocksGrowAndKeepTheirBytes) {
   FreeMemory(fresh);
 }
 
+// Literal data is never freed or resized in place: a resize copies it out,
+// up to the new size or the end of its range.
+TEST(MemoryTest, ConstantBlocksAreCopiedOutNeverFreed) {
+  static const char range[6] = {'a', 'b', 'c', 'd', 'e', 'f'};
+  RegisterConstantRange(range, range + sizeof range);
+  FreeMemory(range + 2);
+  auto* tail = static_cast<char*>(ReallocMemory(range + 4, 100));
+  auto* two = static_cast<char*>(ReallocMemory(range + 1, 2));
+  EXPECT_EQ("ef", std::string(tail, 2));
+  EXPECT_EQ("bc", std::string(two, 2));
+  tail = static_cast<char*>(ReallocMemory(tail, 4096));  // a heap block like any other
+  EXPECT_EQ("ef", std::string(tail, 2));
+  EXPECT_EQ("abcdef", std::string(range, 6));
+  FreeMemory(tail);
+  FreeMemory(two);
+
+  RegisterProgramConstants();
+  const char* literal = "a literal text";
+  FreeMemory(literal);
+  auto* copy = static_cast<char*>(ReallocMemory(literal, 9));
+  EXPECT_EQ("a literal", std::string(copy, 9));
+  FreeMemory(copy);
+}
+
 TEST(OutsideFunctionTest, BindsOnFirstUseAndKeepsTheAddress) {
   OutsideFunctionTable table(Decls{{"libm.so.6", "cos"}, {"", "strlen"}, {"libm.so.6", "sin"}});
   EXPECT_FALSE(table.IsBound(0));

@@ -57,7 +57,10 @@ void QtUiThread::RunQueued() {
 
 bool QtUiThread::IsCurrent() const { return QThread::currentThread() == thread(); }
 
-QtFramePlatform::QtFramePlatform() { QApplication::setQuitOnLastWindowClosed(true); }
+// The loop ends by the frame's rule, when the last window it loaded is
+// destroyed; Qt's own rule would also end it when a window is merely hidden
+// and a message box closes.
+QtFramePlatform::QtFramePlatform() { QApplication::setQuitOnLastWindowClosed(false); }
 
 void QtFramePlatform::AddWindowFactory(std::string window, WindowFactory factory) {
   factories_[std::move(window)] = std::move(factory);
@@ -70,6 +73,7 @@ bool QtFramePlatform::CreateWindow(const WindowTemplate& window) {
   if (!widget) return false;
   widget->setAttribute(Qt::WA_DeleteOnClose);
   windows_[window.name] = widget;
+  QObject::connect(widget, &QObject::destroyed, [name = window.name] { WindowDestroyed(name); });
   return true;
 }
 
@@ -77,6 +81,11 @@ void QtFramePlatform::RunLoop() {
   for (const auto& [name, window] : windows_) {
     if (window) return static_cast<void>(QApplication::exec());
   }
+}
+
+void QtFramePlatform::QuitLoop() {
+  QMetaObject::invokeMethod(
+      qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 bool QtFramePlatform::ShowErrorBox(std::string_view gbkText) {

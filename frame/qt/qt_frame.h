@@ -1,6 +1,7 @@
 // The frame's platform on Qt Widgets: the hidden main-thread object that
-// carries out calls for other threads, windows made by registered factories,
-// the message loop, and the run-time error box.
+// carries out calls for other threads, windows made by registered factories
+// (the frame hears when each is destroyed), the message loop, and the
+// run-time error box.
 #pragma once
 
 #include <QObject>
@@ -66,6 +67,7 @@ class QtFramePlatform final : public FramePlatform {
   void AddWindowFactory(std::string window, WindowFactory factory);
   bool CreateWindow(const WindowTemplate& window) override;
   void RunLoop() override;
+  void QuitLoop() override;
   // Shows the box unless Qt has no real display (the offscreen and minimal
   // platforms), in which case it returns false.
   bool ShowErrorBox(std::string_view gbkText) override;
