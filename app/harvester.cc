@@ -149,10 +149,9 @@ void Harvester::OnStartButton() {
           options_.startThread ? options_.startThread(std::move(monitor)) : std::thread(std::move(monitor));
     } catch (const std::system_error&) {
       // No thread for the monitor: the run never begins. Nothing is seeded or
-      // shown, and the button is left as the click found it; the pool stays,
-      // idle, for the next start.
+      // shown; the caption stays "停止留言" until the next click stops the run
+      // that never began. The pool stays, idle, for the next start.
       Leave();
-      ui_.按钮_开始采集.SetCaption(kStartCaption);
     }
   }
 }

@@ -78,8 +78,8 @@ TEST_F(HarvesterTest, EmptySeedListEndsAtOnce) {
   EXPECT_EQ(Done(0), w_.状态条1.PanelText(0));
 }
 
-// No thread for the monitor: the click starts nothing and the button stays
-// ready for the next one.
+// No thread for the monitor: the click starts nothing; the next click stops
+// the run that never began, and the one after starts afresh.
 TEST_F(HarvesterTest, NoThreadForTheMonitorStartsNothing) {
   int failures = 1;
   Harvester::Options o;
@@ -95,9 +95,11 @@ TEST_F(HarvesterTest, NoThreadForTheMonitorStartsNothing) {
   Settings(2, 1);
   w_.状态条1.SetPanelText(0, "before");
   Click();
-  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
+  EXPECT_EQ(kStop, w_.按钮_开始采集.Caption());
   EXPECT_EQ("before", w_.状态条1.PanelText(0));
   EXPECT_EQ(0, harvester_->TaskRecordCount());
+  Click();
+  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
   RunToTheEnd();
   EXPECT_EQ(Done(10), w_.状态条1.PanelText(0));
   const auto closing = Clock::now();
