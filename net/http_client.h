@@ -19,10 +19,10 @@
 // the client holds; only Open empties it. A 404 or 500 page is collected like
 // any other.
 //
-// Time-outs apply only when greater than 0: connectTimeout bounds making the
-// connection; sendTimeout and receiveTimeout end a transfer on which no byte
-// has moved for that long while sending the request body and while waiting for
-// or reading the response.
+// Time-outs are milliseconds, kept to the millisecond, and apply only when
+// greater than 0: connectTimeout bounds making the connection; sendTimeout and
+// receiveTimeout end a transfer on which no byte has moved for that long while
+// sending the request body and while waiting for or reading the response.
 //
 // Limits beyond the classic client, so that a broken or hostile server can
 // neither hold a thread for ever nor exhaust memory:

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "tests/raw_server.h"
@@ -190,6 +191,25 @@ TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
   // The root handle keeps the setting: a later 0 leaves it in force.
   EXPECT_FALSE(client.Send(Value{}, 0, 0, 0));
+}
+
+// A server that answers after 1.5 s: a receive time-out of 1.9 s waits for
+// it, one of 1 s does not. Both at once, on a server each, to keep it short.
+TEST(HttpClientTest, ReceiveTimeoutCountsMilliseconds) {
+  const auto fetch = [](std::int32_t receiveTimeout) {
+    return std::async(std::launch::async, [receiveTimeout] {
+      RawServer server([](const std::string&, int) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return Response("late");
+      });
+      HttpClient client;
+      EXPECT_TRUE(client.Open("GET", server.Base() + "/"));
+      return client.Send(Value{}, 0, 0, receiveTimeout) ? client.GetResponseText() : Text("(timed out)");
+    });
+  };
+  auto patient = fetch(1900), hasty = fetch(1000);
+  EXPECT_EQ("late", patient.get());
+  EXPECT_EQ("(timed out)", hasty.get());
 }
 
 class EngineTest : public ::testing::Test {

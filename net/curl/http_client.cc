@@ -169,8 +169,7 @@ class HttpClient::Transfer {
       t.rawHeaders.clear();
     }
     t.rawHeaders.append(line);
-    t.responded = true;
-    t.Moved();
+    t.Received(line.size());
     return size * count;
   }
 
@@ -185,7 +184,7 @@ class HttpClient::Transfer {
       return 0;  // ends the transfer
     }
     client.body_.append(data, kept);
-    t.Moved();
+    t.Received(n);
     if (n <= room) return n;
     t.capped = true;
     return 0;  // ends the transfer at the cap
@@ -210,8 +209,25 @@ class HttpClient::Transfer {
 
   void Moved() { lastMoved = Clock::now(); }
 
+  // Counts response bytes. The slow-transfer window starts again whenever
+  // the bytes since its start arrived at kMinBytesPerSecond or faster.
+  void Received(std::size_t n) {
+    const Clock::time_point now = Clock::now();
+    if (!responded) slowSince = now;
+    responded = true;
+    received += n;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
+    if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
+      slowSince = now;
+      slowBytes = received;
+    }
+    lastMoved = now;
+  }
+
   std::string rawHeaders;
   bool responded = false;
+  std::uint64_t received = 0, slowBytes = 0;  // response bytes: all, and at slowSince
+  Clock::time_point slowSince;
   bool outOfMemory = false;  // the process-wide bound on bodies was reached
   bool capped = false;       // the body reached kMaxBodyBytes
   curl_off_t uploaded = 0;
@@ -394,10 +410,6 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-  if (rootHandle_->receiveTimeout > 0) {
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kMinBytesPerSecond);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(rootHandle_->receiveTimeout) / 1000));
-  }
   if (rootHandle_->connectTimeout > 0) {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(rootHandle_->connectTimeout));
   }
@@ -458,7 +470,10 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
       const bool sending = transfer.uploaded < static_cast<curl_off_t>(request.payload.size()) && !transfer.responded;
       const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
       if (limit > 0) {
-        const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
+        // Once the response has begun, a window in which it came too slowly
+        // ends it as a stall does; the window starts at the last byte or earlier.
+        const auto since = !sending && transfer.responded ? transfer.slowSince : transfer.lastMoved;
+        const auto due = since + std::chrono::milliseconds(limit);
         const auto now = Clock::now();
         if (now > due) break;
         wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
