@@ -9,15 +9,25 @@
 // handle for the request, sends exactly these header lines besides the
 // User-Agent: "Accept: */*", "Host: " + host (never the port), and for POST
 // (any letter case) "Content-Type: application/x-www-form-urlencoded",
-// "Content-Length: N" (with a body) and "Cache-Control: no-cache". Redirects
-// are followed (http and https only), no proxy is taken from the
-// environment. Cookies live in one store for the whole process, as the
-// platform's stack keeps them: a cookie set on one client's response goes
-// with every later request of every client. Every request goes over a new
-// connection, closed after it: bytes a server leaves on a kept connection
-// could pass for the answer to the next request. Send appends the body to what
-// the client holds; only Open empties it. A 404 or 500 page is collected like
-// any other.
+// "Content-Length: N" (with a body) and "Cache-Control: no-cache". No proxy
+// is taken from the environment.
+//
+// Redirects are followed as the platform's stack follows them: a 301, 302,
+// 303, 307 or 308 whose Location leads to an http or https URL, up to
+// kMaxRedirects of them; any other answer, and the one after the last
+// redirect allowed, is the response. 301 and 302 turn a POST (any letter
+// case), and 303 any method but GET and HEAD, into a GET without the body and
+// without the Content-Type and Content-Length lines (Cache-Control stays); 307
+// and 308 send the same method and body again. A redirect's own body is not
+// read. The Host line is the host alone while the host and port stay those
+// of Open; elsewhere libcurl writes it.
+//
+// Cookies live in one store for the whole process, as the platform's stack
+// keeps them: a cookie set on one client's response goes with every later
+// request of every client. Every request goes over a new connection, closed
+// after it: bytes a server leaves on a kept connection could pass for the
+// answer to the next request. Send appends the body to what the client holds;
+// only Open empties it. A 404 or 500 page is collected like any other.
 //
 // Time-outs are milliseconds, kept to the millisecond, and apply only when
 // greater than 0: connectTimeout bounds making the connection; sendTimeout and
@@ -48,6 +58,7 @@
 // independent.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -70,6 +81,7 @@ class HttpClient {
   static constexpr std::size_t kMaxBodyBytes = std::size_t{16} << 20;
   static constexpr std::size_t kDefaultResponseMemoryLimit = std::size_t{256} << 20;
   static constexpr long kMinBytesPerSecond = 64;
+  static constexpr int kMaxRedirects = 30;
   static constexpr std::int32_t kSchemeHttp = http::kSchemeHttp, kSchemeHttps = http::kSchemeHttps;
 
   using HeaderEntry = http::HeaderEntry;
@@ -160,7 +172,10 @@ class HttpClient {
   // aborted. False from BuildRequest when the lines could not be made.
   bool BuildRequest(Request& request) const;
   void SetTransferOptions(const Request& request, Transfer& transfer) const;
-  void RunTransfer(const Request& request, Transfer& transfer) const;
+  void RunTransfer(const Request& request, Transfer& transfer,
+                   std::optional<std::chrono::steady_clock::time_point> deadline) const;
+  // Send's result, status, headers and ending from the response it ended at.
+  bool Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore);
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
 

@@ -64,6 +64,35 @@ TEST(HttpClientTest, PostAddsContentLinesInOrder) {
   EXPECT_EQ(std::string("x\0z", 3), server.Body(3));
 }
 
+// 301, 302 and 303 turn a POST into a GET to the new place, without the body
+// or its content lines; 307 and 308 send the same POST there again.
+TEST(HttpClientTest, RedirectedPostFollowsTheStatus) {
+  RawServer server([](const std::string& request, int) {
+    if (request.find(" /done ") != std::string::npos) return Response("done");
+    return Response("", "Location: /done\r\n", request.substr(request.find("/go") + 3, 3) + " Moved");
+  });
+  HttpClient client;
+  std::size_t next = 1;
+  for (const std::string code : {"301", "302", "303", "307", "308"}) {
+    SCOPED_TRACE(code);
+    ASSERT_TRUE(client.Open("POST", server.Base() + "/go" + code));
+    ASSERT_TRUE(client.Send(Text("a=1"), 2000, 2000, 2000));
+    EXPECT_EQ("done", client.GetResponseText());
+    EXPECT_THAT(client.Redirects(), ElementsAre("/done"));
+    if (code < "307") {
+      EXPECT_THAT(server.Lines(next), ElementsAre("GET /done HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                                                  "Cache-Control: no-cache"));
+      EXPECT_EQ("", server.Body(next));
+    } else {
+      EXPECT_THAT(server.Lines(next), ElementsAre("POST /done HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                                                  "Content-Type: application/x-www-form-urlencoded",
+                                                  "Content-Length: 3", "Cache-Control: no-cache"));
+      EXPECT_EQ("a=1", server.Body(next));
+    }
+    next += 2;
+  }
+}
+
 TEST(HttpClientTest, ABodyWithAnotherVerbAddsNoContentType) {
   RawServer server(Answer("ok"));
   HttpClient client;
