@@ -4,13 +4,13 @@
 //
 // Use: construct, then any number of Open / Send / GetResponseText cycles.
 // Open takes the request target from the URL text (everything from the first
-// "/" after the host, query included; "/" when there is none, so "h?x=1" loses
-// its query) and starts over with a new root handle; Send makes one easy
-// handle for the request, sends exactly these header lines besides the
-// User-Agent: "Accept: */*", "Host: " + host (never the port), and for POST
-// (any letter case) "Content-Type: application/x-www-form-urlencoded",
-// "Content-Length: N" (with a body) and "Cache-Control: no-cache". No proxy
-// is taken from the environment.
+// "/" after the host, query and fragment included; "/" when there is none, so
+// "h?x=1" loses its query) and starts over with a new root handle; Send makes
+// one easy handle for the request, sends exactly these header lines besides
+// the User-Agent: "Accept: */*", "Host: " + host (never the port), and for
+// POST (any letter case) "Content-Type: application/x-www-form-urlencoded",
+// "Content-Length: N" (with a body) and "Cache-Control: no-cache". No proxy is
+// taken from the environment.
 //
 // Redirects are followed as the platform's stack follows them: a 301, 302,
 // 303, 307 or 308 whose Location leads to an http or https URL, up to
@@ -93,9 +93,20 @@ class HttpClient {
 
   // Takes `url` as the target of the next Send. False when the URL does not
   // crack (no "scheme://", a scheme of 32 bytes or more, a host of 256 bytes
-  // or more, a path part of 2048 bytes or more, a bad port): then every field,
-  // the body included, is left as it was. Otherwise clears the previous
-  // target, status and (if not empty) the body, and opens a new root handle.
+  // or more, a path part of 2048 bytes or more, a bad port), or when it could
+  // not be sent: an empty host, a host with a byte no host name holds (a
+  // space, a control byte, a byte above 0x7F, any of
+  // !"#$%&'()*+,/:;<=>?@[\]^`{} outside an IPv6 literal's brackets), or a
+  // control byte (0x00-0x1F, 0x7F) anywhere, which would break the request
+  // line. Then every field, the body included, is left as it was. Otherwise
+  // clears the previous target, status and (if not empty) the body, and opens
+  // a new root handle.
+  //
+  // The target is sent as the platform's stack sends the object name it is
+  // given: every space as "%20", everything else as written, the fragment
+  // ("#..." after the path or query) included. Of http and https URLs, Open
+  // takes none that Send could not put on the wire; other schemes crack, and
+  // Send refuses them.
   bool Open(std::string_view verb, std::string_view url);
 
   // Sends the request opened last with `body` (a text up to its first zero

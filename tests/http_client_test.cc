@@ -113,9 +113,13 @@ TEST(HttpClientTest, RequestTargetComesFromTheUrlText) {
   ASSERT_TRUE(client.Send());
   ASSERT_TRUE(client.Open("GET", server.Base() + "/a/b?c=/d"));
   ASSERT_TRUE(client.Send());
+  // Spaces go as %20; the fragment is part of the target and goes as written.
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/a b?q=x y#top"));
+  ASSERT_TRUE(client.Send());
   EXPECT_EQ("GET / HTTP/1.1", server.Lines(0).at(0));
   EXPECT_EQ("GET / HTTP/1.1", server.Lines(1).at(0));
   EXPECT_EQ("GET /a/b?c=/d HTTP/1.1", server.Lines(2).at(0));
+  EXPECT_EQ("GET /a%20b?q=x%20y#top HTTP/1.1", server.Lines(3).at(0));
   EXPECT_EQ("", client.GetResponseText());  // empty body
 }
 
@@ -128,6 +132,9 @@ TEST(HttpClientTest, UrlsThatDoNotCrackLeaveTheClientAsItWas) {
   EXPECT_FALSE(client.Open("GET", "http://" + std::string(256, 'h') + "/"));
   EXPECT_FALSE(client.Open("GET", "http://h/" + std::string(2047, 'p')));  // path part of 2048 bytes
   EXPECT_FALSE(client.Open("GET", "http://h:99999/"));
+  EXPECT_FALSE(client.Open("GET", "http:///no-host"));
+  EXPECT_FALSE(client.Open("GET", "http://a b/"));  // no host name holds a space
+  EXPECT_FALSE(client.Open("GET", server.Base() + "/x\r\nX-Injected: 1"));
   EXPECT_EQ("again", client.GetResponseText());
   ASSERT_TRUE(client.Send());  // repeats the previous request, appending
   EXPECT_EQ("againagain", client.GetResponseText());

@@ -174,6 +174,7 @@ struct HttpClient::Request {
   CURL* easy = TakeEasy();
   curl_slist* lines = nullptr;
   std::string verb, url;            // the method and the URL to ask
+  std::string requestTarget;        // for the request line, as it is; empty: from the URL
   std::optional<std::string> host;  // for the Host line; none: libcurl writes its own
   std::string_view payload;         // the caller's body, alive for the whole Send
   bool postLines = false;           // Cache-Control, which a POST adds
@@ -374,7 +375,12 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
       overall > 0 ? std::optional(Clock::now() + std::chrono::milliseconds(overall)) : std::nullopt;
 
   std::string verb = verb_.value_or("GET");
-  std::string url = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
+  // libcurl leaves a fragment off the request line, where the target Open
+  // took keeps it: the line takes the whole target, the URL (the base of a
+  // relative redirect, the path of cookies) all but the fragment.
+  std::string requestTarget = http::SendableTarget(path_.value_or("/"));
+  std::string url =
+      *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + requestTarget.substr(0, requestTarget.find('#'));
   std::optional<std::string> host = host_;
   const bool postLines = EqualsIgnoringCase(verb, "POST");
   bool contentLines = postLines;
@@ -382,7 +388,8 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
     Request request;
     if (!request.easy) return false;
-    request.verb = verb, request.url = url, request.host = host, request.payload = payload;
+    request.verb = verb, request.url = url, request.requestTarget = requestTarget;
+    request.host = host, request.payload = payload;
     request.postLines = postLines, request.contentLines = contentLines;
     if (!BuildRequest(request)) {
       rootHandle_.reset();
@@ -409,6 +416,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
       contentLines = false;
     }
     url = transfer.redirectUrl;
+    requestTarget.clear();
     const bool sameHost = EqualsIgnoringCase(*host_, transfer.redirectHost.host) && port_ == transfer.redirectHost.port;
     host = sameHost ? host_ : std::nullopt;
   }
@@ -464,6 +472,7 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   transfer.easy = easy;
   transfer.url = &request.url;
   curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+  if (!request.requestTarget.empty()) curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, request.requestTarget.c_str());
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   // Redirects are followed by Send, which changes the method and drops the
