@@ -1,6 +1,7 @@
 // The web client's text handling on arbitrary bytes: header blocks split into
 // clean entries and well-formed lines come back exactly; a cracked URL, put
-// back together, cracks to the same scheme, host and port.
+// back together, cracks to the same scheme, host and port, and its target
+// can be sent.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -53,9 +54,13 @@ void CheckUrl(std::string_view url) {
   if (cracked->schemeName.empty() || cracked->host.size() >= 256 || (cracked->port == 0 && cracked->scheme != -1)) {
     abort();
   }
-  if (cracked->host.find_first_of("/?#@") != std::string::npos) abort();
+  if (cracked->host.empty() || cracked->host.find_first_of("/?#@ \r\n") != std::string::npos) abort();
   const std::string target = kelvarn::http::RequestTarget(url);
   if (target.empty() || target[0] != '/') abort();
+  // What Open takes can go on a request line: no space, no control byte.
+  for (const char c : kelvarn::http::SendableTarget(target)) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) abort();
+  }
   const std::string rebuilt =
       cracked->schemeName + "://" + cracked->host + (cracked->port ? ":" + std::to_string(cracked->port) : "") + "/";
   const auto again = kelvarn::http::CrackUrl(rebuilt);

@@ -4,25 +4,35 @@
 //
 // Use: construct, then any number of Open / Send / GetResponseText cycles.
 // Open takes the request target from the URL text (everything from the first
-// "/" after the host, query included; "/" when there is none, so "h?x=1" loses
-// its query) and starts over with a new root handle; Send makes one easy
-// handle for the request, sends exactly these header lines besides the
-// User-Agent: "Accept: */*", "Host: " + host (never the port), and for POST
-// (any letter case) "Content-Type: application/x-www-form-urlencoded",
-// "Content-Length: N" (with a body) and "Cache-Control: no-cache". Redirects
-// are followed (http and https only), no proxy is taken from the
-// environment. Cookies live in one store for the whole process, as the
-// platform's stack keeps them: a cookie set on one client's response goes
-// with every later request of every client. Every request goes over a new
-// connection, closed after it: bytes a server leaves on a kept connection
-// could pass for the answer to the next request. Send appends the body to what
-// the client holds; only Open empties it. A 404 or 500 page is collected like
-// any other.
+// "/" after the host, query and fragment included; "/" when there is none, so
+// "h?x=1" loses its query) and starts over with a new root handle; Send makes
+// one easy handle for the request, sends exactly these header lines besides
+// the User-Agent: "Accept: */*", "Host: " + host (never the port), and for
+// POST (any letter case) "Content-Type: application/x-www-form-urlencoded",
+// "Content-Length: N" (with a body) and "Cache-Control: no-cache". No proxy is
+// taken from the environment.
 //
-// Time-outs apply only when greater than 0: connectTimeout bounds making the
-// connection; sendTimeout and receiveTimeout end a transfer on which no byte
-// has moved for that long while sending the request body and while waiting for
-// or reading the response.
+// Redirects are followed as the platform's stack follows them: a 301, 302,
+// 303, 307 or 308 whose Location leads to an http or https URL, up to
+// kMaxRedirects of them; any other answer, and the one after the last
+// redirect allowed, is the response. 301 and 302 turn a POST (any letter
+// case), and 303 any method but GET and HEAD, into a GET without the body and
+// without the Content-Type and Content-Length lines (Cache-Control stays); 307
+// and 308 send the same method and body again. A redirect's own body is not
+// read. The Host line is the host alone while the host and port stay those
+// of Open; elsewhere libcurl writes it.
+//
+// Cookies live in one store for the whole process, as the platform's stack
+// keeps them: a cookie set on one client's response goes with every later
+// request of every client. Every request goes over a new connection, closed
+// after it: bytes a server leaves on a kept connection could pass for the
+// answer to the next request. Send appends the body to what the client holds;
+// only Open empties it. A 404 or 500 page is collected like any other.
+//
+// Time-outs are milliseconds, kept to the millisecond, and apply only when
+// greater than 0: connectTimeout bounds making the connection; sendTimeout and
+// receiveTimeout end a transfer on which no byte has moved for that long while
+// sending the request body and while waiting for or reading the response.
 //
 // Limits beyond the classic client, so that a broken or hostile server can
 // neither hold a thread for ever nor exhaust memory:
@@ -48,6 +58,7 @@
 // independent.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -70,6 +81,7 @@ class HttpClient {
   static constexpr std::size_t kMaxBodyBytes = std::size_t{16} << 20;
   static constexpr std::size_t kDefaultResponseMemoryLimit = std::size_t{256} << 20;
   static constexpr long kMinBytesPerSecond = 64;
+  static constexpr int kMaxRedirects = 30;
   static constexpr std::int32_t kSchemeHttp = http::kSchemeHttp, kSchemeHttps = http::kSchemeHttps;
 
   using HeaderEntry = http::HeaderEntry;
@@ -81,9 +93,20 @@ class HttpClient {
 
   // Takes `url` as the target of the next Send. False when the URL does not
   // crack (no "scheme://", a scheme of 32 bytes or more, a host of 256 bytes
-  // or more, a path part of 2048 bytes or more, a bad port): then every field,
-  // the body included, is left as it was. Otherwise clears the previous
-  // target, status and (if not empty) the body, and opens a new root handle.
+  // or more, a path part of 2048 bytes or more, a bad port), or when it could
+  // not be sent: an empty host, a host with a byte no host name holds (a
+  // space, a control byte, a byte above 0x7F, any of
+  // !"#$%&'()*+,/:;<=>?@[\]^`{} outside an IPv6 literal's brackets), or a
+  // control byte (0x00-0x1F, 0x7F) anywhere, which would break the request
+  // line. Then every field, the body included, is left as it was. Otherwise
+  // clears the previous target, status and (if not empty) the body, and opens
+  // a new root handle.
+  //
+  // The target is sent as the platform's stack sends the object name it is
+  // given: every space as "%20", everything else as written, the fragment
+  // ("#..." after the path or query) included. Of http and https URLs, Open
+  // takes none that Send could not put on the wire; other schemes crack, and
+  // Send refuses them.
   bool Open(std::string_view verb, std::string_view url);
 
   // Sends the request opened last with `body` (a text up to its first zero
@@ -160,7 +183,10 @@ class HttpClient {
   // aborted. False from BuildRequest when the lines could not be made.
   bool BuildRequest(Request& request) const;
   void SetTransferOptions(const Request& request, Transfer& transfer) const;
-  void RunTransfer(const Request& request, Transfer& transfer) const;
+  void RunTransfer(const Request& request, Transfer& transfer,
+                   std::optional<std::chrono::steady_clock::time_point> deadline) const;
+  // Send's result, status, headers and ending from the response it ended at.
+  bool Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore);
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
 

@@ -51,6 +51,10 @@ std::optional<CrackedUrl> CrackUrl(std::string_view url) {
   } else {
     out.scheme = -1;  // unknown: cracks, but cannot be sent
   }
+  // A control byte can go nowhere in a request: CR LF would end its line.
+  if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    return std::nullopt;
+  }
   const std::string_view rest = url.substr(sep + 3);
   const std::size_t authorityEnd = std::min(rest.find_first_of("/?#"), rest.size());
   std::string_view authority = rest.substr(0, authorityEnd);
@@ -59,13 +63,22 @@ std::optional<CrackedUrl> CrackUrl(std::string_view url) {
   std::size_t hostEnd = authority.size();
   if (!authority.empty() && authority[0] == '[') {
     const std::size_t close = authority.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
+    if (close == std::string_view::npos || close == 1) return std::nullopt;
     hostEnd = close + 1;
+    if (authority.substr(1, close - 1).find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos) {
+      return std::nullopt;
+    }
   } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
     hostEnd = colon;
   }
-  if (hostEnd >= kHostBuffer) return std::nullopt;
+  if (hostEnd == 0 || hostEnd >= kHostBuffer) return std::nullopt;
   out.host = std::string(authority.substr(0, hostEnd));
+  // No host name holds these; a host with one could never be connected to.
+  if (out.host[0] != '[' &&
+      (out.host.find_first_of(" !\"#$%&'()*+,/:;<=>?@[\\]^`{}") != std::string::npos ||
+       std::any_of(out.host.begin(), out.host.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; }))) {
+    return std::nullopt;
+  }
   out.port = defaultPort;
   const std::string_view portText = authority.substr(hostEnd);
   if (!portText.empty()) {
@@ -89,6 +102,19 @@ std::string RequestTarget(std::string_view url) {
   if (slash == std::string_view::npos || slash + 2 > url.size()) return "/";
   const std::size_t target = url.find('/', slash + 2);
   return target == std::string_view::npos ? "/" : std::string(url.substr(target));
+}
+
+std::string SendableTarget(std::string_view target) {
+  std::string out;
+  out.reserve(target.size());
+  for (const char c : target) {
+    if (c == ' ') {
+      out += "%20";
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::vector<HeaderEntry> ParseHeaderBlock(std::string_view raw) {

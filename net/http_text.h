@@ -21,12 +21,21 @@ struct CrackedUrl {
 };
 
 // "scheme://[user@]host[:port][/...]". Fails on a missing or malformed scheme,
-// a bad port (not 1..65535 in decimal), an unclosed "[", or a scheme, host or
-// rest longer than the classic cracker's buffers (32, 256, 2048 bytes).
+// a bad port (not 1..65535 in decimal), an empty host, a host with a byte no
+// host name holds (space, control bytes, bytes above 0x7F,
+// !"#$%&'()*+,/:;<=>?@[\]^`{}), an IPv6 literal unclosed, empty or with more
+// than hex digits, ":" and ".", a control byte (0x00-0x1F, 0x7F) anywhere, or a
+// scheme, host or rest longer than the classic cracker's buffers (32, 256,
+// 2048 bytes).
 std::optional<CrackedUrl> CrackUrl(std::string_view url);
 
-// From the second "/" after the first one to the end, "/" when there is none.
+// From the second "/" after the first one to the end, "/" when there is none:
+// the path, the query and the fragment, as written.
 std::string RequestTarget(std::string_view url);
+
+// The target as it goes on the request line: every space as "%20", as the
+// platform's stack escapes the object name it is given; nothing else changes.
+std::string SendableTarget(std::string_view target);
 
 struct HeaderEntry {
   std::optional<std::string> name;   // as received

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "tests/raw_server.h"
@@ -63,6 +64,35 @@ TEST(HttpClientTest, PostAddsContentLinesInOrder) {
   EXPECT_EQ(std::string("x\0z", 3), server.Body(3));
 }
 
+// 301, 302 and 303 turn a POST into a GET to the new place, without the body
+// or its content lines; 307 and 308 send the same POST there again.
+TEST(HttpClientTest, RedirectedPostFollowsTheStatus) {
+  RawServer server([](const std::string& request, int) {
+    if (request.find(" /done ") != std::string::npos) return Response("done");
+    return Response("", "Location: /done\r\n", request.substr(request.find("/go") + 3, 3) + " Moved");
+  });
+  HttpClient client;
+  std::size_t next = 1;
+  for (const std::string code : {"301", "302", "303", "307", "308"}) {
+    SCOPED_TRACE(code);
+    ASSERT_TRUE(client.Open("POST", server.Base() + "/go" + code));
+    ASSERT_TRUE(client.Send(Text("a=1"), 2000, 2000, 2000));
+    EXPECT_EQ("done", client.GetResponseText());
+    EXPECT_THAT(client.Redirects(), ElementsAre("/done"));
+    if (code < "307") {
+      EXPECT_THAT(server.Lines(next), ElementsAre("GET /done HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                                                  "Cache-Control: no-cache"));
+      EXPECT_EQ("", server.Body(next));
+    } else {
+      EXPECT_THAT(server.Lines(next), ElementsAre("POST /done HTTP/1.1", "Host: 127.0.0.1", kAgentLine, "Accept: */*",
+                                                  "Content-Type: application/x-www-form-urlencoded",
+                                                  "Content-Length: 3", "Cache-Control: no-cache"));
+      EXPECT_EQ("a=1", server.Body(next));
+    }
+    next += 2;
+  }
+}
+
 TEST(HttpClientTest, ABodyWithAnotherVerbAddsNoContentType) {
   RawServer server(Answer("ok"));
   HttpClient client;
@@ -83,9 +113,13 @@ TEST(HttpClientTest, RequestTargetComesFromTheUrlText) {
   ASSERT_TRUE(client.Send());
   ASSERT_TRUE(client.Open("GET", server.Base() + "/a/b?c=/d"));
   ASSERT_TRUE(client.Send());
+  // Spaces go as %20; the fragment is part of the target and goes as written.
+  ASSERT_TRUE(client.Open("GET", server.Base() + "/a b?q=x y#top"));
+  ASSERT_TRUE(client.Send());
   EXPECT_EQ("GET / HTTP/1.1", server.Lines(0).at(0));
   EXPECT_EQ("GET / HTTP/1.1", server.Lines(1).at(0));
   EXPECT_EQ("GET /a/b?c=/d HTTP/1.1", server.Lines(2).at(0));
+  EXPECT_EQ("GET /a%20b?q=x%20y#top HTTP/1.1", server.Lines(3).at(0));
   EXPECT_EQ("", client.GetResponseText());  // empty body
 }
 
@@ -98,6 +132,9 @@ TEST(HttpClientTest, UrlsThatDoNotCrackLeaveTheClientAsItWas) {
   EXPECT_FALSE(client.Open("GET", "http://" + std::string(256, 'h') + "/"));
   EXPECT_FALSE(client.Open("GET", "http://h/" + std::string(2047, 'p')));  // path part of 2048 bytes
   EXPECT_FALSE(client.Open("GET", "http://h:99999/"));
+  EXPECT_FALSE(client.Open("GET", "http:///no-host"));
+  EXPECT_FALSE(client.Open("GET", "http://a b/"));  // no host name holds a space
+  EXPECT_FALSE(client.Open("GET", server.Base() + "/x\r\nX-Injected: 1"));
   EXPECT_EQ("again", client.GetResponseText());
   ASSERT_TRUE(client.Send());  // repeats the previous request, appending
   EXPECT_EQ("againagain", client.GetResponseText());
@@ -190,6 +227,25 @@ TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
   // The root handle keeps the setting: a later 0 leaves it in force.
   EXPECT_FALSE(client.Send(Value{}, 0, 0, 0));
+}
+
+// A server that answers after 1.5 s: a receive time-out of 1.9 s waits for
+// it, one of 1 s does not. Both at once, on a server each, to keep it short.
+TEST(HttpClientTest, ReceiveTimeoutCountsMilliseconds) {
+  const auto fetch = [](std::int32_t receiveTimeout) {
+    return std::async(std::launch::async, [receiveTimeout] {
+      RawServer server([](const std::string&, int) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        return Response("late");
+      });
+      HttpClient client;
+      EXPECT_TRUE(client.Open("GET", server.Base() + "/"));
+      return client.Send(Value{}, 0, 0, receiveTimeout) ? client.GetResponseText() : Text("(timed out)");
+    });
+  };
+  auto patient = fetch(1900), hasty = fetch(1000);
+  EXPECT_EQ("late", patient.get());
+  EXPECT_EQ("(timed out)", hasty.get());
 }
 
 class EngineTest : public ::testing::Test {

@@ -138,6 +138,27 @@ CURLSH* Cookies() {
   return share;
 }
 
+// `location` made absolute against `base`, as libcurl does when it follows a
+// redirect itself: relative forms resolved, spaces and bytes above 0x7F
+// percent-encoded.
+std::optional<std::string> ResolveLocation(const std::string& base, std::string_view location) {
+  while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) location.remove_suffix(1);
+  CURLU* url = curl_url();
+  if (!url) return std::nullopt;
+  const std::string relative(location);
+  std::optional<std::string> resolved;
+  char* text = nullptr;
+  if (curl_url_set(url, CURLUPART_URL, base.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, relative.c_str(),
+                   CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS | CURLU_URLENCODE | CURLU_ALLOW_SPACE) == CURLUE_OK &&
+      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+    resolved = text;
+  }
+  curl_free(text);
+  curl_url_cleanup(url);
+  return resolved;
+}
+
 }  // namespace
 
 // One Send's easy handle and header lines, given back however it ends.
@@ -152,8 +173,12 @@ struct HttpClient::Request {
 
   CURL* easy = TakeEasy();
   curl_slist* lines = nullptr;
-  std::string verb, target;  // the method and the URL to ask
-  std::string_view payload;  // the caller's body, alive for the whole Send
+  std::string verb, url;            // the method and the URL to ask
+  std::string requestTarget;        // for the request line, as it is; empty: from the URL
+  std::optional<std::string> host;  // for the Host line; none: libcurl writes its own
+  std::string_view payload;         // the caller's body, alive for the whole Send
+  bool postLines = false;           // Cache-Control, which a POST adds
+  bool contentLines = false;        // Content-Type, and Content-Length with a payload
 };
 
 // One request's progress, seen from curl's callbacks.
@@ -164,13 +189,12 @@ class HttpClient::Transfer {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
     const std::string_view line(data, size * count);
-    if (line.substr(0, 5) == "HTTP/") {  // a new response: keep only the final one's headers
-      if (const std::optional<std::string> location = t.Location()) t.client_.redirects_.push_back(*location);
-      t.rawHeaders.clear();
-    }
+    if (line.substr(0, 5) == "HTTP/") t.rawHeaders.clear();  // a new response: keep only the final one's headers
     t.rawHeaders.append(line);
-    t.responded = true;
-    t.Moved();
+    t.Received(line.size());
+    // At the end of a redirect's headers the transfer ends: its body is of no
+    // use, and the connection is not kept.
+    if ((line == "\r\n" || line == "\n") && t.mayFollow && t.FindRedirect()) return 0;
     return size * count;
   }
 
@@ -185,18 +209,29 @@ class HttpClient::Transfer {
       return 0;  // ends the transfer
     }
     client.body_.append(data, kept);
-    t.Moved();
+    t.Received(n);
     if (n <= room) return n;
     t.capped = true;
     return 0;  // ends the transfer at the cap
   }
 
-  // The Location of the response whose headers are held, if any.
-  std::optional<std::string> Location() const {
-    for (const HeaderEntry& entry : http::ParseHeaderBlock(rawHeaders)) {
-      if (entry.name && entry.value && EqualsIgnoringCase(*entry.name, "Location")) return *entry.value;
-    }
-    return std::nullopt;
+  // Whether the response whose headers are held redirects to an http or
+  // https URL; if so, notes its Location and the URL it resolves to.
+  bool FindRedirect() {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return false;
+    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(rawHeaders);
+    const std::string_view location = http::HeaderValue(headers, "Location");
+    if (location.empty()) return false;
+    std::optional<std::string> resolved = ResolveLocation(*url, location);
+    const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
+    if (!cracked || (cracked->scheme != kSchemeHttp && cracked->scheme != kSchemeHttps)) return false;
+    redirectStatus = status;
+    redirectLocation = std::string(location);
+    redirectUrl = std::move(*resolved);
+    redirectHost = *cracked;
+    return true;
   }
 
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
@@ -210,14 +245,38 @@ class HttpClient::Transfer {
 
   void Moved() { lastMoved = Clock::now(); }
 
+  // Counts response bytes. The slow-transfer window starts again whenever
+  // the bytes since its start arrived at kMinBytesPerSecond or faster.
+  void Received(std::size_t n) {
+    const Clock::time_point now = Clock::now();
+    if (!responded) slowSince = now;
+    responded = true;
+    received += n;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
+    if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
+      slowSince = now;
+      slowBytes = received;
+    }
+    lastMoved = now;
+  }
+
   std::string rawHeaders;
   bool responded = false;
+  std::uint64_t received = 0, slowBytes = 0;  // response bytes: all, and at slowSince
+  Clock::time_point slowSince;
   bool outOfMemory = false;  // the process-wide bound on bodies was reached
   bool capped = false;       // the body reached kMaxBodyBytes
   curl_off_t uploaded = 0;
   Clock::time_point lastMoved = Clock::now();
   bool finished = false;  // curl saw the transfer through without an error
   bool gaveUp = false;    // the abort hook ended it
+
+  CURL* easy = nullptr;
+  const std::string* url = nullptr;  // the URL asked, which a relative Location builds on
+  bool mayFollow = false;
+  long redirectStatus = 0;  // set when the response was a redirect to follow
+  std::string redirectLocation, redirectUrl;
+  CrackedUrl redirectHost{};
 
  private:
   HttpClient& client_;
@@ -308,19 +367,62 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     payload = std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   }
 
-  Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
-  Request request;
-  if (!request.easy) return false;
-  request.payload = payload;
-  if (!BuildRequest(request)) {
-    rootHandle_.reset();
-    EnsureRootHandle();
-    return false;
-  }
-  SetTransferOptions(request, transfer);
-  const std::size_t bodyBefore = body_.size();
-  RunTransfer(request, transfer);
+  // However fast a server drips its bytes, the request, redirects and all,
+  // ends once every time-out given has passed, one after the other.
+  const std::int64_t overall =
+      std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
+  const std::optional<Clock::time_point> deadline =
+      overall > 0 ? std::optional(Clock::now() + std::chrono::milliseconds(overall)) : std::nullopt;
 
+  std::string verb = verb_.value_or("GET");
+  // libcurl leaves a fragment off the request line, where the target Open
+  // took keeps it: the line takes the whole target, the URL (the base of a
+  // relative redirect, the path of cookies) all but the fragment.
+  std::string requestTarget = http::SendableTarget(path_.value_or("/"));
+  std::string url =
+      *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + requestTarget.substr(0, requestTarget.find('#'));
+  std::optional<std::string> host = host_;
+  const bool postLines = EqualsIgnoringCase(verb, "POST");
+  bool contentLines = postLines;
+  for (int followed = 0;; ++followed) {
+    Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
+    Request request;
+    if (!request.easy) return false;
+    request.verb = verb, request.url = url, request.requestTarget = requestTarget;
+    request.host = host, request.payload = payload;
+    request.postLines = postLines, request.contentLines = contentLines;
+    if (!BuildRequest(request)) {
+      rootHandle_.reset();
+      EnsureRootHandle();
+      return false;
+    }
+    transfer.mayFollow = followed < kMaxRedirects;
+    SetTransferOptions(request, transfer);
+    const std::size_t bodyBefore = body_.size();
+    RunTransfer(request, transfer, deadline);
+    if (transfer.redirectStatus == 0 || transfer.gaveUp) {
+      return Finish(request, transfer, bodyBefore);
+    }
+    // The next request, as the platform's stack makes it: 301 and 302 turn a
+    // POST, 303 anything but GET and HEAD, into a GET without the body or its
+    // content lines; 307 and 308 ask again as before. The Host line stays
+    // ours while the host and port do.
+    redirects_.push_back(transfer.redirectLocation);
+    const long status = transfer.redirectStatus;
+    if (((status == 301 || status == 302) && EqualsIgnoringCase(verb, "POST")) ||
+        (status == 303 && !EqualsIgnoringCase(verb, "GET") && !EqualsIgnoringCase(verb, "HEAD"))) {
+      verb = "GET";
+      payload = {};
+      contentLines = false;
+    }
+    url = transfer.redirectUrl;
+    requestTarget.clear();
+    const bool sameHost = EqualsIgnoringCase(*host_, transfer.redirectHost.host) && port_ == transfer.redirectHost.port;
+    host = sameHost ? host_ : std::nullopt;
+  }
+}
+
+bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore) {
   if (transfer.outOfMemory) TrimBody(bodyBefore);
   const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
   if (transfer.gaveUp) {
@@ -345,17 +447,15 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
 }
 
 bool HttpClient::BuildRequest(Request& request) const {
-  request.verb = verb_.value_or("GET");
-  request.target = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + path_.value_or("/");
-  const bool post = EqualsIgnoringCase(request.verb, "POST");
-  const std::string hostLine = "Host: " + *host_;
+  const std::string hostLine = request.host ? "Host: " + *request.host : std::string();
   const std::string lengthLine = "Content-Length: " + std::to_string(request.payload.size());
+  const bool content = request.contentLines;
   const char* lines[] = {
       "Accept: */*",
-      hostLine.c_str(),
-      post ? "Content-Type: application/x-www-form-urlencoded" : "Content-Type:",  // empty: curl adds none
-      post && !request.payload.empty() ? lengthLine.c_str() : nullptr,
-      post ? "Cache-Control: no-cache" : nullptr,
+      request.host ? hostLine.c_str() : nullptr,
+      content ? "Content-Type: application/x-www-form-urlencoded" : "Content-Type:",  // empty: curl adds none
+      content && !request.payload.empty() ? lengthLine.c_str() : nullptr,
+      request.postLines ? "Cache-Control: no-cache" : nullptr,
       "Expect:",  // no 100-continue round trip
   };
   for (const char* line : lines) {
@@ -369,12 +469,14 @@ bool HttpClient::BuildRequest(Request& request) const {
 
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
   CURL* easy = request.easy;
-  curl_easy_setopt(easy, CURLOPT_URL, request.target.c_str());
+  transfer.easy = easy;
+  transfer.url = &request.url;
+  curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+  if (!request.requestTarget.empty()) curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, request.requestTarget.c_str());
   curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 30L);
+  // Redirects are followed by Send, which changes the method and drops the
+  // body and its lines where the status says so; libcurl would keep them.
   curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy from the environment
   // A new connection for every request, closed after it. A server may leave
   // bytes on a kept connection (an unasked response, a body longer than it
@@ -394,10 +496,6 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-  if (rootHandle_->receiveTimeout > 0) {
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kMinBytesPerSecond);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(rootHandle_->receiveTimeout) / 1000));
-  }
   if (rootHandle_->connectTimeout > 0) {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(rootHandle_->connectTimeout));
   }
@@ -410,13 +508,8 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   }
 }
 
-void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
-  // However fast a server drips its bytes, the request ends once every
-  // time-out given has passed, one after the other.
-  const std::int64_t overall =
-      std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(overall);
-
+void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
+                             std::optional<std::chrono::steady_clock::time_point> deadline) const {
   // Driven through a multi handle so that the abort hook and the stall
   // time-outs are looked at whatever the network does: at activity, at a
   // wake, when a stall time-out or the deadline falls due, and at least once
@@ -444,10 +537,10 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
       break;
     }
     auto wait = std::chrono::milliseconds(1000);
-    if (overall > 0) {
+    if (deadline) {
       const auto now = Clock::now();
-      if (now >= deadline) break;
-      wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+      if (now >= *deadline) break;
+      wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(*deadline - now));
     }
     if (!connected) {
       curl_off_t connectTime = 0;
@@ -458,7 +551,10 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer) const {
       const bool sending = transfer.uploaded < static_cast<curl_off_t>(request.payload.size()) && !transfer.responded;
       const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
       if (limit > 0) {
-        const auto due = transfer.lastMoved + std::chrono::milliseconds(limit);
+        // Once the response has begun, a window in which it came too slowly
+        // ends it as a stall does; the window starts at the last byte or earlier.
+        const auto since = !sending && transfer.responded ? transfer.slowSince : transfer.lastMoved;
+        const auto due = since + std::chrono::milliseconds(limit);
         const auto now = Clock::now();
         if (now > due) break;
         wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
