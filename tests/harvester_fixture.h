@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 inline const Text kStart = Utf8ToGbk("开始采集");
 inline const Text kStop = Utf8ToGbk("停止留言");
+inline const Text kHarvesting = Utf8ToGbk("正在采集...");
 
 inline Text Done(int n) { return Utf8ToGbk("采集完成,空闲等待中,相关关键字共(" + std::to_string(n) + ")个"); }
 

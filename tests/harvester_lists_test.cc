@@ -63,7 +63,12 @@ TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
     EXPECT_EQ(FileDialog::kSave, type);
     return file;
   };
+  // The window handles its events after every item; a phrase a worker adds
+  // meanwhile is not written.
+  w_.dialogs.onPump = [&] { w_.列表框_相关关键字.AddItem("late"); };
   OnWindow([&] { harvester_->ExportPhrases(); });
+  w_.dialogs.onPump = nullptr;
+  EXPECT_EQ(3, w_.dialogs.pendingMessagePumps);
   const ByteArray bytes = ReadFileBytes(file);
   EXPECT_EQ("a\r\n\r\nb\r\n", std::string(bytes.begin(), bytes.end()));
   EXPECT_EQ(Utf8ToGbk("导出完成."), w_.状态条1.PanelText(0));
@@ -88,6 +93,12 @@ TEST_F(HarvesterTest, AddAndClear) {
   ASSERT_EQ(2, w_.列表框_关键字.ItemCount());
   EXPECT_EQ(Utf8ToGbk("新词"), w_.列表框_关键字.ItemText(0));
   EXPECT_EQ("", w_.列表框_关键字.ItemText(1));
+  ASSERT_EQ(3u, w_.dialogs.inputsShown.size());
+  for (const ScriptedDialogs::Input& shown : w_.dialogs.inputsShown) {
+    EXPECT_EQ(Utf8ToGbk("请输入关键字:"), shown.prompt);  // the prompt is the caption too
+    EXPECT_EQ(Utf8ToGbk("请输入关键字:"), shown.caption);
+    EXPECT_EQ("", shown.initial);
+  }
 
   w_.状态条1.SetPanelText(0, "before");
   w_.列表框_相关关键字.AddItem("p");

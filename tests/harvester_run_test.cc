@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <numeric>
 #include <system_error>
 
 namespace kelvarn {
@@ -35,15 +36,23 @@ TEST_F(HarvesterTest, DepthTwoListsAndFetchesRepeatsEveryTime) {
 }
 
 // On the last level a page's phrases are posted together, but the task still
-// holds its worker 5 ms a phrase, and a stop ends that hold at once.
+// holds its worker 5 ms a phrase, and a stop ends that hold at once. Each
+// phrase, as it is listed, becomes the collected list's current selection.
 TEST_F(HarvesterTest, LastLevelPagesHoldTheirWorkerAsLongAsSpacedPosts) {
   Seeds({"a", "b"});
   Settings(1, 1);
+  std::vector<std::int32_t> selectedBefore;  // when each phrase arrives
+  w_.phrases.added = [&](std::string_view) { selectedBefore.push_back(w_.列表框_相关关键字.CurrentSelection()); };
   const auto start = Clock::now();
   RunToTheEnd();
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * 10 * 5));
   EXPECT_EQ(20, Phrases());
   EXPECT_EQ(22, harvester_->TaskRecordCount());
+  std::vector<std::int32_t> previous(20);
+  std::iota(previous.begin(), previous.end(), -1);
+  EXPECT_EQ(previous, selectedBefore);
+  EXPECT_EQ(19, w_.列表框_相关关键字.CurrentSelection());
+  w_.phrases.added = nullptr;
 
   TearDown();
   EngineOptions many;

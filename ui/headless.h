@@ -4,6 +4,7 @@
 // with a guarded effect.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,22 +57,45 @@ class MemoryPanelStore final : public PanelStore {
 };
 
 // Dialogs that answer from a script instead of a person: tests and the
-// command line, where nobody is there to click.
+// command line, where nobody is there to click. They keep what a person
+// would have been shown, so that tests can read it.
 class ScriptedDialogs final : public Dialogs {
  public:
+  struct Message {
+    Text text;
+    std::int32_t flags = 0;  // buttons, icon and default button, as asked
+    Text caption;            // "信息：" when none was given
+  };
+  struct Input {
+    Text prompt;   // empty: the smaller layout, without a prompt
+    Text caption;  // "请输入：" when none was given
+    Text initial;
+  };
+
   std::int32_t messageAnswer = kIdOk;
+  // Called as each message box is shown, before it is answered: what the
+  // program had done by then can be looked at.
+  std::function<void(const Message&)> onMessage;
   std::optional<Text> inputAnswer;  // nothing: the input box is cancelled
-  std::vector<Text> messagesShown;
+  std::vector<Message> messagesShown;
+  std::vector<Input> inputsShown;
   std::vector<std::string> menusShown;
   int pendingMessagePumps = 0;
+  // Stands for the events the window handles at each pump.
+  std::function<void()> onPump;
 
-  std::int32_t ShowMessage(const Value& content, std::int32_t,
-                           std::optional<std::string_view> = std::nullopt) override {
-    messagesShown.push_back(ToText(content));
+  std::int32_t ShowMessage(const Value& content, std::int32_t flags,
+                           std::optional<std::string_view> caption = std::nullopt) override {
+    messagesShown.push_back({ToText(content), flags, Text(caption.value_or(kDefaultMessageCaption))});
+    if (onMessage) onMessage(messagesShown.back());
     return messageAnswer;
   }
-  bool InputBox(std::optional<std::string_view>, std::optional<std::string_view>, std::optional<std::string_view>,
-                Value& variable, std::optional<std::int32_t> = std::nullopt) override {
+  bool InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
+                std::optional<std::string_view> initial, Value& variable,
+                std::optional<std::int32_t> = std::nullopt) override {
+    // "请输入：", the box's own title.
+    inputsShown.push_back({Text(prompt.value_or("")), Text(caption.value_or("\xC7\xEB\xCA\xE4\xC8\xEB\xA3\xBA")),
+                           Text(initial.value_or(""))});
     if (!inputAnswer) return false;
     StoreInput(*inputAnswer, variable);
     return true;
@@ -80,7 +104,10 @@ class ScriptedDialogs final : public Dialogs {
                  std::optional<std::int32_t> = std::nullopt) override {
     menusShown.push_back(menu.name);
   }
-  void ProcessPendingMessages() override { ++pendingMessagePumps; }
+  void ProcessPendingMessages() override {
+    ++pendingMessagePumps;
+    if (onPump) onPump();
+  }
 };
 
 }  // namespace kelvarn
