@@ -20,9 +20,14 @@ class FilesTest : public ::testing::Test {
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
   void Write(const std::string& text) { ASSERT_TRUE(WriteFileBytes(ini_, {text})); }
-  std::string Read() const {
-    const ByteArray bytes = ReadFileBytes(ini_);
+  std::string Read() const { return Read(ini_); }
+  static std::string Read(const std::string& path) {
+    const ByteArray bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
+  }
+  mode_t Mode(const std::string& path) const {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
 
   std::string dir_, ini_;
@@ -54,14 +59,17 @@ TEST_F(FilesTest, NewFileIsWrittenAsOneSection) {
 TEST_F(FilesTest, ReadingRules) {
   Write(
       "; comment\r\n[Other]\r\nkey=other\r\n[ Main ]\r\n  Key  =  spaced value  \r\nkey=second\r\n"
-      "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\n[main]\r\nkey=duplicate section\r\n");
-  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));   // case, trimming, first key wins
-  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", " key"));  // leading spaces skipped
+      "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\nvt=\v x\t\v\r\n[main]\r\nkey=duplicate section\r\n");
+  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));          // case, trimming, first key wins
+  EXPECT_EQ("spaced value", ReadSetting(ini_, " main  ", " \tkey  "));  // spaces around the names skipped
+  EXPECT_EQ("d", ReadSetting(ini_, "main", "key\t", "d"));              // but not a trailing tab
+  EXPECT_EQ("x", ReadSetting(ini_, "main", "vt"));
   EXPECT_EQ("a b", ReadSetting(ini_, "Main", "quoted"));
   EXPECT_EQ("x", ReadSetting(ini_, "Main", "single"));
   EXPECT_EQ("", ReadSetting(ini_, "Main", "bare", "d"));
   EXPECT_EQ("other", ReadSetting(ini_, "other", "key"));
-  EXPECT_EQ("20", ReadSetting(ini_, "Main", "missing", "20"));
+  EXPECT_EQ(" 20", ReadSetting(ini_, "Main", "missing", " 20  "));  // only trailing spaces leave the default
+  EXPECT_EQ("20\t", ReadSetting(ini_, "Main", "missing", "20\t"));
   EXPECT_EQ("20", ReadSetting(ini_, "Missing", "key", "20"));
   EXPECT_EQ("20", ReadSetting(dir_ + "/absent.ini", "Main", "key", "20"));
   EXPECT_EQ("", ReadSetting(ini_, "", "key", "20"));  // an empty name ignores the default
@@ -97,8 +105,8 @@ TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {
                         "a";
   Write("[" + section + "]\r\n" + upper + "=upper\r\n");
   EXPECT_EQ("upper", ReadSetting(ini_, section, upper));
-  EXPECT_EQ("", ReadSetting(ini_, section, lower));  // trail bytes are never folded
-  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));   // the "]" inside the character does not end the name
+  EXPECT_EQ("", ReadSetting(ini_, section, lower));       // trail bytes are never folded
+  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));        // the "]" inside the character does not end the name
   EXPECT_EQ("upper", ReadSetting(ini_, "\x81]X", upper));
 }
 
@@ -108,12 +116,12 @@ TEST_F(FilesTest, WritingKeepsOtherLinesByteForByte) {
   EXPECT_EQ("; keep me \n[a]\r\nx = 1\r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
   EXPECT_TRUE(WriteSetting(ini_, "a", "X", " 9 "));  // replaced in place, value unchanged
   EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
-  EXPECT_TRUE(WriteSetting(ini_, "a", "z", std::nullopt));  // no value: the key goes
+  EXPECT_TRUE(WriteSetting(ini_, "a", " z ", std::nullopt));  // no value: the key goes
   EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[b]\r\ny=2\r\n", Read());
   EXPECT_TRUE(WriteSetting(ini_, "b", std::nullopt, std::nullopt));  // no key: the section goes
   EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n", Read());
-  EXPECT_TRUE(WriteSetting(ini_, "c", "k", "v"));
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[c]\r\nk=v\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, " c ", " k ", " v "));  // names lose their spaces, the value keeps them
+  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[c]\r\nk= v \r\n", Read());
 }
 
 TEST_F(FilesTest, AFileWithoutAFinalLineEndGetsOne) {
@@ -125,6 +133,9 @@ TEST_F(FilesTest, AFileWithoutAFinalLineEndGetsOne) {
 TEST_F(FilesTest, UnwritableSettingsFail) {
   EXPECT_FALSE(WriteSetting(dir_ + "/no/such/dir/config.ini", "a", "b", "c"));
   EXPECT_FALSE(WriteSetting("", "a", "b", "c"));
+  EXPECT_FALSE(WriteSetting(ini_, "  ", "b", "c"));  // names of spaces only
+  EXPECT_FALSE(WriteSetting(ini_, "a", " ", "c"));
+  EXPECT_EQ(0u, Mode(ini_));  // nothing was created
 }
 
 TEST_F(FilesTest, WholeFileBytes) {

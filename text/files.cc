@@ -16,11 +16,19 @@ namespace {
 
 constexpr std::size_t kSettingLimit = 10240 - 1;  // the classic reader's buffer, less its zero byte
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// Blanks around names and values in the file: space, tab and vertical tab.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// Names passed in lose only their spaces: a tab is part of the name asked for.
+std::string_view TrimSpaces(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
 }
 
@@ -128,27 +136,32 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
                  std::optional<std::string_view> defaultValue) {
   path = SkipControlAndSpaces(path), section = SkipControlAndSpaces(section), key = SkipControlAndSpaces(key);
   if (path.empty() || section.empty() || key.empty()) return {};
-  const Text fallback(defaultValue.value_or("").substr(0, kSettingLimit));
+  // The default loses its trailing spaces (only spaces), as the classic reader does.
+  std::string_view fallbackText = defaultValue.value_or("");
+  while (!fallbackText.empty() && fallbackText.back() == ' ') fallbackText.remove_suffix(1);
+  const Text fallback(fallbackText.substr(0, kSettingLimit));
   const std::optional<std::string> text = ReadFile(path, kMaxSettingsFileBytes + 1);
   if (!text || text->size() > kMaxSettingsFileBytes) return fallback;
   const std::vector<Line> lines = ReadLines(*text);
-  const auto range = FindSection(lines, Trim(section));
+  const auto range = FindSection(lines, TrimSpaces(section));
   if (!range) return fallback;
-  const auto at = FindKey(lines, *range, Trim(key));
+  const auto at = FindKey(lines, *range, TrimSpaces(key));
   if (!at) return fallback;
   return Text(lines[*at].value.substr(0, kSettingLimit));
 }
 
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value) {
-  if (path.empty() || section.empty()) return false;
+  section = TrimSpaces(section);
+  if (key) key = TrimSpaces(*key);
+  if (path.empty() || section.empty() || (key && key->empty())) return false;
   const std::string file(path);
   const std::optional<std::string> read = ReadFile(file, kMaxSettingsFileBytes + 1);
   if (!read && errno != ENOENT) return false;
   const std::string text = read.value_or(std::string());
   if (text.size() > kMaxSettingsFileBytes) return false;  // not a settings file: left alone
   const std::vector<Line> lines = ReadLines(text);
-  const auto range = FindSection(lines, Trim(section));
+  const auto range = FindSection(lines, section);
 
   std::string out;
   const auto copy = [&](std::size_t from, std::size_t to) {
@@ -164,7 +177,7 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
     copy(0, range->first);
     copy(range->second, lines.size());
   } else if (!value) {  // delete the key
-    const auto at = range ? FindKey(lines, *range, Trim(*key)) : std::nullopt;
+    const auto at = range ? FindKey(lines, *range, *key) : std::nullopt;
     if (!at) return true;
     copy(0, *at);
     copy(*at + 1, lines.size());
@@ -172,14 +185,16 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
     copy(0, lines.size());
     endLine();
     out += "[" + std::string(section) + "]\r\n" + entry;
-  } else if (const auto at = FindKey(lines, *range, Trim(*key))) {
+  } else if (const auto at = FindKey(lines, *range, *key)) {
     copy(0, *at);
     out += entry;
     copy(*at + 1, lines.size());
   } else {
     // After the section's last non-blank line, so blank lines stay between sections.
     std::size_t insert = range->second;
-    const auto blank = [](std::string_view raw) { return raw.find_first_not_of(" \t\r\n") == std::string_view::npos; };
+    const auto blank = [](std::string_view raw) {
+      return raw.find_first_not_of(" \t\v\r\n") == std::string_view::npos;
+    };
     while (insert > range->first + 1 && blank(lines[insert - 1].raw)) {
       --insert;
     }
@@ -210,7 +225,6 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes)
   ::close(fd);
   return data;
 }
-
 
 ByteArray ReadFileBytes(std::string_view path) {
   const std::optional<std::string> data = ReadFile(path);

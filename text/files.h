@@ -24,13 +24,15 @@ namespace kelvarn {
 const std::string& ProgramDirectory();
 
 // The value of `key` in `section` of the settings file at `path`, or
-// `defaultValue` (empty when absent) when the file, section or key is missing.
-// Leading bytes of 0x20 or less are skipped from the path, section and key;
-// if any is then empty the result is empty and the default is not applied.
-// Sections and keys match without regard to ASCII letter case; whitespace
-// around names and values is ignored and a quoted value is unquoted; the first
-// of duplicate sections or keys wins; ";" lines are comments. Values longer
-// than 10239 bytes come back cut to 10239 bytes. A file larger than
+// `defaultValue` (empty when absent; trailing spaces dropped) when the file,
+// section or key is missing. Leading bytes of 0x20 or less are skipped from
+// the path, section and key, and trailing spaces from the section and key; if
+// any is then empty the result is empty and the default is not applied.
+// Sections and keys match without regard to ASCII letter case; blanks (space,
+// tab, vertical tab) around names and values in the file are ignored and a
+// quoted value is unquoted; the first of duplicate sections or keys wins; ";"
+// lines are comments. Values longer than 10239 bytes come back cut to 10239
+// bytes. A file larger than
 // kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
 // a device that never ends is not read for ever.
 inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{1} << 20;
@@ -39,11 +41,13 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 
 // Sets `key` = `value` in `section`, creating the file and the section when
 // missing (a new section goes to the end as "[section]\r\nkey=value\r\n", a
-// new key to the end of its section). An absent value deletes the key, an
+// new key to the end of its section). Spaces around the section and key are
+// dropped; the value is written as given. An absent value deletes the key, an
 // absent key the whole section. Lines not changed are kept byte for byte. The
 // file is replaced whole (written beside it, then renamed), so a failure never
-// leaves it half written. False when the file cannot be read or written, or
-// is larger than kMaxSettingsFileBytes (then it is not touched).
+// leaves it half written. False when the file cannot be read or written, is
+// larger than kMaxSettingsFileBytes (then it is not touched), or the section
+// or key is nothing but spaces.
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
