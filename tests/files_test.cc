@@ -103,8 +103,9 @@ TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {
                     lower =
                         "\x81"
                         "a";
-  Write("[" + section + "]\r\n" + upper + "=upper\r\n");
+  Write("[" + section + "]\r\n" + upper + "=upper\r\nz\x81=cut\r\n");
   EXPECT_EQ("upper", ReadSetting(ini_, section, upper));
+  EXPECT_EQ("cut", ReadSetting(ini_, section, "z\x81"));  // a name cut after a lead byte still matches itself
   EXPECT_EQ("", ReadSetting(ini_, section, lower));       // trail bytes are never folded
   EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));        // the "]" inside the character does not end the name
   EXPECT_EQ("upper", ReadSetting(ini_, "\x81]X", upper));

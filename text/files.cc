@@ -43,8 +43,8 @@ bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 0x80) {
-      if (x != y || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
+    if (x >= 0x80) {  // a lead byte and its trail byte, or a lead byte that ends the name
+      if (x != y || (i + 1 < a.size() && a[i + 1] != b[i + 1])) return false;
       ++i;
       continue;
     }
