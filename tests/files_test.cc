@@ -76,6 +76,8 @@ TEST_F(FilesTest, ReadingRules) {
   EXPECT_EQ("", ReadSetting(ini_, "Main", " \t", "20"));
   EXPECT_EQ("", ReadSetting("", "Main", "key", "20"));
   EXPECT_EQ("", ReadSetting(ini_, "; comment", "key", "?") == "?" ? "" : "comment lines are not sections");
+  Write("[cr]\rk=v\r");  // a lone CR ends a line too
+  EXPECT_EQ("v", ReadSetting(ini_, "cr", "k"));
 }
 
 TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
@@ -125,10 +127,13 @@ TEST_F(FilesTest, WritingKeepsOtherLinesByteForByte) {
   EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[c]\r\nk= v \r\n", Read());
 }
 
-TEST_F(FilesTest, AFileWithoutAFinalLineEndGetsOne) {
+TEST_F(FilesTest, LineEndsOfTheFileAreKept) {
   Write("[a]\r\nx=1");
   EXPECT_TRUE(WriteSetting(ini_, "a", "y", "2"));
   EXPECT_EQ("[a]\r\nx=1\r\ny=2\r\n", Read());
+  Write("[a]\rx=1\r");
+  EXPECT_TRUE(WriteSetting(ini_, "a", "y", "2"));
+  EXPECT_EQ("[a]\rx=1\ry=2\r\n", Read());
 }
 
 TEST_F(FilesTest, UnwritableSettingsFail) {

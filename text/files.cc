@@ -21,7 +21,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 
@@ -87,11 +87,16 @@ Line ReadLine(std::string_view raw) {
   return line;
 }
 
+// Lines end at LF, CR LF or a lone CR.
 std::vector<Line> ReadLines(std::string_view text) {
   std::vector<Line> lines;
   for (std::size_t p = 0; p < text.size();) {
-    const std::size_t nl = text.find('\n', p);
-    const std::size_t end = nl == std::string_view::npos ? text.size() : nl + 1;
+    std::size_t end = text.find_first_of("\r\n", p);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    } else {
+      end += text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
+    }
     lines.push_back(ReadLine(text.substr(p, end - p)));
     p = end;
   }
@@ -168,7 +173,7 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
     for (std::size_t i = from; i < to; ++i) out += lines[i].raw;
   };
   const auto endLine = [&] {
-    if (!out.empty() && out.back() != '\n') out += "\r\n";
+    if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += "\r\n";
   };
   const std::string entry = key && value ? std::string(*key) + "=" + std::string(*value) + "\r\n" : std::string();
 

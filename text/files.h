@@ -31,8 +31,8 @@ const std::string& ProgramDirectory();
 // Sections and keys match without regard to ASCII letter case; blanks (space,
 // tab, vertical tab) around names and values in the file are ignored and a
 // quoted value is unquoted; the first of duplicate sections or keys wins; ";"
-// lines are comments. Values longer than 10239 bytes come back cut to 10239
-// bytes. A file larger than
+// lines are comments; lines end at LF, CR LF or a lone CR. Values longer than
+// 10239 bytes come back cut to 10239 bytes. A file larger than
 // kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
 // a device that never ends is not read for ever.
 inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{1} << 20;
