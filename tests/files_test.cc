@@ -114,17 +114,19 @@ TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {
 }
 
 TEST_F(FilesTest, WritingKeepsOtherLinesByteForByte) {
-  Write("; keep me \n[a]\r\nx = 1\r\n\r\n[b]\r\ny=2\r\n");
+  Write("; keep me \n[a]\r\n  x = \"1\" ; one\n\r\n[b]\r\ny=2\r\n");
   EXPECT_TRUE(WriteSetting(ini_, "A", "z", "3"));  // new key: end of its section, before the blank line
-  EXPECT_EQ("; keep me \n[a]\r\nx = 1\r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
-  EXPECT_TRUE(WriteSetting(ini_, "a", "X", " 9 "));  // replaced in place, value unchanged
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_EQ("; keep me \n[a]\r\n  x = \"1\" ; one\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
+  // A rewrite replaces the whole value (quotes and ";" are part of it) and
+  // keeps the key as spelt, the spacing around "=" and the line end.
+  EXPECT_TRUE(WriteSetting(ini_, "a", "X", " 9 "));
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
   EXPECT_TRUE(WriteSetting(ini_, "a", " z ", std::nullopt));  // no value: the key goes
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \n\r\n[b]\r\ny=2\r\n", Read());
   EXPECT_TRUE(WriteSetting(ini_, "b", std::nullopt, std::nullopt));  // no key: the section goes
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n", Read());
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \n\r\n", Read());
   EXPECT_TRUE(WriteSetting(ini_, " c ", " k ", " v "));  // names lose their spaces, the value keeps them
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[c]\r\nk= v \r\n", Read());
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \n\r\n[c]\r\nk= v \r\n", Read());
 }
 
 TEST_F(FilesTest, LineEndsOfTheFileAreKept) {
@@ -134,6 +136,8 @@ TEST_F(FilesTest, LineEndsOfTheFileAreKept) {
   Write("[a]\rx=1\r");
   EXPECT_TRUE(WriteSetting(ini_, "a", "y", "2"));
   EXPECT_EQ("[a]\rx=1\ry=2\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "a", "x", "3"));
+  EXPECT_EQ("[a]\rx=3\ry=2\r\n", Read());
 }
 
 TEST_F(FilesTest, UnwritableSettingsFail) {

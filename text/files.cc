@@ -59,6 +59,9 @@ struct Line {
   std::string_view raw;  // with its line end
   enum Kind { kOther, kSection, kKey } kind = kOther;
   std::string_view name, value;
+  std::size_t valueAt = 0;  // key lines: where the value's text begins in raw (after "=" and blanks)
+  bool equals = false;      // key lines: whether there is an "=" at all
+  std::size_t end = 0;      // where the line end begins in raw
 };
 
 Line ReadLine(std::string_view raw) {
@@ -66,20 +69,28 @@ Line ReadLine(std::string_view raw) {
   line.raw = raw;
   std::string_view body = raw;
   while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
-  body = Trim(body);
-  if (body.empty() || body.front() == ';') return line;
-  if (body.front() == '[') {
+  line.end = body.size();
+  const std::string_view trimmed = Trim(body);
+  if (trimmed.empty() || trimmed.front() == ';') return line;
+  if (trimmed.front() == '[') {
     // A "]" that is the trail byte of a double-byte character does not close the name.
     std::size_t i = 1;
-    while (i < body.size() && body[i] != ']') i += static_cast<unsigned char>(body[i]) >= 0x80 ? 2 : 1;
+    while (i < trimmed.size() && trimmed[i] != ']') i += static_cast<unsigned char>(trimmed[i]) >= 0x80 ? 2 : 1;
     line.kind = Line::kSection;
-    line.name = Trim(body.substr(1, std::min(i, body.size()) - 1));
+    line.name = Trim(trimmed.substr(1, std::min(i, trimmed.size()) - 1));
     return line;
   }
-  const std::size_t eq = body.find('=');
   line.kind = Line::kKey;
+  const std::size_t eq = body.find('=');
+  line.equals = eq != std::string_view::npos;
   line.name = Trim(body.substr(0, eq));
-  line.value = eq == std::string_view::npos ? std::string_view() : Trim(body.substr(eq + 1));
+  if (!line.equals) {
+    line.valueAt = line.end;
+    return line;
+  }
+  line.valueAt = eq + 1;
+  while (line.valueAt < body.size() && IsBlank(body[line.valueAt])) ++line.valueAt;
+  line.value = Trim(body.substr(line.valueAt));
   if (line.value.size() >= 2 && (line.value.front() == '"' || line.value.front() == '\'') &&
       line.value.back() == line.value.front()) {
     line.value = line.value.substr(1, line.value.size() - 2);
@@ -191,8 +202,14 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
     endLine();
     out += "[" + std::string(section) + "]\r\n" + entry;
   } else if (const auto at = FindKey(lines, *range, *key)) {
+    // Only the value is replaced (quotes and anything after it included):
+    // the key as spelt, the spacing around "=" and the line end stay.
+    const Line& line = lines[*at];
     copy(0, *at);
-    out += entry;
+    out += line.raw.substr(0, line.valueAt);
+    if (!line.equals) out += '=';
+    out += *value;
+    out += line.end < line.raw.size() ? line.raw.substr(line.end) : std::string_view("\r\n");
     copy(*at + 1, lines.size());
   } else {
     // After the section's last non-blank line, so blank lines stay between sections.

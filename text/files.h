@@ -42,12 +42,14 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 // Sets `key` = `value` in `section`, creating the file and the section when
 // missing (a new section goes to the end as "[section]\r\nkey=value\r\n", a
 // new key to the end of its section). Spaces around the section and key are
-// dropped; the value is written as given. An absent value deletes the key, an
-// absent key the whole section. Lines not changed are kept byte for byte. The
-// file is replaced whole (written beside it, then renamed), so a failure never
-// leaves it half written. False when the file cannot be read or written, is
-// larger than kMaxSettingsFileBytes (then it is not touched), or the section
-// or key is nothing but spaces.
+// dropped; the value is written as given. An existing key keeps its spelling,
+// the spacing around "=" and its line end: only the value after them is
+// replaced. An absent value deletes the key, an absent key the whole section.
+// Lines not changed are kept byte for byte. The file is replaced whole
+// (written beside it, then renamed), so a failure never leaves it half
+// written. False when the file cannot be read or written, is larger than
+// kMaxSettingsFileBytes (then it is not touched), or the section or key is
+// nothing but spaces.
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
