@@ -177,8 +177,19 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_TRUE(WriteFileBytes("/dev/null", {"discarded"}));
   ASSERT_EQ(0, ::stat("/dev/null", &st));
   EXPECT_TRUE(S_ISCHR(st.st_mode));
-  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));                                       // a directory
-  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 2").c_str()));  // no temporary left
+  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));  // a directory
+
+  // A link to a file not made yet makes that file, relative to the link.
+  const std::string dangling = dir_ + "/dangling.txt";
+  ASSERT_EQ(0, ::symlink("made.txt", dangling.c_str()));
+  EXPECT_TRUE(WriteFileBytes(dangling, {"made"}));
+  ASSERT_EQ(0, ::lstat(dangling.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ("made", Read(dir_ + "/made.txt"));
+  const std::string loop = dir_ + "/loop";
+  ASSERT_EQ(0, ::symlink("loop", loop.c_str()));
+  EXPECT_FALSE(WriteFileBytes(loop, {"x"}));
+  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 5").c_str()));  // no temporary left
 }
 
 TEST_F(FilesTest, AFailedWriteLeavesTheOldFile) {

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 namespace kelvarn {
@@ -267,18 +266,33 @@ bool WriteAll(int fd, std::initializer_list<std::string_view> parts) {
   return true;
 }
 
+// The file `path` names once its symbolic links are followed. One link at a
+// time, so that a link to a file not made yet still names where that file
+// goes (realpath gives nothing then, and a rename would replace the link).
+// Nothing for a loop.
+std::optional<std::string> FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char to[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof to) return std::nullopt;
+    std::string next(to, static_cast<std::size_t>(n));
+    if (next.front() != '/') next.insert(0, path.substr(0, path.rfind('/') + 1));
+    path = std::move(next);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts) {
   if (path.empty()) return false;
-  std::string target(path);
-  // Write through a link to the file it names, and straight into anything
-  // that is not a regular file (a terminal, a pipe, a device): renaming over
-  // those would replace them.
-  if (char* real = ::realpath(target.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
-  }
+  const std::optional<std::string> followed = FollowLinks(std::string(path));
+  if (!followed) return false;
+  const std::string& target = *followed;
+  // Straight into anything that is not a regular file (a terminal, a pipe, a
+  // device): renaming over those would replace them.
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
   if (exists && !S_ISREG(existing.st_mode)) {

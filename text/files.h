@@ -60,10 +60,11 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes 
 // The whole file as bytes, or the empty array when ReadFile gives nothing.
 ByteArray ReadFileBytes(std::string_view path);
 
-// Replaces the file with the parts, in order. The bytes go to a temporary file
-// beside it that is renamed into place only when every byte was written, so a
-// failure leaves the old file (or none) and returns false. An empty path gives
-// false and touches nothing.
+// Replaces the file with the parts, in order, through symbolic links (making
+// the file a dangling one names). The bytes go to a temporary file beside it
+// that is renamed into place only when every byte was written, so a failure
+// leaves the old file (or none) and returns false. An empty path gives false
+// and touches nothing.
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
 
