@@ -1,10 +1,17 @@
 #include "text/files.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace kelvarn {
@@ -17,7 +24,10 @@ class FilesTest : public ::testing::Test {
     dir_ = ::mkdtemp(pattern);
     ini_ = dir_ + "/config.ini";
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    ::chmod(dir_.c_str(), 0700);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
 
   void Write(const std::string& text) { ASSERT_TRUE(WriteFileBytes(ini_, {text})); }
   std::string Read() const { return Read(ini_); }
@@ -32,6 +42,30 @@ class FilesTest : public ::testing::Test {
 
   std::string dir_, ini_;
 };
+
+// The exit status of `body` run in a child process.
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs `check` in a child process as an ordinary user (nobody when the tests
+// run as root, whom permission bits do not stop) under the file size limit
+// given; true when it returned true.
+bool AsOrdinaryUser(const std::function<bool()>& check, rlim_t fileSizeLimit = RLIM_INFINITY) {
+  return InChild([&] {
+           if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+             return 3;
+           }
+           ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+           const rlimit limit{fileSizeLimit, fileSizeLimit};
+           ::setrlimit(RLIMIT_FSIZE, &limit);
+           return check() ? 0 : 1;
+         }) == 0;
+}
 
 const Text kSection = Utf8ToGbk("配置");
 const Text kWorkers = Utf8ToGbk("工作线程");
@@ -192,15 +226,51 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 5").c_str()));  // no temporary left
 }
 
-TEST_F(FilesTest, AFailedWriteLeavesTheOldFile) {
-  const std::string path = dir_ + "/keep.txt";
-  ASSERT_TRUE(WriteFileBytes(path, {"old"}));
-  ::chmod(dir_.c_str(), 0500);  // the temporary file cannot be made
-  const bool wrote = WriteFileBytes(path, {"new"});
-  ::chmod(dir_.c_str(), 0700);
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
-  EXPECT_FALSE(wrote);
-  EXPECT_EQ((ByteArray{'o', 'l', 'd'}), ReadFileBytes(path));
+TEST_F(FilesTest, AWriteKeepsHardLinksAndMode) {
+  const std::string path = dir_ + "/out.txt", other = dir_ + "/other.txt";
+  ASSERT_TRUE(WriteFileBytes(path, {"one"}));
+  ASSERT_EQ(0, ::chmod(path.c_str(), 0604));
+  ASSERT_EQ(0, ::link(path.c_str(), other.c_str()));
+  EXPECT_TRUE(WriteFileBytes(path, {"two"}));
+  EXPECT_EQ("two", Read(other));  // still one file under both names
+  EXPECT_EQ(0604u, Mode(path));
+}
+
+TEST_F(FilesTest, WritableFilesInReadOnlyDirectoriesAreWrittenInPlace) {
+  Write("[a]\r\nk=old\r\n");
+  ASSERT_EQ(0, ::chmod(ini_.c_str(), 0666));
+  ASSERT_EQ(0, ::chmod(dir_.c_str(), 0555));  // no file can be made beside it
+  EXPECT_TRUE(AsOrdinaryUser([&] { return WriteSetting(ini_, "a", "k", "new"); }));
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read());
+  // No room to grow, in place or beside it: false, and the file as it was.
+  const auto tooBig = [&] { return !WriteFileBytes(ini_, {std::string(100, 'x')}); };
+  EXPECT_TRUE(AsOrdinaryUser(tooBig, 32));
+  ASSERT_EQ(0, ::chmod(dir_.c_str(), 0777));
+  EXPECT_TRUE(AsOrdinaryUser(tooBig, 32));
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read());
+
+  // A read-only file is refused, even where a new one could replace it.
+  ASSERT_EQ(0, ::chmod(ini_.c_str(), 0444));
+  EXPECT_TRUE(AsOrdinaryUser([&] { return !WriteSetting(ini_, "a", "k", "x") && !WriteFileBytes(ini_, {"x"}); }));
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read());
+  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 1").c_str()));
+}
+
+TEST_F(FilesTest, AFileMountedOverAnotherIsWrittenInPlace) {
+  const std::string source = dir_ + "/source.ini";
+  ASSERT_TRUE(WriteFileBytes(source, {"[a]\r\nk=old\r\n"}));
+  Write("");
+  const int status = InChild([&] {
+    // The mount lives in the child's own namespace and goes with it.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(source.c_str(), ini_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      return 2;
+    }
+    return WriteSetting(ini_, "a", "k", "new") ? 0 : 1;
+  });
+  if (status == 2) GTEST_SKIP() << "no mount namespace of its own to be had";
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read(source));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -284,33 +285,74 @@ std::optional<std::string> FollowLinks(std::string path) {
   return std::nullopt;
 }
 
+// Overwrites the open file where it stands, for when a replacement would lose
+// something. A failure part-way would leave it damaged, so the room is taken
+// first wherever the system can promise it; then the old bytes are untouched
+// when the disk is full or the file may not grow.
+bool WriteInPlace(int fd, std::initializer_list<std::string_view> parts) {
+  std::size_t total = 0;
+  for (std::string_view part : parts) total += part.size();
+  rlimit limit{};
+  bool ok = ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || total <= limit.rlim_cur;
+#ifdef FALLOC_FL_KEEP_SIZE
+  if (ok && total > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(total)) != 0) {
+    ok = errno == EOPNOTSUPP || errno == ENOSYS;  // no promise to be had: write all the same
+  }
+#endif
+  // Over the old bytes, then cut to length: growing into the room taken above.
+  ok = ok && WriteAll(fd, parts) && ::ftruncate(fd, static_cast<off_t>(total)) == 0 && ::fsync(fd) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
 }  // namespace
 
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts) {
   if (path.empty()) return false;
-  const std::optional<std::string> followed = FollowLinks(std::string(path));
-  if (!followed) return false;
-  const std::string& target = *followed;
-  // Straight into anything that is not a regular file (a terminal, a pipe, a
-  // device): renaming over those would replace them.
+  const std::optional<std::string> target = FollowLinks(std::string(path));
+  if (!target) return false;
   struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  const bool exists = ::stat(target->c_str(), &existing) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists && S_ISDIR(existing.st_mode)) return false;
   if (exists && !S_ISREG(existing.st_mode)) {
-    if (S_ISDIR(existing.st_mode)) return false;
-    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // A terminal, a pipe, a device: renaming over those would replace them.
+    const int fd = ::open(target->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = WriteAll(fd, parts);
     return ::close(fd) == 0 && ok;
   }
-  std::string temporary = target + ".XXXXXX";
+  // An existing file must be writable, as it is for an ordinary write: a
+  // rename would otherwise replace a read-only file.
+  const int inPlace = exists ? ::open(target->c_str(), O_WRONLY | O_CLOEXEC) : -1;
+  if (exists && (inPlace < 0 || ::fstat(inPlace, &existing) != 0)) {
+    if (inPlace >= 0) ::close(inPlace);
+    return false;
+  }
+  // Other names of the file would keep the old bytes after a rename.
+  if (exists && existing.st_nlink > 1) return WriteInPlace(inPlace, parts);
+  std::string temporary = *target + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // A writable file in a directory that is not (or whose name leaves no
+    // room for a temporary name) is still written.
+    if (inPlace >= 0 && (errno == EACCES || errno == EPERM || errno == ENAMETOOLONG)) {
+      return WriteInPlace(inPlace, parts);
+    }
+    if (inPlace >= 0) ::close(inPlace);
+    return false;
+  }
   ::fchmod(fd, exists ? (existing.st_mode & 07777) : 0644);
-  bool ok = WriteAll(fd, parts);
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  bool written = WriteAll(fd, parts) && ::fsync(fd) == 0;  // on disk before the name moves to it
+  written = ::close(fd) == 0 && written;
+  const bool renamed = written && ::rename(temporary.c_str(), target->c_str()) == 0;
+  const int renameError = errno;
+  if (!renamed) ::unlink(temporary.c_str());
+  // A file mounted over another (a container's config.ini) cannot be renamed over.
+  if (written && !renamed && inPlace >= 0 && (renameError == EBUSY || renameError == EXDEV)) {
+    return WriteInPlace(inPlace, parts);
+  }
+  if (inPlace >= 0) ::close(inPlace);
+  return renamed;
 }
 
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes) {
