@@ -226,14 +226,28 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 5").c_str()));  // no temporary left
 }
 
-TEST_F(FilesTest, AWriteKeepsHardLinksAndMode) {
+TEST_F(FilesTest, AWriteKeepsModeOwnerAndHardLinks) {
   const std::string path = dir_ + "/out.txt", other = dir_ + "/other.txt";
-  ASSERT_TRUE(WriteFileBytes(path, {"one"}));
+  const mode_t mask = ::umask(027);
+  const bool made = WriteFileBytes(path, {"one"});
+  ::umask(mask);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(0640u, Mode(path));  // a new file follows the umask
+
   ASSERT_EQ(0, ::chmod(path.c_str(), 0604));
   ASSERT_EQ(0, ::link(path.c_str(), other.c_str()));
   EXPECT_TRUE(WriteFileBytes(path, {"two"}));
   EXPECT_EQ("two", Read(other));  // still one file under both names
   EXPECT_EQ(0604u, Mode(path));
+
+  ASSERT_EQ(0, ::unlink(other.c_str()));
+  if (::chown(path.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "only root may give a file away";
+  EXPECT_TRUE(WriteFileBytes(path, {"three"}));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(path.c_str(), &st));
+  EXPECT_EQ(65534u, st.st_uid);
+  EXPECT_EQ(65534u, st.st_gid);
+  EXPECT_EQ(0604u, st.st_mode & 07777);
 }
 
 TEST_F(FilesTest, WritableFilesInReadOnlyDirectoriesAreWrittenInPlace) {

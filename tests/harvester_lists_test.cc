@@ -151,6 +151,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   ASSERT_TRUE(WriteFileBytes(old, {"old"}));
   ::chmod(old.c_str(), 0644);  // a writable file would be written in place: this one is read-only to the child
   ASSERT_TRUE(WriteFileBytes(locked + "config.ini", {Utf8ToGbk("[配置]\r\n工作线程=7\r\n")}));
+  ::chmod((locked + "config.ini").c_str(), 0644);  // read-only to the child, whatever the umask
   ::chmod(locked.c_str(), 0555);
   const auto saved = [&] {
     const ByteArray bytes = ReadFileBytes(old);

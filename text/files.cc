@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <vector>
@@ -304,6 +305,19 @@ bool WriteInPlace(int fd, std::initializer_list<std::string_view> parts) {
   return ::close(fd) == 0 && ok;
 }
 
+// A new file beside `target` to be renamed over it, created the way any new
+// file is (0666 less the umask, or the directory's default ACL); -1 with
+// errno when none can be made.
+int MakeTemporary(const std::string& target, std::string& name) {
+  static std::atomic<unsigned> counter{0};
+  for (int tries = 0; tries < 100; ++tries) {
+    name = target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts) {
@@ -330,8 +344,8 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
   }
   // Other names of the file would keep the old bytes after a rename.
   if (exists && existing.st_nlink > 1) return WriteInPlace(inPlace, parts);
-  std::string temporary = *target + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
+  std::string temporary;
+  const int fd = MakeTemporary(*target, temporary);
   if (fd < 0) {
     // A writable file in a directory that is not (or whose name leaves no
     // room for a temporary name) is still written.
@@ -341,7 +355,13 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
     if (inPlace >= 0) ::close(inPlace);
     return false;
   }
-  ::fchmod(fd, exists ? (existing.st_mode & 07777) : 0644);
+  if (exists) {
+    // The owner first, as changing it clears the set-id bits.
+    if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+      // Not the process's to give away (EPERM): the file becomes the writer's.
+    }
+    ::fchmod(fd, existing.st_mode & 07777);
+  }
   bool written = WriteAll(fd, parts) && ::fsync(fd) == 0;  // on disk before the name moves to it
   written = ::close(fd) == 0 && written;
   const bool renamed = written && ::rename(temporary.c_str(), target->c_str()) == 0;
