@@ -1,10 +1,17 @@
 #include "text/files.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace kelvarn {
@@ -17,16 +24,48 @@ class FilesTest : public ::testing::Test {
     dir_ = ::mkdtemp(pattern);
     ini_ = dir_ + "/config.ini";
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    ::chmod(dir_.c_str(), 0700);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
 
   void Write(const std::string& text) { ASSERT_TRUE(WriteFileBytes(ini_, {text})); }
-  std::string Read() const {
-    const ByteArray bytes = ReadFileBytes(ini_);
+  std::string Read() const { return Read(ini_); }
+  static std::string Read(const std::string& path) {
+    const ByteArray bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
+  }
+  mode_t Mode(const std::string& path) const {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
 
   std::string dir_, ini_;
 };
+
+// The exit status of `body` run in a child process.
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs `check` in a child process as an ordinary user (nobody when the tests
+// run as root, whom permission bits do not stop) under the file size limit
+// given; true when it returned true.
+bool AsOrdinaryUser(const std::function<bool()>& check, rlim_t fileSizeLimit = RLIM_INFINITY) {
+  return InChild([&] {
+           if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+             return 3;
+           }
+           ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+           const rlimit limit{fileSizeLimit, fileSizeLimit};
+           ::setrlimit(RLIMIT_FSIZE, &limit);
+           return check() ? 0 : 1;
+         }) == 0;
+}
 
 const Text kSection = Utf8ToGbk("配置");
 const Text kWorkers = Utf8ToGbk("工作线程");
@@ -54,20 +93,25 @@ TEST_F(FilesTest, NewFileIsWrittenAsOneSection) {
 TEST_F(FilesTest, ReadingRules) {
   Write(
       "; comment\r\n[Other]\r\nkey=other\r\n[ Main ]\r\n  Key  =  spaced value  \r\nkey=second\r\n"
-      "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\n[main]\r\nkey=duplicate section\r\n");
-  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));   // case, trimming, first key wins
-  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", " key"));  // leading spaces skipped
+      "quoted=\"a b\"\r\nsingle='x'\r\nbare\r\nvt=\v x\t\v\r\n[main]\r\nkey=duplicate section\r\n");
+  EXPECT_EQ("spaced value", ReadSetting(ini_, "main", "KEY"));          // case, trimming, first key wins
+  EXPECT_EQ("spaced value", ReadSetting(ini_, " main  ", " \tkey  "));  // spaces around the names skipped
+  EXPECT_EQ("d", ReadSetting(ini_, "main", "key\t", "d"));              // but not a trailing tab
+  EXPECT_EQ("x", ReadSetting(ini_, "main", "vt"));
   EXPECT_EQ("a b", ReadSetting(ini_, "Main", "quoted"));
   EXPECT_EQ("x", ReadSetting(ini_, "Main", "single"));
   EXPECT_EQ("", ReadSetting(ini_, "Main", "bare", "d"));
   EXPECT_EQ("other", ReadSetting(ini_, "other", "key"));
-  EXPECT_EQ("20", ReadSetting(ini_, "Main", "missing", "20"));
+  EXPECT_EQ(" 20", ReadSetting(ini_, "Main", "missing", " 20  "));  // only trailing spaces leave the default
+  EXPECT_EQ("20\t", ReadSetting(ini_, "Main", "missing", "20\t"));
   EXPECT_EQ("20", ReadSetting(ini_, "Missing", "key", "20"));
   EXPECT_EQ("20", ReadSetting(dir_ + "/absent.ini", "Main", "key", "20"));
   EXPECT_EQ("", ReadSetting(ini_, "", "key", "20"));  // an empty name ignores the default
   EXPECT_EQ("", ReadSetting(ini_, "Main", " \t", "20"));
   EXPECT_EQ("", ReadSetting("", "Main", "key", "20"));
   EXPECT_EQ("", ReadSetting(ini_, "; comment", "key", "?") == "?" ? "" : "comment lines are not sections");
+  Write("[cr]\rk=v\r");  // a lone CR ends a line too
+  EXPECT_EQ("v", ReadSetting(ini_, "cr", "k"));
 }
 
 TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
@@ -95,36 +139,47 @@ TEST_F(FilesTest, GbkNamesFoldOnlyAsciiLetters) {
                     lower =
                         "\x81"
                         "a";
-  Write("[" + section + "]\r\n" + upper + "=upper\r\n");
+  Write("[" + section + "]\r\n" + upper + "=upper\r\nz\x81=cut\r\n");
   EXPECT_EQ("upper", ReadSetting(ini_, section, upper));
-  EXPECT_EQ("", ReadSetting(ini_, section, lower));  // trail bytes are never folded
-  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));   // the "]" inside the character does not end the name
+  EXPECT_EQ("cut", ReadSetting(ini_, section, "z\x81"));  // a name cut after a lead byte still matches itself
+  EXPECT_EQ("", ReadSetting(ini_, section, lower));       // trail bytes are never folded
+  EXPECT_EQ("", ReadSetting(ini_, "\x81", upper));        // the "]" inside the character does not end the name
   EXPECT_EQ("upper", ReadSetting(ini_, "\x81]X", upper));
 }
 
 TEST_F(FilesTest, WritingKeepsOtherLinesByteForByte) {
-  Write("; keep me \n[a]\r\nx = 1\r\n\r\n[b]\r\ny=2\r\n");
+  Write("; keep me \n[a]\r\n  x = \"1\" ; one\n\r\n[b]\r\ny=2\r\n");
   EXPECT_TRUE(WriteSetting(ini_, "A", "z", "3"));  // new key: end of its section, before the blank line
-  EXPECT_EQ("; keep me \n[a]\r\nx = 1\r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
-  EXPECT_TRUE(WriteSetting(ini_, "a", "X", " 9 "));  // replaced in place, value unchanged
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
-  EXPECT_TRUE(WriteSetting(ini_, "a", "z", std::nullopt));  // no value: the key goes
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_EQ("; keep me \n[a]\r\n  x = \"1\" ; one\nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
+  // A rewrite replaces the whole value (quotes and ";" are part of it) and
+  // keeps the key as spelt, the spacing around "=" and the line end.
+  EXPECT_TRUE(WriteSetting(ini_, "a", "X", " 9 "));
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \nz=3\r\n\r\n[b]\r\ny=2\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "a", " z ", std::nullopt));  // no value: the key goes
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \n\r\n[b]\r\ny=2\r\n", Read());
   EXPECT_TRUE(WriteSetting(ini_, "b", std::nullopt, std::nullopt));  // no key: the section goes
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n", Read());
-  EXPECT_TRUE(WriteSetting(ini_, "c", "k", "v"));
-  EXPECT_EQ("; keep me \n[a]\r\nX= 9 \r\n\r\n[c]\r\nk=v\r\n", Read());
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \n\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, " c ", " k ", " v "));  // names lose their spaces, the value keeps them
+  EXPECT_EQ("; keep me \n[a]\r\n  x =  9 \n\r\n[c]\r\nk= v \r\n", Read());
 }
 
-TEST_F(FilesTest, AFileWithoutAFinalLineEndGetsOne) {
+TEST_F(FilesTest, LineEndsOfTheFileAreKept) {
   Write("[a]\r\nx=1");
   EXPECT_TRUE(WriteSetting(ini_, "a", "y", "2"));
   EXPECT_EQ("[a]\r\nx=1\r\ny=2\r\n", Read());
+  Write("[a]\rx=1\r");
+  EXPECT_TRUE(WriteSetting(ini_, "a", "y", "2"));
+  EXPECT_EQ("[a]\rx=1\ry=2\r\n", Read());
+  EXPECT_TRUE(WriteSetting(ini_, "a", "x", "3"));
+  EXPECT_EQ("[a]\rx=3\ry=2\r\n", Read());
 }
 
 TEST_F(FilesTest, UnwritableSettingsFail) {
   EXPECT_FALSE(WriteSetting(dir_ + "/no/such/dir/config.ini", "a", "b", "c"));
   EXPECT_FALSE(WriteSetting("", "a", "b", "c"));
+  EXPECT_FALSE(WriteSetting(ini_, "  ", "b", "c"));  // names of spaces only
+  EXPECT_FALSE(WriteSetting(ini_, "a", " ", "c"));
+  EXPECT_EQ(0u, Mode(ini_));  // nothing was created
 }
 
 TEST_F(FilesTest, WholeFileBytes) {
@@ -156,19 +211,80 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_TRUE(WriteFileBytes("/dev/null", {"discarded"}));
   ASSERT_EQ(0, ::stat("/dev/null", &st));
   EXPECT_TRUE(S_ISCHR(st.st_mode));
-  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));                                       // a directory
-  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 2").c_str()));  // no temporary left
+  EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));  // a directory
+
+  // A link to a file not made yet makes that file, relative to the link.
+  const std::string dangling = dir_ + "/dangling.txt";
+  ASSERT_EQ(0, ::symlink("made.txt", dangling.c_str()));
+  EXPECT_TRUE(WriteFileBytes(dangling, {"made"}));
+  ASSERT_EQ(0, ::lstat(dangling.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ("made", Read(dir_ + "/made.txt"));
+  const std::string loop = dir_ + "/loop";
+  ASSERT_EQ(0, ::symlink("loop", loop.c_str()));
+  EXPECT_FALSE(WriteFileBytes(loop, {"x"}));
+  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 5").c_str()));  // no temporary left
 }
 
-TEST_F(FilesTest, AFailedWriteLeavesTheOldFile) {
-  const std::string path = dir_ + "/keep.txt";
-  ASSERT_TRUE(WriteFileBytes(path, {"old"}));
-  ::chmod(dir_.c_str(), 0500);  // the temporary file cannot be made
-  const bool wrote = WriteFileBytes(path, {"new"});
-  ::chmod(dir_.c_str(), 0700);
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
-  EXPECT_FALSE(wrote);
-  EXPECT_EQ((ByteArray{'o', 'l', 'd'}), ReadFileBytes(path));
+TEST_F(FilesTest, AWriteKeepsModeOwnerAndHardLinks) {
+  const std::string path = dir_ + "/out.txt", other = dir_ + "/other.txt";
+  const mode_t mask = ::umask(027);
+  const bool made = WriteFileBytes(path, {"one"});
+  ::umask(mask);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(0640u, Mode(path));  // a new file follows the umask
+
+  ASSERT_EQ(0, ::chmod(path.c_str(), 0604));
+  ASSERT_EQ(0, ::link(path.c_str(), other.c_str()));
+  EXPECT_TRUE(WriteFileBytes(path, {"two"}));
+  EXPECT_EQ("two", Read(other));  // still one file under both names
+  EXPECT_EQ(0604u, Mode(path));
+
+  ASSERT_EQ(0, ::unlink(other.c_str()));
+  if (::chown(path.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "only root may give a file away";
+  EXPECT_TRUE(WriteFileBytes(path, {"three"}));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(path.c_str(), &st));
+  EXPECT_EQ(65534u, st.st_uid);
+  EXPECT_EQ(65534u, st.st_gid);
+  EXPECT_EQ(0604u, st.st_mode & 07777);
+}
+
+TEST_F(FilesTest, WritableFilesInReadOnlyDirectoriesAreWrittenInPlace) {
+  Write("[a]\r\nk=old\r\n");
+  ASSERT_EQ(0, ::chmod(ini_.c_str(), 0666));
+  ASSERT_EQ(0, ::chmod(dir_.c_str(), 0555));  // no file can be made beside it
+  EXPECT_TRUE(AsOrdinaryUser([&] { return WriteSetting(ini_, "a", "k", "new"); }));
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read());
+  // No room to grow, in place or beside it: false, and the file as it was.
+  const auto tooBig = [&] { return !WriteFileBytes(ini_, {std::string(100, 'x')}); };
+  EXPECT_TRUE(AsOrdinaryUser(tooBig, 32));
+  ASSERT_EQ(0, ::chmod(dir_.c_str(), 0777));
+  EXPECT_TRUE(AsOrdinaryUser(tooBig, 32));
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read());
+
+  // A read-only file is refused, even where a new one could replace it.
+  ASSERT_EQ(0, ::chmod(ini_.c_str(), 0444));
+  EXPECT_TRUE(AsOrdinaryUser([&] { return !WriteSetting(ini_, "a", "k", "x") && !WriteFileBytes(ini_, {"x"}); }));
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read());
+  EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 1").c_str()));
+}
+
+TEST_F(FilesTest, AFileMountedOverAnotherIsWrittenInPlace) {
+  const std::string source = dir_ + "/source.ini";
+  ASSERT_TRUE(WriteFileBytes(source, {"[a]\r\nk=old\r\n"}));
+  Write("");
+  const int status = InChild([&] {
+    // The mount lives in the child's own namespace and goes with it.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(source.c_str(), ini_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      return 2;
+    }
+    return WriteSetting(ini_, "a", "k", "new") ? 0 : 1;
+  });
+  if (status == 2) GTEST_SKIP() << "no mount namespace of its own to be had";
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("[a]\r\nk=new\r\n", Read(source));
 }
 
 }  // namespace

@@ -160,8 +160,9 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   ::chmod(secret.c_str(), 0);
   ::mkdir(locked.c_str(), 0755);
   ASSERT_TRUE(WriteFileBytes(old, {"old"}));
-  ::chmod(old.c_str(), 0666);  // writable in place: only the directory is read-only
+  ::chmod(old.c_str(), 0644);  // a writable file would be written in place: this one is read-only to the child
   ASSERT_TRUE(WriteFileBytes(locked + "config.ini", {Utf8ToGbk("[配置]\r\n工作线程=7\r\n")}));
+  ::chmod((locked + "config.ini").c_str(), 0644);  // read-only to the child, whatever the umask
   ::chmod(locked.c_str(), 0555);
   const auto saved = [&] {
     const ByteArray bytes = ReadFileBytes(old);
@@ -194,6 +195,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   }));
   // A full disk: the new file cannot be written whole, the old one stays.
   ::chmod(locked.c_str(), 0777);
+  ::chmod(old.c_str(), 0666);
   for (int i = 0; i < 100; ++i) w_.列表框_相关关键字.AddItem("phrase" + std::to_string(i));
   const auto exportTo = [&](const char* expected) {
     return [&, expected] {

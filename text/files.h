@@ -4,7 +4,7 @@
 //
 // None of these shows or raises an error: failures come back as false, the
 // empty text or the empty byte array. Safe to call from any thread; two
-// writers of one file race as the file system allows (the last rename wins).
+// writers of one file race as the file system allows (the last write wins).
 #pragma once
 
 #include <cstddef>
@@ -24,13 +24,15 @@ namespace kelvarn {
 const std::string& ProgramDirectory();
 
 // The value of `key` in `section` of the settings file at `path`, or
-// `defaultValue` (empty when absent) when the file, section or key is missing.
-// Leading bytes of 0x20 or less are skipped from the path, section and key;
-// if any is then empty the result is empty and the default is not applied.
-// Sections and keys match without regard to ASCII letter case; whitespace
-// around names and values is ignored and a quoted value is unquoted; the first
-// of duplicate sections or keys wins; ";" lines are comments. Values longer
-// than 10239 bytes come back cut to 10239 bytes. A file larger than
+// `defaultValue` (empty when absent; trailing spaces dropped) when the file,
+// section or key is missing. Leading bytes of 0x20 or less are skipped from
+// the path, section and key, and trailing spaces from the section and key; if
+// any is then empty the result is empty and the default is not applied.
+// Sections and keys match without regard to ASCII letter case; blanks (space,
+// tab, vertical tab) around names and values in the file are ignored and a
+// quoted value is unquoted; the first of duplicate sections or keys wins; ";"
+// lines are comments; lines end at LF, CR LF or a lone CR. Values longer than
+// 10239 bytes come back cut to 10239 bytes. A file larger than
 // kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
 // a device that never ends is not read for ever.
 inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{1} << 20;
@@ -39,11 +41,14 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 
 // Sets `key` = `value` in `section`, creating the file and the section when
 // missing (a new section goes to the end as "[section]\r\nkey=value\r\n", a
-// new key to the end of its section). An absent value deletes the key, an
-// absent key the whole section. Lines not changed are kept byte for byte. The
-// file is replaced whole (written beside it, then renamed), so a failure never
-// leaves it half written. False when the file cannot be read or written, or
-// is larger than kMaxSettingsFileBytes (then it is not touched).
+// new key to the end of its section). Spaces around the section and key are
+// dropped; the value is written as given. An existing key keeps its spelling,
+// the spacing around "=" and its line end: only the value after them is
+// replaced. An absent value deletes the key, an absent key the whole section.
+// Lines not changed are kept byte for byte. The file is written by
+// WriteFileBytes. False when the file cannot be read or written, is larger
+// than kMaxSettingsFileBytes (then it is not touched), or the section or key
+// is nothing but spaces.
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
@@ -54,10 +59,18 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes 
 // The whole file as bytes, or the empty array when ReadFile gives nothing.
 ByteArray ReadFileBytes(std::string_view path);
 
-// Replaces the file with the parts, in order. The bytes go to a temporary file
-// beside it that is renamed into place only when every byte was written, so a
-// failure leaves the old file (or none) and returns false. An empty path gives
-// false and touches nothing.
+// Replaces the file with the parts, in order, as an ordinary write would:
+// through symbolic links (making the file a dangling one names), refused for
+// a read-only file, keeping the file's mode and, where the process may, its
+// owner and group; a new file gets 0666 less the umask. The bytes go to a
+// temporary file beside it, synced and renamed into place only when every
+// byte was written, so a failure leaves the old file (or none) and returns
+// false. Where a rename would lose something the file is overwritten in place
+// instead: when it has other hard links, is mounted over another file, or
+// lies in a directory the process may not write; the room is taken first
+// where the file system allows, so a full disk still fails before a byte
+// changes. Devices, pipes and terminals are written straight. An empty path
+// gives false and touches nothing.
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
 
