@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -19,6 +20,9 @@
 #include "ui/qt/gbk.h"
 #include "window/window_program.h"
 
+// Failures show Qt's texts as text.
+void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace kelvarn {
 namespace {
 
@@ -28,6 +32,7 @@ struct World {
   AppHandles handles;
   std::string dir;
   MainWindow* window = nullptr;
+  bool asked = false;  // the close question came up
 };
 World* world = nullptr;
 
@@ -46,6 +51,17 @@ bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
 }
 
 QString Status() { return Find<QStatusBar>("状态条1")->findChild<QLabel*>()->text(); }
+
+// Runs `act` on the next modal dialog once the event loop shows it.
+void WhenModal(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      act(modal);
+    } else {
+      WhenModal(act);
+    }
+  });
+}
 
 TEST(WindowTest, ComponentsSitWhereTheyBelong) {
   MainWindow& w = *world->window;
@@ -121,6 +137,20 @@ TEST(WindowTest, RightClickOpensTheListsMenu) {
   EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
 }
 
+// Ends the process, as closing the window does, so it comes last; main()'s
+// exit clean-up turns what it saw into the exit status.
+TEST(WindowTest, TheCloseQuestionComesAfterTheWindowHasGone) {
+  WhenModal([](QWidget* modal) {
+    auto* box = static_cast<QMessageBox*>(modal);
+    world->asked = true;
+    EXPECT_EQ(QStringLiteral("是否进入Veskor官方查看最新作品?"), box->text());
+    EXPECT_FALSE(world->window->isVisible());
+    box->button(QMessageBox::Cancel)->click();
+  });
+  world->window->close();
+  ADD_FAILURE() << "the close sequence returned";
+}
+
 }  // namespace
 }  // namespace kelvarn
 
@@ -142,6 +172,11 @@ int main(int argc, char** argv) {
   options.searchBase = w.engine->BaseUrl();
   w.window = OpenMainWindow(*w.platform, w.handles, options);
   if (!w.window) return 1;
+  SetExitCleanup([] {
+    std::system(("rm -rf '" + world->dir + "'").c_str());
+    std::fflush(nullptr);
+    std::_Exit(::testing::Test::HasFailure() || !world->asked ? 1 : 0);
+  });
   const int result = RUN_ALL_TESTS();
   std::system(("rm -rf '" + w.dir + "'").c_str());
   std::fflush(nullptr);

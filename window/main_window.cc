@@ -66,8 +66,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Closing is always allowed; the close sequence ends the program.
+  // Closing is always allowed; the close sequence ends the program. The
+  // window leaves the screen first: the question that follows stands alone,
+  // not over a window that still says a run is going on.
   event->accept();
+  hide();
   DeliverEvent(kMainWindow, "", kEventDestroying);
 }
 
