@@ -120,6 +120,13 @@ TEST_F(QtUiTest, EditBoxChangesRaiseTheHandler) {
   EXPECT_EQ(Utf8ToGbk("二十"), edit.Operations().Content());
   QTest::keyClicks(&line, QStringLiteral("12"));  // by the user: per change
   EXPECT_EQ(3, changes);
+  // Bytes that are not GBK read back as set (a setting is saved as it was
+  // read) until the user edits them; then the box holds what it shows.
+  const Text notGbk = std::string(1, '\xFF') + "20";
+  edit.Operations().SetContent(notGbk);
+  EXPECT_EQ(notGbk, edit.Operations().Content());
+  QTest::keyClicks(&line, QStringLiteral("1"));
+  EXPECT_EQ(ToGbk(QStringLiteral("\uFFFD201")), edit.Operations().Content());
 }
 
 // The screen reads and writes GB18030: GBK text as before, and characters
