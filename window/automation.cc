@@ -9,13 +9,14 @@
 #include <string_view>
 
 #include "frame/frame.h"
+#include "window/window_program.h"
 
 namespace kelvarn {
 
 bool Automation::TakeOption(int argc, char** argv, int& i) {
   const std::string_view arg = argv[i];
   if (arg == "--screenshot" && i + 1 < argc) {
-    screenshot_ = argv[++i];
+    screenshot_ = FromStartDirectory(argv[++i]);
   } else if (arg == "--print") {
     print_ = true;
   } else if (arg == "--close-after" && i + 1 < argc) {

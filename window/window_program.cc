@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,13 @@ MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harve
   return window;
 }
 
+std::string FromStartDirectory(std::string path) {
+  if (path.empty() || path.front() == '/') return path;
+  std::error_code error;
+  const std::filesystem::path start = std::filesystem::current_path(error);
+  return error ? path : (start / path).string();
+}
+
 int RunWindowProgram(int argc, char** argv) {
   std::optional<std::string_view> searchUrl;
   std::string seedsFile;
@@ -40,7 +48,7 @@ int RunWindowProgram(int argc, char** argv) {
     if (arg == "--search-url" && i + 1 < argc) {
       searchUrl = argv[++i];
     } else if (arg == "--seeds" && i + 1 < argc) {
-      seedsFile = argv[++i];
+      seedsFile = FromStartDirectory(argv[++i]);
     } else if (arg == "--harvest") {
       harvest = true;
     } else {
