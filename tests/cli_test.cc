@@ -325,7 +325,8 @@ TEST_F(CliTest, WindowProgramPathsAreRelativeToTheStartDirectory) {
 }
 
 // The window closed by its user while twenty requests are in flight: the
-// process ends with exit code 0 within a second of the close.
+// process ends with exit code 0 within a second of the close, and the
+// question that follows is answered with Cancel, so no page is opened.
 TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
   StartEngine(3000);
@@ -333,6 +334,7 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   for (int i = 0; i < 40; ++i) seeds += "seed" + std::to_string(i) + "\r\n";
   ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {seeds}));
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::setenv("KELVARN_OPEN_URL_LOG", (dir_ + "opened.txt").c_str(), 1);
   // ThreadSanitizer waits a second at exit to catch late races; that second
   // is the sanitizer's, not the program's.
   const char* tsan = std::getenv("TSAN_OPTIONS");
@@ -349,6 +351,7 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   const auto took = std::chrono::steady_clock::now() - closed;
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_EQ("", Slurp(dir_ + "opened.txt"));
   std::printf("window gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 
