@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -86,6 +87,24 @@ TEST(WindowTest, ComponentsSitWhereTheyBelong) {
   }
   EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
   EXPECT_EQ(QAbstractItemView::ExtendedSelection, Find<QListView>("列表框_关键字")->selectionMode());
+
+  // A group box's frame line and title stay clear of what it holds: drawn
+  // without its components, it shows nothing where they sit.
+  for (const char* name : {"分组框1", "分组框2", "分组框3"}) {
+    QWidget* box = Find<QWidget>(name);
+    const QList<QWidget*> held = box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* c : held) c->hide();
+    const QImage drawn = box->grab().toImage();
+    for (QWidget* c : held) c->show();
+    for (const QWidget* c : held) {
+      const QRect r = c->geometry();
+      int marked = 0;
+      for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) marked += drawn.pixel(x, y) != drawn.pixel(r.center());
+      }
+      EXPECT_EQ(0, marked) << name << " under " << c->objectName().toStdString();
+    }
+  }
 }
 
 TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
