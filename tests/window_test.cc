@@ -53,6 +53,8 @@ bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
 
 QString Status() { return Find<QStatusBar>("状态条1")->findChild<QLabel*>()->text(); }
 
+int Rows(const char* list) { return Find<QListView>(list)->model()->rowCount(); }
+
 // Runs `act` on the next modal dialog once the event loop shows it.
 void WhenModal(std::function<void(QWidget*)> act) {
   QTimer::singleShot(0, [act] {
@@ -62,6 +64,43 @@ void WhenModal(std::function<void(QWidget*)> act) {
       WhenModal(act);
     }
   });
+}
+
+// Right-clicks `list` and picks `item` in the menu that opens, as a user
+// does; returns the menu's captions. The first dialog the item opens goes to
+// `answer`; any other is turned down, so that a miswired item fails the test
+// instead of hanging it.
+QStringList Choose(const char* list, const QString& item, std::function<void(QWidget*)> answer = {}) {
+  QStringList captions;
+  bool picked = false;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && !picked) {
+      picked = true;
+      for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      QAction* pick = nullptr;
+      for (QAction* a : menu->actions()) {
+        if (a->text() == item) pick = a;
+      }
+      // Clicked once this watcher has returned, so that it can still answer
+      // the dialog the item opens.
+      QTimer::singleShot(0, menu, [menu, pick] {
+        if (pick) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(pick).center());
+        if (menu->isVisible()) menu->close();
+      });
+    } else if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      if (answer) {
+        std::exchange(answer, nullptr)(dialog);
+      } else {
+        ADD_FAILURE() << "unexpected dialog " << dialog->objectName().toStdString();
+        dialog->reject();
+      }
+    }
+  });
+  watcher.start(10);
+  QTest::mouseClick(Find<QListView>(list)->viewport(), Qt::RightButton, {}, QPoint(10, 10));
+  EXPECT_FALSE(answer) << "no dialog came up";
+  return captions;
 }
 
 TEST(WindowTest, ComponentsSitWhereTheyBelong) {
@@ -120,40 +159,43 @@ TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
   EXPECT_EQ("1", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
 }
 
-TEST(WindowTest, ImportHarvestAndExportThroughTheWindow) {
+// Every item of both pop-up menus, picked as a user picks it.
+TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   const std::string seeds = world->dir + "seeds.txt", out = world->dir + "out.txt";
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n挖掘\r\n")}));
   world->window->SetFileChooser(
       [&](std::int32_t type, const Text&) -> std::optional<Text> { return type == FileDialog::kOpen ? seeds : out; });
-  DeliverEvent(kMainWindow, "关键字菜单_导入", kEventClicked);
+  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
+            Choose("列表框_关键字", QStringLiteral("导入")));
   EXPECT_EQ(QStringLiteral("导入完成."), Status());
-  ASSERT_TRUE(WaitFor([] { return Find<QListView>("列表框_关键字")->model()->rowCount() == 2; }));
+  ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 2; }));
 
   QTest::mouseClick(Find<QPushButton>("按钮_开始采集"), Qt::LeftButton);
   EXPECT_EQ(QStringLiteral("停止留言"), Find<QPushButton>("按钮_开始采集")->text());
   ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("采集完成,空闲等待中,相关关键字共(20)个"); }));
   EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
 
-  DeliverEvent(kMainWindow, "相关关键字菜单_导出", kEventClicked);
+  EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("-"), QStringLiteral("清空")}),
+            Choose("列表框_相关关键字", QStringLiteral("导出")));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
   EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());
-}
+  Choose("列表框_相关关键字", QStringLiteral("清空"));
+  EXPECT_TRUE(WaitFor([] { return Rows("列表框_相关关键字") == 0; }));
+  EXPECT_EQ(QStringLiteral("导出完成."), Status());  // clearing the phrases says nothing
 
-TEST(WindowTest, RightClickOpensTheListsMenu) {
-  QListView* seeds = Find<QListView>("列表框_关键字");
-  QStringList captions;
-  QTimer::singleShot(50, [&] {
-    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-      for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-      menu->actions().last()->trigger();  // 清空
-      menu->close();
-    }
+  // 添加 takes the keyword as typed.
+  const QString wide = QStringLiteral("很长很长的关键字").repeated(6);
+  Choose("列表框_关键字", QStringLiteral("添加"), [&](QWidget* box) {
+    box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(wide);
+    box->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
   });
-  QTest::mouseClick(seeds->viewport(), Qt::RightButton, {}, QPoint(10, 10));
-  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
-            captions);
+  ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 3; }));
+  QListView* list = Find<QListView>("列表框_关键字");
+  EXPECT_EQ(wide, list->model()->index(2, 0).data().toString());
+  Choose("列表框_关键字", QStringLiteral("清空"));
   EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
+  EXPECT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 0; }));
 }
 
 // Ends the process, as closing the window does, so it comes last; main()'s
