@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -184,7 +185,7 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   EXPECT_TRUE(WaitFor([] { return Rows("列表框_相关关键字") == 0; }));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());  // clearing the phrases says nothing
 
-  // 添加 takes the keyword as typed.
+  // A keyword wider than the list: the list keeps its rows, no horizontal bar.
   const QString wide = QStringLiteral("很长很长的关键字").repeated(6);
   Choose("列表框_关键字", QStringLiteral("添加"), [&](QWidget* box) {
     box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(wide);
@@ -193,6 +194,8 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 3; }));
   QListView* list = Find<QListView>("列表框_关键字");
   EXPECT_EQ(wide, list->model()->index(2, 0).data().toString());
+  QTest::qWait(100);
+  EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
   Choose("列表框_关键字", QStringLiteral("清空"));
   EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
   EXPECT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 0; }));
