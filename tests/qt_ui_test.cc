@@ -4,6 +4,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -11,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <thread>
@@ -23,15 +26,16 @@
 namespace kelvarn {
 namespace {
 
-// Runs `act` on the next modal dialog once the event loop shows it.
-void WhenModal(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
+// Runs `act` on the next modal dialog (of class `kind`, when given) once the
+// event loop shows it.
+void WhenModal(std::function<void(QWidget*)> act, const char* kind = nullptr) {
+  QTimer::singleShot(0, [act, kind] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) modal = QApplication::activePopupWidget();
-    if (modal) {
+    if (modal && (!kind || modal->inherits(kind))) {
       act(modal);
     } else {
-      WhenModal(act);  // not up yet
+      WhenModal(act, kind);  // not up yet
     }
   });
 }
@@ -160,13 +164,42 @@ TEST_F(QtUiTest, ButtonAndStatusBar) {
   EXPECT_EQ(Utf8ToGbk("正在采集..."), status.Operations().PanelText(0));
 }
 
-TEST_F(QtUiTest, FileDialogFilterAndCancel) {
+// Types `name` in a save dialog showing `folder` and presses Save.
+void Save(QWidget* dialog, const QString& folder, const QString& name) {
+  static_cast<QFileDialog*>(dialog)->setDirectory(folder);
+  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+  dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save)->click();
+}
+
+TEST_F(QtUiTest, FileDialogFilterCancelAndMissingFolder) {
   EXPECT_EQ(QStringList({QStringLiteral("TXT文件 (*.txt)"), QStringLiteral("所有文件 (*.*)")}),
             QtNameFilters(kTextFileFilter));
   GuardedFileDialog dialog(ui_, QtFileChooser(&window_, kTextFileFilter, "txt"));
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(dialog.ShowFileDialog());
   EXPECT_EQ("", dialog.FileName());
+
+  // Saving into a folder that is not there is refused with a message, and
+  // the dialog stays for another choice.
+  const QTemporaryDir folder;
+  const QString path = folder.path();
+  QString warning;
+  WhenModal(
+      [&](QWidget* w) {
+        Save(w, path, QStringLiteral("missing/out.txt"));
+        WhenModal(
+            [&](QWidget* box) {
+              warning = static_cast<QMessageBox*>(box)->text();
+              static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+              WhenModal([&](QWidget* again) { Save(again, path, QStringLiteral("out.txt")); }, "QFileDialog");
+            },
+            "QMessageBox");
+      },
+      "QFileDialog");
+  dialog.SetType(FileDialog::kSave);
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ((path + QStringLiteral("/out.txt")).toStdString(), dialog.FileName());
+  EXPECT_TRUE(warning.startsWith(path + QStringLiteral("/missing\n"))) << warning.toStdString();
 }
 
 class QtDialogsTest : public ::testing::Test {

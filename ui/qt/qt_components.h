@@ -145,7 +145,8 @@ class QtStatusBar {
 };
 
 // The open and save dialogs: a "Name|pattern|Name|pattern" filter (GBK),
-// default suffix, overwrite prompt on save, must-exist on open.
+// default suffix, overwrite prompt on save, must-exist on open; a folder that
+// is not there is refused with a message, the dialog staying open.
 FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix);
 // "TXT文件|*.txt|所有文件|*.*" becomes "TXT文件 (*.txt)" and "所有文件 (*.*)".
 QStringList QtNameFilters(std::string_view filter);
