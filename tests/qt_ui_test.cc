@@ -212,18 +212,27 @@ TEST_F(QtDialogsTest, MessageBoxButtonsIconsAndResults) {
     std::int32_t flags;
     QMessageBox::StandardButton press;
     std::int32_t result;
+    const char* custom = nullptr;  // the caption of a button of its own
   };
-  for (const Case& c : {Case{0x21, QMessageBox::Ok, kIdOk}, Case{0x21, QMessageBox::Cancel, kIdCancel},
-                        Case{kMbYesNoCancel, QMessageBox::Yes, kIdYes}, Case{kMbYesNo, QMessageBox::No, kIdNo},
-                        Case{kMbAbortRetryIgnore, QMessageBox::Abort, kIdAbort},
-                        Case{kMbAbortRetryIgnore, QMessageBox::Ignore, kIdIgnore},
-                        Case{kMbRetryCancel, QMessageBox::Retry, kIdRetry}}) {
+  for (const Case& c :
+       {Case{0x21, QMessageBox::Ok, kIdOk}, Case{0x21, QMessageBox::Cancel, kIdCancel},
+        Case{kMbYesNoCancel, QMessageBox::Yes, kIdYes}, Case{kMbYesNo, QMessageBox::No, kIdNo},
+        Case{kMbAbortRetryIgnore, QMessageBox::Abort, kIdAbort},
+        Case{kMbAbortRetryIgnore, QMessageBox::Ignore, kIdIgnore}, Case{kMbRetryCancel, QMessageBox::Retry, kIdRetry},
+        Case{kMbCancelTryContinue, QMessageBox::Cancel, kIdCancel},
+        Case{kMbCancelTryContinue, QMessageBox::NoButton, kIdTryAgain, "重试(&T)"},
+        Case{kMbCancelTryContinue, QMessageBox::NoButton, kIdContinue, "继续(&C)"}}) {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     WhenModal([&](QWidget* w) {
       auto* box = static_cast<QMessageBox*>(w);
       title = box->windowTitle(), text = box->text(), icon = box->icon();
-      box->button(c.press)->click();
+      for (QAbstractButton* b : box->buttons()) {
+        if (c.custom ? b->text() == QString::fromUtf8(c.custom) : box->standardButton(b) == c.press) {
+          return b->click();
+        }
+      }
+      box->reject();  // no such button
     });
     EXPECT_EQ(c.result, dialogs_.ShowMessage(5, c.flags)) << c.flags;
     EXPECT_EQ(QStringLiteral("信息："), title);
@@ -241,6 +250,30 @@ TEST_F(QtDialogsTest, MessageBoxButtonsIconsAndResults) {
   EXPECT_EQ(kIdOk, dialogs_.ShowMessage(true, kMbOk, Utf8ToGbk("标题")));
   EXPECT_EQ(QStringLiteral("真"), text);
   EXPECT_EQ(QStringLiteral("标题"), title);
+}
+
+// Escape (and the close button) answers Cancel, or OK on a box of OK alone;
+// a box with neither stays up until one of its buttons is pressed.
+TEST_F(QtDialogsTest, EscapeAnswersOnlyWhereThereIsCancel) {
+  struct Case {
+    std::int32_t flags;
+    std::int32_t escaped;  // -1: the box stays
+  };
+  for (const Case& c : {Case{kMbOk, kIdOk}, Case{kMbOkCancel, kIdCancel}, Case{kMbCancelTryContinue, kIdCancel},
+                        Case{kMbYesNo, -1}, Case{kMbAbortRetryIgnore, -1}}) {
+    bool stayed = false;
+    WhenModal([&](QWidget* w) {
+      QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Escape);
+      if (w->isVisible()) w->close();
+      stayed = w->isVisible();
+      if (stayed) static_cast<QMessageBox*>(w)->buttons().constLast()->click();
+    });
+    const std::int32_t result = dialogs_.ShowMessage(Text("?"), c.flags);
+    EXPECT_EQ(c.escaped < 0, stayed) << c.flags;
+    if (c.escaped >= 0) {
+      EXPECT_EQ(c.escaped, result) << c.flags;
+    }
+  }
 }
 
 // Pastes and types (ASCII keys) into the input box, then presses confirm or cancel.
