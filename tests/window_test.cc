@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -199,6 +201,20 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   Choose("列表框_关键字", QStringLiteral("清空"));
   EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
   EXPECT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 0; }));
+}
+
+TEST(WindowTest, StandardButtonsSpeakChinese) {
+  const QString catalog = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm");
+  if (!QFile::exists(catalog)) GTEST_SKIP() << "no " << catalog.toStdString();
+  ASSERT_TRUE(LoadQtTranslations());
+  QStringList captions;
+  WhenModal([&](QWidget* box) {
+    for (QAbstractButton* b : static_cast<QMessageBox*>(box)->buttons()) captions << b->text();
+    static_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click();
+  });
+  EXPECT_EQ(kIdCancel, world->window->dialogs().ShowMessage(Text("?"), kMbOkCancel));
+  captions.sort();
+  EXPECT_EQ(QStringList({QStringLiteral("取消"), QStringLiteral("确定")}), captions);
 }
 
 // Ends the process, as closing the window does, so it comes last; main()'s

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 #include <filesystem>
 #include <optional>
@@ -31,6 +33,16 @@ MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harve
   return window;
 }
 
+bool LoadQtTranslations() {
+  auto* translator = new QTranslator(qApp);
+  if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
 std::string FromStartDirectory(std::string path) {
   if (path.empty() || path.front() == '/') return path;
   std::error_code error;
@@ -57,6 +69,7 @@ int RunWindowProgram(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  LoadQtTranslations();
   QtFramePlatform platform;
   InitFrame(platform, {&ThreadPool_ProcessNotifyLib});
   static AppHandles handles;
