@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -300,8 +301,32 @@ TEST_F(CliTest, AClosedOutputPipeStopsTheRunQuietly) {
   std::printf("gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 
+// The window program started from another directory: relative paths are the
+// user's, not the program directory's.
+TEST_F(CliTest, WindowProgramPathsAreRelativeToTheStartDirectory) {
+  ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
+  const std::string start = dir_ + "start/";
+  ASSERT_EQ(0, ::mkdir(start.c_str(), 0755));
+  ASSERT_TRUE(WriteFileBytes(start + "seeds.txt", {"x\r\n"}));
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  char before[4096];
+  ASSERT_NE(nullptr, ::getcwd(before, sizeof before));
+  ASSERT_EQ(0, ::chdir(start.c_str()));
+  const pid_t pid = Spawn(
+      {"--search-url", engine_->BaseUrl(), "--seeds", "seeds.txt", "--harvest", "--print", "--screenshot", "shot.png"});
+  ASSERT_EQ(0, ::chdir(before));
+  const Result r = Wait(pid);
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  std::string printed;  // --print gives UTF-8 lines
+  for (const auto& p : OfflineEngine::PhrasesFor("x", 10)) printed += GbkToUtf8(p) + "\n";
+  EXPECT_EQ(printed, r.out) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("采集完成,空闲等待中,相关关键字共(10)个")) << r.err;
+  EXPECT_EQ("\x89PNG", Slurp(start + "shot.png").substr(0, 4));
+}
+
 // The window closed by its user while twenty requests are in flight: the
-// process ends with exit code 0 within a second of the close.
+// process ends with exit code 0 within a second of the close, and the
+// question that follows is answered with Cancel, so no page is opened.
 TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
   StartEngine(3000);
@@ -309,6 +334,7 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   for (int i = 0; i < 40; ++i) seeds += "seed" + std::to_string(i) + "\r\n";
   ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {seeds}));
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::setenv("KELVARN_OPEN_URL_LOG", (dir_ + "opened.txt").c_str(), 1);
   // ThreadSanitizer waits a second at exit to catch late races; that second
   // is the sanitizer's, not the program's.
   const char* tsan = std::getenv("TSAN_OPTIONS");
@@ -325,6 +351,7 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   const auto took = std::chrono::steady_clock::now() - closed;
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_EQ("", Slurp(dir_ + "opened.txt"));
   std::printf("window gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 

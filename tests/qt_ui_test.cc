@@ -4,6 +4,8 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -11,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <thread>
@@ -23,15 +26,16 @@
 namespace kelvarn {
 namespace {
 
-// Runs `act` on the next modal dialog once the event loop shows it.
-void WhenModal(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
+// Runs `act` on the next modal dialog (of class `kind`, when given) once the
+// event loop shows it.
+void WhenModal(std::function<void(QWidget*)> act, const char* kind = nullptr) {
+  QTimer::singleShot(0, [act, kind] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) modal = QApplication::activePopupWidget();
-    if (modal) {
+    if (modal && (!kind || modal->inherits(kind))) {
       act(modal);
     } else {
-      WhenModal(act);  // not up yet
+      WhenModal(act, kind);  // not up yet
     }
   });
 }
@@ -120,6 +124,13 @@ TEST_F(QtUiTest, EditBoxChangesRaiseTheHandler) {
   EXPECT_EQ(Utf8ToGbk("二十"), edit.Operations().Content());
   QTest::keyClicks(&line, QStringLiteral("12"));  // by the user: per change
   EXPECT_EQ(3, changes);
+  // Bytes that are not GBK read back as set (a setting is saved as it was
+  // read) until the user edits them; then the box holds what it shows.
+  const Text notGbk = std::string(1, '\xFF') + "20";
+  edit.Operations().SetContent(notGbk);
+  EXPECT_EQ(notGbk, edit.Operations().Content());
+  QTest::keyClicks(&line, QStringLiteral("1"));
+  EXPECT_EQ(ToGbk(QStringLiteral("\uFFFD201")), edit.Operations().Content());
 }
 
 // The screen reads and writes GB18030: GBK text as before, and characters
@@ -153,13 +164,42 @@ TEST_F(QtUiTest, ButtonAndStatusBar) {
   EXPECT_EQ(Utf8ToGbk("正在采集..."), status.Operations().PanelText(0));
 }
 
-TEST_F(QtUiTest, FileDialogFilterAndCancel) {
+// Types `name` in a save dialog showing `folder` and presses Save.
+void Save(QWidget* dialog, const QString& folder, const QString& name) {
+  static_cast<QFileDialog*>(dialog)->setDirectory(folder);
+  dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+  dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save)->click();
+}
+
+TEST_F(QtUiTest, FileDialogFilterCancelAndMissingFolder) {
   EXPECT_EQ(QStringList({QStringLiteral("TXT文件 (*.txt)"), QStringLiteral("所有文件 (*.*)")}),
             QtNameFilters(kTextFileFilter));
   GuardedFileDialog dialog(ui_, QtFileChooser(&window_, kTextFileFilter, "txt"));
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(dialog.ShowFileDialog());
   EXPECT_EQ("", dialog.FileName());
+
+  // Saving into a folder that is not there is refused with a message, and
+  // the dialog stays for another choice.
+  const QTemporaryDir folder;
+  const QString path = folder.path();
+  QString warning;
+  WhenModal(
+      [&](QWidget* w) {
+        Save(w, path, QStringLiteral("missing/out.txt"));
+        WhenModal(
+            [&](QWidget* box) {
+              warning = static_cast<QMessageBox*>(box)->text();
+              static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+              WhenModal([&](QWidget* again) { Save(again, path, QStringLiteral("out.txt")); }, "QFileDialog");
+            },
+            "QMessageBox");
+      },
+      "QFileDialog");
+  dialog.SetType(FileDialog::kSave);
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ((path + QStringLiteral("/out.txt")).toStdString(), dialog.FileName());
+  EXPECT_TRUE(warning.startsWith(path + QStringLiteral("/missing\n"))) << warning.toStdString();
 }
 
 class QtDialogsTest : public ::testing::Test {
@@ -172,18 +212,27 @@ TEST_F(QtDialogsTest, MessageBoxButtonsIconsAndResults) {
     std::int32_t flags;
     QMessageBox::StandardButton press;
     std::int32_t result;
+    const char* custom = nullptr;  // the caption of a button of its own
   };
-  for (const Case& c : {Case{0x21, QMessageBox::Ok, kIdOk}, Case{0x21, QMessageBox::Cancel, kIdCancel},
-                        Case{kMbYesNoCancel, QMessageBox::Yes, kIdYes}, Case{kMbYesNo, QMessageBox::No, kIdNo},
-                        Case{kMbAbortRetryIgnore, QMessageBox::Abort, kIdAbort},
-                        Case{kMbAbortRetryIgnore, QMessageBox::Ignore, kIdIgnore},
-                        Case{kMbRetryCancel, QMessageBox::Retry, kIdRetry}}) {
+  for (const Case& c :
+       {Case{0x21, QMessageBox::Ok, kIdOk}, Case{0x21, QMessageBox::Cancel, kIdCancel},
+        Case{kMbYesNoCancel, QMessageBox::Yes, kIdYes}, Case{kMbYesNo, QMessageBox::No, kIdNo},
+        Case{kMbAbortRetryIgnore, QMessageBox::Abort, kIdAbort},
+        Case{kMbAbortRetryIgnore, QMessageBox::Ignore, kIdIgnore}, Case{kMbRetryCancel, QMessageBox::Retry, kIdRetry},
+        Case{kMbCancelTryContinue, QMessageBox::Cancel, kIdCancel},
+        Case{kMbCancelTryContinue, QMessageBox::NoButton, kIdTryAgain, "重试(&T)"},
+        Case{kMbCancelTryContinue, QMessageBox::NoButton, kIdContinue, "继续(&C)"}}) {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     WhenModal([&](QWidget* w) {
       auto* box = static_cast<QMessageBox*>(w);
       title = box->windowTitle(), text = box->text(), icon = box->icon();
-      box->button(c.press)->click();
+      for (QAbstractButton* b : box->buttons()) {
+        if (c.custom ? b->text() == QString::fromUtf8(c.custom) : box->standardButton(b) == c.press) {
+          return b->click();
+        }
+      }
+      box->reject();  // no such button
     });
     EXPECT_EQ(c.result, dialogs_.ShowMessage(5, c.flags)) << c.flags;
     EXPECT_EQ(QStringLiteral("信息："), title);
@@ -201,6 +250,30 @@ TEST_F(QtDialogsTest, MessageBoxButtonsIconsAndResults) {
   EXPECT_EQ(kIdOk, dialogs_.ShowMessage(true, kMbOk, Utf8ToGbk("标题")));
   EXPECT_EQ(QStringLiteral("真"), text);
   EXPECT_EQ(QStringLiteral("标题"), title);
+}
+
+// Escape (and the close button) answers Cancel, or OK on a box of OK alone;
+// a box with neither stays up until one of its buttons is pressed.
+TEST_F(QtDialogsTest, EscapeAnswersOnlyWhereThereIsCancel) {
+  struct Case {
+    std::int32_t flags;
+    std::int32_t escaped;  // -1: the box stays
+  };
+  for (const Case& c : {Case{kMbOk, kIdOk}, Case{kMbOkCancel, kIdCancel}, Case{kMbCancelTryContinue, kIdCancel},
+                        Case{kMbYesNo, -1}, Case{kMbAbortRetryIgnore, -1}}) {
+    bool stayed = false;
+    WhenModal([&](QWidget* w) {
+      QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Escape);
+      if (w->isVisible()) w->close();
+      stayed = w->isVisible();
+      if (stayed) static_cast<QMessageBox*>(w)->buttons().constLast()->click();
+    });
+    const std::int32_t result = dialogs_.ShowMessage(Text("?"), c.flags);
+    EXPECT_EQ(c.escaped < 0, stayed) << c.flags;
+    if (c.escaped >= 0) {
+      EXPECT_EQ(c.escaped, result) << c.flags;
+    }
+  }
 }
 
 // Pastes and types (ASCII keys) into the input box, then presses confirm or cancel.

@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +24,9 @@
 #include "ui/qt/gbk.h"
 #include "window/window_program.h"
 
+// Failures show Qt's texts as text.
+void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace kelvarn {
 namespace {
 
@@ -28,6 +36,7 @@ struct World {
   AppHandles handles;
   std::string dir;
   MainWindow* window = nullptr;
+  bool asked = false;  // the close question came up
 };
 World* world = nullptr;
 
@@ -46,6 +55,56 @@ bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
 }
 
 QString Status() { return Find<QStatusBar>("状态条1")->findChild<QLabel*>()->text(); }
+
+int Rows(const char* list) { return Find<QListView>(list)->model()->rowCount(); }
+
+// Runs `act` on the next modal dialog once the event loop shows it.
+void WhenModal(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      act(modal);
+    } else {
+      WhenModal(act);
+    }
+  });
+}
+
+// Right-clicks `list` and picks `item` in the menu that opens, as a user
+// does; returns the menu's captions. The first dialog the item opens goes to
+// `answer`; any other is turned down, so that a miswired item fails the test
+// instead of hanging it.
+QStringList Choose(const char* list, const QString& item, std::function<void(QWidget*)> answer = {}) {
+  QStringList captions;
+  bool picked = false;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && !picked) {
+      picked = true;
+      for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      QAction* pick = nullptr;
+      for (QAction* a : menu->actions()) {
+        if (a->text() == item) pick = a;
+      }
+      // Clicked once this watcher has returned, so that it can still answer
+      // the dialog the item opens.
+      QTimer::singleShot(0, menu, [menu, pick] {
+        if (pick) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(pick).center());
+        if (menu->isVisible()) menu->close();
+      });
+    } else if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      if (answer) {
+        std::exchange(answer, nullptr)(dialog);
+      } else {
+        ADD_FAILURE() << "unexpected dialog " << dialog->objectName().toStdString();
+        dialog->reject();
+      }
+    }
+  });
+  watcher.start(10);
+  QTest::mouseClick(Find<QListView>(list)->viewport(), Qt::RightButton, {}, QPoint(10, 10));
+  EXPECT_FALSE(answer) << "no dialog came up";
+  return captions;
+}
 
 TEST(WindowTest, ComponentsSitWhereTheyBelong) {
   MainWindow& w = *world->window;
@@ -70,6 +129,24 @@ TEST(WindowTest, ComponentsSitWhereTheyBelong) {
   }
   EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
   EXPECT_EQ(QAbstractItemView::ExtendedSelection, Find<QListView>("列表框_关键字")->selectionMode());
+
+  // A group box's frame line and title stay clear of what it holds: drawn
+  // without its components, it shows nothing where they sit.
+  for (const char* name : {"分组框1", "分组框2", "分组框3"}) {
+    QWidget* box = Find<QWidget>(name);
+    const QList<QWidget*> held = box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* c : held) c->hide();
+    const QImage drawn = box->grab().toImage();
+    for (QWidget* c : held) c->show();
+    for (const QWidget* c : held) {
+      const QRect r = c->geometry();
+      int marked = 0;
+      for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) marked += drawn.pixel(x, y) != drawn.pixel(r.center());
+      }
+      EXPECT_EQ(0, marked) << name << " under " << c->objectName().toStdString();
+    }
+  }
 }
 
 TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
@@ -85,40 +162,73 @@ TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
   EXPECT_EQ("1", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
 }
 
-TEST(WindowTest, ImportHarvestAndExportThroughTheWindow) {
+// Every item of both pop-up menus, picked as a user picks it.
+TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   const std::string seeds = world->dir + "seeds.txt", out = world->dir + "out.txt";
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n挖掘\r\n")}));
   world->window->SetFileChooser(
       [&](std::int32_t type, const Text&) -> std::optional<Text> { return type == FileDialog::kOpen ? seeds : out; });
-  DeliverEvent(kMainWindow, "关键字菜单_导入", kEventClicked);
+  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
+            Choose("列表框_关键字", QStringLiteral("导入")));
   EXPECT_EQ(QStringLiteral("导入完成."), Status());
-  ASSERT_TRUE(WaitFor([] { return Find<QListView>("列表框_关键字")->model()->rowCount() == 2; }));
+  ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 2; }));
 
   QTest::mouseClick(Find<QPushButton>("按钮_开始采集"), Qt::LeftButton);
   EXPECT_EQ(QStringLiteral("停止留言"), Find<QPushButton>("按钮_开始采集")->text());
   ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("采集完成,空闲等待中,相关关键字共(20)个"); }));
   EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
 
-  DeliverEvent(kMainWindow, "相关关键字菜单_导出", kEventClicked);
+  EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("-"), QStringLiteral("清空")}),
+            Choose("列表框_相关关键字", QStringLiteral("导出")));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
   EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());
+  Choose("列表框_相关关键字", QStringLiteral("清空"));
+  EXPECT_TRUE(WaitFor([] { return Rows("列表框_相关关键字") == 0; }));
+  EXPECT_EQ(QStringLiteral("导出完成."), Status());  // clearing the phrases says nothing
+
+  // A keyword wider than the list: the list keeps its rows, no horizontal bar.
+  const QString wide = QStringLiteral("很长很长的关键字").repeated(6);
+  Choose("列表框_关键字", QStringLiteral("添加"), [&](QWidget* box) {
+    box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(wide);
+    box->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+  });
+  ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 3; }));
+  QListView* list = Find<QListView>("列表框_关键字");
+  EXPECT_EQ(wide, list->model()->index(2, 0).data().toString());
+  QTest::qWait(100);
+  EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+  Choose("列表框_关键字", QStringLiteral("清空"));
+  EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
+  EXPECT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 0; }));
 }
 
-TEST(WindowTest, RightClickOpensTheListsMenu) {
-  QListView* seeds = Find<QListView>("列表框_关键字");
+TEST(WindowTest, StandardButtonsSpeakChinese) {
+  const QString catalog = QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm");
+  if (!QFile::exists(catalog)) GTEST_SKIP() << "no " << catalog.toStdString();
+  ASSERT_TRUE(LoadQtTranslations());
   QStringList captions;
-  QTimer::singleShot(50, [&] {
-    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-      for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
-      menu->actions().last()->trigger();  // 清空
-      menu->close();
-    }
+  WhenModal([&](QWidget* box) {
+    for (QAbstractButton* b : static_cast<QMessageBox*>(box)->buttons()) captions << b->text();
+    static_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click();
   });
-  QTest::mouseClick(seeds->viewport(), Qt::RightButton, {}, QPoint(10, 10));
-  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
-            captions);
-  EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
+  EXPECT_EQ(kIdCancel, world->window->dialogs().ShowMessage(Text("?"), kMbOkCancel));
+  captions.sort();
+  EXPECT_EQ(QStringList({QStringLiteral("取消"), QStringLiteral("确定")}), captions);
+}
+
+// Ends the process, as closing the window does, so it comes last; main()'s
+// exit clean-up turns what it saw into the exit status.
+TEST(WindowTest, TheCloseQuestionComesAfterTheWindowHasGone) {
+  WhenModal([](QWidget* modal) {
+    auto* box = static_cast<QMessageBox*>(modal);
+    world->asked = true;
+    EXPECT_EQ(QStringLiteral("是否进入Veskor官方查看最新作品?"), box->text());
+    EXPECT_FALSE(world->window->isVisible());
+    box->button(QMessageBox::Cancel)->click();
+  });
+  world->window->close();
+  ADD_FAILURE() << "the close sequence returned";
 }
 
 }  // namespace
@@ -142,6 +252,11 @@ int main(int argc, char** argv) {
   options.searchBase = w.engine->BaseUrl();
   w.window = OpenMainWindow(*w.platform, w.handles, options);
   if (!w.window) return 1;
+  SetExitCleanup([] {
+    std::system(("rm -rf '" + world->dir + "'").c_str());
+    std::fflush(nullptr);
+    std::_Exit(::testing::Test::HasFailure() || !world->asked ? 1 : 0);
+  });
   const int result = RUN_ALL_TESTS();
   std::system(("rm -rf '" + w.dir + "'").c_str());
   std::fflush(nullptr);

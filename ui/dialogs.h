@@ -21,6 +21,7 @@ enum : std::int32_t {
   kMbYesNoCancel = 0x3,
   kMbYesNo = 0x4,
   kMbRetryCancel = 0x5,
+  kMbCancelTryContinue = 0x6,
   kMbIconError = 0x10,
   kMbIconQuestion = 0x20,
   kMbIconWarning = 0x30,
@@ -30,8 +31,18 @@ enum : std::int32_t {
   kMbSystemModal = 0x1000,
   kMbTaskModal = 0x2000,
 };
-// ShowMessage results: the button pressed.
-enum : std::int32_t { kIdOk = 0, kIdCancel = 1, kIdAbort = 2, kIdRetry = 3, kIdIgnore = 4, kIdYes = 5, kIdNo = 6 };
+// ShowMessage results: the button pressed, its classic identifier less one.
+enum : std::int32_t {
+  kIdOk = 0,
+  kIdCancel = 1,
+  kIdAbort = 2,
+  kIdRetry = 3,
+  kIdIgnore = 4,
+  kIdYes = 5,
+  kIdNo = 6,
+  kIdTryAgain = 9,
+  kIdContinue = 10,
+};
 
 // "信息：": the message box's caption when none is given.
 inline constexpr std::string_view kDefaultMessageCaption = "\xD0\xC5\xCF\xA2\xA3\xBA";
@@ -54,7 +65,9 @@ class Dialogs {
   // Shows `content` (numbers, texts, booleans and dates as ToText gives them;
   // anything else as empty text) with the buttons and icon of `flags`, task
   // modal unless system modal, captioned "信息：" unless `caption` is given.
-  // Returns the button pressed (kIdOk ... kIdNo), kIdOk for anything else.
+  // Returns the button pressed (kIdOk ... kIdContinue), kIdOk for anything
+  // else. Escape presses Cancel, or OK on a box of OK alone; on a box without
+  // either (Yes/No, Abort/Retry/Ignore) it does nothing.
   virtual std::int32_t ShowMessage(const Value& content, std::int32_t flags,
                                    std::optional<std::string_view> caption = std::nullopt) = 0;
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -9,13 +10,19 @@
 #include <string_view>
 
 #include "frame/frame.h"
+#include "text/files.h"
+#include "window/window_program.h"
 
 namespace kelvarn {
+
+Automation::Automation() {
+  if (const char* log = std::getenv("KELVARN_OPEN_URL_LOG")) openUrlLog_ = FromStartDirectory(log);
+}
 
 bool Automation::TakeOption(int argc, char** argv, int& i) {
   const std::string_view arg = argv[i];
   if (arg == "--screenshot" && i + 1 < argc) {
-    screenshot_ = argv[++i];
+    screenshot_ = FromStartDirectory(argv[++i]);
   } else if (arg == "--print") {
     print_ = true;
   } else if (arg == "--close-after" && i + 1 < argc) {
@@ -27,6 +34,13 @@ bool Automation::TakeOption(int argc, char** argv, int& i) {
 }
 
 void Automation::Prepare(Harvester::Options& options) {
+  if (!openUrlLog_.empty()) {
+    options.openUrl = [log = openUrlLog_](std::string_view url) {
+      std::string logged = ReadFile(log).value_or(std::string());
+      logged.append(url).push_back('\n');
+      WriteFileBytes(log, {logged});
+    };
+  }
   if (screenshot_.empty() && !print_) return;
   options.onRunComplete = [this] {
     // Once the completed run's texts are drawn.
@@ -54,7 +68,10 @@ void Automation::Start(MainWindow& window) {
   QTimer::singleShot(closeAfterMs_, window_, [this] {
     auto* answer = new QTimer(qApp);
     QObject::connect(answer, &QTimer::timeout, [] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->reject();
+      // Its Cancel button, as a user presses it: a box rejected with no
+      // button pressed answers OK.
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (QAbstractButton* cancel = box ? box->button(QMessageBox::Cancel) : nullptr) cancel->click();
     });
     answer->start(20);
     std::fprintf(stderr, "closing\n");

@@ -20,6 +20,15 @@ MainWindow::MainWindow(UiThread& ui) : form_(std::make_unique<Ui::MainWindow>())
     const QRect area = screen->geometry();
     move((area.width() - 383) / 2, (area.height() - 439) / 2);
   }
+  // The frame line runs through the middle of the title, as the classic group
+  // box draws it: styles that draw it below the title (Fusion) lay it across
+  // the top of the lists and of the settings row.
+  for (QGroupBox* box : {form_->分组框1, form_->分组框2, form_->分组框3}) {
+    box->setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: %1px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0px 2px; }")
+            .arg(box->fontMetrics().height() / 2));
+  }
   for (QListView* list : {form_->列表框_关键字, form_->列表框_相关关键字}) {
     list->viewport()->installEventFilter(this);
     // Rows one pixel taller than the font's own.
@@ -66,8 +75,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Closing is always allowed; the close sequence ends the program.
+  // Closing is always allowed; the close sequence ends the program. The
+  // window leaves the screen first: the question that follows stands alone,
+  // not over a window that still says a run is going on.
   event->accept();
+  hide();
   DeliverEvent(kMainWindow, "", kEventDestroying);
 }
 

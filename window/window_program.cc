@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLibraryInfo>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +33,23 @@ MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harve
   return window;
 }
 
+bool LoadQtTranslations() {
+  auto* translator = new QTranslator(qApp);
+  if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
+std::string FromStartDirectory(std::string path) {
+  if (path.empty() || path.front() == '/') return path;
+  std::error_code error;
+  const std::filesystem::path start = std::filesystem::current_path(error);
+  return error ? path : (start / path).string();
+}
+
 int RunWindowProgram(int argc, char** argv) {
   std::optional<std::string_view> searchUrl;
   std::string seedsFile;
@@ -40,7 +60,7 @@ int RunWindowProgram(int argc, char** argv) {
     if (arg == "--search-url" && i + 1 < argc) {
       searchUrl = argv[++i];
     } else if (arg == "--seeds" && i + 1 < argc) {
-      seedsFile = argv[++i];
+      seedsFile = FromStartDirectory(argv[++i]);
     } else if (arg == "--harvest") {
       harvest = true;
     } else {
@@ -49,6 +69,7 @@ int RunWindowProgram(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  LoadQtTranslations();
   QtFramePlatform platform;
   InitFrame(platform, {&ThreadPool_ProcessNotifyLib});
   static AppHandles handles;

@@ -16,6 +16,15 @@ namespace kelvarn {
 // not be made.
 MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harvester::Options options);
 
+// Installs Qt's own Chinese texts (standard buttons, file dialogs) when the
+// system has them; false when it has not.
+bool LoadQtTranslations();
+
+// A path given on the command line, made absolute against the working
+// directory: called before the frame makes the program's directory the
+// working directory, so that a relative path means what the user meant.
+std::string FromStartDirectory(std::string path);
+
 // Runs Kelvarn's window until it is closed; returns only through the end
 // sequence's exit. Options: --search-url URL (as KELVARN_SEARCH_URL),
 // --seeds FILE (added to the seed list at start), --harvest (press start

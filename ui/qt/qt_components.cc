@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -149,9 +151,22 @@ FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string 
       dialog.setAcceptMode(QFileDialog::AcceptOpen);
       dialog.setFileMode(QFileDialog::ExistingFile);
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    const QByteArray path = QFile::encodeName(dialog.selectedFiles().constFirst());  // the platform's own encoding
-    return Text(path.constData(), static_cast<std::size_t>(path.size()));
+    for (;;) {
+      if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+      const QString chosen = dialog.selectedFiles().constFirst();
+      // A folder that is not there is refused in the dialog, as the open
+      // dialog refuses a missing file, not left for the write to fail on.
+      const QString folder = QFileInfo(chosen).absolutePath();
+      if (!QFileInfo(folder).isDir()) {
+        QMessageBox::warning(&dialog, dialog.windowTitle(),
+                             QFileDialog::tr("%1\nDirectory not found.\nPlease verify the correct directory name was "
+                                             "given.")
+                                 .arg(folder));
+        continue;
+      }
+      const QByteArray path = QFile::encodeName(chosen);  // the platform's own encoding
+      return Text(path.constData(), static_cast<std::size_t>(path.size()));
+    }
   };
 }
 

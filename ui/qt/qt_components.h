@@ -79,19 +79,29 @@ class QtListBox {
 
 // The text of a widget with text() and setText(): an edit box's content or a
 // button's caption. Setting it raises none of the widget's own signals: the
-// guarded components raise content-changed once themselves.
+// guarded components raise content-changed once themselves. Until the text
+// shown changes, it reads back as the bytes set, even those the screen
+// cannot show (bytes that are not GBK would come back as a replacement
+// character, and the settings file would be rewritten with it).
 template <class Widget>
 class WidgetTextStore final : public TextStore {
  public:
   explicit WidgetTextStore(Widget* widget) : widget_(widget) {}
-  Text Get() const override { return ToGbk(widget_->text()); }
+  Text Get() const override {
+    const QString shown = widget_->text();
+    return shown == shownSet_ ? set_ : ToGbk(shown);
+  }
   void Set(std::string_view text) override {
     const QSignalBlocker quiet(widget_);
     widget_->setText(FromGbk(text));
+    set_ = Text(text);
+    shownSet_ = widget_->text();
   }
 
  private:
   Widget* widget_;
+  Text set_;
+  QString shownSet_;
 };
 
 class QtEditBox {
@@ -135,7 +145,8 @@ class QtStatusBar {
 };
 
 // The open and save dialogs: a "Name|pattern|Name|pattern" filter (GBK),
-// default suffix, overwrite prompt on save, must-exist on open.
+// default suffix, overwrite prompt on save, must-exist on open; a folder that
+// is not there is refused with a message, the dialog staying open.
 FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix);
 // "TXT文件|*.txt|所有文件|*.*" becomes "TXT文件 (*.txt)" and "所有文件 (*.*)".
 QStringList QtNameFilters(std::string_view filter);

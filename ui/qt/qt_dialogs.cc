@@ -22,6 +22,9 @@ constexpr std::string_view kInputTitle = "\xC7\xEB\xCA\xE4\xC8\xEB\xA3\xBA";
 constexpr std::string_view kConfirm = "\xC8\xB7\xC8\xCF\xCA\xE4\xC8\xEB(&O)";
 constexpr std::string_view kCancel = "\xC8\xA1\xCF\xFB(&C)";
 constexpr std::string_view kInputFont = "\xCB\xCE\xCC\xE5";
+// Buttons Qt has no standard one for: "重试(&T)", "继续(&C)".
+constexpr std::string_view kTryAgain = "\xD6\xD8\xCA\xD4(&T)";
+constexpr std::string_view kContinue = "\xBC\xCC\xD0\xF8(&C)";
 
 Text MessageText(const Value& content) {
   return std::visit(
@@ -61,13 +64,40 @@ class InputFilter final : public QObject {
   int mode_;
 };
 
+// Keeps a message box up on Escape and on its close button: a box without
+// Cancel is answered only by one of its buttons (Qt would take No or Abort).
+class NoEscape final : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) {
+      event->ignore();
+      return true;
+    }
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) return true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 }  // namespace
 
 std::int32_t QtDialogs::ShowMessage(const Value& content, std::int32_t flags, std::optional<std::string_view> caption) {
   using B = QMessageBox::StandardButton;
-  static const std::vector<std::vector<B>> kButtons = {
-      {B::Ok},         {B::Ok, B::Cancel},   {B::Abort, B::Retry, B::Ignore}, {B::Yes, B::No, B::Cancel},
-      {B::Yes, B::No}, {B::Retry, B::Cancel}};
+  struct Answer {
+    B standard;                // NoButton: a button of its own, with `caption`
+    std::string_view caption;  // GBK
+    std::int32_t id;
+  };
+  static const std::vector<std::vector<Answer>> kButtons = {
+      {{B::Ok, {}, kIdOk}},
+      {{B::Ok, {}, kIdOk}, {B::Cancel, {}, kIdCancel}},
+      {{B::Abort, {}, kIdAbort}, {B::Retry, {}, kIdRetry}, {B::Ignore, {}, kIdIgnore}},
+      {{B::Yes, {}, kIdYes}, {B::No, {}, kIdNo}, {B::Cancel, {}, kIdCancel}},
+      {{B::Yes, {}, kIdYes}, {B::No, {}, kIdNo}},
+      {{B::Retry, {}, kIdRetry}, {B::Cancel, {}, kIdCancel}},
+      {{B::Cancel, {}, kIdCancel}, {B::NoButton, kTryAgain, kIdTryAgain}, {B::NoButton, kContinue, kIdContinue}}};
   const std::size_t set = static_cast<std::size_t>(flags & 0xF) < kButtons.size() ? (flags & 0xF) : 0;
   QMessageBox box;
   box.setWindowTitle(FromGbk(caption.value_or(kDefaultMessageCaption)));
@@ -88,29 +118,22 @@ std::int32_t QtDialogs::ShowMessage(const Value& content, std::int32_t flags, st
     default:
       break;
   }
-  QMessageBox::StandardButtons buttons;
-  for (B b : kButtons[set]) buttons |= b;
-  box.setStandardButtons(buttons);
+  std::vector<QPushButton*> buttons;
+  bool cancels = false;
+  for (const Answer& a : kButtons[set]) {
+    buttons.push_back(a.standard != B::NoButton ? box.addButton(a.standard)
+                                                : box.addButton(FromGbk(a.caption), QMessageBox::AcceptRole));
+    cancels = cancels || a.id == kIdCancel;
+  }
+  if (buttons.size() > 1 && !cancels) box.installEventFilter(new NoEscape(&box));
   const std::size_t defaultIndex = static_cast<std::size_t>((flags & 0xF00) >> 8);
-  if (defaultIndex < kButtons[set].size()) box.setDefaultButton(kButtons[set][defaultIndex]);
+  if (defaultIndex < buttons.size()) box.setDefaultButton(buttons[defaultIndex]);
   box.setWindowModality(Qt::ApplicationModal);  // task modal; system modal has no stronger form here
   box.exec();
-  switch (box.standardButton(box.clickedButton())) {
-    case B::Cancel:
-      return kIdCancel;
-    case B::Abort:
-      return kIdAbort;
-    case B::Retry:
-      return kIdRetry;
-    case B::Ignore:
-      return kIdIgnore;
-    case B::Yes:
-      return kIdYes;
-    case B::No:
-      return kIdNo;
-    default:
-      return kIdOk;
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    if (box.clickedButton() == buttons[i]) return kButtons[set][i].id;
   }
+  return kIdOk;
 }
 
 bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
