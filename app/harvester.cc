@@ -216,9 +216,10 @@ void Harvester::RunMonitor(Generation generation) {
   // The end of the run, in one step on the window thread: a stop cannot
   // slip in between the check and the texts. Pages that went wrong are
   // named after the completion text, which otherwise stays as it always was.
+  const std::thread::id monitor = std::this_thread::get_id();  // the lambda below runs on the window thread
   window_.Invoke([&] {
     if (!Current(generation)) return;
-    if (monitorThread_.joinable() && monitorThread_.get_id() == std::this_thread::get_id()) monitorThread_.detach();
+    if (monitorThread_.joinable() && monitorThread_.get_id() == monitor) monitorThread_.detach();
     ui_.按钮_开始采集.SetCaption(kStartCaption);
     ui_.状态条1.SetPanelText(
         0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) + ProblemPagesText(counts));
