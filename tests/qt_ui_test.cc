@@ -28,7 +28,7 @@ namespace {
 
 // Runs `act` on the next modal dialog (of class `kind`, when given) once the
 // event loop shows it.
-void WhenModal(std::function<void(QWidget*)> act, const char* kind = nullptr) {
+void WhenModal(const std::function<void(QWidget*)>& act, const char* kind = nullptr) {
   QTimer::singleShot(0, [act, kind] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) modal = QApplication::activePopupWidget();
