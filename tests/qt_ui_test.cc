@@ -92,6 +92,7 @@ TEST_F(QtUiTest, TwentyThreadsAddingThroughTheWindowThreadLoseNothing) {
   std::vector<std::vector<std::int32_t>> indexes(kThreads);
   std::atomic<int> done{0};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kEach; ++i) {
