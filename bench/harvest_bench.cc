@@ -102,6 +102,6 @@ int main() {
   std::printf("phrases collected: %d (expected %d)\n", collected, kSeeds * (10 + 100 + 1000));
   std::printf("wall time %.3f s, ideal %.3f s, ratio %.3f\n", seconds, ideal, seconds / ideal);
   std::printf("peak memory growth %ld KiB: %.0f bytes per phrase (peak RSS %ld KiB)\n", after - before,
-              (after - before) * 1024.0 / collected, after);
+              static_cast<double>(after - before) * 1024.0 / collected, after);
   return 0;
 }

@@ -28,6 +28,7 @@ double AddsPerSecond(kelvarn::ListBox& list, const std::function<void()>& pump) 
   std::atomic<int> done{0};
   const auto start = Clock::now();
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kEach; ++i) list.AddItem(Item(t * kEach + i));

@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
 
   std::atomic<int> next{0}, failed{0};
   std::vector<std::thread> threads;
+  threads.reserve(std::max(workers, 0));
   for (int w = 0; w < workers; ++w) {
     threads.emplace_back([&] {
       CURL* easy = curl_easy_init();

@@ -26,7 +26,7 @@ constexpr std::string_view kInvalidComponent =
 struct BindingKey {
   std::string window, component;
   std::int32_t event;
-  auto operator<=>(const BindingKey&) const = default;
+  auto operator<=>(const BindingKey&) const = default;  // NOLINT(modernize-use-nullptr): there is no 0 to replace
 };
 
 // The frame record. The main thread owns everything but the exit clean-up

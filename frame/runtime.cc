@@ -30,6 +30,7 @@ constexpr std::string_view kMessageLabel = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3
 constexpr const char* kAllocFailedFormat = "\xB7\xD6\xC5\xE4 %zu \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 constexpr std::string_view kAllocFailed = "\xB7\xD6\xC5\xE4\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
+// NOLINTBEGIN(bugprone-suspicious-missing-comma): literals are split where a hex escape would take in what follows
 constexpr std::string_view kCodedMessages[] = {
     // 数组成员引用下标超出定义范围
     "\xCA\xFD\xD7\xE9\xB3\xC9\xD4\xB1\xD2\xFD\xD3\xC3\xCF\xC2\xB1\xEA\xB3\xAC\xB3\xF6\xB6\xA8\xD2\xE5\xB7\xB6\xCE\xA7",
@@ -71,6 +72,7 @@ constexpr std::string_view kCodedMessages[] = {
     "\xC7"
     "\xF3",
 };
+// NOLINTEND(bugprone-suspicious-missing-comma)
 
 std::atomic<int> endingCount{0};
 std::atomic<RuntimeErrorReporter> reporter{nullptr};
@@ -191,6 +193,7 @@ void RegisterProgramConstants() {
           for (int i = 0; i < info->dlpi_phnum; ++i) {
             const auto& segment = info->dlpi_phdr[i];
             if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W)) continue;
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader gives segment addresses as integers
             const auto* start = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
             RegisterConstantRange(start, start + segment.p_memsz);
           }

@@ -15,9 +15,9 @@ namespace {
 // bytes or "=", not starting a section or a comment, not only spaces.
 // Otherwise 工作线程.
 std::string KeyFrom(const std::uint8_t* data, std::size_t size) {
-  const std::string fixed = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";  // 工作线程
+  std::string fixed = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";  // 工作线程
   if (size == 0) return fixed;
-  const std::string key(reinterpret_cast<const char*>(data) + 1, std::min<std::size_t>(data[0] % 17, size - 1));
+  std::string key(reinterpret_cast<const char*>(data) + 1, std::min<std::size_t>(data[0] % 17, size - 1));
   const std::size_t first = key.find_first_not_of(' ');
   if (first == std::string::npos || key[first] == '[' || key[first] == ';') return fixed;
   for (const char c : key) {

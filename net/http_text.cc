@@ -135,7 +135,7 @@ std::vector<HeaderEntry> ParseHeaderBlock(std::string_view raw) {
       }
     } else if (c == '\r' || c == '\n') {
       if (pendingName) entries.push_back({std::move(pendingName), OwnedText(scratch)});
-      pendingName.reset();
+      pendingName.reset();  // NOLINT(bugprone-use-after-move): reset() gives it a value again
       scratch.clear();
       inValue = false;
     } else if (!(c == ' ' && scratch.empty())) {

@@ -113,6 +113,7 @@ TEST_F(ComponentsTest, CallsOfACutOffRunDoNothing) {
 TEST_F(ComponentsTest, TwentyThreadsAddingLoseNothing) {
   constexpr int kThreads = 20, kEach = 10000;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   std::atomic<int> wrong{0};
   std::vector<std::vector<std::int32_t>> indexes(kThreads);
   for (int t = 0; t < kThreads; ++t) {

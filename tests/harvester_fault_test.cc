@@ -125,7 +125,7 @@ TEST(HarvesterFaultTest, HugePagesKeepMemoryBounded) {
   EXPECT_EQ(0, run.h->PendingTasks());
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
-  std::printf("peak memory with two 200 MiB pages: %.0f MiB\n", usage.ru_maxrss / 1024.0);
+  std::printf("peak memory with two 200 MiB pages: %.0f MiB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(usage.ru_maxrss, 160 * 1024);  // KiB; a single whole page would be 200 MiB
 #endif

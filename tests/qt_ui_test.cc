@@ -28,7 +28,7 @@ namespace {
 
 // Runs `act` on the next modal dialog (of class `kind`, when given) once the
 // event loop shows it.
-void WhenModal(std::function<void(QWidget*)> act, const char* kind = nullptr) {
+void WhenModal(const std::function<void(QWidget*)>& act, const char* kind = nullptr) {
   QTimer::singleShot(0, [act, kind] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) modal = QApplication::activePopupWidget();
@@ -92,6 +92,7 @@ TEST_F(QtUiTest, TwentyThreadsAddingThroughTheWindowThreadLoseNothing) {
   std::vector<std::vector<std::int32_t>> indexes(kThreads);
   std::atomic<int> done{0};
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kEach; ++i) {

@@ -16,8 +16,10 @@
 
 // Sanitizer allocators abort on impossible sizes unless told to fail the way
 // malloc does, which is what these tests exercise.
+// NOLINTBEGIN(bugprone-reserved-identifier): the names the sanitizer runtimes look for
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace kelvarn {
 namespace {

@@ -184,6 +184,7 @@ TEST_F(ThreadPoolTest, StressCreatePostDestroyCycles) {
 TEST(ThreadPoolEntryPointsTest, HostNotificationCodes) {
   EXPECT_EQ(0, ThreadPool_ProcessNotifyLib(1, 1234, 0));
   EXPECT_EQ(1234, ThreadPool_HostCallback());
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the entry point hands pointers back as integers
   const auto* names = reinterpret_cast<const char* const*>(ThreadPool_ProcessNotifyLib(14, 0, 0));
   ASSERT_NE(nullptr, names);
   EXPECT_STREQ("ThreadPool_Create", names[0]);
@@ -191,6 +192,7 @@ TEST(ThreadPoolEntryPointsTest, HostNotificationCodes) {
   EXPECT_STREQ("ThreadPool_PostWorkItem", names[2]);
   EXPECT_STREQ("ThreadPool_State", names[3]);
   EXPECT_EQ(nullptr, names[4]);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): as above
   EXPECT_STREQ("ThreadPool_ProcessNotifyLib", reinterpret_cast<const char*>(ThreadPool_ProcessNotifyLib(15, 0, 0)));
   EXPECT_EQ(0, ThreadPool_ProcessNotifyLib(16, 0, 0));
   EXPECT_EQ(-1, ThreadPool_ProcessNotifyLib(2, 0, 0));

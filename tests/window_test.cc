@@ -59,7 +59,7 @@ QString Status() { return Find<QStatusBar>("状态条1")->findChild<QLabel*>()->
 int Rows(const char* list) { return Find<QListView>(list)->model()->rowCount(); }
 
 // Runs `act` on the next modal dialog once the event loop shows it.
-void WhenModal(std::function<void(QWidget*)> act) {
+void WhenModal(const std::function<void(QWidget*)>& act) {
   QTimer::singleShot(0, [act] {
     if (QWidget* modal = QApplication::activeModalWidget()) {
       act(modal);

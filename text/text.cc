@@ -202,6 +202,7 @@ namespace {
 // `replacement` and going on after it.
 std::string Convert(const char* to, const char* from, std::string_view in, std::string_view replacement) {
   iconv_t cd = iconv_open(to, from);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): (iconv_t)-1 is how iconv_open fails
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
   std::string out;
   out.reserve(in.size() * 2 + 8);

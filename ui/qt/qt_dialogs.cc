@@ -30,12 +30,10 @@ Text MessageText(const Value& content) {
   return std::visit(
       [&](const auto& v) -> Text {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, ByteArray> || std::is_same_v<T, std::monostate>) {
-          return {};
-        } else if constexpr (std::is_arithmetic_v<T> || std::is_same_v<T, Text> || std::is_same_v<T, DateTime>) {
+        if constexpr (std::is_arithmetic_v<T> || std::is_same_v<T, Text> || std::is_same_v<T, DateTime>) {
           return ToText(content);
         } else {
-          return {};  // arrays
+          return {};  // byte arrays, no value and arrays
         }
       },
       content);
