@@ -7,6 +7,7 @@
 
 #include "tests/reference.h"
 #include "text/between.h"
+#include "text/encoding.h"
 #include "text/line_splitter.h"
 
 namespace kelvarn {
@@ -145,6 +146,54 @@ TEST(TextEncodingTest, GbkAndUtf8RoundTripAtTheEdges) {
   EXPECT_EQ("真假 ok", GbkToUtf8("\xD5\xE6\xBC\xD9 ok"));
   EXPECT_EQ("a\xEF\xBF\xBD", GbkToUtf8("a\xFF"));  // a byte GBK cannot read
   EXPECT_EQ("", GbkToUtf8(""));
+}
+
+// What a keyword or settings file's bytes are, and the GBK text they give.
+TEST(TextEncodingTest, DetectionTellsUtf8FromGbk) {
+  const std::string utf8 = "关键字挖掘\n长尾词\n";
+  Detection d = DetectEncoding(utf8);
+  EXPECT_EQ(Encoding::kUtf8, d.encoding);
+  EXPECT_EQ(LineEnds::kLf, d.lineEnds);
+  EXPECT_TRUE(d.clearlyUtf8);
+  EXPECT_EQ(Utf8ToGbk(utf8), ToGbk(utf8, ReadAs(d)));
+  d = DetectEncoding(utf8.substr(0, 7));  // a first part, cut inside a character
+  EXPECT_EQ(Encoding::kUtf8, d.encoding);
+
+  // The window's own format, GBK with CR LF, is never taken for UTF-8, even
+  // when a short text happens to be valid UTF-8 ("一直"), or the classic
+  // "联通", whose lead byte only looks like UTF-8.
+  for (const char* gbk : {"关键字挖掘\r\n长尾词\r\n", "一直\r\n", "联通"}) {
+    d = DetectEncoding(Utf8ToGbk(gbk));
+    EXPECT_FALSE(d.clearlyUtf8) << gbk;
+    EXPECT_EQ(Utf8ToGbk(gbk), ToGbk(Utf8ToGbk(gbk), ReadAs(d))) << gbk;
+  }
+  EXPECT_EQ(Encoding::kUtf8, DetectEncoding(Utf8ToGbk("一直\r\n")).encoding);
+  EXPECT_EQ(Encoding::kGb18030, DetectEncoding(Utf8ToGbk("联通")).encoding);
+  // Short UTF-8 with CR LF is as ambiguous; six characters are not.
+  EXPECT_FALSE(DetectEncoding("天气\r\n").clearlyUtf8);
+  EXPECT_TRUE(DetectEncoding("天气\r\n关键字挖\r\n").clearlyUtf8);
+  EXPECT_EQ(LineEnds::kCrLf, DetectEncoding("天气\r\n").lineEnds);
+  EXPECT_EQ(LineEnds::kMixed, DetectEncoding("a\r\nb\n").lineEnds);
+
+  d = DetectEncoding("\xEF\xBB\xBF天气\r\n");
+  EXPECT_TRUE(d.clearlyUtf8);
+  EXPECT_EQ(Utf8ToGbk("天气\r\n"), ToGbk("\xEF\xBB\xBF天气\r\n", ReadAs(d)));
+  const std::string le("\xFF\xFE\x29\x59\x14\x6C\r\0\n\0", 10), be("\xFE\xFF\x59\x29\xD8\x00\x6C\x14", 8);
+  EXPECT_EQ(Encoding::kUtf16Le, DetectEncoding(le).encoding);
+  EXPECT_EQ(Utf8ToGbk("天气\r\n"), ToGbk(le, ReadAs(DetectEncoding(le))));
+  EXPECT_EQ(Utf8ToGbk("天?气"), ToGbk(be, ReadAs(DetectEncoding(be))));  // a lone surrogate, and the rest still in line
+  EXPECT_EQ(Encoding::kAscii, DetectEncoding("seo\n").encoding);
+  EXPECT_EQ(Encoding::kAscii, DetectEncoding("").encoding);
+}
+
+// The terminal's encoding: the first locale variable set decides.
+TEST(TextEncodingTest, LocaleIsUtf8ByItsCodeset) {
+  EXPECT_TRUE(LocaleIsUtf8(nullptr, nullptr, "C.UTF-8"));
+  EXPECT_TRUE(LocaleIsUtf8("", "zh_CN.utf8@pinyin", "zh_CN.GBK"));
+  EXPECT_FALSE(LocaleIsUtf8("zh_CN.GB18030", "", "en_US.UTF-8"));
+  EXPECT_FALSE(LocaleIsUtf8("C", nullptr, "C.UTF-8"));
+  EXPECT_FALSE(LocaleIsUtf8(nullptr, nullptr, nullptr));
+  EXPECT_FALSE(LocaleIsUtf8("", "", "en_US.UTF-16"));
 }
 
 // Mixed ASCII/GBK inputs drawn from a small alphabet so that matches, trail
