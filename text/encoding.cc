@@ -85,9 +85,12 @@ LineEnds FindLineEnds(std::string_view bytes) {
   return crLf && lf ? LineEnds::kMixed : crLf ? LineEnds::kCrLf : lf ? LineEnds::kLf : LineEnds::kNone;
 }
 
+// Asked of the first 64 KiB only: its answer is settled long before, and a
+// whole keyword file may be hundreds of megabytes.
 bool UchardetSaysUtf8(std::string_view bytes) {
   const std::unique_ptr<uchardet, decltype(&uchardet_delete)> detector(uchardet_new(), uchardet_delete);
   if (!detector) return false;
+  bytes = bytes.substr(0, std::size_t{64} << 10);
   uchardet_handle_data(detector.get(), bytes.data(), bytes.size());
   uchardet_data_end(detector.get());
   const char* charset = uchardet_get_charset(detector.get());

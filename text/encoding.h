@@ -40,9 +40,9 @@ struct Detection {
 };
 inline constexpr int kClearUtf8Characters = 6;
 
-// What the bytes are, judged from all of them: pass the first part of a long
-// file (a character cut at the end counts as valid). UTF-16 is recognised by
-// its byte-order mark only.
+// What the bytes are, judged from all of them, or from the first part of a
+// long file (a character cut at the end counts as valid). UTF-16 is
+// recognised by its byte-order mark only.
 Detection DetectEncoding(std::string_view bytes);
 
 // The bytes, read as `from`, as GBK text: a byte-order mark of `from`
