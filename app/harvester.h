@@ -93,12 +93,13 @@ class Harvester {
   // Keyword lists and settings (window thread).
   void AddKeyword();
   void ImportKeywords();
-  // The lines of a keyword file that import adds: split at CR LF only, lines
-  // of nothing but spaces skipped, leading spaces kept. A zero byte ends a
-  // line too, so that a stray one does not cut off the rest of the file.
+  // The lines of a keyword file that import adds: GBK split at CR LF only, or
+  // a file that is clearly UTF-8 (UTF-16) converted and split at LF; lines of
+  // nothing but spaces skipped, leading spaces kept. A zero byte ends a line
+  // too, so that a stray one does not cut off the rest of the file.
   static TextArray KeywordLines(std::string_view fileBytes);
-  // The import rules on one file (CR LF lines, space-only lines skipped);
-  // false, with "导入失败.", when the file cannot be read.
+  // The import rules on one file (as KeywordLines splits it); false, with
+  // "导入失败.", when the file cannot be read.
   bool ImportFile(const std::string& path);
   void ClearKeywords();
   void ExportPhrases();

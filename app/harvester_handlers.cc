@@ -4,6 +4,7 @@
 
 #include "app/harvester.h"
 #include "frame/frame.h"
+#include "text/encoding.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
 
@@ -20,6 +21,16 @@ constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5.
 constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
 constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
+
+// The lines of a keyword file. The window's own format, GBK lines ending in
+// CR LF, is read byte for byte; a file that is clearly UTF-8, as Linux
+// editors write them (or UTF-16 by its byte-order mark), is converted to
+// GB18030 and split at LF, a CR before it dropped.
+void ForEachFileLine(std::string_view fileBytes, const LineSplitter::Line& line) {
+  const Encoding from = ReadAs(DetectEncoding(fileBytes));
+  if (from == Encoding::kGb18030) return LineSplitter::Split(fileBytes, line);
+  LineSplitter::Split(ToGbk(fileBytes, from), line, LineSplitter::Ends::kLf);
+}
 
 }  // namespace
 
@@ -44,7 +55,7 @@ void Harvester::ImportKeywords() {
 
 bool Harvester::ImportFile(const std::string& path) {
   const std::optional<std::string> bytes = ReadFile(path);
-  LineSplitter::Split(bytes.value_or(std::string()), [&](std::string_view line) {
+  ForEachFileLine(bytes.value_or(std::string()), [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) {
       ui_.列表框_关键字.SetCurrentSelection(ui_.列表框_关键字.AddItem(line));
     }
@@ -57,7 +68,7 @@ bool Harvester::ImportFile(const std::string& path) {
 
 TextArray Harvester::KeywordLines(std::string_view fileBytes) {
   TextArray lines;
-  LineSplitter::Split(fileBytes, [&](std::string_view line) {
+  ForEachFileLine(fileBytes, [&](std::string_view line) {
     if (!TrimLeadingSpaces(line).empty()) lines.emplace_back(line);
   });
   return lines;

@@ -24,6 +24,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "pool/thread_safety.h"
+#include "text/encoding.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
 
@@ -35,14 +36,20 @@ namespace {
 // reading it whole would only end with memory.
 constexpr std::size_t kMaxSeedsInputBytes = std::size_t{64} << 20;
 constexpr std::size_t kMaxSeedsFromFile = 1000000;
+// What a seeds file's first bytes tell of its encoding, the rest would too.
+constexpr std::size_t kEncodingSampleBytes = std::size_t{64} << 10;
 
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
-    "                       [SEEDS_FILE | -]\n"
-    "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
-    "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
-    "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
+    "                       [--encoding gbk|utf-8] [SEEDS_FILE | -]\n"
+    "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
+    "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
+    "--encoding applies to the seeds file, --seed and the output: utf-8 reads lines ending\n"
+    "in LF (or CR LF) and writes UTF-8 lines ending in LF; gbk reads and writes the window's\n"
+    "keyword files, GBK lines ending in CR LF. The default is utf-8 when the locale's charset\n"
+    "(LC_ALL, LC_CTYPE or LANG) is UTF-8, else gbk; a seeds file that looks otherwise is\n"
+    "warned about. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
     "workers default to config.ini beside the program (1 and 20). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
     "A failed page, or a 5xx page without phrases, is requested again --retries times (default:\n"
@@ -64,8 +71,9 @@ struct Arguments {
   std::optional<std::int32_t> depth, workers, retries;
   std::optional<std::string> searchUrl;  // as given to --search-url
   std::string output;                    // empty: standard output
-  std::vector<std::string> seeds;        // UTF-8, from --seed
+  std::vector<std::string> seeds;        // from --seed, in the encoding
   std::optional<std::string> seedsFile;  // "-": standard input
+  std::optional<Encoding> encoding;      // kUtf8 or kGb18030; absent: the locale's
   bool quiet = false;
   bool stopOnBlock = false;  // --on-block stop
 };
@@ -112,6 +120,11 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const char* v = value(argv[i]);
       if (!v || !*v) return UsageError("--output needs a file name");
       a.output = v;
+    } else if (arg == "--encoding") {
+      const char* v = value(argv[i]);
+      const std::string_view name = v ? v : "";
+      if (name != "gbk" && name != "utf-8") return UsageError("--encoding needs gbk or utf-8");
+      a.encoding = name == "gbk" ? Encoding::kGb18030 : Encoding::kUtf8;
     } else if (arg == "--seed") {
       const char* v = value(argv[i]);
       if (!v) return UsageError("--seed needs a keyword");
@@ -139,10 +152,35 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   return std::nullopt;
 }
 
-// The keywords of the seeds file, or of standard input for "-", by the
-// import rules, read as they arrive and keeping only the keywords. False,
-// after a message, when the input cannot be read or passes the bounds.
-bool ReadSeeds(const std::string& path, TextArray& seeds) {
+// Says on standard error when a seeds file's first bytes do not look like
+// what they are read as; false, after a message, for UTF-16, which neither
+// encoding reads.
+bool CheckSeedsFile(std::string_view head, const std::string& name, Encoding encoding) {
+  const Detection d = DetectEncoding(head);
+  if (d.encoding == Encoding::kUtf16Le || d.encoding == Encoding::kUtf16Be) {
+    std::fprintf(stderr, "kelvarn harvest: %s is UTF-16: save it as UTF-8 or GBK\n", name.c_str());
+    return false;
+  }
+  const char* problem = nullptr;
+  const bool bareLf = d.lineEnds == LineEnds::kLf || d.lineEnds == LineEnds::kMixed;
+  if (encoding == Encoding::kUtf8) {
+    if (d.encoding == Encoding::kGb18030) problem = "is not UTF-8 (GBK?), but is read as UTF-8: use --encoding gbk";
+  } else if (d.clearlyUtf8 || (bareLf && d.encoding != Encoding::kGb18030)) {
+    problem = "looks like UTF-8, but is read as GBK lines ending in CR LF: use --encoding utf-8";
+  } else if (bareLf) {
+    problem =
+        "has lines ending in LF alone, but GBK lines end in CR LF, so they run together: end them in CR LF, or "
+        "convert the file to UTF-8 and use --encoding utf-8";
+  }
+  if (problem) std::fprintf(stderr, "kelvarn harvest: warning: %s %s\n", name.c_str(), problem);
+  return true;
+}
+
+// The keywords of the seeds file, or of standard input for "-", by the import
+// rules (GBK lines ending in CR LF) or as UTF-8 lines ending in LF, read as
+// they arrive and keeping only the keywords. False, after a message, when the
+// input cannot be read, is UTF-16 or passes the bounds.
+bool ReadSeeds(const std::string& path, Encoding encoding, TextArray& seeds) {
   const bool standardInput = path == "-";
   const std::string name = standardInput ? "standard input" : path;
   const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -150,24 +188,46 @@ bool ReadSeeds(const std::string& path, TextArray& seeds) {
     std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(errno));
     return false;
   }
-  LineSplitter lines([&](std::string_view line) {
-    if (!TrimLeadingSpaces(line).empty()) seeds.emplace_back(line);  // lines of nothing but spaces are skipped
-  });
+  const bool utf8 = encoding == Encoding::kUtf8;
+  LineSplitter lines(
+      [&](std::string_view line) {
+        Text seed = utf8 ? Utf8ToGbk(line) : Text(line);
+        if (!TrimLeadingSpaces(seed).empty()) seeds.push_back(std::move(seed));  // nothing but spaces: skipped
+      },
+      utf8 ? LineSplitter::Ends::kLf : LineSplitter::Ends::kCrLf);
+  // The first bytes are held back until they can tell the encoding.
+  std::optional<std::string> head = std::string();
+  bool refused = false;
+  const auto startLines = [&] {
+    refused = !CheckSeedsFile(*head, name, encoding);
+    std::string_view bytes = *head;
+    if (utf8 && bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    if (!refused) lines.Feed(bytes);
+    head.reset();
+  };
   std::vector<char> buffer(std::size_t{64} << 10);
   std::size_t total = 0;
   ssize_t n = 0;
   do {
     n = ::read(fd, buffer.data(), buffer.size());
     if (n > 0 && (total += static_cast<std::size_t>(n)) <= kMaxSeedsInputBytes) {
-      lines.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      const std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
+      if (!head) {
+        lines.Feed(piece);
+      } else if (head->append(piece).size() >= kEncodingSampleBytes) {
+        startLines();
+      }
     }
-  } while ((n > 0 || (n < 0 && errno == EINTR)) && total <= kMaxSeedsInputBytes && seeds.size() <= kMaxSeedsFromFile);
+  } while ((n > 0 || (n < 0 && errno == EINTR)) && !refused && total <= kMaxSeedsInputBytes &&
+           seeds.size() <= kMaxSeedsFromFile);
   const int readError = errno;
   if (!standardInput) ::close(fd);
   if (n < 0) {
     std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(readError));
     return false;
   }
+  if (n == 0 && head) startLines();
+  if (refused) return false;
   if (n == 0) lines.Finish();
   if (total > kMaxSeedsInputBytes || seeds.size() > kMaxSeedsFromFile) {
     std::fprintf(stderr, "kelvarn harvest: %s: too large: a seeds file holds at most 64 MiB and %zu keywords\n",
@@ -175,6 +235,32 @@ bool ReadSeeds(const std::string& path, TextArray& seeds) {
     return false;
   }
   return true;
+}
+
+// A --seed text in the encoding: said on standard error when it does not
+// look like it.
+Text SeedText(const std::string& seed, Encoding encoding) {
+  const Encoding looks = DetectEncoding(seed).encoding;
+  if (encoding == Encoding::kUtf8 && looks == Encoding::kGb18030) {
+    std::fprintf(stderr,
+                 "kelvarn harvest: warning: a --seed text is not UTF-8 (GBK?), but is read as UTF-8: "
+                 "use --encoding gbk\n");
+  } else if (encoding == Encoding::kGb18030 && looks == Encoding::kUtf8) {
+    std::fprintf(stderr,
+                 "kelvarn harvest: warning: --seed %s looks like UTF-8, but is read as GBK: use --encoding "
+                 "utf-8\n",
+                 seed.c_str());
+  }
+  return encoding == Encoding::kUtf8 ? Utf8ToGbk(seed) : Text(seed);
+}
+
+// A phrase as a line of the output: the window's export format (GBK, CR LF),
+// or UTF-8 and LF.
+std::string OutputLine(std::string_view phrase, Encoding encoding) {
+  if (encoding == Encoding::kUtf8) return GbkToUtf8(phrase) + "\n";
+  std::string line;
+  line.reserve(phrase.size() + 2);
+  return line.append(phrase).append("\r\n");
 }
 
 // The outcomes other than phrases that occurred, with their counts: for the
@@ -236,15 +322,18 @@ struct Wake {
 struct Plan {
   TextArray seeds;
   std::int32_t depth = 1, workers = 20, retries = 2;
+  Encoding encoding = Encoding::kGb18030;  // of the seeds and the output: kUtf8 or kGb18030
   FILE* out = stdout;
 };
 
 // Reads the seeds and the settings and opens the output; an exit code when
 // one of them fails.
 std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
-  // Seeds: the file by the import rules, then the --seed texts.
-  if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.seeds)) return 1;
-  for (const std::string& seed : args.seeds) plan.seeds.push_back(Utf8ToGbk(seed));
+  // Seeds: the file, then the --seed texts.
+  const bool utf8Locale = LocaleIsUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
+  plan.encoding = args.encoding.value_or(utf8Locale ? Encoding::kUtf8 : Encoding::kGb18030);
+  if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.encoding, plan.seeds)) return 1;
+  for (const std::string& seed : args.seeds) plan.seeds.push_back(SeedText(seed, plan.encoding));
 
   // Settings: config.ini beside the program, read as the window reads it and
   // only for what the flags leave open; nothing is written back. A file over
@@ -315,13 +404,11 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   Wake& wake = session.wake;
   session.out = plan.out;
   window.phrases.keepItems = false;
-  window.phrases.added = [&session](std::string_view phrase) {
+  window.phrases.added = [&session, encoding = plan.encoding](std::string_view phrase) {
     // Whole lines as they arrive; the loop below flushes every 100 ms, so
     // `tail -f` follows the run without a system call per phrase.
-    if (std::fwrite(phrase.data(), 1, phrase.size(), session.out) != phrase.size() ||
-        std::fputs("\r\n", session.out) < 0) {
-      session.NoteWriteFailure();
-    }
+    const std::string line = OutputLine(phrase, encoding);
+    if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };

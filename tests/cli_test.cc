@@ -1,5 +1,5 @@
-// `kelvarn harvest` as a user runs it: exit codes, output format, settings,
-// Ctrl-C, hostile input and a closed output pipe.
+// `kelvarn harvest` as a user runs it: exit codes, output format, encodings,
+// settings, Ctrl-C, hostile input and a closed output pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -93,8 +93,9 @@ class CliTest : public ::testing::Test {
     return Wait(Spawn(std::move(args), input));
   }
 
+  // In the window's keyword file format, whatever the locale.
   std::vector<std::string> Harvest(std::vector<std::string> more) {
-    std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl()};
+    std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl(), "--encoding", "gbk"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -148,7 +149,8 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
 }
 
 TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
-  const Result r = Run({"harvest", "--search-url", engine_->BaseUrl() + "/", "--depth", "1", "--seed", "关键字"});
+  const Result r = Run({"harvest", "--search-url", engine_->BaseUrl() + "/", "--encoding", "gbk", "--depth", "1",
+                        "--seed", Utf8ToGbk("关键字")});
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(Exported(Utf8ToGbk("关键字")), r.out);  // one worker per seed: page order
   EXPECT_NE(std::string::npos, r.err.find("采集完成,空闲等待中,相关关键字共(10)个"));
@@ -157,7 +159,7 @@ TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
 TEST_F(CliTest, SeedsFromStandardInputThenFlags) {
   // Input is read in 64 KiB pieces: this blank line's CR ends the first one.
   const std::string input = Utf8ToGbk("一\r\n") + std::string(65535 - 4, ' ') + "\r\n";
-  const Result r = Run(Harvest({"--depth", "1", "--workers", "1", "--seed", "二", "-"}), input);
+  const Result r = Run(Harvest({"--depth", "1", "--workers", "1", "--seed", Utf8ToGbk("二"), "-"}), input);
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(Exported(Utf8ToGbk("一")) + Exported(Utf8ToGbk("二")), r.out);  // file first, then --seed
   EXPECT_EQ(2u, engine_->RequestCount());
@@ -198,6 +200,55 @@ TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
   r = Run(Harvest({"--depth", "2", "--workers", "3", "--retries", "2", "--seed", "x"}));
   EXPECT_EQ(110, static_cast<int>(TextSplit(r.out, "\r\n").size()));
   EXPECT_EQ(std::string::npos, r.err.find("config.ini"));
+}
+
+// Seeds files are read in the encoding the locale or --encoding names, and a
+// file that looks otherwise is warned about rather than harvested as one
+// garbled keyword.
+TEST_F(CliTest, SeedsFilesAndOutputFollowTheEncoding) {
+  const std::string file = dir_ + "seeds.txt";
+  const auto harvest = [&](const std::string& bytes, std::vector<std::string> more) {
+    EXPECT_TRUE(WriteFileBytes(file, {bytes}));
+    std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl(), "--quiet", "--workers", "1"};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(file);
+    return Run(args);
+  };
+  const Text weather = Utf8ToGbk("天气"), keyword = Utf8ToGbk("关键字");
+  std::string utf8Lines;  // UTF-8 phrases, one a line ending in LF
+  for (const Text& seed : {weather, keyword}) {
+    for (const Text& phrase : OfflineEngine::PhrasesFor(seed, 10)) utf8Lines += GbkToUtf8(phrase) + "\n";
+  }
+  // The first locale variable set says UTF-8: a Linux editor's file, with a
+  // byte-order mark, LF and CR LF line ends, gives UTF-8 lines ending in LF.
+  ::setenv("LC_ALL", "", 1);
+  ::setenv("LC_CTYPE", "en_US.UTF-8", 1);
+  ::setenv("LANG", "zh_CN.GBK", 1);
+  const std::string edited = "\xEF\xBB\xBF天气\n \n关键字\r\n";
+  Result r = harvest(edited, {});
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(utf8Lines, r.out);
+  // Read as the window's GBK, the same file is one keyword: said, naming the flag.
+  r = harvest(edited, {"--encoding", "gbk"});
+  EXPECT_NE(std::string::npos, r.err.find(file + " looks like UTF-8, but is read as GBK lines ending in CR LF: "
+                                                 "use --encoding utf-8"))
+      << r.err;
+  // A GBK file, read as UTF-8, is said to be one; as GBK it gives the
+  // window's export format byte for byte. So does a short one that happens to
+  // be valid UTF-8 ("一直").
+  const std::string gbk = weather + "\r\n" + keyword + "\r\n";
+  r = harvest(gbk, {});
+  EXPECT_NE(std::string::npos, r.err.find(file + " is not UTF-8 (GBK?), but is read as UTF-8: use --encoding gbk"));
+  r = harvest(gbk, {"--encoding", "gbk"});
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(Exported(weather) + Exported(keyword), r.out);
+  r = harvest(Utf8ToGbk("一直\r\n"), {"--encoding", "gbk"});
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(Exported(Utf8ToGbk("一直")), r.out);
+  ::unsetenv("LC_CTYPE");
+  ::unsetenv("LANG");
+  ::unsetenv("LC_ALL");
 }
 
 // An endless seeds source (a device, a pipe that never closes) is read as it

@@ -174,6 +174,28 @@ TEST_F(FilesTest, LineEndsOfTheFileAreKept) {
   EXPECT_EQ("[a]\rx=3\ry=2\r\n", Read());
 }
 
+// A config.ini saved by another editor in UTF-8 or UTF-16 is read as it
+// says, and a save rewrites it whole in GBK: never a second, GBK section in
+// a UTF-8 file.
+TEST_F(FilesTest, Utf8AndUtf16SettingsAreReadAndRewrittenInGbk) {
+  Write("[配置]\n工作线程=3\n");
+  EXPECT_EQ("3", ReadSetting(ini_, kSection, kWorkers));
+  EXPECT_TRUE(WriteSetting(ini_, kSection, kDepth, "2"));
+  EXPECT_EQ(Utf8ToGbk("[配置]\n工作线程=3\n采集级别=2\r\n"), Read());
+  Write("\xEF\xBB\xBF[配置]\r\n");  // short, and with a byte-order mark
+  EXPECT_TRUE(WriteSetting(ini_, kSection, kWorkers, "4"));
+  EXPECT_EQ(Utf8ToGbk("[配置]\r\n工作线程=4\r\n"), Read());
+  std::string utf16 = "\xFF\xFE";  // little-endian, by its byte-order mark
+  for (const char16_t unit : std::u16string_view(u"[配置]\r\n工作线程=5\r\n")) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  Write(utf16);
+  EXPECT_EQ("5", ReadSetting(ini_, kSection, kWorkers));
+  EXPECT_TRUE(WriteSetting(ini_, kSection, kWorkers, "6"));
+  EXPECT_EQ(Utf8ToGbk("[配置]\r\n工作线程=6\r\n"), Read());
+}
+
 TEST_F(FilesTest, UnwritableSettingsFail) {
   EXPECT_FALSE(WriteSetting(dir_ + "/no/such/dir/config.ini", "a", "b", "c"));
   EXPECT_FALSE(WriteSetting("", "a", "b", "c"));

@@ -56,6 +56,30 @@ TEST_F(HarvesterTest, ImportFollowsTheKeywordFileRules) {
   EXPECT_EQ(4, w_.列表框_关键字.ItemCount());
 }
 
+// A keyword file from a Linux editor (UTF-8, LF) imports as its lines, in
+// GBK; the window's own format stays byte for byte, even a short GBK file
+// that happens to be valid UTF-8.
+TEST_F(HarvesterTest, ImportConvertsClearlyUtf8FilesOnly) {
+  const struct {
+    std::string bytes;
+    TextArray items;
+  } files[] = {
+      {"天气\n  \n关键字\n", {Utf8ToGbk("天气"), Utf8ToGbk("关键字")}},
+      {"\xEF\xBB\xBF天气\r\n长尾词\r\n", {Utf8ToGbk("天气"), Utf8ToGbk("长尾词")}},  // a byte-order mark
+      {Utf8ToGbk("一直\r\n"), {Utf8ToGbk("一直")}},
+      {Utf8ToGbk("联通\r\n"), {Utf8ToGbk("联通")}},
+  };
+  for (const auto& file : files) {
+    ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {file.bytes}));
+    w_.列表框_关键字.ClearItems();
+    EXPECT_TRUE(harvester_->ImportFile(dir_ + "seeds.txt"));
+    TextArray items;
+    for (std::int32_t i = 0; i < w_.列表框_关键字.ItemCount(); ++i) items.push_back(w_.列表框_关键字.ItemText(i));
+    EXPECT_EQ(file.items, items) << ::testing::PrintToString(file.bytes);
+    EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));
+  }
+}
+
 TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
   for (const char* p : {"a", "", "b"}) w_.列表框_相关关键字.AddItem(p);
   const std::string file = dir_ + "out.txt";

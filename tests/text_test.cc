@@ -7,6 +7,7 @@
 
 #include "tests/reference.h"
 #include "text/between.h"
+#include "text/encoding.h"
 #include "text/line_splitter.h"
 
 namespace kelvarn {
@@ -147,6 +148,54 @@ TEST(TextEncodingTest, GbkAndUtf8RoundTripAtTheEdges) {
   EXPECT_EQ("", GbkToUtf8(""));
 }
 
+// What a keyword or settings file's bytes are, and the GBK text they give.
+TEST(TextEncodingTest, DetectionTellsUtf8FromGbk) {
+  const std::string utf8 = "关键字挖掘\n长尾词\n";
+  Detection d = DetectEncoding(utf8);
+  EXPECT_EQ(Encoding::kUtf8, d.encoding);
+  EXPECT_EQ(LineEnds::kLf, d.lineEnds);
+  EXPECT_TRUE(d.clearlyUtf8);
+  EXPECT_EQ(Utf8ToGbk(utf8), ToGbk(utf8, ReadAs(d)));
+  d = DetectEncoding(utf8.substr(0, 7));  // a first part, cut inside a character
+  EXPECT_EQ(Encoding::kUtf8, d.encoding);
+
+  // The window's own format, GBK with CR LF, is never taken for UTF-8, even
+  // when a short text happens to be valid UTF-8 ("一直"), or the classic
+  // "联通", whose lead byte only looks like UTF-8.
+  for (const char* gbk : {"关键字挖掘\r\n长尾词\r\n", "一直\r\n", "联通"}) {
+    d = DetectEncoding(Utf8ToGbk(gbk));
+    EXPECT_FALSE(d.clearlyUtf8) << gbk;
+    EXPECT_EQ(Utf8ToGbk(gbk), ToGbk(Utf8ToGbk(gbk), ReadAs(d))) << gbk;
+  }
+  EXPECT_EQ(Encoding::kUtf8, DetectEncoding(Utf8ToGbk("一直\r\n")).encoding);
+  EXPECT_EQ(Encoding::kGb18030, DetectEncoding(Utf8ToGbk("联通")).encoding);
+  // Short UTF-8 with CR LF is as ambiguous; six characters are not.
+  EXPECT_FALSE(DetectEncoding("天气\r\n").clearlyUtf8);
+  EXPECT_TRUE(DetectEncoding("天气\r\n关键字挖\r\n").clearlyUtf8);
+  EXPECT_EQ(LineEnds::kCrLf, DetectEncoding("天气\r\n").lineEnds);
+  EXPECT_EQ(LineEnds::kMixed, DetectEncoding("a\r\nb\n").lineEnds);
+
+  d = DetectEncoding("\xEF\xBB\xBF天气\r\n");
+  EXPECT_TRUE(d.clearlyUtf8);
+  EXPECT_EQ(Utf8ToGbk("天气\r\n"), ToGbk("\xEF\xBB\xBF天气\r\n", ReadAs(d)));
+  const std::string le("\xFF\xFE\x29\x59\x14\x6C\r\0\n\0", 10), be("\xFE\xFF\x59\x29\xD8\x00\x6C\x14", 8);
+  EXPECT_EQ(Encoding::kUtf16Le, DetectEncoding(le).encoding);
+  EXPECT_EQ(Utf8ToGbk("天气\r\n"), ToGbk(le, ReadAs(DetectEncoding(le))));
+  EXPECT_EQ(Utf8ToGbk("天?气"), ToGbk(be, ReadAs(DetectEncoding(be))));  // a lone surrogate, and the rest still in line
+  EXPECT_EQ(Encoding::kAscii, DetectEncoding("seo\n").encoding);
+  EXPECT_EQ(Encoding::kAscii, DetectEncoding("").encoding);
+}
+
+// The terminal's encoding: the first locale variable set decides.
+TEST(TextEncodingTest, LocaleIsUtf8ByItsCodeset) {
+  EXPECT_TRUE(LocaleIsUtf8(nullptr, nullptr, "C.UTF-8"));
+  EXPECT_TRUE(LocaleIsUtf8("", "zh_CN.utf8@pinyin", "zh_CN.GBK"));
+  EXPECT_FALSE(LocaleIsUtf8("zh_CN.GB18030", "", "en_US.UTF-8"));
+  EXPECT_FALSE(LocaleIsUtf8("C", nullptr, "C.UTF-8"));
+  EXPECT_FALSE(LocaleIsUtf8(nullptr, nullptr, nullptr));
+  EXPECT_FALSE(LocaleIsUtf8("", "", "en_US.UTF-16"));
+}
+
 // Mixed ASCII/GBK inputs drawn from a small alphabet so that matches, trail
 // bytes that look like ASCII and runs of lead bytes all come up often.
 class RandomTexts {
@@ -196,31 +245,49 @@ TEST(TextRandomizedTest, SplitAgreesWithCharacterStepping) {
 }
 
 // However the bytes of a keyword file arrive, its lines are those of the
-// whole: the pieces between zero bytes, split at CR LF on character boundaries.
+// whole: the pieces between zero bytes, split at CR LF on character
+// boundaries, or at every LF with a CR before it dropped.
 TEST(TextRandomizedTest, LineSplitterGivesTheSameLinesInAnyPieces) {
   RandomTexts random(11);
   static constexpr char kBytes[] = {'a', ' ', '\r', '\n', '\0', '\x81', '\xA1', '5'};
-  for (int i = 0; i < 20000; ++i) {
-    std::string text(static_cast<std::size_t>(random.Int(0, 40)), ' ');
-    for (char& c : text) c = kBytes[random.Int(0, sizeof kBytes - 1)];
-    Pieces expected, whole, fed;
+  // A trailing LF gives no empty last line, as a trailing delimiter gives no piece.
+  const auto splitAtLf = [](const std::string& text) {
+    Pieces lines;
     for (std::size_t start = 0; start < text.size();) {
-      const std::size_t zero = std::min(text.find('\0', start), text.size());
-      for (std::string& line : reference::TextSplit(text.substr(start, zero - start), "\r\n")) {
-        expected.push_back(std::move(line));
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      std::string line = text.substr(start, end - start);
+      if (end < text.size() && !line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(std::move(line));
+      start = end + 1;
+    }
+    return lines;
+  };
+  for (const LineSplitter::Ends ends : {LineSplitter::Ends::kCrLf, LineSplitter::Ends::kLf}) {
+    for (int i = 0; i < 20000; ++i) {
+      std::string text(static_cast<std::size_t>(random.Int(0, 40)), ' ');
+      for (char& c : text) c = kBytes[random.Int(0, sizeof kBytes - 1)];
+      Pieces expected, whole, fed;
+      for (std::size_t start = 0; start < text.size();) {
+        const std::size_t zero = std::min(text.find('\0', start), text.size());
+        const std::string part = text.substr(start, zero - start);
+        for (std::string& line :
+             ends == LineSplitter::Ends::kLf ? splitAtLf(part) : reference::TextSplit(part, "\r\n")) {
+          expected.push_back(std::move(line));
+        }
+        start = zero + 1;
       }
-      start = zero + 1;
+      LineSplitter::Split(
+          text, [&](std::string_view line) { whole.emplace_back(line); }, ends);
+      LineSplitter splitter([&](std::string_view line) { fed.emplace_back(line); }, ends);
+      for (std::size_t at = 0; at < text.size();) {
+        const auto n = static_cast<std::size_t>(random.Int(0, 5));
+        splitter.Feed(std::string_view(text).substr(at, n));
+        at += n;
+      }
+      splitter.Finish();
+      ASSERT_EQ(expected, whole) << ::testing::PrintToString(text);
+      ASSERT_EQ(expected, fed) << ::testing::PrintToString(text);
     }
-    LineSplitter::Split(text, [&](std::string_view line) { whole.emplace_back(line); });
-    LineSplitter splitter([&](std::string_view line) { fed.emplace_back(line); });
-    for (std::size_t at = 0; at < text.size();) {
-      const auto n = static_cast<std::size_t>(random.Int(0, 5));
-      splitter.Feed(std::string_view(text).substr(at, n));
-      at += n;
-    }
-    splitter.Finish();
-    ASSERT_EQ(expected, whole) << ::testing::PrintToString(text);
-    ASSERT_EQ(expected, fed) << ::testing::PrintToString(text);
   }
 }
 

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "text/encoding.h"
+
 namespace kelvarn {
 namespace {
 
@@ -135,6 +137,17 @@ std::optional<std::size_t> FindKey(const std::vector<Line>& lines, std::pair<std
   return std::nullopt;
 }
 
+// A settings file's text in GBK. One saved in UTF-8 by another editor (with
+// or without a byte-order mark), or in UTF-16 with its mark, is converted:
+// read as GBK its sections would go unfound, and a save would append a GBK
+// section to the UTF-8 file. Any valid UTF-8 counts, short or not: a GBK
+// settings file that holds the window's section, 配置, never is.
+std::string SettingsText(std::string bytes) {
+  const Encoding encoding = DetectEncoding(bytes).encoding;
+  if (encoding == Encoding::kAscii || encoding == Encoding::kGb18030) return bytes;
+  return ToGbk(bytes, encoding);
+}
+
 }  // namespace
 
 const std::string& ProgramDirectory() {
@@ -156,10 +169,11 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
   // The default loses its trailing spaces (only spaces), as the classic reader does.
   std::string_view fallbackText = defaultValue.value_or("");
   while (!fallbackText.empty() && fallbackText.back() == ' ') fallbackText.remove_suffix(1);
-  Text fallback(fallbackText.substr(0, kSettingLimit));
-  const std::optional<std::string> text = ReadFile(path, kMaxSettingsFileBytes + 1);
+  const Text fallback(fallbackText.substr(0, kSettingLimit));
+  std::optional<std::string> text = ReadFile(path, kMaxSettingsFileBytes + 1);
   if (!text || text->size() > kMaxSettingsFileBytes) return fallback;
-  const std::vector<Line> lines = ReadLines(*text);
+  const std::string gbk = SettingsText(std::move(*text));
+  const std::vector<Line> lines = ReadLines(gbk);
   const auto range = FindSection(lines, TrimSpaces(section));
   if (!range) return fallback;
   const auto at = FindKey(lines, *range, TrimSpaces(key));
@@ -175,8 +189,9 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
   const std::string file(path);
   const std::optional<std::string> read = ReadFile(file, kMaxSettingsFileBytes + 1);
   if (!read && errno != ENOENT) return false;
-  const std::string text = read.value_or(std::string());
-  if (text.size() > kMaxSettingsFileBytes) return false;  // not a settings file: left alone
+  if (read && read->size() > kMaxSettingsFileBytes) return false;  // not a settings file: left alone
+  // Written back whole in GBK: never two encodings in one file.
+  const std::string text = SettingsText(read.value_or(std::string()));
   const std::vector<Line> lines = ReadLines(text);
   const auto range = FindSection(lines, section);
 

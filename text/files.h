@@ -31,7 +31,9 @@ const std::string& ProgramDirectory();
 // Sections and keys match without regard to ASCII letter case; blanks (space,
 // tab, vertical tab) around names and values in the file are ignored and a
 // quoted value is unquoted; the first of duplicate sections or keys wins; ";"
-// lines are comments; lines end at LF, CR LF or a lone CR. Values longer than
+// lines are comments; lines end at LF, CR LF or a lone CR. A file in UTF-8
+// (any valid UTF-8, with or without a byte-order mark) or in UTF-16 with its
+// mark is read converted to GBK; anything else as GBK. Values longer than
 // 10239 bytes come back cut to 10239 bytes. A file larger than
 // kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
 // a device that never ends is not read for ever.
@@ -45,7 +47,8 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 // dropped; the value is written as given. An existing key keeps its spelling,
 // the spacing around "=" and its line end: only the value after them is
 // replaced. An absent value deletes the key, an absent key the whole section.
-// Lines not changed are kept byte for byte. The file is written by
+// Lines not changed are kept byte for byte; in a UTF-8 or UTF-16 file they
+// are converted, and the whole file is written in GBK. The file is written by
 // WriteFileBytes. False when the file cannot be read or written, is larger
 // than kMaxSettingsFileBytes (then it is not touched), or the section or key
 // is nothing but spaces.

@@ -7,6 +7,10 @@
 // line is handed on, empty ones between two CR LFs included; the bytes between
 // two zero bytes give none, and a final line end gives no empty last line.
 // However the bytes are cut into pieces, the lines are those of the whole.
+//
+// UTF-8 text (and GBK text converted from it) ends its lines at LF instead,
+// with a CR before the LF dropped: no byte of a multi-byte character is an
+// LF, so no boundaries are needed. Zero bytes work as above.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +24,9 @@ class LineSplitter {
  public:
   using Line = std::function<void(std::string_view line)>;
 
-  explicit LineSplitter(Line line) : line_(std::move(line)) {}
+  enum class Ends { kCrLf, kLf };
+
+  explicit LineSplitter(Line line, Ends ends = Ends::kCrLf) : line_(std::move(line)), ends_(ends) {}
 
   // Hands on every line that these bytes end; the unfinished last one is
   // held back, and only it is kept.
@@ -29,12 +35,13 @@ class LineSplitter {
   void Finish();
 
   // The lines of a whole text, without copying it.
-  static void Split(std::string_view text, const Line& line);
+  static void Split(std::string_view text, const Line& line, Ends ends = Ends::kCrLf);
 
  private:
   Line line_;
+  Ends ends_;
   std::string held_;        // the unfinished line; never holds a zero byte
-  std::size_t resume_ = 0;  // a character boundary in held_ before which no CR LF starts
+  std::size_t resume_ = 0;  // a character boundary in held_ before which no line end starts
 };
 
 }  // namespace kelvarn

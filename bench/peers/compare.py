@@ -74,8 +74,8 @@ def main():
         f.write(b"".join(line.encode("gbk") + b"\r\n" for line in lines))
     engine, base = start_engine()
     tools = {
-        "kelvarn harvest": [os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--search-url", base, "--depth",
-                            str(DEPTH), "--workers", str(WORKERS), seeds],
+        "kelvarn harvest": [os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--encoding", "gbk", "--search-url",
+                            base, "--depth", str(DEPTH), "--workers", str(WORKERS), seeds],
         "requests + 20 threads": ["/usr/bin/python3", "harvest_requests.py", base, seeds, str(DEPTH)],
         "Scrapy, 20 requests": ["/usr/bin/python3", "harvest_scrapy.py", base, seeds, str(DEPTH)],
     }
@@ -122,8 +122,8 @@ def main():
         blocked_engine, blocked_base = start_engine("--block-after", "500", "--block-ms", "2000")
         try:
             out = os.path.join(work, "blocked.txt")
-            blocked = run([os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--search-url", blocked_base,
-                           "--depth", str(DEPTH), "--workers", str(WORKERS), seeds], out)
+            blocked = run([os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--encoding", "gbk", "--search-url",
+                           blocked_base, "--depth", str(DEPTH), "--workers", str(WORKERS), seeds], out)
             with open(out, "rb") as f:
                 blocked_same = collections.Counter(f.read().split(b"\r\n")[:-1]) == multisets["kelvarn harvest"]
         finally:
