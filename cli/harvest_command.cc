@@ -23,6 +23,7 @@
 #include "app/search_page.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "cli/tree_format.h"
 #include "pool/thread_safety.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
@@ -39,6 +40,7 @@ constexpr std::size_t kMaxSeedsFromFile = 1000000;
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
+    "                       [--format text|tsv|jsonl]\n"
     "                       [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
@@ -53,7 +55,14 @@ constexpr const char* kUsage =
     "completed but pages failed, had an error status or were verification pages; 4 when\n"
     "the run ended at a verification page; 1 on a file error; 2 on a usage error.\n"
     "Ctrl-C stops the run and keeps what was written (exit 130); a closed output pipe\n"
-    "stops it silently, as SIGPIPE does.\n";
+    "stops it silently, as SIGPIPE does.\n"
+    "--format text (the default) writes those lines. tsv and jsonl tell where each phrase\n"
+    "came from, a line a phrase, always UTF-8 with LF, whatever the encoding of the text\n"
+    "lines. tsv: a header row, then phrase, level, parent (the keyword whose page gave it)\n"
+    "and seed, tab-separated; a tab, LF, CR or backslash inside a field is written \\t, \\n,\n"
+    "\\r or \\\\. jsonl: a JSON object a line with phrase, level, parent, seed, outcome (what\n"
+    "the page gave: phrases, error status, failed) and position (on that page, from 1).\n"
+    "Seeds are level 1, so a seed's phrases are level 2.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -68,6 +77,7 @@ struct Arguments {
   std::optional<std::string> seedsFile;  // "-": standard input
   bool quiet = false;
   bool stopOnBlock = false;  // --on-block stop
+  OutputFormat format = OutputFormat::kText;
 };
 
 // A whole decimal number in range, or nothing.
@@ -98,6 +108,11 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const std::string_view mode = v ? v : "";
       if (mode != "wait" && mode != "stop") return UsageError("--on-block needs wait or stop");
       a.stopOnBlock = mode == "stop";
+    } else if (arg == "--format") {
+      const char* v = value(argv[i]);
+      const std::optional<OutputFormat> format = ParseOutputFormat(v ? v : "");
+      if (!format) return UsageError("--format needs text, tsv or jsonl");
+      a.format = *format;
     } else if (arg == "--depth" || arg == "--workers" || arg == "--retries") {
       const char* v = value(argv[i]);
       if (!v) return UsageError(std::string(arg) + " needs a number");
@@ -315,14 +330,25 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   Wake& wake = session.wake;
   session.out = plan.out;
   window.phrases.keepItems = false;
-  window.phrases.added = [&session](std::string_view phrase) {
-    // Whole lines as they arrive; the loop below flushes every 100 ms, so
-    // `tail -f` follows the run without a system call per phrase.
-    if (std::fwrite(phrase.data(), 1, phrase.size(), session.out) != phrase.size() ||
-        std::fputs("\r\n", session.out) < 0) {
-      session.NoteWriteFailure();
-    }
-  };
+  // Whole lines as they arrive; the loop below flushes every 100 ms, so
+  // `tail -f` follows the run without a system call per phrase.
+  if (args.format == OutputFormat::kText) {
+    window.phrases.added = [&session](std::string_view phrase) {
+      if (std::fwrite(phrase.data(), 1, phrase.size(), session.out) != phrase.size() ||
+          std::fputs("\r\n", session.out) < 0) {
+        session.NoteWriteFailure();
+      }
+    };
+  } else {
+    const std::string_view header = TreeHeader(args.format);
+    if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
+    options.onPhrase = [&session, format = args.format,
+                        line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
+      line.clear();
+      AppendTreeLine(format, origin, line);
+      if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
+    };
+  }
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;
