@@ -126,7 +126,7 @@ void Harvester::OnStartButton() {
     generation = generation_.fetch_add(1) + 1;
     harvestDepth_ = depth;
     taskRecords_.Parse("[]");
-    std::vector<Origin>().swap(origins_);
+    std::deque<Origin>().swap(origins_);
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
     pageCounts_ = {};
     unrecognised_ = 0;

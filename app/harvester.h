@@ -20,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -191,10 +192,11 @@ class Harvester {
   // Beside each record, by index, when onPhrase listens: the record whose page
   // gave its keyword (-1 for a seed) and the seed it descends from. Indexes,
   // not texts: the texts are read from those records when a phrase is told.
+  // A deque grows without the copy a vector makes, which would be the peak.
   struct Origin {
     std::int32_t parent, seed;
   };
-  std::vector<Origin> origins_ GUARDED_BY(runMutex_);
+  std::deque<Origin> origins_ GUARDED_BY(runMutex_);
   std::int32_t pendingTasks_ GUARDED_BY(runMutex_) = 0;
   PageCounts pageCounts_ GUARDED_BY(runMutex_){};
   std::int64_t unrecognised_ GUARDED_BY(runMutex_) = 0;
