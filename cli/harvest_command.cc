@@ -305,6 +305,20 @@ struct Session {
   }
 };
 
+// --format tsv and jsonl: the lines come from the harvester's listener,
+// which knows where each phrase came from, in place of the list's. They are
+// written as they arrive, as text lines are.
+void WriteTreeLines(OutputFormat format, Session& session, Harvester::Options& options) {
+  session.window.phrases.added = nullptr;
+  const std::string_view header = TreeHeader(format);
+  if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
+  options.onPhrase = [&session, format, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
+    line.clear();
+    AppendTreeLine(format, origin, line);
+    if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
+  };
+}
+
 // How a run ended, besides completing.
 struct Ending {
   bool interrupted = false, readerGone = false, blocked = false;
@@ -330,25 +344,15 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   Wake& wake = session.wake;
   session.out = plan.out;
   window.phrases.keepItems = false;
-  // Whole lines as they arrive; the loop below flushes every 100 ms, so
-  // `tail -f` follows the run without a system call per phrase.
-  if (args.format == OutputFormat::kText) {
-    window.phrases.added = [&session](std::string_view phrase) {
-      if (std::fwrite(phrase.data(), 1, phrase.size(), session.out) != phrase.size() ||
-          std::fputs("\r\n", session.out) < 0) {
-        session.NoteWriteFailure();
-      }
-    };
-  } else {
-    const std::string_view header = TreeHeader(args.format);
-    if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
-    options.onPhrase = [&session, format = args.format,
-                        line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
-      line.clear();
-      AppendTreeLine(format, origin, line);
-      if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
-    };
-  }
+  window.phrases.added = [&session](std::string_view phrase) {
+    // Whole lines as they arrive; the loop below flushes every 100 ms, so
+    // `tail -f` follows the run without a system call per phrase.
+    if (std::fwrite(phrase.data(), 1, phrase.size(), session.out) != phrase.size() ||
+        std::fputs("\r\n", session.out) < 0) {
+      session.NoteWriteFailure();
+    }
+  };
+  if (args.format != OutputFormat::kText) WriteTreeLines(args.format, session, options);
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;

@@ -375,6 +375,7 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
     EXPECT_EQ(0, std::system(check.c_str())) << format << ": " << Slurp(dir_ + "check");
     EXPECT_EQ("220\n", Slurp(dir_ + "check")) << format;  // 2 seeds, 10 phrases each, 10 for each of those
   }
+  EXPECT_EQ(2, Run(Harvest({"--format", "csv", "--seed", "a"})).exitCode);
 }
 
 }  // namespace
