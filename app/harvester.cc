@@ -126,6 +126,7 @@ void Harvester::OnStartButton() {
     generation = generation_.fetch_add(1) + 1;
     harvestDepth_ = depth;
     taskRecords_.Parse("[]");
+    std::deque<Origin>().swap(origins_);
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
     pageCounts_ = {};
     unrecognised_ = 0;
@@ -165,7 +166,8 @@ void Harvester::StopEverything() {
   workerPool_.Destroy(1);
 }
 
-bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, Generation generation) {
+bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent,
+                              Generation generation) {
   MutexLock lock(runMutex_);
   if (!Current(generation)) return false;
   JSON record;
@@ -175,6 +177,12 @@ bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, Gene
   taskRecords_.Append(record);
   ++pendingTasks_;
   const std::int32_t index = taskRecords_.GetLength() - 1;
+  if (options_.onPhrase) {
+    const std::size_t p = static_cast<std::size_t>(parent);
+    const std::int32_t seed = parent >= 0 && p < origins_.size() ? origins_[p].seed : index;
+    origins_.resize(static_cast<std::size_t>(index) + 1);
+    origins_.back() = {parent, seed};
+  }
   workerPool_.PostWorkItem(&Harvester::HarvestTask, index, static_cast<std::int32_t>(generation));
   return true;
 }
@@ -188,7 +196,7 @@ void Harvester::RunMonitor(Generation generation) {
   const std::int32_t seeds = ui_.列表框_关键字.ItemCount();
   for (std::int32_t i = 0; i < seeds; ++i) {
     const Text keyword = ui_.列表框_关键字.ItemText(i);
-    if (!AppendAndPost(keyword, std::int32_t{1}, generation)) return;
+    if (!AppendAndPost(keyword, std::int32_t{1}, -1, generation)) return;
     Pause(options_.postSpacingMs);
   }
   PageCounts counts;
@@ -256,7 +264,7 @@ void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
 }
 
 void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
-  Text keyword;
+  Text keyword, seed;
   std::int32_t level = 0, depth = 0, retriesMade = 0;
   {
     MutexLock lock(runMutex_);
@@ -325,6 +333,11 @@ void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
       ++pageCounts_[static_cast<std::size_t>(outcome)];
       if (unrecognised) ++unrecognised_;
       if (outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
+      if (options_.onPhrase && !phrases.empty()) {
+        const std::size_t i = static_cast<std::size_t>(recordIndex);
+        const std::int32_t root = i < origins_.size() ? origins_[i].seed : recordIndex;
+        seed = ToText(taskRecords_.GetItem(root).GetMember(kKeywordKey));
+      }
     }
     for (std::int32_t deepest = deepestLevel_.load();
          deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
@@ -335,11 +348,15 @@ void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
     // would have held its worker: the schedule stays the same, without a
     // wake-up per phrase (most of a harvest's phrases are on its last level).
     const bool lastLevel = level >= depth;
+    std::int32_t position = 0;
     for (const Text& phrase : phrases) {
-      const std::int32_t index = ui_.列表框_相关关键字.AddItem(phrase);
+      ++position;
+      const std::int32_t index =
+          options_.onPhrase ? AddPhraseWithOrigin({phrase, level + 1, keyword, seed, outcome, position}, generation)
+                            : ui_.列表框_相关关键字.AddItem(phrase);
       if (index < 0 && !Current(generation)) return;
       ui_.列表框_相关关键字.SetCurrentSelection(index);
-      if (!AppendAndPost(phrase, static_cast<double>(level) + 1.0, generation)) return;
+      if (!AppendAndPost(phrase, static_cast<double>(level) + 1.0, recordIndex, generation)) return;
       if (!lastLevel) Pause(options_.postSpacingMs);
     }
     // A stop ends this longer pause at once, as it would end the spaced ones.
@@ -351,6 +368,16 @@ void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
     --pendingTasks_;
   }
   TrimWorkingSetNowAndThen();
+}
+
+std::int32_t Harvester::AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) {
+  std::int32_t index = -1;
+  window_.Invoke([&] {
+    if (!Current(generation)) return;  // checked where a stop moves it on: no phrase is told after a stop
+    index = ui_.列表框_相关关键字.AddItem(origin.phrase);
+    if (index >= 0) options_.onPhrase(origin);
+  });
+  return index;
 }
 
 std::int32_t Harvester::PendingTasks() {

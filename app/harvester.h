@@ -20,9 +20,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -50,6 +52,17 @@ struct MainComponents {
 
 class Harvester {
  public:
+  // A phrase as it enters the collected list, with where it came from. The
+  // texts are GBK and live only for the call.
+  struct PhraseOrigin {
+    std::string_view phrase;
+    std::int32_t level;       // its own task's: a seed is 1, so a seed's phrases are 2
+    std::string_view parent;  // the keyword whose page gave it
+    std::string_view seed;    // the seed that keyword descends from (the parent itself on level 2)
+    PageOutcome outcome;      // what that page gave
+    std::int32_t position;    // on that page, from 1
+  };
+
   struct Options {
     std::string programDir;                             // ends in exactly one "/"; config.ini lives here
     std::string searchBase;                             // scheme, host and port of search URLs
@@ -79,6 +92,11 @@ class Harvester {
     std::int32_t maxHoldMs = 15 * 60000;
     std::int32_t maxHolds = 5;
     std::function<void()> onBlockedEnd;
+
+    // Called on the window thread with every phrase, in the same step that
+    // adds it to the collected list, so that it is told exactly what the
+    // list holds. None (the window): no origins are kept at all.
+    std::function<void(const PhraseOrigin&)> onPhrase;
   };
 
   // One per process: the pool's routine finds it through a process-wide
@@ -140,8 +158,13 @@ class Harvester {
   bool Current(Generation generation) const { return generation_.load() == generation; }
   // Waits ms milliseconds, or less when the run is cut off meanwhile.
   void PauseInRun(std::int64_t ms, Generation generation) EXCLUDES(runMutex_);
-  // Appends a record and posts its task, unless the run was cut off.
-  bool AppendAndPost(std::string_view keyword, const Value& level, Generation generation) EXCLUDES(runMutex_);
+  // Appends a record and posts its task, unless the run was cut off. parent:
+  // the record whose page gave the keyword, -1 for a seed.
+  bool AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, Generation generation)
+      EXCLUDES(runMutex_);
+  // Adds a phrase to the collected list and tells onPhrase of it, in one step
+  // on the window thread; the list's index, or -1.
+  std::int32_t AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) EXCLUDES(runMutex_);
   // Redraws the progress field from the run's counts (monitor thread).
   void ShowProgress(Generation generation) EXCLUDES(runMutex_);
   // Starts a hold, or marks the run for its end after too many in a row
@@ -167,6 +190,14 @@ class Harvester {
   Mutex runMutex_;
   std::condition_variable cutOff_;  // the generation changed
   JSON taskRecords_ GUARDED_BY(runMutex_);
+  // Beside each record, by index, when onPhrase listens: the record whose page
+  // gave its keyword (-1 for a seed) and the seed it descends from. Indexes,
+  // not texts: the texts are read from those records when a phrase is told.
+  // A deque grows without the copy a vector makes, which would be the peak.
+  struct Origin {
+    std::int32_t parent, seed;
+  };
+  std::deque<Origin> origins_ GUARDED_BY(runMutex_);
   std::int32_t pendingTasks_ GUARDED_BY(runMutex_) = 0;
   PageCounts pageCounts_ GUARDED_BY(runMutex_){};
   std::int64_t unrecognised_ GUARDED_BY(runMutex_) = 0;

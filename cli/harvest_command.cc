@@ -23,6 +23,7 @@
 #include "app/search_page.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "cli/tree_format.h"
 #include "pool/thread_safety.h"
 #include "text/encoding.h"
 #include "text/files.h"
@@ -42,7 +43,7 @@ constexpr std::size_t kEncodingSampleBytes = std::size_t{64} << 10;
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
-    "                       [--encoding gbk|utf-8] [SEEDS_FILE | -]\n"
+    "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
     "--encoding applies to the seeds file, --seed and the output: utf-8 reads lines ending\n"
@@ -60,7 +61,14 @@ constexpr const char* kUsage =
     "completed but pages failed, had an error status or were verification pages; 4 when\n"
     "the run ended at a verification page; 1 on a file error; 2 on a usage error.\n"
     "Ctrl-C stops the run and keeps what was written (exit 130); a closed output pipe\n"
-    "stops it silently, as SIGPIPE does.\n";
+    "stops it silently, as SIGPIPE does.\n"
+    "--format text (the default) writes those lines. tsv and jsonl tell where each phrase\n"
+    "came from, a line a phrase, always UTF-8 with LF, whatever the encoding of the text\n"
+    "lines. tsv: a header row, then phrase, level, parent (the keyword whose page gave it)\n"
+    "and seed, tab-separated; a tab, LF, CR or backslash inside a field is written \\t, \\n,\n"
+    "\\r or \\\\. jsonl: a JSON object a line with phrase, level, parent, seed, outcome (what\n"
+    "the page gave: phrases, error status, failed) and position (on that page, from 1).\n"
+    "Seeds are level 1, so a seed's phrases are level 2.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -76,6 +84,7 @@ struct Arguments {
   std::optional<Encoding> encoding;      // kUtf8 or kGb18030; absent: the locale's
   bool quiet = false;
   bool stopOnBlock = false;  // --on-block stop
+  OutputFormat format = OutputFormat::kText;
 };
 
 // A whole decimal number in range, or nothing.
@@ -106,6 +115,11 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const std::string_view mode = v ? v : "";
       if (mode != "wait" && mode != "stop") return UsageError("--on-block needs wait or stop");
       a.stopOnBlock = mode == "stop";
+    } else if (arg == "--format") {
+      const char* v = value(argv[i]);
+      const std::optional<OutputFormat> format = ParseOutputFormat(v ? v : "");
+      if (!format) return UsageError("--format needs text, tsv or jsonl");
+      a.format = *format;
     } else if (arg == "--depth" || arg == "--workers" || arg == "--retries") {
       const char* v = value(argv[i]);
       if (!v) return UsageError(std::string(arg) + " needs a number");
@@ -379,6 +393,20 @@ struct Session {
   }
 };
 
+// --format tsv and jsonl: the lines come from the harvester's listener,
+// which knows where each phrase came from, in place of the list's. They are
+// written as they arrive, as text lines are.
+void WriteTreeLines(OutputFormat format, Session& session, Harvester::Options& options) {
+  session.window.phrases.added = nullptr;
+  const std::string_view header = TreeHeader(format);
+  if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
+  options.onPhrase = [&session, format, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
+    line.clear();
+    AppendTreeLine(format, origin, line);
+    if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
+  };
+}
+
 // How a run ended, besides completing.
 struct Ending {
   bool interrupted = false, readerGone = false, blocked = false;
@@ -410,6 +438,7 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
     const std::string line = OutputLine(phrase, encoding);
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
+  if (args.format != OutputFormat::kText) WriteTreeLines(args.format, session, options);
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;

@@ -406,5 +406,28 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   std::printf("window gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 
+// --format tsv and jsonl read back by Python's csv and json readers: every
+// phrase's parent is its seed or a phrase of the level above from the same
+// seed, and the phrases are those --format text gives. The second seed holds
+// what the formats escape, and 淺, whose GBK form ends in a backslash byte.
+TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
+  const std::string seeds = dir_ + "seeds.txt";
+  ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n淺\t\"q\"\\\n\r\x1f\r\n")}));
+  const auto harvest = [&](const std::string& format) {
+    const std::string file = dir_ + "phrases." + format;
+    const Result r = Run(Harvest({"--depth", "2", "--quiet", "--format", format, "--output", file, seeds}));
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    return file;
+  };
+  const std::string text = harvest("text");
+  for (const std::string format : {"tsv", "jsonl"}) {
+    const std::string check = "python3 '" KELVARN_TREE_CHECK "' " + format + " '" + harvest(format) + "' '" + text +
+                              "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
+    EXPECT_EQ(0, std::system(check.c_str())) << format << ": " << Slurp(dir_ + "check");
+    EXPECT_EQ("220\n", Slurp(dir_ + "check")) << format;  // 2 seeds, 10 phrases each, 10 for each of those
+  }
+  EXPECT_EQ(2, Run(Harvest({"--format", "csv", "--seed", "a"})).exitCode);
+}
+
 }  // namespace
 }  // namespace kelvarn

@@ -1,0 +1,86 @@
+#include "cli/tree_format.h"
+
+#include <cstdio>
+
+namespace kelvarn {
+namespace {
+
+// The escapes tsv and JSON share.
+const char* BackslashEscape(char c) {
+  return c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
+}
+
+// Texts are GBK, where a backslash byte can be the second half of a
+// character: they are escaped only once they are UTF-8, in which every ASCII
+// byte is a character of its own. Bytes that are not GBK become U+FFFD, so a
+// line is always valid UTF-8.
+void AppendTsvField(std::string_view gbk, std::string& out) {
+  for (const char c : GbkToUtf8(gbk)) {
+    if (const char* escaped = BackslashEscape(c)) {
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+}
+
+void AppendJsonString(std::string_view gbk, std::string& out) {
+  out += '"';
+  for (const char c : GbkToUtf8(gbk)) {
+    if (const char* escaped = BackslashEscape(c)) {
+      out += escaped;
+    } else if (c == '"') {
+      out += "\\\"";
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char unicode[8];
+      std::snprintf(unicode, sizeof unicode, "\\u%04x", static_cast<unsigned>(c));
+      out += unicode;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+// As the README's table of outcomes names them, in the order of PageOutcome.
+constexpr std::string_view kOutcomeNames[kPageOutcomeCount] = {"phrases", "no block", "verification", "error status",
+                                                               "failed"};
+
+}  // namespace
+
+std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
+  if (name == "text") return OutputFormat::kText;
+  if (name == "tsv") return OutputFormat::kTsv;
+  if (name == "jsonl") return OutputFormat::kJsonl;
+  return std::nullopt;
+}
+
+std::string_view TreeHeader(OutputFormat format) {
+  return format == OutputFormat::kTsv ? "phrase\tlevel\tparent\tseed\n" : "";
+}
+
+void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, std::string& out) {
+  const std::string level = std::to_string(origin.level);
+  if (format == OutputFormat::kTsv) {
+    AppendTsvField(origin.phrase, out);
+    out += '\t';
+    out += level;
+    out += '\t';
+    AppendTsvField(origin.parent, out);
+    out += '\t';
+    AppendTsvField(origin.seed, out);
+  } else {
+    out += "{\"phrase\":";
+    AppendJsonString(origin.phrase, out);
+    out += ",\"level\":" + level + ",\"parent\":";
+    AppendJsonString(origin.parent, out);
+    out += ",\"seed\":";
+    AppendJsonString(origin.seed, out);
+    out += ",\"outcome\":\"";
+    out += kOutcomeNames[static_cast<std::size_t>(origin.outcome)];
+    out += "\",\"position\":" + std::to_string(origin.position) + "}";
+  }
+  out += '\n';
+}
+
+}  // namespace kelvarn

@@ -1,0 +1,25 @@
+// The lines of `kelvarn harvest --format tsv|jsonl`: each phrase with where
+// it came from, in UTF-8 whatever the encoding of the text format.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/harvester.h"
+
+namespace kelvarn {
+
+enum class OutputFormat { kText, kTsv, kJsonl };
+
+// "text", "tsv" or "jsonl"; nothing for another name.
+std::optional<OutputFormat> ParseOutputFormat(std::string_view name);
+
+// What goes before the first phrase: the tsv header row, else nothing.
+std::string_view TreeHeader(OutputFormat format);
+
+// Appends the phrase's line, ending in LF, for tsv or jsonl. tsv fields carry
+// no tab or line end: a tab, LF, CR and backslash are written \t \n \r \\.
+void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, std::string& out);
+
+}  // namespace kelvarn
