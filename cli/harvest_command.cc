@@ -43,7 +43,8 @@ constexpr const char* kUsage =
     "Harvests the related phrases of the seeds (the file's CR LF lines, then every --seed)\n"
     "down to the depth, writing each phrase as it arrives: GBK bytes and CR LF, to FILE or\n"
     "standard output. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
-    "workers default to config.ini beside the program (1 and 20). The search URL,\n"
+    "workers default to config.ini (1 and 20): beside the program when that directory is\n"
+    "writable, else in $XDG_CONFIG_HOME/kelvarn (~/.config/kelvarn). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
     "A failed page, or a 5xx page without phrases, is requested again --retries times (default:\n"
     "config.ini's 重试次数, else 2), after 1 s and then 4 s. At a verification page the run holds\n"
@@ -246,10 +247,10 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.seeds)) return 1;
   for (const std::string& seed : args.seeds) plan.seeds.push_back(Utf8ToGbk(seed));
 
-  // Settings: config.ini beside the program, read as the window reads it and
-  // only for what the flags leave open; nothing is written back. A file over
-  // the settings size limit (a link to a device, say) reads as missing: say so.
-  const Settings settings(ProgramDirectory());
+  // Settings: the window's config.ini, read as the window reads it and only
+  // for what the flags leave open; nothing is written back. A file over the
+  // settings size limit (a link to a device, say) reads as missing: say so.
+  const Settings settings(SettingsDirectory());
   bool useIni = !args.depth || !args.workers || !args.retries;
   if (useIni && settings.TooLarge()) {
     std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",
