@@ -74,10 +74,10 @@ void Pause(std::int32_t ms) {
 }  // namespace
 
 Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
-    : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)), settings_(options_.programDir) {
+    : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)), settings_(options_.settingsDir) {
   // A browser session lent to the tool: the engine trusts a client that
   // carries its cookies.
-  HttpClient::LoadCookieFile(options_.programDir + "cookies.txt");
+  HttpClient::LoadCookieFile(options_.settingsDir + "cookies.txt");
   MutexLock lock(liveMutex);
   theHarvester = this;
 }

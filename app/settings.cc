@@ -12,7 +12,7 @@ constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";  //
 
 }  // namespace
 
-Settings::Settings(std::string_view programDir) : path_(std::string(programDir) + "config.ini") {}
+Settings::Settings(std::string_view settingsDir) : path_(std::string(settingsDir) + "config.ini") {}
 
 bool Settings::TooLarge() const {
   const std::optional<std::string> head = ReadFile(path_, kMaxSettingsFileBytes + 1);

@@ -1,4 +1,5 @@
-// The settings file: config.ini beside the program, section 配置. The window
+// The settings file: config.ini in the settings directory (beside the program
+// when that is writable), section 配置. The window
 // shows 工作线程 (workers) and 采集级别 (depth) and saves every edit;
 // 重试次数 (retries) is read only, so that a file the program wrote stays as
 // it was. The window and `kelvarn harvest` both read through here.
@@ -19,8 +20,8 @@ class Settings {
  public:
   static constexpr std::string_view kDefaultWorkers = "20", kDefaultDepth = "1", kDefaultRetries = "2";
 
-  // `programDir` ends in "/".
-  explicit Settings(std::string_view programDir);
+  // `settingsDir` ends in "/".
+  explicit Settings(std::string_view settingsDir);
 
   const std::string& Path() const { return path_; }
   // Whether the file is there but larger than a settings file may be: it then

@@ -13,7 +13,7 @@ Harvester::Options StartUp(ProcessorChoice processor, std::optional<std::string_
     BindToCurrentProcessor();
   }
   Harvester::Options options;
-  options.programDir = ProgramDirectory();
+  options.settingsDir = SettingsDirectory();
   options.searchBase = SearchBase(searchUrl);
   return options;
 }

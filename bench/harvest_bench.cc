@@ -80,7 +80,7 @@ int main() {
 
   kelvarn::HeadlessWindow w;
   kelvarn::Harvester::Options options;
-  options.programDir = "/tmp/";
+  options.settingsDir = "/tmp/";
   options.searchBase = base;
   kelvarn::Harvester harvester(w.Components(), w.ui, w.dialogs, options);
   for (int i = 0; i < kSeeds; ++i) w.列表框_关键字.AddItem("seed" + std::to_string(i));

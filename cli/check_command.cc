@@ -36,8 +36,8 @@ Verdict VerdictFor(PageOutcome outcome) {
               "or, when the page looks like a results page, the engine serves a form Kelvarn does not read yet"};
     case PageOutcome::kVerification:
       return {"verification page",
-              "the engine wants a browser session; put a cookies.txt beside the program (exported from a browser "
-              "that has passed the verification)"};
+              "the engine wants a browser session; put a cookies.txt where the cookies line above says (exported "
+              "from a browser that has passed the verification)"};
     case PageOutcome::kErrorStatus:
       return {"error status", "the engine refused the request; try again later, or check --search-url"};
     case PageOutcome::kFailed:
@@ -77,7 +77,7 @@ int RunCheckCommand(int argc, char** argv) {
     return 2;
   }
 
-  const std::string cookies = ProgramDirectory() + "cookies.txt";
+  const std::string cookies = SettingsDirectory() + "cookies.txt";
   const bool lent = HttpClient::LoadCookieFile(cookies);
   const Text request = BuildSearchUrl(Utf8ToGbk(keyword), SearchBase(base));
   HttpClient client;
@@ -93,7 +93,7 @@ int RunCheckCommand(int argc, char** argv) {
        ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(), body, block.found});
 
   std::printf("keyword    %s\n", keyword.c_str());
-  std::printf("cookies    %s\n", lent ? (cookies + " loaded").c_str() : "none (no cookies.txt beside the program)");
+  std::printf("cookies    %s\n", (lent ? cookies + " loaded" : "none (no readable " + cookies + ")").c_str());
   std::printf("request    %s\n", request.c_str());
   for (const std::string& location : client.Redirects()) std::printf("redirect   %s\n", location.c_str());
   std::printf("final URL  %s\n", client.FinalUrl().empty() ? "(no answer)" : client.FinalUrl().c_str());

@@ -51,7 +51,8 @@ constexpr const char* kUsage =
     "keyword files, GBK lines ending in CR LF. The default is utf-8 when the locale's charset\n"
     "(LC_ALL, LC_CTYPE or LANG) is UTF-8, else gbk; a seeds file that looks otherwise is\n"
     "warned about. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
-    "workers default to config.ini beside the program (1 and 20). The search URL,\n"
+    "workers default to config.ini (1 and 20): beside the program when that directory is\n"
+    "writable, else in $XDG_CONFIG_HOME/kelvarn (~/.config/kelvarn). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
     "A failed page, or a 5xx page without phrases, is requested again --retries times (default:\n"
     "config.ini's 重试次数, else 2), after 1 s and then 4 s. At a verification page the run holds\n"
@@ -349,10 +350,10 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.encoding, plan.seeds)) return 1;
   for (const std::string& seed : args.seeds) plan.seeds.push_back(SeedText(seed, plan.encoding));
 
-  // Settings: config.ini beside the program, read as the window reads it and
-  // only for what the flags leave open; nothing is written back. A file over
-  // the settings size limit (a link to a device, say) reads as missing: say so.
-  const Settings settings(ProgramDirectory());
+  // Settings: the window's config.ini, read as the window reads it and only
+  // for what the flags leave open; nothing is written back. A file over the
+  // settings size limit (a link to a device, say) reads as missing: say so.
+  const Settings settings(SettingsDirectory());
   bool useIni = !args.depth || !args.workers || !args.retries;
   if (useIni && settings.TooLarge()) {
     std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",

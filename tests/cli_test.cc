@@ -291,6 +291,7 @@ TEST_F(CliTest, OnBlockStopEndsTheRunAtTheFirstVerificationPage) {
 TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   Result r = Run({"check", "--search-url", engine_->BaseUrl(), "关键字"});
   EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("cookies    none (no readable " + dir_ + "cookies.txt)\n")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("phrases    10\n"));
   EXPECT_NE(std::string::npos,
             r.out.find("  " + GbkToUtf8(OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"));
@@ -303,7 +304,7 @@ TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   EXPECT_EQ(1, r.exitCode);
   EXPECT_NE(std::string::npos, r.out.find("redirect   /static/captcha/index.html?wd=%CC%EC%C6%F8\n")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("verdict: verification page: the engine wants a browser session; put a "
-                                          "cookies.txt beside the program"));
+                                          "cookies.txt where the cookies line above says"));
 }
 
 TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {

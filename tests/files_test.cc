@@ -81,6 +81,27 @@ TEST_F(FilesTest, ProgramDirectoryIsTheTestProgramsDirectoryWithOneSlash) {
   EXPECT_EQ(0, ::stat((dir + "files_test").c_str(), &st));
 }
 
+TEST_F(FilesTest, SettingsLiveBesideAWritableProgramElseInTheUsersConfigDirectory) {
+  EXPECT_EQ(ProgramDirectory(), SettingsDirectory());  // a build tree keeps them beside the program
+  EXPECT_EQ(dir_ + "/", ChooseSettingsDirectory(dir_ + "/", "/nowhere", "/nowhere"));
+  // An installed program: its directory is read-only to the user.
+  const std::string program = dir_ + "/bin/", home = dir_ + "/home";
+  ASSERT_EQ(0, ::mkdir(program.c_str(), 0555));
+  ASSERT_EQ(0, ::mkdir(home.c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(home.c_str(), 0777));  // the user's, whoever that is
+  ASSERT_EQ(0, ::chmod(dir_.c_str(), 0755));
+  const auto chosen = [&](const char* xdg, const char* homeVar, const std::string& expected) {
+    return AsOrdinaryUser([&] { return ChooseSettingsDirectory(program, xdg, homeVar) == expected; });
+  };
+  EXPECT_TRUE(chosen((home + "/xdg//").c_str(), home.c_str(), home + "/xdg/kelvarn/"));
+  EXPECT_EQ(0700u, Mode(home + "/xdg"));  // made, parents too, for the user alone
+  EXPECT_EQ(0700u, Mode(home + "/xdg/kelvarn"));
+  EXPECT_TRUE(chosen("", (home + "/").c_str(), home + "/.config/kelvarn/"));  // empty or relative: ~/.config
+  EXPECT_TRUE(chosen("xdg", home.c_str(), home + "/.config/kelvarn/"));
+  EXPECT_EQ(0700u, Mode(home + "/.config/kelvarn"));
+  EXPECT_TRUE(chosen(nullptr, nullptr, program));  // nowhere better
+}
+
 TEST_F(FilesTest, NewFileIsWrittenAsOneSection) {
   EXPECT_TRUE(WriteSetting(ini_, kSection, kWorkers, "20"));
   EXPECT_EQ("[" + kSection + "]\r\n" + kWorkers + "=20\r\n", Read());

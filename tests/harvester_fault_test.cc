@@ -26,7 +26,7 @@ struct TwoSeedRun {
       : engine(engineOptions) {
     if (engine.Start() <= 0) return;
     Harvester::Options o;
-    o.programDir = "/tmp/";
+    o.settingsDir = "/tmp/";
     o.searchBase = engine.BaseUrl();
     o.retryDelayMs = 10;
     if (tune) tune(o);
@@ -175,7 +175,7 @@ TEST(HarvesterFaultTest, EngineKilledAndRestartedMidRun) {
   const int port = engine->Port();
   HeadlessWindow w;
   Harvester::Options o;
-  o.programDir = "/tmp/";
+  o.settingsDir = "/tmp/";
   o.searchBase = engine->Base();
   o.timeoutMs = 2000;
   o.postSpacingMs = 30;  // seeds keep coming for 1.8 s, past the restart
@@ -232,7 +232,7 @@ TEST(HarvesterFaultTest, BytesLeftOnAConnectionNeverReachAnotherKeyword) {
     });
     HeadlessWindow w;
     Harvester::Options o;
-    o.programDir = "/tmp/";
+    o.settingsDir = "/tmp/";
     o.searchBase = server.Base();
     Harvester h(w.Components(), w.ui, w.dialogs, o);
     std::multiset<Text> expected;

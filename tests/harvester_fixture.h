@@ -50,7 +50,7 @@ class HarvesterTest : public ::testing::Test {
     char pattern[] = "/tmp/kelvarn-harvest-XXXXXX";
     dir_ = std::string(::mkdtemp(pattern)) + "/";
     Harvester::Options o;
-    o.programDir = dir_;
+    o.settingsDir = dir_;
     o.searchBase = engine_->BaseUrl();
     o.openUrl = [this](std::string_view url) { opened_ = std::string(url); };
     harvester_ = std::make_unique<Harvester>(w_.Components(), w_.ui, w_.dialogs, o);

@@ -207,7 +207,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   // Settings in a read-only directory: read as they are, changes not kept.
   EXPECT_TRUE(InChildProcess([&] {
     Harvester::Options o;
-    o.programDir = locked;
+    o.settingsDir = locked;
     o.searchBase = engine_->BaseUrl();
     HeadlessWindow w;
     Harvester h(w.Components(), w.ui, w.dialogs, o);

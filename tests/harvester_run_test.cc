@@ -92,7 +92,7 @@ TEST_F(HarvesterTest, EmptySeedListEndsAtOnce) {
 TEST_F(HarvesterTest, NoThreadForTheMonitorStartsNothing) {
   int failures = 1;
   Harvester::Options o;
-  o.programDir = dir_;
+  o.settingsDir = dir_;
   o.searchBase = engine_->BaseUrl();
   o.startThread = [&failures](std::function<void()> monitor) {
     if (failures-- > 0) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));

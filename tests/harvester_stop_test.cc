@@ -102,7 +102,7 @@ void CloseDuringARun(bool ok) {
   engine.Start();
   HeadlessWindow w;
   Harvester::Options o;
-  o.programDir = "/tmp/";
+  o.settingsDir = "/tmp/";
   o.searchBase = engine.BaseUrl();
   o.openUrl = [](std::string_view url) {
     std::fprintf(stderr, "opened %.*s\n", static_cast<int>(url.size()), url.data());

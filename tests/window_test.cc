@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/kelvarn-window-XXXXXX";
   w.dir = std::string(::mkdtemp(pattern)) + "/";
   Harvester::Options options;
-  options.programDir = w.dir;
+  options.settingsDir = w.dir;
   options.searchBase = w.engine->BaseUrl();
   w.window = OpenMainWindow(*w.platform, w.handles, options);
   if (!w.window) return 1;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "text/encoding.h"
@@ -158,6 +160,42 @@ const std::string& ProgramDirectory() {
     std::string dir(path, static_cast<std::size_t>(n));
     dir.erase(dir.find_last_of('/') + 1);
     return dir;
+  }();
+  return directory;
+}
+
+std::string ChooseSettingsDirectory(const std::string& programDir, const char* xdgConfigHome, const char* home) {
+  if (::faccessat(AT_FDCWD, programDir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return programDir;
+  const auto withoutSlashes = [](std::string path) {
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path;
+  };
+  std::string dir;
+  if (xdgConfigHome && xdgConfigHome[0] == '/') {
+    dir = withoutSlashes(xdgConfigHome) + "/kelvarn/";
+  } else if (home && home[0] == '/') {
+    dir = withoutSlashes(home) + "/.config/kelvarn/";
+  } else {
+    return programDir;
+  }
+  // mkdir -p: a parent that is missing is made private too.
+  for (std::size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
+    ::mkdir(dir.substr(0, slash).c_str(), 0700);
+  }
+  return dir;
+}
+
+const std::string& SettingsDirectory() {
+  static const std::string directory = [] {
+    const char* home = std::getenv("HOME");
+    std::string fromPasswd;
+    if (!home || home[0] != '/') {
+      passwd entry{}, *found = nullptr;
+      char buffer[4096];
+      if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) fromPasswd = found->pw_dir;
+      home = fromPasswd.c_str();
+    }
+    return ChooseSettingsDirectory(ProgramDirectory(), std::getenv("XDG_CONFIG_HOME"), home);
   }();
   return directory;
 }

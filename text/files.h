@@ -18,10 +18,26 @@
 
 namespace kelvarn {
 
-// The directory of the running executable, ending in exactly one "/":
-// config.ini, cookies.txt and the window program live there. Computed once;
-// the same text on every call.
+// The directory of the running executable, ending in exactly one "/": the
+// window program lives there. Computed once; the same text on every call.
 const std::string& ProgramDirectory();
+
+// Where config.ini and cookies.txt live, ending in "/". Beside the program
+// when the process may write there, so that a build tree or an unpacked copy
+// keeps its settings with it; otherwise, as for a program installed in
+// /usr/bin, $XDG_CONFIG_HOME/kelvarn/, or ~/.config/kelvarn/ when that
+// variable is unset, empty or not absolute (~ is $HOME, else the user's home
+// directory in the password database). That directory is made, with every
+// missing parent, mode 0700: cookies.txt may hold a browser session. Decided
+// on the first call from the environment of that moment; the same text on
+// every call.
+const std::string& SettingsDirectory();
+
+// The choice SettingsDirectory makes, for a program in `programDir` (ending
+// in "/") and the values of XDG_CONFIG_HOME and HOME (null when unset); makes
+// the directory when it is not `programDir`. Without an absolute home either,
+// there is nowhere better: `programDir`.
+std::string ChooseSettingsDirectory(const std::string& programDir, const char* xdgConfigHome, const char* home);
 
 // The value of `key` in `section` of the settings file at `path`, or
 // `defaultValue` (empty when absent; trailing spaces dropped) when the file,
