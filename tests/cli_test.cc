@@ -415,7 +415,7 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   const std::string seeds = dir_ + "seeds.txt";
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n淺\t\"q\"\\\n\r\x1f\r\n")}));
   const auto harvest = [&](const std::string& format) {
-    const std::string file = dir_ + "phrases." + format;
+    std::string file = dir_ + "phrases." + format;
     const Result r = Run(Harvest({"--depth", "2", "--quiet", "--format", format, "--output", file, seeds}));
     EXPECT_EQ(0, r.exitCode) << r.err;
     return file;

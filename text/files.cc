@@ -207,7 +207,7 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
   // The default loses its trailing spaces (only spaces), as the classic reader does.
   std::string_view fallbackText = defaultValue.value_or("");
   while (!fallbackText.empty() && fallbackText.back() == ' ') fallbackText.remove_suffix(1);
-  const Text fallback(fallbackText.substr(0, kSettingLimit));
+  Text fallback(fallbackText.substr(0, kSettingLimit));
   std::optional<std::string> text = ReadFile(path, kMaxSettingsFileBytes + 1);
   if (!text || text->size() > kMaxSettingsFileBytes) return fallback;
   const std::string gbk = SettingsText(std::move(*text));
