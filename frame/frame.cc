@@ -1,7 +1,5 @@
 #include "frame/frame.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <set>
 
 #include "frame/runtime.h"
+#include "frame/system.h"
 #include "pool/thread_safety.h"
 #include "text/files.h"
 
@@ -45,7 +44,7 @@ struct Frame {
 };
 
 Frame& TheFrame() {
-  static Frame* frame = new Frame;  // never destroyed: the process ends by _exit
+  static Frame* frame = new Frame;  // never destroyed: the process ends without static destructors
   return *frame;
 }
 
@@ -56,16 +55,7 @@ bool OnMainThread() {
 
 void ReportThroughPlatform(std::string_view text) {
   Frame& f = TheFrame();
-  bool shown = false;
-  if (f.platform) {
-    const auto show = [&] { shown = f.platform->ShowErrorBox(text); };
-    if (f.platform->Ui().IsCurrent()) {
-      show();
-    } else {
-      f.platform->Ui().Invoke(show);
-    }
-  }
-  if (!shown) WriteRuntimeErrorToStandardError(text);
+  if (!f.platform || !f.platform->ShowErrorBox(text)) WriteRuntimeErrorToStandardError(text);
 }
 
 void EndAfterRuntimeError(int exitCode) {
@@ -100,7 +90,7 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   f.modules = std::move(modules);
   // Relative paths (config.ini among them) resolve against the program's own
   // directory whatever directory it was started from.
-  if (::chdir(ProgramDirectory().c_str()) != 0) std::perror("chdir");
+  if (!system::ChangeDirectory(ProgramDirectory())) std::perror("chdir");
   InstallNewHandler();
   RegisterProgramConstants();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
@@ -126,7 +116,7 @@ bool LoadWindow(std::string_view window) {
   const auto it = f.templates.find(window);
   if (it == f.templates.end() || !f.platform) return false;
   const auto entry = f.loaded.insert(it->first);  // before creating it: the created event comes from inside
-  if (f.platform->CreateWindow(it->second)) return true;
+  if (f.platform->MakeWindow(it->second)) return true;
   f.loaded.erase(entry);
   return false;
 }
@@ -156,18 +146,14 @@ void EndProgram(std::int32_t exitCode) {
     f.platform->Ui().Invoke([&f, exitCode] {
       if (!f.endingBegun.load()) EndProgram(exitCode);
     });
-    if (!f.endingBegun.load()) {
-      std::fflush(nullptr);
-      ::_exit(exitCode);
-    }
+    if (!f.endingBegun.load()) system::EndProcess(exitCode);
     return;
   }
   if (f.endingBegun.exchange(true)) {
     // Asked again by the sequence itself (a run-time error in the clean-up or
     // in a module told of the end): the sequence below it cannot be resumed,
     // and returning would leave the caller waiting for an end that never comes.
-    std::fflush(nullptr);
-    ::_exit(exitCode);
+    system::EndProcess(exitCode);
   }
   f.source.reset();
   std::function<void()> cleanup;
@@ -179,8 +165,7 @@ void EndProgram(std::int32_t exitCode) {
   if (cleanup) cleanup();
   for (ModuleNotify notify : f.modules) notify(kNotifyProgramEnds, 0, 0);
   if (f.platform) f.platform->DestroyWindows();
-  std::fflush(nullptr);
-  ::_exit(exitCode);
+  system::EndProcess(exitCode);
 }
 
 std::optional<EventSource> GetEventSource() { return TheFrame().source; }

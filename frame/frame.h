@@ -3,8 +3,9 @@
 // and ends the program through one end sequence, whether the end comes from
 // the last window closing, from EndProgram or from a run-time error.
 //
-// The window system is reached through a FramePlatform: Qt widgets in the
-// program (frame/qt), a headless one in tests and on the command line.
+// The window system is reached through a FramePlatform: Qt widgets
+// (frame/qt) or Win32 windows (frame/win32) in the program, a headless one in
+// tests and on the command line.
 //
 // Thread safety: InitFrame, LoadWindow, RunMessageLoop and event delivery
 // belong to the main thread. EndProgram may be called from any thread: other
@@ -73,14 +74,17 @@ class FramePlatform {
  public:
   virtual ~FramePlatform() = default;
   virtual UiThread& Ui() = 0;
-  // Creates the window of a template; false when it cannot be made.
-  virtual bool CreateWindow(const WindowTemplate& window) = 0;
+  // Creates the window of a template; false when it cannot be made. (Not
+  // CreateWindow: <windows.h> makes that name a macro.)
+  virtual bool MakeWindow(const WindowTemplate& window) = 0;
   // Runs the message loop until QuitLoop.
   virtual void RunLoop() = 0;
   // Ends the message loop with exit code 0 once it runs (a posted quit).
   virtual void QuitLoop() = 0;
   // Shows the run-time error box (caption "错误", error icon, OK, no owner)
   // and returns when it is closed; false when there is no display to show it.
+  // Called on the thread that met the error, whichever it is: a platform
+  // whose boxes belong to the window thread hands the box to it.
   virtual bool ShowErrorBox(std::string_view gbkText) = 0;
   // Destroys every window still open.
   virtual void DestroyWindows() = 0;
@@ -122,8 +126,9 @@ void WindowDestroyed(std::string_view window);
 
 // Runs the end sequence and ends the process with `exitCode`: the exit
 // clean-up once, modules told, windows destroyed, standard streams flushed,
-// then _exit. From another thread the end is handed to the main thread and
-// the caller waits; if the main thread is already ending, the call returns.
+// then the process ends at once (_exit, ExitProcess). From another thread
+// the end is handed to the main thread and the caller waits; if the main
+// thread is already ending, the call returns.
 // On the main thread during the end sequence (from the clean-up or a module
 // told of the end), it ends the process at once with `exitCode`.
 void EndProgram(std::int32_t exitCode);

@@ -34,7 +34,7 @@ class HeadlessUiThread final : public UiThread {
 class HeadlessFramePlatform final : public FramePlatform {
  public:
   UiThread& Ui() override { return ui_; }
-  bool CreateWindow(const WindowTemplate& window) override {
+  bool MakeWindow(const WindowTemplate& window) override {
     windows_.insert(window.name);
     return true;
   }

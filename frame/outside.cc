@@ -1,11 +1,9 @@
 #include "frame/outside.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <string_view>
 
 #include "frame/runtime.h"
+#include "frame/system.h"
 #include "text/files.h"
 
 namespace kelvarn {
@@ -22,41 +20,36 @@ constexpr std::string_view kMissingAnywhere =
     "DLL\xBF\xE2\xCE\xC4\xBC\xFE\xD6\xD0\xB5\xC4\xCA\xE4\xB3\xF6\xC3\xFC"
     "\xC1\xEE\xA1\xB0";
 
-constexpr const char* kSystemLibraries[] = {"libc.so.6", "libm.so.6"};
-
 std::string MissingMessage(const OutsideFunctionDecl& decl) {
   if (decl.library.empty()) return std::string(kMissingAnywhere) + decl.name + std::string(kMissingClose);
   return std::string(kMissingIn) + decl.library + std::string(kMissingMiddle) + decl.name + std::string(kMissingClose);
 }
 
-void* Open(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
-
 // Looks the declaration up; on success sets `module` to the library to keep.
 void* Lookup(const OutsideFunctionDecl& decl, void*& module) {
-  if (decl.name.empty() || decl.name[0] == '#') return nullptr;
   if (decl.library.empty()) {
-    for (const char* library : kSystemLibraries) {
-      void* handle = ::dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    for (const char* const* library = system::kSystemLibraries; *library; ++library) {
+      void* handle = system::OpenLibrary(*library);
       if (!handle) continue;
-      if (void* address = ::dlsym(handle, decl.name.c_str())) {
+      if (void* address = system::FindExport(handle, decl.name)) {
         module = handle;
         return address;
       }
-      ::dlclose(handle);
+      system::CloseLibrary(handle);
     }
     return nullptr;
   }
   void* handle = nullptr;
-  if (decl.library.find('/') != std::string::npos) {
-    handle = Open(decl.library);
+  if (system::NamesALocation(decl.library)) {
+    handle = system::OpenLibrary(decl.library);
   } else {
-    handle = Open(ProgramDirectory() + decl.library);
-    if (!handle) handle = Open(decl.library);
+    handle = system::OpenLibrary(ProgramDirectory() + decl.library);
+    if (!handle) handle = system::OpenLibrary(decl.library);
   }
   if (!handle) return nullptr;
-  void* address = ::dlsym(handle, decl.name.c_str());
+  void* address = system::FindExport(handle, decl.name);
   if (!address) {
-    ::dlclose(handle);
+    system::CloseLibrary(handle);
     return nullptr;
   }
   module = handle;
@@ -64,7 +57,6 @@ void* Lookup(const OutsideFunctionDecl& decl, void*& module) {
 }
 
 }  // namespace
-
 
 OutsideFunctionTable::OutsideFunctionTable(std::vector<OutsideFunctionDecl> declarations)
     : entries_(new Entry[declarations.size()]), count_(declarations.size()) {
@@ -99,7 +91,7 @@ void OutsideFunctionTable::ReleaseAll() {
   for (std::size_t i = 0; i < count_; ++i) {
     Entry& entry = entries_[i];
     entry.address.store(nullptr, std::memory_order_release);
-    if (entry.module) ::dlclose(entry.module);
+    if (entry.module) system::CloseLibrary(entry.module);
     entry.module = nullptr;
   }
 }

@@ -37,12 +37,14 @@ class OutsideFunctionTable {
   // library, "无法找到指定DLL库文件中的输出命令“<name>”"); an index outside the
   // table raises code 1.
   //
-  // Search: an empty library tries libc then libm, keeping the first that
-  // exports the name; a library name containing "/" is loaded by that path
+  // Search: an empty library tries the system libraries (on Windows
+  // Kernel32, Gdi32, User32, Advapi32, Mpr and Shell32; on POSIX libc, then
+  // libm), keeping the first that exports the name; a library name that says
+  // where it is (a drive on Windows, a "/" on POSIX) is loaded from there
   // only; any other name is tried in the program's directory first, then
   // through the system's own search. The first library that loads is used
-  // whether or not it exports the name. Windows ordinals ("#12") have no
-  // meaning here and are reported as missing.
+  // whether or not it exports the name. "#12" names ordinal 12 on Windows;
+  // elsewhere ordinals mean nothing and are reported as missing.
   void* BindOutsideFunction(std::size_t index);
 
   template <class F>

@@ -1,7 +1,5 @@
 #include "frame/runtime.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -12,12 +10,8 @@
 #include <optional>
 #include <vector>
 
-#if __has_include(<link.h>)
-#include <link.h>
-#endif
-
+#include "frame/system.h"
 #include "pool/thread_safety.h"
-#include "text/text.h"
 
 namespace kelvarn {
 namespace {
@@ -81,19 +75,6 @@ std::atomic<bool> reportStarted{false};
 std::atomic<bool> reportShown{false};  // the first report's box is closed: the end is under way
 std::atomic<void*> newHandlerReserve{nullptr};
 
-void WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n <= 0) return;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-[[noreturn]] void EndQuickly(int exitCode) {
-  std::fflush(nullptr);
-  ::_exit(exitCode);
-}
-
 // Constant ranges, [start, end): never freed, copied out when resized.
 struct ConstantRange {
   std::uintptr_t start, end;
@@ -126,9 +107,9 @@ __attribute__((no_sanitize("address"))) void CopyConstantBytes(void* to, const v
 [[noreturn]] void EndWith(int exitCode) {
   if (const ProgramEnder end = ender.load()) {
     end(exitCode);
-    for (;;) ::pause();  // another thread is ending the program already
+    system::WaitForTheEnd();  // another thread is ending the program already
   }
-  EndQuickly(exitCode);
+  system::EndProcess(exitCode);
 }
 
 [[noreturn]] void ReportAllocationFailure(std::size_t size) {
@@ -142,8 +123,8 @@ void OnNewFailure() {
   // allocate; a second failure while reporting has nothing left to give.
   void* reserve = newHandlerReserve.exchange(nullptr);
   if (!reserve) {
-    WriteAll(STDERR_FILENO, "out of memory\n");
-    ::_exit(-1);
+    system::WriteStandardError("out of memory\n");
+    system::EndProcess(-1);
   }
   std::free(reserve);
   ReportRuntimeError(kAllocFailed, 0);
@@ -151,7 +132,7 @@ void OnNewFailure() {
 
 }  // namespace
 
-void WriteRuntimeErrorToStandardError(std::string_view gbkText) { WriteAll(STDERR_FILENO, GbkToUtf8(gbkText)); }
+void WriteRuntimeErrorToStandardError(std::string_view gbkText) { system::WriteGbkToStandardError(gbkText); }
 
 void* AllocMemory(std::size_t size) {
   void* block = std::malloc(size ? size : 1);
@@ -184,24 +165,7 @@ void RegisterConstantRange(const void* start, const void* end) {
 
 void RegisterProgramConstants() {
   static std::once_flag once;
-  std::call_once(once, [] {
-#if __has_include(<link.h>)
-    // The first object listed is the executable; its segments that are never
-    // writable hold the literal data.
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void*) {
-          for (int i = 0; i < info->dlpi_phnum; ++i) {
-            const auto& segment = info->dlpi_phdr[i];
-            if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W)) continue;
-            // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader gives segment addresses as integers
-            const auto* start = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
-            RegisterConstantRange(start, start + segment.p_memsz);
-          }
-          return 1;
-        },
-        nullptr);
-#endif
-  });
+  std::call_once(once, [] { system::RegisterExecutableConstants(); });
 }
 
 void InstallNewHandler() {
@@ -248,7 +212,7 @@ void ReportRuntimeError(std::string_view message, std::int32_t code) {
   // (a module told of it) may be on the thread running it: it ends at once.
   if (reportStarted.exchange(true)) {
     if (reportShown.load()) EndWith(-1);
-    for (;;) ::pause();
+    system::WaitForTheEnd();
   }
   const std::string text = ComposeRuntimeErrorText(message, code);
   const RuntimeErrorReporter show = reporter.load();

@@ -52,19 +52,20 @@ std::string_view CodedMessage(std::int32_t code);
 std::string ComposeRuntimeErrorText(std::string_view message, std::int32_t code);
 
 // Shows the composed text and returns when the user has read it. The frame
-// sets a message-box reporter; the default writes the text, converted to
-// UTF-8, to standard error.
+// sets a message-box reporter; the default writes the text to standard error.
 using RuntimeErrorReporter = void (*)(std::string_view gbkText);
 void SetRuntimeErrorReporter(RuntimeErrorReporter reporter);  // nullptr: the default
 
-// Writes the text, converted to UTF-8, to standard error (the default
-// reporter; frames without a display fall back to it).
+// Writes the text to standard error (the default reporter; frames without a
+// display fall back to it): converted to UTF-8 on POSIX; on Windows to the
+// console's characters, or as the ANSI code page's bytes into a file or pipe.
 void WriteRuntimeErrorToStandardError(std::string_view gbkText);
 
 // Ends the program with the exit code. It may return only on a thread other
 // than the main thread while the main thread is already ending the program;
 // the reporting thread then waits for the end. The frame sets its
-// end sequence; the default flushes standard streams and calls _exit.
+// end sequence; the default flushes standard streams and ends the process
+// at once (_exit, ExitProcess).
 using ProgramEnder = void (*)(int exitCode);
 void SetProgramEnder(ProgramEnder ender);  // nullptr: the default
 

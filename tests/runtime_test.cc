@@ -1,10 +1,15 @@
 #include "frame/runtime.h"
 
-#include <dlfcn.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <sched.h>
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <thread>
@@ -28,8 +33,39 @@ using ::testing::ExitedWithCode;
 using ::testing::HasSubstr;
 using Decls = std::vector<OutsideFunctionDecl>;
 
+#ifdef _WIN32
+// What a run-time error writes to a file, the ANSI code page's bytes, as a
+// death test reads it back: in text mode, CR LF as LF.
+std::string Shown(const char* utf8) {
+  std::string shown;
+  for (const char c : Utf8ToGbk(utf8)) {
+    if (c == '\n' && !shown.empty() && shown.back() == '\r') shown.pop_back();
+    shown += c;
+  }
+  return shown;
+}
+void Say(std::string_view text) {
+  ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), text.size(), nullptr, nullptr);
+}
+// Libraries of the system: one named, one that an empty name finds.
+const std::string kMath = "msvcrt.dll";
+const char* const kEverywhere = "lstrlenA";
+using Length = int(const char*);
+const std::string kFixture = "kelvarn_outside_fixture.dll";
+bool Loaded(const std::string& path) { return ::GetModuleHandleA(path.c_str()) != nullptr; }
+// A Windows process sees the whole code; a POSIX shell, Wine's included, 255.
+const int kMinusOne = -1;
+#else
 // What a run-time error prints on a terminal.
 std::string Shown(const char* utf8) { return utf8; }
+void Say(std::string_view text) { static_cast<void>(::write(2, text.data(), text.size())); }
+const std::string kMath = "libm.so.6";
+const char* const kEverywhere = "strlen";
+using Length = std::size_t(const char*);
+const std::string kFixture = "libkelvarn_outside_fixture.so";
+bool Loaded(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr; }
+const int kMinusOne = 255;
+#endif
 
 TEST(RuntimeErrorTextTest, ComposedFromHeadingCodeAndMessage) {
   EXPECT_EQ(Utf8ToGbk("运行时出错!\r\n\r\n"), ComposeRuntimeErrorText("", 0));
@@ -61,8 +97,11 @@ TEST(RuntimeErrorTextTest, CodedMessages) {
 using RuntimeErrorDeathTest = ::testing::Test;
 
 TEST_F(RuntimeErrorDeathTest, ReportEndsWithExitCodeMinusOne) {
-  EXPECT_EXIT(ReportRuntimeError("", 0), ExitedWithCode(255), Shown("运行时出错!\r\n\r\n"));
-  EXPECT_EXIT(RaiseRuntimeError(6), ExitedWithCode(255),
+#ifdef _WIN32
+  ASSERT_EQ(936u, ::GetACP()) << "run under a Chinese locale (LC_ALL=zh_CN.UTF-8 for Wine)";
+#endif
+  EXPECT_EXIT(ReportRuntimeError("", 0), ExitedWithCode(kMinusOne), Shown("运行时出错!\r\n\r\n"));
+  EXPECT_EXIT(RaiseRuntimeError(6), ExitedWithCode(kMinusOne),
               HasSubstr(Shown("错误代码：6\r\n\r\n错误信息：调用DLL命令后发现堆栈错误\r\n")));
 }
 
@@ -72,15 +111,15 @@ TEST_F(RuntimeErrorDeathTest, ReportFromAWorkerThreadEndsTheProcess) {
         std::thread([] { RaiseRuntimeError(2); }).join();
         std::_Exit(0);
       },
-      ExitedWithCode(255), HasSubstr(Shown("未得到所需要的数值型数据")));
+      ExitedWithCode(kMinusOne), HasSubstr(Shown("未得到所需要的数值型数据")));
 }
 
 TEST_F(RuntimeErrorDeathTest, ReplaceableReporterAndEnder) {
   EXPECT_EXIT(
       {
-        SetRuntimeErrorReporter([](std::string_view text) { ::write(2, "box:", 4), ::write(2, text.data(), 5); });
+        SetRuntimeErrorReporter([](std::string_view text) { Say("box:"), Say(text.substr(0, 5)); });
         SetProgramEnder([](int code) {
-          ::write(2, EndingCount() > 0 ? " ending" : " not ending", EndingCount() > 0 ? 7 : 11);
+          Say(EndingCount() > 0 ? " ending" : " not ending");
           std::_Exit(code == -1 ? 3 : 4);
         });
         ReportRuntimeError("x", 0);
@@ -90,8 +129,8 @@ TEST_F(RuntimeErrorDeathTest, ReplaceableReporterAndEnder) {
 
 TEST_F(RuntimeErrorDeathTest, FailedAllocationsEndTheProgram) {
   volatile std::size_t huge = std::size_t{1} << 62;
-  EXPECT_EXIT(AllocMemory(huge), ExitedWithCode(255), HasSubstr(Shown("分配 4611686018427387904 字节内存失败!")));
-  EXPECT_EXIT(ReallocMemory(AllocMemory(100), huge), ExitedWithCode(255), HasSubstr(Shown("字节内存失败!")));
+  EXPECT_EXIT(AllocMemory(huge), ExitedWithCode(kMinusOne), HasSubstr(Shown("分配 4611686018427387904 字节内存失败!")));
+  EXPECT_EXIT(ReallocMemory(AllocMemory(100), huge), ExitedWithCode(kMinusOne), HasSubstr(Shown("字节内存失败!")));
 }
 
 TEST_F(RuntimeErrorDeathTest, FailedOperatorNewEndsTheProgram) {
@@ -104,7 +143,7 @@ TEST_F(RuntimeErrorDeathTest, FailedOperatorNewEndsTheProgram) {
         InstallNewHandler();
         static_cast<void>(::operator new(huge));
       },
-      ExitedWithCode(255), HasSubstr(Shown("错误信息：分配内存失败!")));
+      ExitedWithCode(kMinusOne), HasSubstr(Shown("错误信息：分配内存失败!")));
 #endif
 }
 
@@ -147,13 +186,12 @@ TEST(MemoryTest, ConstantBlocksAreCopiedOutNeverFreed) {
 }
 
 TEST(OutsideFunctionTest, BindsOnFirstUseAndKeepsTheAddress) {
-  OutsideFunctionTable table(Decls{{"libm.so.6", "cos"}, {"", "strlen"}, {"libm.so.6", "sin"}});
+  OutsideFunctionTable table(Decls{{kMath, "cos"}, {"", kEverywhere}, {kMath, "sin"}});
   EXPECT_FALSE(table.IsBound(0));
   using Unary = double(double);
   EXPECT_DOUBLE_EQ(1.0, table.Function<Unary>(0)(0.0));
   EXPECT_TRUE(table.IsBound(0));
   EXPECT_EQ(table.BindOutsideFunction(0), table.BindOutsideFunction(0));
-  using Length = std::size_t(const char*);
   EXPECT_EQ(3u, table.Function<Length>(1)("abc"));  // empty library: the system libraries
   EXPECT_FALSE(table.IsBound(2));                   // never called, never bound
   EXPECT_FALSE(table.IsBound(99));
@@ -162,19 +200,21 @@ TEST(OutsideFunctionTest, BindsOnFirstUseAndKeepsTheAddress) {
 }
 
 TEST(OutsideFunctionTest, ALibraryIsFirstLookedForInTheProgramDirectory) {
-  ASSERT_EQ(nullptr, ::dlopen("libkelvarn_outside_fixture.so", RTLD_NOW | RTLD_NOLOAD));
+  ASSERT_FALSE(Loaded(kFixture));
   {
-    OutsideFunctionTable table(Decls{{"libkelvarn_outside_fixture.so", "kelvarn_fixture_answer"}});
-    EXPECT_EQ(nullptr, ::dlopen((ProgramDirectory() + "libkelvarn_outside_fixture.so").c_str(),
-                                RTLD_NOW | RTLD_NOLOAD));  // not loaded before the first call
+    OutsideFunctionTable table(Decls{{kFixture, "kelvarn_fixture_answer"}});
+    EXPECT_FALSE(Loaded(ProgramDirectory() + kFixture));  // not loaded before the first call
     EXPECT_EQ(42, table.Function<int()>(0)());
   }
-  // Released with the table.
-  EXPECT_EQ(nullptr, ::dlopen((ProgramDirectory() + "libkelvarn_outside_fixture.so").c_str(), RTLD_NOW | RTLD_NOLOAD));
+  EXPECT_FALSE(Loaded(ProgramDirectory() + kFixture));  // released with the table
+#ifdef _WIN32
+  OutsideFunctionTable byOrdinal(Decls{{kFixture, "#1"}});  // its only export
+  EXPECT_EQ(42, byOrdinal.Function<int()>(0)());
+#endif
 }
 
 TEST(OutsideFunctionTest, ConcurrentFirstCallsAgree) {
-  OutsideFunctionTable table(Decls{{"libm.so.6", "tan"}});
+  OutsideFunctionTable table(Decls{{kMath, "tan"}});
   void* seen[8] = {};
   std::vector<std::thread> threads;
   for (auto& slot : seen) threads.emplace_back([&table, &slot] { slot = table.BindOutsideFunction(0); });
@@ -185,21 +225,43 @@ TEST(OutsideFunctionTest, ConcurrentFirstCallsAgree) {
 using OutsideFunctionDeathTest = ::testing::Test;
 
 TEST_F(OutsideFunctionDeathTest, MissingFunctionsEndTheProgram) {
-  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libm.so.6", "no_such_function"}}).BindOutsideFunction(0),
-              ExitedWithCode(255),
-              HasSubstr(Shown("错误信息：无法找到指定DLL库文件“libm.so.6”中的输出命令“no_such_function”\r\n")));
-  EXPECT_EXIT(OutsideFunctionTable(Decls{{"", "no_such_function"}}).BindOutsideFunction(0), ExitedWithCode(255),
+  EXPECT_EXIT(
+      OutsideFunctionTable(Decls{{kMath, "no_such_function"}}).BindOutsideFunction(0), ExitedWithCode(kMinusOne),
+      HasSubstr(Shown(("错误信息：无法找到指定DLL库文件“" + kMath + "”中的输出命令“no_such_function”\r\n").c_str())));
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{"", "no_such_function"}}).BindOutsideFunction(0), ExitedWithCode(kMinusOne),
               HasSubstr(Shown("无法找到指定DLL库文件中的输出命令“no_such_function”")));
-  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libnot-there.so", "f"}}).BindOutsideFunction(0), ExitedWithCode(255),
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libnot-there.so", "f"}}).BindOutsideFunction(0), ExitedWithCode(kMinusOne),
               HasSubstr(Shown("无法找到指定DLL库文件“libnot-there.so”中的输出命令“f”")));
-  EXPECT_EXIT(OutsideFunctionTable(Decls{{"libm.so.6", "#12"}}).BindOutsideFunction(0), ExitedWithCode(255),
-              HasSubstr(Shown("中的输出命令“#12”")));
-  EXPECT_EXIT(OutsideFunctionTable(Decls{}).BindOutsideFunction(0), ExitedWithCode(255),
+  EXPECT_EXIT(OutsideFunctionTable(Decls{{kFixture, "#12"}}).BindOutsideFunction(0), ExitedWithCode(kMinusOne),
+              HasSubstr(Shown("中的输出命令“#12”")));  // no such ordinal, or no ordinals at all
+  EXPECT_EXIT(OutsideFunctionTable(Decls{}).BindOutsideFunction(0), ExitedWithCode(kMinusOne),
               HasSubstr(Shown("错误代码：1")));
 }
 
 // Each binding leaves the process on exactly one processor it was allowed,
 // and the command line's keeps the one it runs on.
+#ifdef _WIN32
+DWORD_PTR Allowed() {
+  DWORD_PTR process = 0, system = 0;
+  return ::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) ? process : 0;
+}
+
+void BindAndCheck(void (*bind)(), DWORD_PTR expected) {
+  bind();
+  const DWORD_PTR now = Allowed();
+  if (now == 0 || (now & (now - 1)) != 0) std::_Exit(1);
+  if (expected != 0 && now != expected) std::_Exit(2);
+  std::_Exit(0);
+}
+
+TEST(ProcessorBindingTest, OneAllowedProcessor) {
+  const DWORD_PTR allowed = Allowed();
+  ASSERT_NE(0u, allowed);
+  const DWORD_PTR first = allowed & (~allowed + 1);
+  EXPECT_EXIT(BindAndCheck(&BindToFirstProcessor, first), ExitedWithCode(0), "");
+  EXPECT_EXIT(BindAndCheck(&BindToCurrentProcessor, 0), ExitedWithCode(0), "");
+}
+#else
 void BindAndCheck(void (*bind)(), int expected) {
   bind();
   cpu_set_t now;
@@ -209,7 +271,6 @@ void BindAndCheck(void (*bind)(), int expected) {
   if (!CPU_ISSET(sched_getcpu(), &now)) _exit(3);
   _exit(0);
 }
-
 TEST(ProcessorBindingTest, OneAllowedProcessor) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   cpu_set_t allowed;
@@ -232,6 +293,8 @@ TEST(ProcessorBindingTest, OneAllowedProcessor) {
       },
       ::testing::ExitedWithCode(0), "");
 }
+
+#endif
 
 }  // namespace
 }  // namespace kelvarn

@@ -66,7 +66,7 @@ void QtFramePlatform::AddWindowFactory(std::string window, WindowFactory factory
   factories_[std::move(window)] = std::move(factory);
 }
 
-bool QtFramePlatform::CreateWindow(const WindowTemplate& window) {
+bool QtFramePlatform::MakeWindow(const WindowTemplate& window) {
   const auto it = factories_.find(window.name);
   if (it == factories_.end()) return false;
   QWidget* widget = it->second();
@@ -91,6 +91,12 @@ void QtFramePlatform::QuitLoop() {
 bool QtFramePlatform::ShowErrorBox(std::string_view gbkText) {
   const QString platform = QGuiApplication::platformName();
   if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
+  // Widgets belong to the main thread.
+  if (!ui_.IsCurrent()) {
+    bool shown = false;
+    ui_.Invoke([&] { shown = ShowErrorBox(gbkText); });
+    return shown;
+  }
   QStringDecoder gbk("GB18030");
   // "错误": no owner, the error icon, OK.
   QMessageBox box(QMessageBox::Critical, gbk(QByteArray("\xB4\xED\xCE\xF3")),

@@ -65,11 +65,12 @@ class QtFramePlatform final : public FramePlatform {
   QtFramePlatform();  // a QApplication must exist
   UiThread& Ui() override { return ui_; }
   void AddWindowFactory(std::string window, WindowFactory factory);
-  bool CreateWindow(const WindowTemplate& window) override;
+  bool MakeWindow(const WindowTemplate& window) override;
   void RunLoop() override;
   void QuitLoop() override;
-  // Shows the box unless Qt has no real display (the offscreen and minimal
-  // platforms), in which case it returns false.
+  // Shows the box on the main thread (another thread waits for it) unless Qt
+  // has no real display (the offscreen and minimal platforms), in which case
+  // it returns false.
   bool ShowErrorBox(std::string_view gbkText) override;
   void DestroyWindows() override;
   QWidget* Window(const std::string& name) const;
