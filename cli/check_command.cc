@@ -9,6 +9,7 @@
 #include "app/search_base.h"
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
+#include "cli/system.h"
 #include "net/http_client.h"
 #include "text/files.h"
 
@@ -79,7 +80,9 @@ int RunCheckCommand(int argc, char** argv) {
 
   const std::string cookies = SettingsDirectory() + "cookies.txt";
   const bool lent = HttpClient::LoadCookieFile(cookies);
-  const Text request = BuildSearchUrl(Utf8ToGbk(keyword), SearchBase(base));
+  // The default keyword is written here in UTF-8; a given one comes as the user typed it.
+  const Text gbkKeyword = keywordGiven ? cli::FromTheUser(keyword) : Utf8ToGbk(keyword);
+  const Text request = BuildSearchUrl(gbkKeyword, SearchBase(base));
   HttpClient client;
   client.Open("GET", request);
   client.Send(Value{}, 15000, 15000, 15000);
@@ -92,7 +95,7 @@ int RunCheckCommand(int argc, char** argv) {
       {ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
        ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(), body, block.found});
 
-  std::printf("keyword    %s\n", keyword.c_str());
+  std::printf("keyword    %s\n", cli::ForTheUser(gbkKeyword).c_str());
   std::printf("cookies    %s\n", (lent ? cookies + " loaded" : "none (no readable " + cookies + ")").c_str());
   std::printf("request    %s\n", request.c_str());
   for (const std::string& location : client.Redirects()) std::printf("redirect   %s\n", location.c_str());
@@ -107,7 +110,7 @@ int RunCheckCommand(int argc, char** argv) {
                                  : LooksLikeResultsPage(body) ? "none recognised, on what looks like a results page"
                                                               : "none recognised");
   std::printf("phrases    %zu\n", phrases.size());
-  for (const Text& phrase : phrases) std::printf("  %s\n", GbkToUtf8(phrase).c_str());  // GB18030 in the program
+  for (const Text& phrase : phrases) std::printf("  %s\n", cli::ForTheUser(phrase).c_str());  // GB18030 in the program
   std::printf("verdict: %s: %s\n", verdict.outcome, verdict.advice);
   std::fflush(stdout);
   return phrases.empty() ? 1 : 0;

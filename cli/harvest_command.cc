@@ -1,10 +1,5 @@
 #include "cli/harvest_command.h"
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -23,6 +18,7 @@
 #include "app/search_page.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "cli/system.h"
 #include "cli/tree_format.h"
 #include "pool/thread_safety.h"
 #include "text/encoding.h"
@@ -198,8 +194,8 @@ bool CheckSeedsFile(std::string_view head, const std::string& name, Encoding enc
 bool ReadSeeds(const std::string& path, Encoding encoding, TextArray& seeds) {
   const bool standardInput = path == "-";
   const std::string name = standardInput ? "standard input" : path;
-  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  std::FILE* in = standardInput ? stdin : std::fopen(path.c_str(), "rb");
+  if (!in) {
     std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(errno));
     return false;
   }
@@ -221,23 +217,22 @@ bool ReadSeeds(const std::string& path, Encoding encoding, TextArray& seeds) {
     head.reset();
   };
   std::vector<char> buffer(std::size_t{64} << 10);
-  std::size_t total = 0;
-  ssize_t n = 0;
+  std::size_t total = 0, n = 0;
   do {
-    n = ::read(fd, buffer.data(), buffer.size());
-    if (n > 0 && (total += static_cast<std::size_t>(n)) <= kMaxSeedsInputBytes) {
-      const std::string_view piece(buffer.data(), static_cast<std::size_t>(n));
+    n = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (n > 0 && (total += n) <= kMaxSeedsInputBytes) {
+      const std::string_view piece(buffer.data(), n);
       if (!head) {
         lines.Feed(piece);
       } else if (head->append(piece).size() >= kEncodingSampleBytes) {
         startLines();
       }
     }
-  } while ((n > 0 || (n < 0 && errno == EINTR)) && !refused && total <= kMaxSeedsInputBytes &&
-           seeds.size() <= kMaxSeedsFromFile);
+  } while (n > 0 && !refused && total <= kMaxSeedsInputBytes && seeds.size() <= kMaxSeedsFromFile);
   const int readError = errno;
-  if (!standardInput) ::close(fd);
-  if (n < 0) {
+  const bool failed = n == 0 && std::ferror(in);
+  if (!standardInput) std::fclose(in);
+  if (failed) {
     std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", name.c_str(), std::strerror(readError));
     return false;
   }
@@ -302,19 +297,6 @@ std::string OutcomeCounts(const PageCounts& counts, bool progressLine) {
   return out;
 }
 
-// Ends the process as a write to a pipe without a reader ends it by default,
-// so that a pipeline's shell sees the usual status, with nothing said.
-[[noreturn]] void EndAsBrokenPipe() {
-  std::fflush(stderr);
-  ::signal(SIGPIPE, SIG_DFL);
-  sigset_t pipeSignal;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  pthread_sigmask(SIG_UNBLOCK, &pipeSignal, nullptr);
-  ::raise(SIGPIPE);
-  ::_exit(128 + SIGPIPE);
-}
-
 // What the command's main thread waits for: the end of the run, or Ctrl-C.
 struct Wake {
   Mutex mutex;
@@ -345,8 +327,7 @@ struct Plan {
 // one of them fails.
 std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   // Seeds: the file, then the --seed texts.
-  const bool utf8Locale = LocaleIsUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
-  plan.encoding = args.encoding.value_or(utf8Locale ? Encoding::kUtf8 : Encoding::kGb18030);
+  plan.encoding = args.encoding.value_or(cli::UserEncoding());
   if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.encoding, plan.seeds)) return 1;
   for (const std::string& seed : args.seeds) plan.seeds.push_back(SeedText(seed, plan.encoding));
 
@@ -378,7 +359,7 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
 }
 
 // The headless window, its harvester and the output. Never destroyed: the
-// command ends by _exit, and cut-off workers may still be inside.
+// command ends by std::_Exit, and cut-off workers may still be inside.
 struct Session {
   HeadlessWindow window;
   Wake wake;
@@ -386,8 +367,8 @@ struct Session {
   bool writeFailed = false;  // window thread
   std::optional<Harvester> harvester;
 
-  // On the window thread. With SIGPIPE ignored, a write to a pipe whose
-  // reader has gone (`| head`) fails with EPIPE: the run stops then.
+  // On the window thread. A write to a pipe whose reader has gone (`| head`)
+  // fails with EPIPE (cli::OnInterrupt sees to it): the run stops then.
   void NoteWriteFailure() {
     writeFailed = true;
     if (errno == EPIPE) wake.Set(&Wake::readerGone);
@@ -417,20 +398,12 @@ struct Ending {
 // loses its reader; flushes the output every 100 ms and draws the progress
 // line on a terminal every 250 ms.
 Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
-  // Ctrl-C and termination are taken by a thread of their own.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-
-  Harvester::Options options = StartUp(ProcessorChoice::kCurrent, args.searchUrl);
-  // Few heap arenas: the workers' allocations are small and short, and every
-  // extra arena keeps pages of its own.
-  mallopt(M_ARENA_MAX, 2);
   HeadlessWindow& window = session.window;
   Wake& wake = session.wake;
+  cli::OnInterrupt([&wake] { wake.Set(&Wake::interrupted); });
+
+  Harvester::Options options = StartUp(ProcessorChoice::kCurrent, args.searchUrl);
+  cli::UseFewHeapArenas();
   session.out = plan.out;
   window.phrases.keepItems = false;
   window.phrases.added = [&session, encoding = plan.encoding](std::string_view phrase) {
@@ -449,16 +422,9 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   window.编辑框_工作线程.SetContent(std::to_string(plan.workers));
   window.编辑框_采集级别.SetContent(std::to_string(plan.depth));
 
-  std::thread signalWatcher([stopSignals, &wake] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    wake.Set(&Wake::interrupted);
-  });
-  signalWatcher.detach();
-
   const auto start = std::chrono::steady_clock::now();
   window.ui.Invoke([&] { harvester.OnStartButton(); });
-  const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
+  const bool progress = !args.quiet && cli::IsTerminal(stderr);
   auto lastReport = start, lastFlush = start;
   Ending ending;
   for (;;) {
@@ -504,7 +470,7 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
 // command's exit code.
 [[noreturn]] void ReportAndExit(const Arguments& args, Session& session, const Ending& ending) {
   // Nobody reads what is left: end as `yes | head` ends, quietly.
-  if (ending.readerGone) EndAsBrokenPipe();
+  if (ending.readerGone) cli::EndAsBrokenPipe();
   HeadlessWindow& window = session.window;
   Harvester& harvester = *session.harvester;
   const Text status = window.状态条1.PanelText(0);
@@ -518,14 +484,14 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
     MutexLock lock(session.wake.mutex);
     readerGone = session.wake.readerGone;
   }
-  if (readerGone) EndAsBrokenPipe();
+  if (readerGone) cli::EndAsBrokenPipe();
   const PageCounts counts = harvester.RunPageCounts();
   if (ending.interrupted) {
     std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
     std::fflush(nullptr);
-    ::_exit(130);  // cut-off workers may still be unwinding: no static destructors
+    std::_Exit(130);  // cut-off workers may still be unwinding: no static destructors
   }
-  if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
+  if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", cli::ForTheUser(status).c_str());
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
   if (ending.blocked) {
     std::fprintf(stderr, "kelvarn harvest: stopped: the engine asks for verification (%s); %d phrases kept\n",
@@ -545,9 +511,9 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   std::fflush(nullptr);
   if (session.writeFailed || !closed) {
     std::fprintf(stderr, "kelvarn harvest: writing the phrases failed\n");
-    ::_exit(1);
+    std::_Exit(1);
   }
-  ::_exit(ending.blocked ? 4 : AnyProblemPages(counts) ? 3 : 0);
+  std::_Exit(ending.blocked ? 4 : AnyProblemPages(counts) ? 3 : 0);
 }
 
 }  // namespace

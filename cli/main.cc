@@ -1,6 +1,4 @@
 // kelvarn: the command-line face of the harvester.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "app/page_forms.h"
 #include "app/search_page.h"
 #include "cli/harvest_command.h"
+#include "cli/system.h"
 #include "frame/runtime.h"
 #include "net/http_client.h"
 #include "text/files.h"
@@ -59,14 +58,9 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   const std::string_view first = argc < 2 ? std::string_view() : argv[1];
   if (first.empty() || (first.substr(0, 2) == "--" && first != "--help" && first != "--version")) {
-    // The window lives in a program of its own, so that the command line
-    // does not load Qt.
-    const std::string window = kelvarn::ProgramDirectory() + "kelvarn-window";
-    argv[0] = const_cast<char*>(window.c_str());
-    ::execv(window.c_str(), argv);
-    std::fprintf(stderr, "kelvarn: cannot start %s: %s\n", window.c_str(), std::strerror(errno));
-    return 1;
+    return kelvarn::cli::StartWindowProgram(argv);
   }
+  kelvarn::cli::UseBinaryStreams();
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);
@@ -80,7 +74,7 @@ int main(int argc, char** argv) {
   if (command == "check") return kelvarn::RunCheckCommand(argc - 1, argv + 1);
   if (command == "url") {
     if (argc < 3) return Usage("url needs at least one keyword");
-    for (int i = 2; i < argc; ++i) std::cout << kelvarn::BuildSearchUrl(kelvarn::Utf8ToGbk(argv[i])) << '\n';
+    for (int i = 2; i < argc; ++i) std::cout << kelvarn::BuildSearchUrl(kelvarn::cli::FromTheUser(argv[i])) << '\n';
     return 0;
   }
   if (command == "extract") {
