@@ -153,7 +153,7 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes)
 
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts) {
   if (path.empty()) return false;
-  const std::string target(path);
+  std::string target(path);
   // Opening for writing refuses what an ordinary write would: a read-only
   // file, a directory, one the ACL closes. A missing file is made below.
   HANDLE existing = ::CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -171,6 +171,17 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
     }
     // Other names of the file would keep the old bytes after a replacement.
     if (info.nNumberOfLinks > 1) return WriteInPlace(existing, parts);
+    // A symbolic link is written through: the file it names is replaced.
+    if (const DWORD attributes = ::GetFileAttributesA(target.c_str());
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      char final[MAX_PATH * 4];
+      const DWORD n = ::GetFinalPathNameByHandleA(existing, final, sizeof final, FILE_NAME_NORMALIZED);
+      if (n == 0 || n >= sizeof final) {
+        ::CloseHandle(existing);
+        return false;
+      }
+      target.assign(final, n);
+    }
   }
   std::string temporary;
   const HANDLE fd = MakeTemporary(target, temporary);
