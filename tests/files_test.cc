@@ -256,6 +256,17 @@ TEST_F(FilesTest, WholeFileBytes) {
 // devices. A read-only program directory cannot be had under Wine (it ignores
 // the attribute on directories, and ACLs are not enforced): the missing
 // program directory of the settings test above stands for it.
+// Paths are ANSI: a GBK name is the Chinese name on disk. scripts/test-windows
+// runs this first, as the check that Wine was started in code page 936.
+TEST_F(FilesTest, PathsAreInCodePage936) {
+  ASSERT_EQ(936u, ::GetACP())
+      << "start Wine with LC_ALL=zh_CN.UTF-8";  // and that locale installed: see scripts/test-windows
+  const std::string path = dir_ + "\\" + kSection + ".ini";
+  ASSERT_TRUE(WriteSetting(path, kSection, kWorkers, "20"));
+  EXPECT_TRUE(fs::exists(fs::path(dir_) / fs::path(u8"配置.ini")));
+  EXPECT_EQ("20", ReadSetting(path, kSection, kWorkers));
+}
+
 TEST_F(FilesTest, WritesGoIntoDevicesAndNeverOverDirectories) {
   EXPECT_TRUE(WriteFileBytes("NUL", {"discarded"}));
   EXPECT_FALSE(WriteFileBytes(dir_, {"x"}));
