@@ -367,11 +367,12 @@ struct Session {
   bool writeFailed = false;  // window thread
   std::optional<Harvester> harvester;
 
-  // On the window thread. A write to a pipe whose reader has gone (`| head`)
-  // fails with EPIPE (cli::OnInterrupt sees to it): the run stops then.
+  // On the window thread, right after the failed write. A write to a pipe
+  // whose reader has gone (`| head`) fails (cli::OnInterrupt sees to it on
+  // POSIX): the run stops then.
   void NoteWriteFailure() {
     writeFailed = true;
-    if (errno == EPIPE) wake.Set(&Wake::readerGone);
+    if (cli::ReaderGone()) wake.Set(&Wake::readerGone);
   }
 };
 

@@ -28,6 +28,11 @@ void OnInterrupt(std::function<void()> stop);
 // drawn.
 bool IsTerminal(std::FILE* stream);
 
+// Whether the write that has just failed on this thread failed because the
+// output is a pipe whose reader has gone (EPIPE; on Windows also the pipe
+// errors that the C library reports as EINVAL).
+bool ReaderGone();
+
 // Ends the process quietly, as a write to a pipe without a reader ends it
 // on POSIX (SIGPIPE, which the shell reports as 141); on Windows, which has
 // no such signal, with exit code 141.

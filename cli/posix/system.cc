@@ -35,6 +35,8 @@ void OnInterrupt(std::function<void()> stop) {
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)); }
 
+bool ReaderGone() { return errno == EPIPE; }
+
 void EndAsBrokenPipe() {
   std::fflush(stderr);
   ::signal(SIGPIPE, SIG_DFL);

@@ -31,13 +31,19 @@ void UseBinaryStreams() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
-// A write to a pipe whose reader has gone fails with EPIPE here by itself.
+// A write to a pipe whose reader has gone fails by itself here (ReaderGone).
 void OnInterrupt(std::function<void()> stop) {
   onStop = new std::function<void()>(std::move(stop));  // never freed: the handler may run to the end
   ::SetConsoleCtrlHandler(&ConsoleControl, TRUE);
 }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+bool ReaderGone() {
+  if (errno == EPIPE) return true;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+}
 
 void EndAsBrokenPipe() {
   std::fflush(stderr);
