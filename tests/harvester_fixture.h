@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -30,6 +31,27 @@ inline const Text kHarvesting = Utf8ToGbk("正在采集...");
 
 inline Text Done(int n) { return Utf8ToGbk("采集完成,空闲等待中,相关关键字共(" + std::to_string(n) + ")个"); }
 
+// A fresh directory for settings and files, ending in "/", and its removal.
+inline std::string MakeTemporaryDirectory() {
+  static int made = 0;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (;;) {
+    const std::filesystem::path dir =
+        base / ("kelvarn-harvest-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                std::to_string(made++));
+    if (std::filesystem::create_directory(dir)) return dir.string() + "/";
+  }
+}
+inline void RemoveDirectory(const std::string& dir) {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+}
+// A directory that settings may be read from, and written to, by any test.
+inline const std::string& SharedSettingsDirectory() {
+  static const std::string dir = std::filesystem::temp_directory_path().string() + "/";
+  return dir;
+}
+
 template <class Predicate>
 bool WaitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
   const auto deadline = Clock::now() + limit;
@@ -47,8 +69,7 @@ class HarvesterTest : public ::testing::Test {
   void Start(EngineOptions options) {
     engine_ = std::make_unique<OfflineEngine>(options);
     ASSERT_GT(engine_->Start(), 0);
-    char pattern[] = "/tmp/kelvarn-harvest-XXXXXX";
-    dir_ = std::string(::mkdtemp(pattern)) + "/";
+    dir_ = MakeTemporaryDirectory();
     Harvester::Options o;
     o.settingsDir = dir_;
     o.searchBase = engine_->BaseUrl();
@@ -62,7 +83,7 @@ class HarvesterTest : public ::testing::Test {
   void TearDown() override {
     harvester_.reset();
     engine_.reset();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    RemoveDirectory(dir_);
   }
 
   void OnWindow(const std::function<void()>& handler) { w_.ui.Invoke(handler); }

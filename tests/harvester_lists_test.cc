@@ -2,11 +2,15 @@
 // settings in config.ini, with broken files and read-only places.
 #include "tests/harvester_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <random>
 
@@ -160,6 +164,33 @@ TEST_F(HarvesterTest, ZeroBytesEndLinesAndBinaryFilesImportAsLines) {
   EXPECT_LE(bytes, binary.size());
 }
 
+#ifdef _WIN32
+// Windows' counterpart of modes (which bind no administrator, nor Wine's
+// root): a file that another handle holds without sharing can be neither
+// read nor replaced.
+TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
+  const auto hold = [](const std::string& path) {
+    return ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  const std::string secret = dir_ + "secret.txt", old = dir_ + "out.txt";
+  ASSERT_TRUE(WriteFileBytes(secret, {"a\r\nb\r\n"}));
+  ASSERT_TRUE(WriteFileBytes(old, {"old"}));
+  const HANDLE heldSecret = hold(secret), heldOld = hold(old);
+  ASSERT_NE(INVALID_HANDLE_VALUE, heldSecret);
+  ASSERT_NE(INVALID_HANDLE_VALUE, heldOld);
+  EXPECT_FALSE(harvester_->ImportFile(secret));
+  EXPECT_EQ(0, w_.列表框_关键字.ItemCount());
+  EXPECT_EQ(Utf8ToGbk("导入失败."), w_.状态条1.PanelText(0));
+  w_.列表框_相关关键字.AddItem("new phrase");
+  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
+  harvester_->ExportPhrases();
+  EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0));
+  ::CloseHandle(heldSecret);
+  ::CloseHandle(heldOld);
+  const ByteArray kept = ReadFileBytes(old);
+  EXPECT_EQ("old", std::string(kept.begin(), kept.end()));
+}
+#else
 // Runs `check` in a child process as an ordinary user (nobody when the tests
 // run as root, who may read and write anything) with the file size limit
 // given; true when it returned true.
@@ -233,6 +264,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   EXPECT_TRUE(InChildProcess(exportTo("导出完成.")));  // the same export with room
   EXPECT_EQ(0u, saved().find("new phrase\r\nphrase0\r\n"));
 }
+#endif
 
 TEST_F(HarvesterTest, BrokenSettingsFilesGiveDefinedValues) {
   const std::string ini = dir_ + "config.ini";

@@ -2,8 +2,6 @@
 // the pool across runs, and the processor the program runs on.
 #include "tests/harvester_fixture.h"
 
-#include <unistd.h>
-
 #include <numeric>
 #include <system_error>
 

@@ -28,7 +28,7 @@ class SlowHarvesterTest : public HarvesterTest {
   void SetUp() override { StartEngineWithLatency(3000); }
   void StartEngineWithLatency(int ms) {
     harvester_.reset();
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+    if (!dir_.empty()) RemoveDirectory(dir_);
     EngineOptions slow;
     slow.latencyMs = ms;
     Start(slow);
@@ -102,7 +102,7 @@ void CloseDuringARun(bool ok) {
   engine.Start();
   HeadlessWindow w;
   Harvester::Options o;
-  o.settingsDir = "/tmp/";
+  o.settingsDir = SharedSettingsDirectory();
   o.searchBase = engine.BaseUrl();
   o.openUrl = [](std::string_view url) {
     std::fprintf(stderr, "opened %.*s\n", static_cast<int>(url.size()), url.data());
