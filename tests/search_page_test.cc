@@ -1,8 +1,18 @@
 #include "app/search_page.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// The C library's environment, which getenv reads; an empty value removes a
+// variable there, which the search base takes as it takes an empty one.
+static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#else
+#include <arpa/inet.h>
+#endif
 
 #include <random>
 
