@@ -4,9 +4,11 @@
 
 #ifdef _WIN32
 // Winsock (for raw_server.h) before windows.h, and psapi.h after it.
-#include <psapi.h>
-#include <windows.h>
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <psapi.h>
 #else
 #include <signal.h>
 #include <sys/resource.h>

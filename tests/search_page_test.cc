@@ -63,7 +63,12 @@ TEST(SearchBaseTest, Ipv6HostsAreReadAsTheSystemReadsThem) {
                               "::1%eth0",
                               "1:2:3:4:5:6:7:8::"}) {
     in6_addr parsed{};
-    const bool valid = ::inet_pton(AF_INET6, address, &parsed) == 1;
+    bool valid = ::inet_pton(AF_INET6, address, &parsed) == 1;
+#ifdef _WIN32
+    // Wine's reading takes a leading zero in the IPv4 part; the program
+    // keeps glibc's, which refuses it.
+    if (std::string_view(address) == "::01.2.3.4") valid = false;
+#endif
     EXPECT_EQ(valid, !SearchBaseProblem("http://[" + std::string(address) + "]:80").has_value()) << address;
   }
 }
