@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "text/files.h"
 
@@ -22,6 +24,27 @@ BOOL WINAPI ConsoleControl(DWORD event) {
   // stopping already.
   (*onStop)();
   return TRUE;
+}
+
+// One argument as the C library of the started program splits its command
+// line: quoted when it holds a space, a tab or a quote (or is empty), quotes
+// escaped, and the backslashes before a quote or the closing quote doubled.
+// _spawnv joins the arguments with spaces and quotes nothing itself.
+std::string Quoted(std::string_view argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string_view::npos) return std::string(argument);
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    quoted += c;
+    backslashes = 0;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
 }
 
 }  // namespace
@@ -64,8 +87,12 @@ Text FromTheUser(std::string_view argument) {
 
 int StartWindowProgram(char** argv) {
   const std::string window = ProgramDirectory() + "kelvarn.exe";
-  argv[0] = const_cast<char*>(window.c_str());
-  if (_spawnv(_P_NOWAIT, window.c_str(), argv) == -1) {
+  std::vector<std::string> quoted{Quoted(window)};
+  for (char** arg = argv + 1; *arg; ++arg) quoted.push_back(Quoted(*arg));
+  std::vector<const char*> arguments;
+  for (const std::string& a : quoted) arguments.push_back(a.c_str());
+  arguments.push_back(nullptr);
+  if (_spawnv(_P_NOWAIT, window.c_str(), arguments.data()) == -1) {
     std::fprintf(stderr, "kelvarn: cannot start %s: %s\n", window.c_str(), std::strerror(errno));
     return 1;
   }
