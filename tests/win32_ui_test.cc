@@ -277,6 +277,25 @@ TEST_F(Win32UiTest, MessageBoxButtonsCaptionAndResults) {
   press(IDNO);
   EXPECT_EQ(kIdNo, dialogs.ShowMessage(Text("?"), kMbYesNoCancel));
 
+  // Escape (dialog navigation sends IDCANCEL) answers OK on a box of OK
+  // alone and does nothing where there is neither OK nor Cancel.
+  bool stayed = false;
+  const auto escape = [&](int thenPress) {
+    WhenShown([&, thenPress](HWND box) {
+      SendMessageA(box, WM_COMMAND, IDCANCEL, 0);
+      stayed = IsWindowVisible(box);  // a box that ends hides at once
+      if (stayed) SendMessageA(GetDlgItem(box, thenPress), BM_CLICK, 0, 0);
+    });
+  };
+  escape(IDOK);
+  EXPECT_EQ(kIdOk, dialogs.ShowMessage(Text("?"), kMbOk));
+  escape(IDYES);
+  EXPECT_EQ(kIdYes, dialogs.ShowMessage(Text("?"), kMbYesNo));
+  EXPECT_TRUE(stayed);
+  escape(IDRETRY);
+  EXPECT_EQ(kIdRetry, dialogs.ShowMessage(Text("?"), kMbAbortRetryIgnore));
+  EXPECT_TRUE(stayed);
+
   EXPECT_EQ(UINT{MB_OKCANCEL | MB_ICONQUESTION | MB_TASKMODAL},
             Win32Dialogs::MessageBoxFlags(kMbOkCancel | kMbIconQuestion));
   EXPECT_EQ(UINT{MB_OK | MB_SYSTEMMODAL}, Win32Dialogs::MessageBoxFlags(kMbSystemModal));

@@ -117,6 +117,42 @@ INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   return FALSE;
 }
 
+// Wine ends a message box that has neither OK nor Cancel (Yes/No,
+// Abort/Retry/Ignore) with IDCANCEL on Escape or its close button, where
+// Windows keeps it up: the box is held to its buttons. The hook lives for
+// one MessageBoxA call and takes the first dialog its thread creates.
+constexpr const char* kHoldProperty = "kelvarn.holdToButtons";
+thread_local HHOOK boxWatch = nullptr;
+
+LRESULT CALLBACK HoldToButtons(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto original = reinterpret_cast<WNDPROC>(GetPropA(box, kHoldProperty));
+  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && !GetDlgItem(box, IDCANCEL) && !GetDlgItem(box, IDOK)) {
+    return 0;
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    RemovePropA(box, kHoldProperty);
+  }
+  return CallWindowProcA(original, box, message, wParam, lParam);
+}
+
+LRESULT CALLBACK WatchForTheBox(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    HWND created = reinterpret_cast<HWND>(wParam);
+    char name[16] = {};
+    GetClassNameA(created, name, sizeof name);
+    if (std::string_view(name) == "#32770") {
+      SetPropA(created, kHoldProperty,
+               reinterpret_cast<HANDLE>(
+                   SetWindowLongPtrA(created, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HoldToButtons))));
+      UnhookWindowsHookEx(boxWatch);
+      boxWatch = nullptr;
+      return 0;
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 void AddItems(HMENU menu, const std::vector<MenuItem>& items, std::vector<const MenuItem*>& byId) {
   for (const MenuItem& item : items) {
     if (item.caption == "-") {
@@ -159,7 +195,13 @@ std::int32_t Win32Dialogs::MessageResult(int id) {
 std::int32_t Win32Dialogs::ShowMessage(const Value& content, std::int32_t flags,
                                        std::optional<std::string_view> caption) {
   const std::string title(caption.value_or(kDefaultMessageCaption));
-  return MessageResult(MessageBoxA(nullptr, MessageText(content).c_str(), title.c_str(), MessageBoxFlags(flags)));
+  boxWatch = SetWindowsHookExA(WH_CBT, &WatchForTheBox, nullptr, GetCurrentThreadId());
+  const int pressed = MessageBoxA(nullptr, MessageText(content).c_str(), title.c_str(), MessageBoxFlags(flags));
+  if (boxWatch) UnhookWindowsHookEx(boxWatch);  // no box was made
+  boxWatch = nullptr;
+  // A box of OK alone has one answer however it is closed: Wine reports
+  // Escape there as Cancel.
+  return (flags & 0xF) == kMbOk ? kIdOk : MessageResult(pressed);
 }
 
 bool Win32Dialogs::InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
