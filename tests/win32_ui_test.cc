@@ -411,9 +411,12 @@ TEST_F(Win32UiTest, MainWindowFollowsTheTableAndRaisesItsEvents) {
     MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
     return std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top};
   };
-  EXPECT_EQ((std::vector<LONG>{16, 24, 160, 296}), place(window->seedList().Handle()));
-  EXPECT_EQ((std::vector<LONG>{200, 24, 160, 296}), place(window->phraseList().Handle()));
-  HWND start = GetDlgItem(hwnd, 104);
+  EXPECT_EQ((std::vector<LONG>{16, 24, 160, 296}), place(window->ControlNamed("列表框_关键字")));
+  EXPECT_EQ((std::vector<LONG>{200, 24, 160, 296}), place(window->ControlNamed("列表框_相关关键字")));
+  EXPECT_EQ((std::vector<LONG>{72, 352, 56, 24}), place(window->ControlNamed("编辑框_工作线程")));
+  EXPECT_EQ("\xB9\xA4\xD7\xF7\xC9\xE8\xD6\xC3", TextOf(window->ControlNamed("分组框3")));  // 工作设置
+  EXPECT_EQ(nullptr, window->ControlNamed("通用对话框1"));                                 // no control of its own
+  HWND start = window->ControlNamed("按钮_开始采集");
   EXPECT_EQ((std::vector<LONG>{256, 352, 104, 24}), place(start));
   EXPECT_EQ("\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF", TextOf(start));  // 开始采集
   LOGFONTA font{};
@@ -423,7 +426,7 @@ TEST_F(Win32UiTest, MainWindowFollowsTheTableAndRaisesItsEvents) {
   auto parts = window->Components<AllComponents>();
   parts.workers.SetContent("20");
   SendMessageA(start, BM_CLICK, 0, 0);
-  SendMessageA(window->seedList().Handle(), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
+  SendMessageA(window->ControlNamed("列表框_关键字"), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
   EXPECT_EQ((EventArgs{5, 6, MK_RBUTTON | MK_SHIFT}), rightButtonArgs);
   bool destroyed = false;
   window->OnDestroyed([&] { destroyed = true; });

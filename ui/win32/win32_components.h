@@ -10,8 +10,8 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// The frame's FramePlatform::CreateWindow keeps its own name in files that
-// include this one.
+// A member named CreateWindow keeps its name in the files that include this
+// one (windows.h makes it CreateWindowA).
 #undef CreateWindow
 
 #include <cstdint>

@@ -100,6 +100,12 @@ bool Win32MainWindow::Build() {
     control->SetFont(font_);
   }
 
+  named_ = {{"分组框1", decoration_[0]->Handle()},   {"列表框_关键字", seeds_->Handle()},
+            {"分组框2", decoration_[1]->Handle()},   {"列表框_相关关键字", phrases_->Handle()},
+            {"分组框3", decoration_[2]->Handle()},   {"标签1", decoration_[3]->Handle()},
+            {"编辑框_工作线程", workers_->Handle()}, {"标签2", decoration_[4]->Handle()},
+            {"编辑框_采集级别", depth_->Handle()},   {"按钮_开始采集", start_->Handle()},
+            {"状态条1", status_->Handle()}};
   dialogs_.SetOwner(hwnd_);
   chooser_ = Win32FileChooser(hwnd_, kTextFileFilter, "txt");
   fileDialog_ = std::make_unique<GuardedFileDialog>(
@@ -115,6 +121,11 @@ bool Win32MainWindow::Build() {
   depth_->Operations().OnContentChanged([this] { events_("编辑框_采集级别", kEventContentChanged, {}); });
   start_->OnClicked([this] { events_("按钮_开始采集", kEventClicked, {}); });
   return true;
+}
+
+HWND Win32MainWindow::ControlNamed(std::string_view name) const {
+  const auto it = named_.find(name);
+  return it == named_.end() ? nullptr : it->second;
 }
 
 void Win32MainWindow::Show() {

@@ -12,6 +12,7 @@
 #include "ui/win32/win32_components.h"
 #include "ui/win32/win32_dialogs.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,9 @@ class Win32MainWindow {
 
   HWND Handle() const { return hwnd_; }
   void Show();
+  // The control of a component, by its window name ("按钮_开始采集"); null
+  // for a name the window has no control for.
+  HWND ControlNamed(std::string_view name) const;
 
   // The components under their window names, in the order of the
   // harvester's MainComponents: window.Components<MainComponents>().
@@ -50,8 +54,6 @@ class Win32MainWindow {
             *fileDialog_};
   }
   Win32Dialogs& dialogs() { return dialogs_; }
-  Win32ListBox& seedList() { return *seeds_; }
-  Win32ListBox& phraseList() { return *phrases_; }
   // Lets tests answer the file dialog; the real one by default.
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
   // Called once the window is gone (WM_NCDESTROY): the frame's word that it
@@ -77,6 +79,7 @@ class Win32MainWindow {
   std::unique_ptr<Win32Button> start_;
   std::unique_ptr<Win32StatusBar> status_;
   std::unique_ptr<GuardedFileDialog> fileDialog_;
+  std::map<std::string, HWND, std::less<>> named_;
 };
 
 }  // namespace kelvarn
