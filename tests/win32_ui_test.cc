@@ -423,6 +423,18 @@ TEST_F(Win32UiTest, MainWindowFollowsTheTableAndRaisesItsEvents) {
   GetObjectA(reinterpret_cast<HFONT>(SendMessageA(start, WM_GETFONT, 0, 0)), sizeof font, &font);
   EXPECT_EQ(Text("\xCB\xCE\xCC\xE5"), Text(font.lfFaceName));  // 宋体
 
+  // Tab goes round the lists, the edit boxes and the button, not the labels
+  // or group boxes.
+  std::vector<HWND> tabOrder;
+  SetFocus(window->ControlNamed("列表框_关键字"));
+  for (int i = 0; i < 5; ++i) {
+    SendMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    tabOrder.push_back(GetFocus());
+  }
+  EXPECT_EQ((std::vector<HWND>{window->ControlNamed("列表框_相关关键字"), window->ControlNamed("编辑框_工作线程"),
+                               window->ControlNamed("编辑框_采集级别"), start, window->ControlNamed("列表框_关键字")}),
+            tabOrder);
+
   auto parts = window->Components<AllComponents>();
   parts.workers.SetContent("20");
   SendMessageA(start, BM_CLICK, 0, 0);

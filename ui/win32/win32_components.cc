@@ -75,6 +75,14 @@ LRESULT Win32Control::CallOriginal(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK Win32Control::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Win32Control* control = Of(hwnd);
   if (!control) return DefWindowProcA(hwnd, message, wParam, lParam);
+  if ((message == WM_KEYDOWN || message == WM_CHAR) && wParam == VK_TAB) {
+    // Tab moves the focus among the parent's tab stops whatever message loop
+    // runs: the frame's plain one does no dialog navigation.
+    if (message == WM_KEYDOWN) {
+      if (HWND next = GetNextDlgTabItem(GetParent(hwnd), hwnd, GetKeyState(VK_SHIFT) < 0)) SetFocus(next);
+    }
+    return 0;
+  }
   if (message != WM_NCDESTROY) return control->Procedure(message, wParam, lParam);
   // The window goes before its object: the object must not reach it again.
   const LRESULT result = control->CallOriginal(message, wParam, lParam);
@@ -219,7 +227,9 @@ void WindowTextStore::Set(std::string_view text) {
 Win32EditBox::Win32EditBox(UiThread& ui, HWND parent, ControlRect rect, int id)
     : Win32Control(parent, "EDIT", {}, WS_TABSTOP | ES_AUTOHSCROLL | ES_LEFT, WS_EX_CLIENTEDGE, rect, id),
       text_(Handle()),
-      operations_(ui, *this) {}
+      operations_(ui, *this) {
+  Subclass();
+}
 
 void Win32EditBox::Set(std::string_view text) {
   settingText_ = true;
@@ -239,6 +249,7 @@ Win32Button::Win32Button(UiThread& ui, HWND parent, ControlRect rect, int id, st
     : Win32Control(parent, "BUTTON", caption, WS_TABSTOP | BS_PUSHBUTTON, 0, rect, id),
       store_(Handle()),
       operations_(ui, store_) {
+  Subclass();
   store_.Set(caption);
 }
 

@@ -46,7 +46,8 @@ class Win32Control {
   // Creates the control window; Handle() is null when that failed.
   Win32Control(HWND parent, const char* windowClass, std::string_view text, DWORD style, DWORD exStyle,
                ControlRect rect, int id);
-  // Makes this object's Procedure see the control's messages first.
+  // Makes this object's Procedure see the control's messages first, and Tab
+  // and Shift+Tab move the focus to the parent's next or previous tab stop.
   void Subclass();
   virtual LRESULT Procedure(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT CallOriginal(UINT message, WPARAM wParam, LPARAM lParam);

@@ -263,8 +263,6 @@ void Win32Dialogs::PopupMenu(const Menu& menu, std::optional<std::int32_t> x, st
 }
 
 void DispatchWindowMessage(MSG& message) {
-  HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-  if (root && IsDialogMessageA(root, &message)) return;
   TranslateMessage(&message);
   DispatchMessageA(&message);
 }

@@ -37,8 +37,9 @@ class Win32Dialogs final : public Dialogs {
   HWND owner_;
 };
 
-// One retrieved message through the pump: dialog navigation (Tab, Enter,
-// Escape) for the window it belongs to, else translated and dispatched.
+// One retrieved message through the pump, as the frame's message loop
+// handles it: translated and dispatched. The controls move the focus on Tab
+// themselves, so no dialog navigation is needed here.
 void DispatchWindowMessage(MSG& message);
 
 }  // namespace kelvarn
