@@ -1,6 +1,6 @@
 // HttpClient (WEB客户): one synchronous HTTP or HTTPS request at a time over
-// the platform's HTTP stack (libcurl, in net/curl/), the whole response kept
-// in memory.
+// the platform's HTTP stack (libcurl in net/curl/, WinINet in net/wininet/),
+// the whole response kept in memory.
 //
 // Use: construct, then any number of Open / Send / GetResponseText cycles.
 // Open takes the request target from the URL text (everything from the first
@@ -61,6 +61,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -170,6 +171,7 @@ class HttpClient {
   // Settings made on the root handle; they last until the next Open.
   struct RootHandle {
     std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
+    std::shared_ptr<void> native;  // the stack's own root handle, closed with it; none for libcurl
   };
   struct Request;  // one Send's handles in the backend's stack
   class Transfer;

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -205,17 +207,19 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
   }).join();
   EXPECT_THAT(server.Lines(1), ::testing::Contains("Cookie: session=42"));
 
-  char path[] = "/tmp/kelvarn-cookies-XXXXXX";
-  const int fd = ::mkstemp(path);
-  const std::string file = "localhost\tFALSE\t/\tFALSE\t0\tlent\tyes\n";
-  ASSERT_EQ(static_cast<ssize_t>(file.size()), ::write(fd, file.data(), file.size()));
-  ::close(fd);
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("kelvarn-cookies-" + std::to_string(server.Port()) + ".txt"))
+                               .string();
+  std::ofstream(path, std::ios::binary) << "localhost\tFALSE\t/\tFALSE\t0\tlent\tyes\n"
+                                        << "# a comment\n"
+                                        << "localhost\tFALSE\t/\tFALSE\t1\texpired\tlong-ago\n";
   EXPECT_TRUE(HttpClient::LoadCookieFile(path));
-  EXPECT_FALSE(HttpClient::LoadCookieFile(std::string(path) + ".missing"));
-  ::unlink(path);
+  EXPECT_FALSE(HttpClient::LoadCookieFile(path + ".missing"));
+  std::filesystem::remove(path);
   ASSERT_TRUE(client.Open("GET", base + "/third"));
   ASSERT_TRUE(client.Send());
   EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"))));
+  EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("expired"))));
 }
 
 TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {
@@ -397,6 +401,13 @@ TEST_F(EngineTest, RedirectLoopEndsWithTheLastRedirect) {
   EXPECT_LE(engine_.RequestCount(), 32u);
 }
 
+// A run-time error exits with -1: the shell sees 255, Windows the code itself.
+#ifdef _WIN32
+constexpr int kRuntimeErrorExit = -1;
+#else
+constexpr int kRuntimeErrorExit = 255;
+#endif
+
 TEST(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -404,13 +415,13 @@ TEST(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
         HttpClient client;
         std::thread([&] { client.Open("GET", "http://127.0.0.1:9/"); }).join();
       },
-      ::testing::ExitedWithCode(255), HasSubstr("WEB客户不能跨线程使用。"));
+      ::testing::ExitedWithCode(kRuntimeErrorExit), HasSubstr("WEB客户不能跨线程使用。"));
   EXPECT_EXIT(
       {
         HttpClient client;
         std::thread([&] { client.Send(); }).join();
       },
-      ::testing::ExitedWithCode(255), HasSubstr("WEB客户不能跨线程使用。"));
+      ::testing::ExitedWithCode(kRuntimeErrorExit), HasSubstr("WEB客户不能跨线程使用。"));
 }
 
 }  // namespace
