@@ -498,11 +498,23 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   for (;;) {
     // A fast body never waits: its deadline is looked at between reads too.
     if (deadline && Clock::now() >= *deadline) break;
+    // InternetReadFile waits until its buffer is full: a body that stalls
+    // or drips would keep what it brought in WinINet's hands. Waiting for
+    // data first and then reading only what is there keeps every byte read.
+    DWORD available = 0;
+    const bool ready = perform([&] { return InternetQueryDataAvailable(transfer.request, &available, 0, 0) != FALSE; });
+    if (!ready) break;  // a failure or a time-out keeps what was read
+    if (!InternetQueryDataAvailable(transfer.request, &available, 0, 0)) break;
+    if (available == 0) {
+      transfer.finished = true;
+      break;
+    }
     const bool read = perform([&] {
       shared.read = 0;
-      return InternetReadFile(transfer.request, shared.buffer.data(), kReadChunk, &shared.read) != FALSE;
+      return InternetReadFile(transfer.request, shared.buffer.data(), std::min(available, kReadChunk), &shared.read) !=
+             FALSE;
     });
-    if (!read) break;  // a failure or a time-out keeps what was read
+    if (!read) break;
     if (shared.read == 0) {
       transfer.finished = true;
       break;
