@@ -411,6 +411,10 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   // and the stall time-outs at every wake and at least once a second.
   const auto wait = [&]() -> Waited {
     for (;;) {
+      {
+        MutexLock lock(shared.mutex);
+        shared.woken = false;  // a wake from here on is seen by the hook or ends the wait below
+      }
       if (abortHook_ && abortHook_()) return Waited::kAborted;
       MutexLock lock(shared.mutex);
       if (shared.completed) return Waited::kCompleted;
@@ -437,7 +441,6 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
         if (now >= stall) return Waited::kTimedOut;
         due = std::min(due, stall);
       }
-      shared.woken = false;
       shared.mutex.WaitFor(shared.changed, due - now,
                            [&]() REQUIRES(shared.mutex) { return shared.completed || shared.woken; });
     }
