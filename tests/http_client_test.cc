@@ -33,12 +33,19 @@ RawServer::Responder Answer(const std::string& body, const std::string& headers 
 // Where the stack puts its own lines is its business (libcurl writes Host
 // and User-Agent first, WinINet the User-Agent last); the lines the client
 // adds keep their order. The request line, then the header lines without
-// the User-Agent, which must be there.
+// the User-Agent and, over WinINet, the Connection line, which must be there.
 Lines Sent(const RawServer& server, std::size_t index) {
   Lines lines = server.Lines(index);
-  const auto agent = std::find(lines.begin(), lines.end(), kAgentLine);
-  if (agent == lines.end()) return {"(no User-Agent)"};
-  lines.erase(agent);
+#ifdef _WIN32
+  const Lines stackLines{kAgentLine, "Connection: close"};
+#else
+  const Lines stackLines{kAgentLine};
+#endif
+  for (const std::string& line : stackLines) {
+    const auto at = std::find(lines.begin(), lines.end(), line);
+    if (at == lines.end()) return {"(no " + line + ")"};
+    lines.erase(at);
+  }
   const auto host =
       std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("Host:"); });
   if (host != lines.end() && host != lines.begin() + 1) std::rotate(lines.begin() + 1, host, host + 1);
@@ -390,6 +397,38 @@ TEST(HttpClientTest, DripFedResponseEndsAtTheSumOfTheTimeouts) {
   EXPECT_LT(took, std::chrono::seconds(3));
   EXPECT_GT(client.GetResponseText().size(), 0u);
   EXPECT_LT(client.GetResponseText().size(), body.size());
+}
+
+// Every request goes over a new connection, closed after it: bytes a server
+// leaves on a kept connection never pass for the answer to the next request.
+TEST(HttpClientTest, EveryRequestGoesOverANewConnection) {
+  for (const bool sameWrite : {true, false}) {
+    SCOPED_TRACE(sameWrite ? "same write" : "2 ms later");
+    testing::KeepAliveServer server([&](const std::string& target) -> std::vector<std::string> {
+      const std::string answer =
+          "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(target.size()) + "\r\n\r\n" + target;
+      const std::string invented = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\ninvented";
+      if (sameWrite) return {answer + invented};
+      return {answer, invented};
+    });
+#ifdef _WIN32
+    if (!sameWrite)
+      GTEST_SKIP() << "WinINet keeps connections for reuse and cannot be told not to: it asks the "
+                      "server to close them, and this server does not";
+#endif
+    HttpClient client;
+    for (const std::string target : {"/first", "/second", "/third"}) {
+      ASSERT_TRUE(client.Open("GET", server.Base() + target));
+      const auto start = Clock::now();
+      ASSERT_TRUE(client.Send(Value{}, 2000, 2000, 2000));
+      EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));  // the body ends at its length
+      EXPECT_EQ(target, client.GetResponseText());
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the unasked bytes arrive
+    }
+#ifndef _WIN32
+    EXPECT_EQ(3, server.Connections());
+#endif
+  }
 }
 
 // The bodies that clients hold count against one bound for the process: a

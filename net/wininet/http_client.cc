@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <mutex>
@@ -206,6 +207,7 @@ class HttpClient::Transfer {
   bool gaveUp = false;       // the abort hook ended it
   std::uint32_t status = 0;
   std::string rawHeaders;
+  std::optional<std::uint64_t> bodyLeft;  // of the Content-Length, when the response gives one
 
   bool mayFollow = false;
   long redirectStatus = 0;  // set when the response was a redirect to follow
@@ -373,6 +375,10 @@ bool HttpClient::BuildRequest(Request& request) const {
     if (!request.payload.empty()) request.lines.push_back("Content-Length: " + std::to_string(request.payload.size()));
   }
   if (request.postLines) request.lines.push_back("Cache-Control: no-cache");
+  // WinINet keeps every connection whose response allows it in one pool for
+  // the process and offers no way to refuse one: asking the server to close
+  // is the only way to a new connection for every request.
+  request.lines.push_back("Connection: close");
   return true;
 }
 
@@ -481,6 +487,14 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     transfer.status = status;
   }
   transfer.rawHeaders = QueryText(transfer.request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
+  {
+    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
+    const std::string length(http::HeaderValue(headers, "Content-Length"));
+    if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
+        http::HeaderValue(headers, "Transfer-Encoding").empty()) {
+      transfer.bodyLeft = std::strtoull(length.c_str(), nullptr, 10);
+    }
+  }
 
   // A redirect's body is of no use: the request ends at its headers.
   if (transfer.mayFollow && (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)) {
@@ -522,7 +536,16 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       transfer.finished = true;
       break;
     }
-    if (!transfer.Keep(shared.buffer.data(), shared.read)) break;
+    // WinINet (Wine's, at least) hands over whatever arrived with the
+    // headers, bytes past the Content-Length included, and then waits for
+    // more: the body ends at its length here.
+    DWORD n = shared.read;
+    if (transfer.bodyLeft) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *transfer.bodyLeft));
+    if (!transfer.Keep(shared.buffer.data(), n)) break;
+    if (transfer.bodyLeft && (*transfer.bodyLeft -= n) == 0) {
+      transfer.finished = true;
+      break;
+    }
   }
   if (transfer.request) close();
 }
