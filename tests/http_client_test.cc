@@ -326,13 +326,18 @@ TEST_F(EngineTest, ResetMidBodyKeepsWhatWasRead) {
   EXPECT_EQ(page.substr(0, page.size() / 2), client.GetResponseText());
 }
 
-TEST_F(EngineTest, AbortHookEndsAStalledTransfer) {
-  HttpClient client;
-  const auto start = Clock::now();
-  client.SetAbortHook([start] { return Clock::now() - start > std::chrono::milliseconds(100); });
-  ASSERT_TRUE(client.Open("GET", Url("abc", "stall")));
-  EXPECT_FALSE(client.Send(Value{}, 15000, 15000, 15000));
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));  // not the 15 s time-out
+// Whether the body stalls or streams without a pause, the hook ends it.
+TEST_F(EngineTest, AbortHookEndsAStalledOrStreamingTransfer) {
+  for (const std::string fault : {"stall", "huge"}) {
+    SCOPED_TRACE(fault);
+    HttpClient client;
+    const auto start = Clock::now();
+    client.SetAbortHook([start] { return Clock::now() - start > std::chrono::milliseconds(100); });
+    ASSERT_TRUE(client.Open("GET", Url("abc", fault)));
+    EXPECT_FALSE(client.Send(Value{}, 15000, 15000, 15000));
+    EXPECT_EQ(HttpClient::Ending::kAborted, client.LastEnding());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));  // not the 15 s time-out, nor the whole body
+  }
 }
 
 // Without a wake the hook is looked at once a second; a wake from another

@@ -513,7 +513,12 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   }
 
   for (;;) {
-    // A fast body never waits: its deadline is looked at between reads too.
+    // A fast body never waits: the hook and the deadline are looked at
+    // between reads too.
+    if (abortHook_ && abortHook_()) {
+      transfer.gaveUp = true;
+      break;
+    }
     if (deadline && Clock::now() >= *deadline) break;
     // InternetReadFile waits until its buffer is full: a body that stalls
     // or drips would keep what it brought in WinINet's hands. Waiting for
