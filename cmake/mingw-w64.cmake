@@ -10,6 +10,8 @@ set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 # json-c and uchardet, cross-built by scripts/setup-windows.
 set(KELVARN_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/windows-deps/prefix" CACHE PATH
     "Where scripts/setup-windows installed the cross-built libraries")
+# try_compile re-reads this file in a project of its own: hand it the choice.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KELVARN_WINDOWS_DEPS)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 "${KELVARN_WINDOWS_DEPS}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

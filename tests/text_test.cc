@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <random>
+#include <string>
+#include <utility>
 
 #include "tests/reference.h"
 #include "text/between.h"
@@ -146,6 +149,28 @@ TEST(TextEncodingTest, GbkAndUtf8RoundTripAtTheEdges) {
   EXPECT_EQ("真假 ok", GbkToUtf8("\xD5\xE6\xBC\xD9 ok"));
   EXPECT_EQ("a\xEF\xBF\xBD", GbkToUtf8("a\xFF"));  // a byte GBK cannot read
   EXPECT_EQ("", GbkToUtf8(""));
+  EXPECT_EQ("??A", Utf8ToGbk("\xE4\xB8"
+                             "A"));  // each byte of a broken sequence
+  // GB18030's own codes, beyond GBK's code page 936, both ways: the euro
+  // sign, codes GB18030-2022 moved out of the private use area (one to a
+  // supplementary character), four-byte codes at the edges of their ranges.
+  for (const auto& [gb, utf8] :
+       std::initializer_list<std::pair<std::string, std::string>>{{"\xA2\xE3", "€"},
+                                                                  {"\xA6\xD9", "\uFE10"},
+                                                                  {"\xFE\x51", "\U00020087"},
+                                                                  {"\x81\x30\x81\x30", "\u0080"},
+                                                                  {"\x81\x39\xEE\x39", "\u3400"},
+                                                                  {"\x84\x31\xA4\x39", "\uFFFF"},
+                                                                  {"\x90\x30\x81\x30", "\U00010000"},
+                                                                  {"\xE3\x32\x9A\x35", "\U0010FFFF"}}) {
+    EXPECT_EQ(utf8, GbkToUtf8(gb)) << utf8;
+    EXPECT_EQ(gb, Utf8ToGbk(utf8)) << utf8;
+  }
+  EXPECT_EQ(
+      "\xEF\xBF\xBD"
+      "1\xEF\xBF\xBD"
+      "0",
+      GbkToUtf8("\x84\x31\xA5\x30"));  // past the basic plane's codes
 }
 
 // What a keyword or settings file's bytes are, and the GBK text they give.

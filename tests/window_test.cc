@@ -22,7 +22,7 @@
 #include "text/files.h"
 #include "tools/engine/offline_engine.h"
 #include "ui/qt/gbk.h"
-#include "window/window_program.h"
+#include "window/qt/window_program.h"
 
 // Failures show Qt's texts as text.
 void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

@@ -1,6 +1,8 @@
 // The program's directory, private-profile settings files, and whole-file
 // reads and writes. Paths are file-system paths in the platform's own
-// encoding; section, key and value texts are GBK bytes.
+// encoding (the ANSI code page on Windows); section, key and value texts are
+// GBK bytes. The settings rules are shared; file access is the system's
+// (posix/, win32/).
 //
 // None of these shows or raises an error: failures come back as false, the
 // empty text or the empty byte array. Safe to call from any thread; two
@@ -18,26 +20,31 @@
 
 namespace kelvarn {
 
-// The directory of the running executable, ending in exactly one "/": the
-// window program lives there. Computed once; the same text on every call.
+// The directory of the running executable, ending in exactly one separator
+// ("/"; on Windows "\\", the system's own, although it takes "/" as well):
+// the window program lives there. Computed once; the same text on every call.
 const std::string& ProgramDirectory();
 
-// Where config.ini and cookies.txt live, ending in "/". Beside the program
-// when the process may write there, so that a build tree or an unpacked copy
-// keeps its settings with it; otherwise, as for a program installed in
-// /usr/bin, $XDG_CONFIG_HOME/kelvarn/, or ~/.config/kelvarn/ when that
-// variable is unset, empty or not absolute (~ is $HOME, else the user's home
-// directory in the password database). That directory is made, with every
-// missing parent, mode 0700: cookies.txt may hold a browser session. Decided
-// on the first call from the environment of that moment; the same text on
-// every call.
+// Where config.ini and cookies.txt live, ending in the separator. Beside the
+// program when the process may write there (on Windows: may make a file
+// there), so that a build tree or an unpacked copy keeps its settings with
+// it; otherwise, as for a program installed in /usr/bin or Program Files, a
+// "kelvarn" directory in the user's configuration directory:
+// $XDG_CONFIG_HOME/kelvarn/, or ~/.config/kelvarn/ when that variable is
+// unset, empty or not absolute (~ is $HOME, else the user's home directory in
+// the password database); on Windows %APPDATA%\kelvarn\, else
+// %USERPROFILE%\AppData\Roaming\kelvarn\. That directory is made, with every
+// missing parent (mode 0700 on POSIX: cookies.txt may hold a browser
+// session). Decided on the first call from the environment of that moment;
+// the same text on every call.
 const std::string& SettingsDirectory();
 
 // The choice SettingsDirectory makes, for a program in `programDir` (ending
-// in "/") and the values of XDG_CONFIG_HOME and HOME (null when unset); makes
-// the directory when it is not `programDir`. Without an absolute home either,
-// there is nowhere better: `programDir`.
-std::string ChooseSettingsDirectory(const std::string& programDir, const char* xdgConfigHome, const char* home);
+// in a separator), the configuration directory `configHome` ($XDG_CONFIG_HOME;
+// %APPDATA% on Windows) and the home `home` ($HOME; %USERPROFILE%), null when
+// unset; makes the directory when it is not `programDir`. Without an absolute
+// one of them, there is nowhere better: `programDir`.
+std::string ChooseSettingsDirectory(const std::string& programDir, const char* configHome, const char* home);
 
 // The value of `key` in `section` of the settings file at `path`, or
 // `defaultValue` (empty when absent; trailing spaces dropped) when the file,
@@ -81,15 +88,17 @@ ByteArray ReadFileBytes(std::string_view path);
 // Replaces the file with the parts, in order, as an ordinary write would:
 // through symbolic links (making the file a dangling one names), refused for
 // a read-only file, keeping the file's mode and, where the process may, its
-// owner and group; a new file gets 0666 less the umask. The bytes go to a
-// temporary file beside it, synced and renamed into place only when every
+// owner and group (on Windows its ACL, attributes and creation time); a new
+// file gets 0666 less the umask (on Windows the directory's inherited ACL).
+// The bytes go to a temporary file beside it, synced and renamed into place
+// (on Windows ReplaceFileA, or MoveFileExA for a new file) only when every
 // byte was written, so a failure leaves the old file (or none) and returns
 // false. Where a rename would lose something the file is overwritten in place
 // instead: when it has other hard links, is mounted over another file, or
 // lies in a directory the process may not write; the room is taken first
 // where the file system allows, so a full disk still fails before a byte
-// changes. Devices, pipes and terminals are written straight. An empty path
-// gives false and touches nothing.
+// changes. Devices, pipes and terminals (NUL, CON) are written straight. An
+// empty path gives false and touches nothing.
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
 

@@ -20,9 +20,9 @@ bool FoldedEqual(const char* a, std::string_view b) {
   return true;
 }
 
-// Raw search, no regard for characters. Case-sensitive searches use glibc's
-// memmem; folded ones anchor memchr on a byte of `sought` that folding leaves
-// alone, when there is one.
+// Raw search, no regard for characters. Case-sensitive searches use the
+// standard library's search (memchr on the first byte, then a compare); folded ones anchor memchr on a byte of `sought`
+// that folding leaves alone, when there is one.
 class RawSearcher {
  public:
   RawSearcher(std::string_view text, std::string_view sought, bool fold) : text_(text), sought_(sought), fold_(fold) {
@@ -41,8 +41,7 @@ class RawSearcher {
     if (from > n || m > n - from) return std::string_view::npos;
     const char* base = text_.data();
     if (!fold_) {
-      const void* hit = memmem(base + from, n - from, sought_.data(), m);
-      return hit ? static_cast<const char*>(hit) - base : std::string_view::npos;
+      return text_.find(sought_, from);
     }
     const std::size_t last = n - m;  // last possible match start
     if (anchor_ != std::string_view::npos) {

@@ -1,4 +1,4 @@
-#include "window/window_program.h"
+#include "window/qt/window_program.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -6,7 +6,6 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +13,8 @@
 #include "app/startup.h"
 #include "frame/process.h"
 #include "pool/thread_pool.h"
-#include "window/automation.h"
+#include "window/options.h"
+#include "window/qt/automation.h"
 
 namespace kelvarn {
 
@@ -43,30 +43,9 @@ bool LoadQtTranslations() {
   return QCoreApplication::installTranslator(translator);
 }
 
-std::string FromStartDirectory(std::string path) {
-  if (path.empty() || path.front() == '/') return path;
-  std::error_code error;
-  const std::filesystem::path start = std::filesystem::current_path(error);
-  return error ? path : (start / path).string();
-}
-
 int RunWindowProgram(int argc, char** argv) {
-  std::optional<std::string_view> searchUrl;
-  std::string seedsFile;
-  bool harvest = false;
-  static Automation automation;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--search-url" && i + 1 < argc) {
-      searchUrl = argv[++i];
-    } else if (arg == "--seeds" && i + 1 < argc) {
-      seedsFile = FromStartDirectory(argv[++i]);
-    } else if (arg == "--harvest") {
-      harvest = true;
-    } else {
-      automation.TakeOption(argc, argv, i);
-    }
-  }
+  static const WindowOptions windowOptions = ParseWindowOptions(argc, argv);
+  static Automation automation(windowOptions);
 
   QApplication app(argc, argv);
   LoadQtTranslations();
@@ -76,14 +55,14 @@ int RunWindowProgram(int argc, char** argv) {
   SetExitCleanup([] { handles = {}; });
 
   // The start-up routine.
-  Harvester::Options options = StartUp(ProcessorChoice::kFirst, searchUrl);
+  Harvester::Options options = StartUp(ProcessorChoice::kFirst, windowOptions.searchUrl);
   options.openUrl = [](std::string_view url) {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
   };
   automation.Prepare(options);
   if (MainWindow* window = OpenMainWindow(platform, handles, std::move(options))) {
-    if (!seedsFile.empty()) handles.harvester->ImportFile(seedsFile);
-    if (harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
+    if (!windowOptions.seedsFile.empty()) handles.harvester->ImportFile(windowOptions.seedsFile);
+    if (windowOptions.harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
     automation.Start(*window);
   }
   TrimWorkingSet();

@@ -1,4 +1,4 @@
-#include "window/main_window.h"
+#include "window/qt/main_window.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

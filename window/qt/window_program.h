@@ -5,7 +5,7 @@
 #include "app/harvester.h"
 #include "app/main_window.h"
 #include "frame/qt/qt_frame.h"
-#include "window/main_window.h"
+#include "window/qt/main_window.h"
 
 namespace kelvarn {
 
@@ -20,15 +20,8 @@ MainWindow* OpenMainWindow(QtFramePlatform& platform, AppHandles& handles, Harve
 // system has them; false when it has not.
 bool LoadQtTranslations();
 
-// A path given on the command line, made absolute against the working
-// directory: called before the frame makes the program's directory the
-// working directory, so that a relative path means what the user meant.
-std::string FromStartDirectory(std::string path);
-
 // Runs Kelvarn's window until it is closed; returns only through the end
-// sequence's exit. Options: --search-url URL (as KELVARN_SEARCH_URL),
-// --seeds FILE (added to the seed list at start), --harvest (press start
-// once the window is up), and those of window/automation.h.
+// sequence's exit. Options: those of window/options.h.
 int RunWindowProgram(int argc, char** argv);
 
 }  // namespace kelvarn
