@@ -4,9 +4,10 @@
 // on a request is made on the client's own thread while that thread waits on
 // a condition variable between them. That is what makes an abort safe: the
 // waiting thread looks at the abort hook, the stall time-outs and the
-// deadline, and ends a blocked operation by closing the request handle
-// itself. No other thread ever holds a handle value, so no call can reach a
-// handle value that a close freed and WinINet gave to a new object.
+// deadline, and ends a blocked operation by closing the request handle (or
+// handing it to a thread that closes it) and asking nothing more of it. No
+// two threads ever hold one handle value, so no call can reach a handle value
+// that a close freed and WinINet gave to a new object.
 #include "net/http_client.h"
 
 // clang-format off
@@ -22,6 +23,8 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -105,7 +108,29 @@ struct CloseInternetHandle {
     if (handle) InternetCloseHandle(handle);
   }
 };
-using InternetHandle = std::unique_ptr<void, CloseInternetHandle>;
+
+// Closes a request's handles, the request first. Closing a request whose body
+// was not read to its end makes WinINet read the rest of it first (to keep the
+// connection), which from a fast server can take seconds: such a request is
+// closed by a thread of its own, left detached since nothing waits for it (the
+// cut-off rule's exception). It holds the root, so that no handle under it is
+// closed from elsewhere before it is done; this thread never uses the two
+// handles again.
+void CloseRequest(std::shared_ptr<void> root, HINTERNET connection, HINTERNET request, bool readToTheEnd) {
+  const auto close = [connection, request] {
+    if (request) InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+  };
+  if (!readToTheEnd) {
+    try {
+      std::thread([close, root = std::move(root)] { close(); }).detach();
+      return;
+    } catch (const std::system_error&) {
+      // No thread to spare: this one waits instead.
+    }
+  }
+  close();
+}
 
 // `location` made absolute against `base`, spaces and bytes above 0x7F
 // percent-encoded, as WinINet combines URLs.
@@ -393,15 +418,23 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
                              std::optional<std::chrono::steady_clock::time_point> deadline) const {
   Shared& shared = *transfer.shared;
   HINTERNET root = rootHandle_->native.get();
-  const InternetHandle connection(InternetConnectA(root, request.where.host.c_str(), request.where.port, nullptr,
-                                                   nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  HINTERNET connection = InternetConnectA(root, request.where.host.c_str(), request.where.port, nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, 0);
   if (!connection) return;
+  // However RunTransfer ends, an operation in flight included: the close
+  // ends it.
+  struct Handles {
+    ~Handles() { CloseRequest(root, connection, transfer.request, transfer.finished); }
+    const std::shared_ptr<void>& root;
+    HINTERNET connection;
+    Transfer& transfer;
+  } handles{rootHandle_->native, connection, transfer};
   // Redirects are Send's to follow; nothing is cached or read from a cache.
   DWORD flags =
       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
   if (request.where.scheme == kSchemeHttps) flags |= INTERNET_FLAG_SECURE;
   shared.references.fetch_add(1);  // WinINet's, given back at INTERNET_STATUS_HANDLE_CLOSING
-  transfer.request = HttpOpenRequestA(connection.get(), request.verb.c_str(), request.requestTarget.c_str(), "HTTP/1.1",
+  transfer.request = HttpOpenRequestA(connection, request.verb.c_str(), request.requestTarget.c_str(), "HTTP/1.1",
                                       nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(&shared));
   // A failed open may or may not have called back: the reference is kept
   // rather than risk giving it back twice.
@@ -410,9 +443,6 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   shared.payload.assign(request.payload);
 
   const Clock::time_point start = Clock::now();
-  // Ends the operation in flight: closing the handle is the one way to stop
-  // a blocked WinINet call, made on this thread, so no call uses it after.
-  const auto close = [&transfer] { InternetCloseHandle(std::exchange(transfer.request, nullptr)); };
   // Waits for the operation begun last, looking at the hook, the deadline
   // and the stall time-outs at every wake and at least once a second.
   const auto wait = [&]() -> Waited {
@@ -470,16 +500,12 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       case Waited::kTimedOut:
         break;
     }
-    close();
-    return false;
+    return false;  // the operation is still in flight: nothing more is asked of the request
   };
 
   const DWORD payloadSize = static_cast<DWORD>(shared.payload.size());
   void* optional = payloadSize > 0 ? shared.payload.data() : nullptr;
-  if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) {
-    if (transfer.request) close();
-    return;
-  }
+  if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) return;
   transfer.responded = true;
   transfer.slowSince = Clock::now();
   DWORD status = 0, size = sizeof status;
@@ -507,7 +533,6 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       transfer.redirectLocation = std::string(location);
       transfer.redirectUrl = std::move(*resolved);
       transfer.redirectHost = *cracked;
-      close();
       return;
     }
   }
@@ -552,7 +577,6 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       break;
     }
   }
-  if (transfer.request) close();
 }
 
 void HttpClient::WakeTransfers() {
