@@ -273,11 +273,20 @@ void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTim
     DWORD ms = static_cast<DWORD>(value);
     InternetSetOptionA(root, option, &ms, sizeof ms);
   };
-  if (connectTimeout > 0)
-    rootHandle_->connectTimeout = connectTimeout, set(INTERNET_OPTION_CONNECT_TIMEOUT, connectTimeout);
-  if (receiveTimeout > 0)
-    rootHandle_->receiveTimeout = receiveTimeout, set(INTERNET_OPTION_RECEIVE_TIMEOUT, receiveTimeout);
-  if (sendTimeout > 0) rootHandle_->sendTimeout = sendTimeout, set(INTERNET_OPTION_DATA_SEND_TIMEOUT, sendTimeout);
+  // In this order; each only when given. WinINet's own time-outs stand
+  // beside the stall time-outs that RunTransfer keeps.
+  if (connectTimeout > 0) {
+    rootHandle_->connectTimeout = connectTimeout;
+    set(INTERNET_OPTION_CONNECT_TIMEOUT, connectTimeout);
+  }
+  if (receiveTimeout > 0) {
+    rootHandle_->receiveTimeout = receiveTimeout;
+    set(INTERNET_OPTION_RECEIVE_TIMEOUT, receiveTimeout);
+  }
+  if (sendTimeout > 0) {
+    rootHandle_->sendTimeout = sendTimeout;
+    set(INTERNET_OPTION_DATA_SEND_TIMEOUT, sendTimeout);
+  }
 }
 
 bool HttpClient::LoadCookieFile(const std::string& path) {
