@@ -4,6 +4,20 @@
 #include <string>
 
 namespace kelvarn {
+
+Text MessageText(const Value& content) {
+  return std::visit(
+      [&](const auto& v) -> Text {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_arithmetic_v<T> || std::is_same_v<T, Text> || std::is_same_v<T, DateTime>) {
+          return ToText(content);
+        } else {
+          return {};  // byte arrays, no value and arrays
+        }
+      },
+      content);
+}
+
 void StoreInput(std::string_view typed, Value& variable) {
   std::visit(
       [&](auto& v) {

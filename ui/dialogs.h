@@ -91,6 +91,10 @@ class Dialogs {
   virtual void ProcessPendingMessages() = 0;
 };
 
+// What a message box shows for `content`: numbers, texts, booleans and dates
+// as ToText gives them, anything else as the empty text.
+Text MessageText(const Value& content);
+
 // The text an input box stores into a variable of `variable`'s kind.
 void StoreInput(std::string_view typed, Value& variable);
 

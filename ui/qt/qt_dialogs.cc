@@ -26,19 +26,6 @@ constexpr std::string_view kInputFont = "\xCB\xCE\xCC\xE5";
 constexpr std::string_view kTryAgain = "\xD6\xD8\xCA\xD4(&T)";
 constexpr std::string_view kContinue = "\xBC\xCC\xD0\xF8(&C)";
 
-Text MessageText(const Value& content) {
-  return std::visit(
-      [&](const auto& v) -> Text {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_arithmetic_v<T> || std::is_same_v<T, Text> || std::is_same_v<T, DateTime>) {
-          return ToText(content);
-        } else {
-          return {};  // byte arrays, no value and arrays
-        }
-      },
-      content);
-}
-
 // Typed characters the input mode refuses; control characters always pass.
 class InputFilter final : public QObject {
  public:

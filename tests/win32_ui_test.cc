@@ -1,0 +1,455 @@
+// The Win32 components, dialogs and main window under Wine (code page 936):
+// what the controls show and what the operations return, many threads
+// adding through the window thread, and the modal dialogs answered from a
+// timer as a person would answer them.
+#include <gtest/gtest.h>
+
+#include "ui/win32/win32_main_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <cstdio>
+#include <set>
+#include <thread>
+
+#include "tests/win32_ui_thread.h"
+
+namespace kelvarn {
+namespace {
+
+// "关键字", "请输入：".
+constexpr std::string_view kKeyword = "\xB9\xD8\xBC\xFC\xD7\xD6";
+constexpr std::string_view kInputTitle = "\xC7\xEB\xCA\xE4\xC8\xEB\xA3\xBA";
+
+Text TextOf(HWND hwnd) {
+  char buffer[512] = {};
+  GetWindowTextA(hwnd, buffer, sizeof buffer);
+  return buffer;
+}
+
+void Pump() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchWindowMessage(message);
+}
+
+// Runs `act` on the first window of `windowClass` this thread shows, from a
+// timer that the modal loop showing it dispatches.
+std::function<void(HWND)> whenShown;
+const char* shownClass = "#32770";
+void CALLBACK LookForWindow(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM out) -> BOOL {
+        char name[32] = {};
+        GetClassNameA(hwnd, name, sizeof name);
+        if (std::string_view(name) != shownClass || !IsWindowVisible(hwnd)) return TRUE;
+        *reinterpret_cast<HWND*>(out) = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  if (!found || !whenShown) return;
+  KillTimer(nullptr, timer);
+  std::function<void(HWND)> act = std::move(whenShown);
+  whenShown = nullptr;
+  act(found);
+}
+void WhenShown(std::function<void(HWND)> act, const char* windowClass = "#32770") {
+  whenShown = std::move(act);
+  shownClass = windowClass;
+  SetTimer(nullptr, 0, 30, &LookForWindow);
+}
+
+// A top-level window to hold the controls under test; it hands the
+// controls' notifications back to them.
+class Win32UiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(936u, GetACP());
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+      LRESULT result = 0;
+      return ReflectToControl(message, wParam, lParam, result) ? result : DefWindowProcA(hwnd, message, wParam, lParam);
+    };
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KelvarnTestHost";
+    RegisterClassA(&windowClass);
+    host_ = CreateWindowExA(0, windowClass.lpszClassName, "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 400,
+                            nullptr, nullptr, windowClass.hInstance, nullptr);
+    // Error 1400 (no window): no display, and Wine's null driver not chosen.
+    if (!host_) GTEST_SKIP() << "no display for windows (error " << GetLastError() << ")";
+    const INITCOMMONCONTROLSEX common{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&common);
+  }
+  void TearDown() override {
+    if (host_) DestroyWindow(host_);
+  }
+
+  // Keeps the window thread serving until `done` holds.
+  template <class F>
+  void PumpUntil(F done) {
+    while (!done()) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+      Pump();
+    }
+  }
+
+  TestWin32UiThread ui_;
+  HWND host_ = nullptr;
+};
+
+TEST_F(Win32UiTest, ListBoxItemsReachTheControlInBatches) {
+  Win32ListBox box(ui_, host_, {0, 0, 160, 200}, 10, true);
+  ListBox& list = box.Operations();
+  EXPECT_EQ(0, list.AddItem(kKeyword));
+  EXPECT_EQ(1, list.AddItem(""));  // an empty row
+  EXPECT_EQ(2, list.AddItem(kKeyword, 7));
+  EXPECT_EQ(3, list.ItemCount());
+  EXPECT_EQ(kKeyword, list.ItemText(2));
+  EXPECT_EQ("", list.ItemText(-1));
+  EXPECT_EQ("", list.ItemText(3));
+  EXPECT_EQ(7, box.ValueAt(2));
+  // The control holds no strings, only the count, and learns it at the next batch.
+  EXPECT_EQ(0, SendMessageA(box.Handle(), LB_GETCOUNT, 0, 0));
+  PumpUntil([&] { return box.Published() == 3; });
+  EXPECT_EQ(3, SendMessageA(box.Handle(), LB_GETCOUNT, 0, 0));
+  EXPECT_EQ(0, GetWindowLongA(box.Handle(), GWL_STYLE) & LBS_HASSTRINGS);
+  list.ClearItems();
+  EXPECT_EQ(0, list.ItemCount());
+  EXPECT_EQ(0, SendMessageA(box.Handle(), LB_GETCOUNT, 0, 0));
+}
+
+TEST_F(Win32UiTest, ExtendedSelectionKeepsHighlightSingleSelectionSelects) {
+  Win32ListBox extended(ui_, host_, {0, 0, 160, 100}, 10, true);
+  for (int i = 0; i < 50; ++i) extended.Operations().AddItem(std::to_string(i));
+  extended.Publish();
+  SendMessageA(extended.Handle(), LB_SETSEL, TRUE, 3);  // the user's highlight
+  const LRESULT top = SendMessageA(extended.Handle(), LB_GETTOPINDEX, 0, 0);
+  extended.Operations().SetCurrentSelection(40);
+  extended.Operations().AddItem("more");
+  extended.Publish();
+  EXPECT_EQ(40, extended.Operations().CurrentSelection());
+  EXPECT_EQ(1, SendMessageA(extended.Handle(), LB_GETSELCOUNT, 0, 0));
+  EXPECT_GT(SendMessageA(extended.Handle(), LB_GETSEL, 3, 0), 0);
+  EXPECT_EQ(top, SendMessageA(extended.Handle(), LB_GETTOPINDEX, 0, 0));
+
+  Win32ListBox single(ui_, host_, {0, 100, 160, 100}, 11, false);
+  for (const char* t : {"a", "b", "c"}) single.Operations().AddItem(t);
+  single.Operations().SetCurrentSelection(10);
+  EXPECT_EQ(2, single.Operations().CurrentSelection());
+  single.Publish();
+  EXPECT_EQ(2, SendMessageA(single.Handle(), LB_GETCURSEL, 0, 0));
+  single.Operations().SetCurrentSelection(-5);
+  EXPECT_EQ(-1, single.Operations().CurrentSelection());
+  single.Publish();
+  EXPECT_EQ(LB_ERR, SendMessageA(single.Handle(), LB_GETCURSEL, 0, 0));
+}
+
+TEST_F(Win32UiTest, TwentyThreadsAddingThroughTheWindowThreadLoseNothing) {
+  Win32ListBox box(ui_, host_, {0, 0, 160, 200}, 10, true);
+  constexpr int kThreads = 20, kEach = 500;
+  std::atomic<int> finished{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::int32_t at = box.Operations().AddItem(std::to_string(t * kEach + i));
+        box.Operations().SetCurrentSelection(at);
+      }
+      finished.fetch_add(1);
+    });
+  }
+  PumpUntil([&] { return finished.load() == kThreads; });
+  for (auto& thread : threads) thread.join();
+  PumpUntil([&] { return box.Published() == kThreads * kEach; });
+  std::set<Text> seen;
+  for (int i = 0; i < kThreads * kEach; ++i) seen.insert(box.Operations().ItemText(i));
+  EXPECT_EQ(static_cast<std::size_t>(kThreads * kEach), seen.size());
+  EXPECT_EQ(kThreads * kEach, SendMessageA(box.Handle(), LB_GETCOUNT, 0, 0));
+}
+
+TEST_F(Win32UiTest, EditBoxRaisesContentChangedOncePerChange) {
+  Win32EditBox box(ui_, host_, {0, 0, 100, 24}, 10);
+  int changes = 0;
+  Text seenInHandler;
+  box.Operations().OnContentChanged([&] {
+    ++changes;
+    seenInHandler = TextOf(box.Handle());
+  });
+  std::thread other([&] { box.Operations().SetContent("20"); });
+  PumpUntil([&] { return changes == 1; });
+  other.join();
+  EXPECT_EQ("20", seenInHandler);  // raised after the new text is in place
+  SendMessageA(box.Handle(), EM_SETSEL, 2, 2);
+  SendMessageA(box.Handle(), WM_CHAR, '5', 0);  // the user types
+  EXPECT_EQ(2, changes);
+  EXPECT_EQ("205", box.Operations().Content());
+  // Bytes the code page has no character for read back as they were set.
+  box.Operations().SetContent("\x80\xFF");
+  EXPECT_EQ(3, changes);
+  EXPECT_EQ("\x80\xFF", box.Operations().Content());
+}
+
+TEST_F(Win32UiTest, ButtonAndStatusBar) {
+  Win32Button button(ui_, host_, {0, 0, 100, 24}, 10, kKeyword);
+  int clicks = 0;
+  button.OnClicked([&] { ++clicks; });
+  EXPECT_EQ(kKeyword, button.Operations().Caption());
+  button.Operations().SetCaption("\xCD\xA3\xD6\xB9");  // 停止
+  EXPECT_EQ("\xCD\xA3\xD6\xB9", TextOf(button.Handle()));
+  SendMessageA(button.Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(1, clicks);
+
+  Win32StatusBar bar(ui_, host_, {0, 300, 377, 20}, 11);
+  StatusBar& status = bar.Operations();
+  status.SetPanelText(0, kKeyword);
+  status.SetPanelText(1, "x");  // one panel only
+  EXPECT_EQ(kKeyword, status.PanelText(0));
+  EXPECT_EQ("", status.PanelText(1));
+  char shown[64] = {};
+  SendMessageA(bar.Handle(), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(shown));
+  EXPECT_EQ(kKeyword, Text(shown));
+  EXPECT_EQ(1, SendMessageA(bar.Handle(), SB_GETPARTS, 0, 0));
+  status.SetProgressText("3/10");
+  EXPECT_EQ(2, SendMessageA(bar.Handle(), SB_GETPARTS, 0, 0));
+  SendMessageA(bar.Handle(), SB_GETTEXTA, 1, reinterpret_cast<LPARAM>(shown));
+  EXPECT_EQ("3/10", Text(shown));
+  EXPECT_EQ("3/10", status.ProgressText());
+  status.SetProgressText("");
+  EXPECT_EQ(1, SendMessageA(bar.Handle(), SB_GETPARTS, 0, 0));
+  SendMessageA(bar.Handle(), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(shown));
+  EXPECT_EQ(kKeyword, Text(shown));  // the panel keeps its text
+}
+
+TEST_F(Win32UiTest, FileDialogCancelKeepsTheNameConfirmedSetsIt) {
+  constexpr char kFilter[] = "TXT\xCE\xC4\xBC\xFE\0*.txt\0\xCB\xF9\xD3\xD0\xCE\xC4\xBC\xFE\0*.*\0";
+  EXPECT_EQ(std::string(kFilter, sizeof kFilter - 1), Win32Filter(kTextFileFilter));
+  char folder[MAX_PATH] = {};
+  GetTempPathA(sizeof folder, folder);
+  const std::string existing = std::string(folder) + "kelvarn_open.txt";
+  std::fclose(std::fopen(existing.c_str(), "wb"));
+  GuardedFileDialog dialog(ui_, Win32FileChooser(host_, kTextFileFilter, "txt"));
+  const auto answer = [](std::string name) {
+    WhenShown([name](HWND box) {
+      SendMessageA(box, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(name.c_str()));
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+  };
+  answer(existing);
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ(existing, dialog.FileName());
+
+  WhenShown([](HWND box) { PostMessageA(box, WM_COMMAND, IDCANCEL, 0); });
+  EXPECT_FALSE(dialog.ShowFileDialog());
+  EXPECT_EQ(existing, dialog.FileName());
+
+  // Saving to a file that is not there yet is allowed; a name typed without
+  // an extension gets the default one.
+  dialog.SetType(FileDialog::kSave);
+  const std::string fresh = std::string(folder) + "kelvarn_new.txt";
+  DeleteFileA(fresh.c_str());
+  answer(std::string(folder) + "kelvarn_new");
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ(fresh, dialog.FileName());
+  DeleteFileA(existing.c_str());
+}
+
+TEST_F(Win32UiTest, MessageBoxButtonsCaptionAndResults) {
+  Win32Dialogs dialogs(host_);
+  Text caption, text;
+  const auto press = [&](int button) {
+    WhenShown([&, button](HWND box) {
+      caption = TextOf(box);
+      text = TextOf(GetDlgItem(box, 0xFFFF));
+      SendMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
+    });
+  };
+  press(IDOK);
+  EXPECT_EQ(kIdOk, dialogs.ShowMessage(std::int32_t{5}, kMbOkCancel | kMbIconQuestion));
+  EXPECT_EQ(kDefaultMessageCaption, caption);
+  EXPECT_EQ("5", text);
+  press(IDCANCEL);
+  EXPECT_EQ(kIdCancel, dialogs.ShowMessage(Text(kKeyword), kMbOkCancel | kMbIconQuestion, kKeyword));
+  EXPECT_EQ(kKeyword, caption);
+  EXPECT_EQ(kKeyword, text);
+  press(IDNO);
+  EXPECT_EQ(kIdNo, dialogs.ShowMessage(Text("?"), kMbYesNoCancel));
+
+  // Escape (dialog navigation sends IDCANCEL) answers OK on a box of OK
+  // alone and does nothing where there is neither OK nor Cancel.
+  bool stayed = false;
+  const auto escape = [&](int thenPress) {
+    WhenShown([&, thenPress](HWND box) {
+      SendMessageA(box, WM_COMMAND, IDCANCEL, 0);
+      stayed = IsWindowVisible(box);  // a box that ends hides at once
+      if (stayed) SendMessageA(GetDlgItem(box, thenPress), BM_CLICK, 0, 0);
+    });
+  };
+  escape(IDOK);
+  EXPECT_EQ(kIdOk, dialogs.ShowMessage(Text("?"), kMbOk));
+  escape(IDYES);
+  EXPECT_EQ(kIdYes, dialogs.ShowMessage(Text("?"), kMbYesNo));
+  EXPECT_TRUE(stayed);
+  escape(IDRETRY);
+  EXPECT_EQ(kIdRetry, dialogs.ShowMessage(Text("?"), kMbAbortRetryIgnore));
+  EXPECT_TRUE(stayed);
+
+  EXPECT_EQ(UINT{MB_OKCANCEL | MB_ICONQUESTION | MB_TASKMODAL},
+            Win32Dialogs::MessageBoxFlags(kMbOkCancel | kMbIconQuestion));
+  EXPECT_EQ(UINT{MB_OK | MB_SYSTEMMODAL}, Win32Dialogs::MessageBoxFlags(kMbSystemModal));
+  EXPECT_EQ(kIdTryAgain, Win32Dialogs::MessageResult(IDTRYAGAIN));
+  EXPECT_EQ(kIdContinue, Win32Dialogs::MessageResult(IDCONTINUE));
+  EXPECT_EQ(kIdOk, Win32Dialogs::MessageResult(0));  // a box that could not be shown
+}
+
+TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
+  Win32Dialogs dialogs(host_);
+  struct Seen {
+    Text caption, prompt, entry;
+    bool masked = false;
+    RECT client{};
+  } seen;
+  const auto answer = [&](std::string typed, int button) {
+    WhenShown([&seen, typed, button](HWND box) {
+      HWND entry = GetDlgItem(box, 101);
+      seen.caption = TextOf(box);
+      seen.prompt = TextOf(GetDlgItem(box, 100));
+      seen.entry = TextOf(entry);
+      seen.masked = (GetWindowLongA(entry, GWL_STYLE) & ES_PASSWORD) != 0;
+      GetClientRect(box, &seen.client);
+      for (const char c : typed) SendMessageA(entry, WM_CHAR, static_cast<unsigned char>(c), 0);
+      PostMessageA(box, WM_COMMAND, button, 0);
+    });
+  };
+  // Mode 2 takes digits and "-" only from the keyboard; an integer
+  // variable reads the text as a number.
+  Value number = std::int32_t{0};
+  answer("a-1.2", IDOK);
+  EXPECT_TRUE(dialogs.InputBox(kKeyword, std::nullopt, "3", number, 2));
+  EXPECT_EQ(Value(std::int32_t{-12}), number);  // the initial "3" was selected and replaced
+  EXPECT_EQ(kInputTitle, seen.caption);
+  EXPECT_EQ(kKeyword, seen.prompt);
+  EXPECT_EQ("3", seen.entry);
+  EXPECT_FALSE(seen.masked);
+  const LONG bigWidth = seen.client.right;
+
+  Value text = Text("old");
+  answer("x", IDCANCEL);
+  EXPECT_FALSE(dialogs.InputBox(std::nullopt, kKeyword, std::nullopt, text, 9));
+  EXPECT_EQ(Value(Text("old")), text);
+  EXPECT_EQ(kKeyword, seen.caption);
+  EXPECT_TRUE(seen.masked);                // mode 9 is clamped to 4
+  EXPECT_LT(seen.client.right, bigWidth);  // no prompt: the smaller layout
+
+  answer("1.5", IDOK);
+  Value real = 0.0;
+  EXPECT_TRUE(dialogs.InputBox(std::nullopt, std::nullopt, std::nullopt, real, 3));
+  EXPECT_EQ(Value(1.5), real);
+}
+
+TEST_F(Win32UiTest, PopupMenuChoosesAnItemOrNothing) {
+  Win32Dialogs dialogs(host_);
+  std::vector<std::string> chosen;
+  const Menu menu{"m",
+                  {{"\xCC\xED\xBC\xD3", [&] { chosen.push_back("add"); }, {}},
+                   {"-", nullptr, {}},
+                   {"\xC7\xE5\xBF\xD5", [&] { chosen.push_back("clear"); }, {}}}};
+  WhenShown(
+      [](HWND menuWindow) {
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);  // over the separator
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+      },
+      "#32768");
+  dialogs.PopupMenu(menu, 10, 10);
+  EXPECT_EQ(std::vector<std::string>{"clear"}, chosen);
+
+  WhenShown([](HWND) { EndMenu(); }, "#32768");
+  dialogs.PopupMenu(menu);
+  EXPECT_EQ(1u, chosen.size());  // closed without a choice
+
+  dialogs.PopupMenu(Menu{"empty", {}});  // shows nothing, returns at once
+  const POINT at = Win32Dialogs::PopupPosition({100, 200}, std::nullopt, 7);
+  EXPECT_EQ(103, at.x);
+  EXPECT_EQ(7, at.y);
+}
+
+struct AllComponents {
+  ListBox &seeds, &phrases;
+  EditBox &workers, &depth;
+  Button& start;
+  StatusBar& status;
+  FileDialog& file;
+};
+
+TEST_F(Win32UiTest, MainWindowFollowsTheTableAndRaisesItsEvents) {
+  std::vector<std::pair<std::string, std::int32_t>> events;
+  EventArgs rightButtonArgs;
+  auto window = Win32MainWindow::Create(ui_, [&](std::string_view component, std::int32_t event, const EventArgs& a) {
+    events.emplace_back(std::string(component), event);
+    if (event == kEventRightButtonDown) rightButtonArgs = a;
+  });
+  ASSERT_NE(nullptr, window);
+  window->Show();
+  HWND hwnd = window->Handle();
+  RECT outer{};
+  GetWindowRect(hwnd, &outer);
+  EXPECT_EQ(383, outer.right - outer.left);
+  EXPECT_EQ(439, outer.bottom - outer.top);
+  EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - 383) / 2, outer.left);
+  EXPECT_EQ("Kelvarn", TextOf(hwnd));
+  const LONG style = GetWindowLongA(hwnd, GWL_STYLE);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
+
+  // Places in the client area, and texts, by control.
+  const auto place = [&](HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    return std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top};
+  };
+  EXPECT_EQ((std::vector<LONG>{16, 24, 160, 296}), place(window->ControlNamed("列表框_关键字")));
+  EXPECT_EQ((std::vector<LONG>{200, 24, 160, 296}), place(window->ControlNamed("列表框_相关关键字")));
+  EXPECT_EQ((std::vector<LONG>{72, 352, 56, 24}), place(window->ControlNamed("编辑框_工作线程")));
+  EXPECT_EQ("\xB9\xA4\xD7\xF7\xC9\xE8\xD6\xC3", TextOf(window->ControlNamed("分组框3")));  // 工作设置
+  EXPECT_EQ(nullptr, window->ControlNamed("通用对话框1"));                                 // no control of its own
+  HWND start = window->ControlNamed("按钮_开始采集");
+  EXPECT_EQ((std::vector<LONG>{256, 352, 104, 24}), place(start));
+  EXPECT_EQ("\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF", TextOf(start));  // 开始采集
+  LOGFONTA font{};
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(start, WM_GETFONT, 0, 0)), sizeof font, &font);
+  EXPECT_EQ(Text("\xCB\xCE\xCC\xE5"), Text(font.lfFaceName));  // 宋体
+
+  // Tab goes round the lists, the edit boxes and the button, not the labels
+  // or group boxes.
+  std::vector<HWND> tabOrder;
+  SetFocus(window->ControlNamed("列表框_关键字"));
+  for (int i = 0; i < 5; ++i) {
+    SendMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    tabOrder.push_back(GetFocus());
+  }
+  EXPECT_EQ((std::vector<HWND>{window->ControlNamed("列表框_相关关键字"), window->ControlNamed("编辑框_工作线程"),
+                               window->ControlNamed("编辑框_采集级别"), start, window->ControlNamed("列表框_关键字")}),
+            tabOrder);
+
+  auto parts = window->Components<AllComponents>();
+  parts.workers.SetContent("20");
+  SendMessageA(start, BM_CLICK, 0, 0);
+  SendMessageA(window->ControlNamed("列表框_关键字"), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
+  EXPECT_EQ((EventArgs{5, 6, MK_RBUTTON | MK_SHIFT}), rightButtonArgs);
+  bool destroyed = false;
+  window->OnDestroyed([&] { destroyed = true; });
+  SendMessageA(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ((std::vector<std::pair<std::string, std::int32_t>>{{"编辑框_工作线程", kEventContentChanged},
+                                                               {"按钮_开始采集", kEventClicked},
+                                                               {"列表框_关键字", kEventRightButtonDown},
+                                                               {"", kEventDestroying}}),
+            events);
+}
+
+}  // namespace
+}  // namespace kelvarn

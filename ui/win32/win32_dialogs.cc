@@ -1,0 +1,278 @@
+#include "ui/win32/win32_dialogs.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace kelvarn {
+namespace {
+
+// "请输入：", "确认输入(&O)", "取消(&C)".
+constexpr std::string_view kInputTitle = "\xC7\xEB\xCA\xE4\xC8\xEB\xA3\xBA";
+constexpr std::string_view kConfirm = "\xC8\xB7\xC8\xCF\xCA\xE4\xC8\xEB(&O)";
+constexpr std::string_view kCancel = "\xC8\xA1\xCF\xFB(&C)";
+// "宋体": a dialog template names its font in UTF-16.
+constexpr wchar_t kInputFont[] = L"\x5B8B\x4F53";
+constexpr WORD kButtonClass = 0x0080, kEditClass = 0x0081, kStaticClass = 0x0082;
+constexpr WORD kPromptId = 100, kEntryId = 101;
+constexpr const char* kFilterProperty = "kelvarn.inputFilter";
+
+// A dialog template in memory: the header, then the items, each on a
+// DWORD boundary. Texts are left empty here and set through the A functions
+// when the dialog starts, so that GBK is never converted by hand.
+class DialogTemplate {
+ public:
+  DialogTemplate(DWORD style, short cx, short cy) {
+    Put(style);
+    Put(DWORD{0});  // extended style
+    count_ = words_.size();
+    Put(WORD{0});  // items, counted as they come
+    for (const short v : {short{0}, short{0}, cx, cy}) Put(static_cast<WORD>(v));
+    Put(WORD{0});  // no menu
+    Put(WORD{0});  // the standard dialog class
+    Put(WORD{0});  // the title, set later
+    Put(WORD{9});  // points
+    for (const wchar_t* c = kInputFont; *c; ++c) Put(static_cast<WORD>(*c));
+    Put(WORD{0});
+  }
+
+  void Item(WORD windowClass, WORD id, DWORD style, short x, short y, short cx, short cy) {
+    if (words_.size() % 2) Put(WORD{0});
+    Put(style | WS_CHILD | WS_VISIBLE);
+    Put(DWORD{0});
+    for (const short v : {x, y, cx, cy}) Put(static_cast<WORD>(v));
+    Put(id);
+    Put(WORD{0xFFFF});
+    Put(windowClass);
+    Put(WORD{0});  // the text, set later
+    Put(WORD{0});  // no creation data
+    ++words_[count_];
+  }
+
+  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+ private:
+  void Put(WORD w) { words_.push_back(w); }
+  void Put(DWORD d) {
+    Put(LOWORD(d));
+    Put(HIWORD(d));
+  }
+  std::vector<WORD> words_;
+  std::size_t count_ = 0;
+};
+
+struct InputState {
+  std::string_view prompt, caption, initial;
+  int mode;
+  Text typed;
+};
+
+// Typed characters the input mode refuses; control characters always pass.
+LRESULT CALLBACK FilterProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto original = reinterpret_cast<WNDPROC>(GetPropA(edit, kFilterProperty));
+  if (message == WM_CHAR && wParam >= 0x20) {
+    const int mode = static_cast<int>(GetWindowLongPtrA(edit, GWLP_USERDATA));
+    const bool allowed = (wParam >= '0' && wParam <= '9') || wParam == '-' || (mode == 3 && wParam == '.');
+    if (!allowed) return 0;
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    RemovePropA(edit, kFilterProperty);
+  }
+  return CallWindowProcA(original, edit, message, wParam, lParam);
+}
+
+INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* state = reinterpret_cast<InputState*>(lParam);
+    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    SetWindowTextA(dialog, std::string(state->caption).c_str());
+    SetDlgItemTextA(dialog, kPromptId, std::string(state->prompt).c_str());
+    SetDlgItemTextA(dialog, IDOK, std::string(kConfirm).c_str());
+    SetDlgItemTextA(dialog, IDCANCEL, std::string(kCancel).c_str());
+    HWND entry = GetDlgItem(dialog, kEntryId);
+    if (state->mode == 2 || state->mode == 3) {
+      SetWindowLongPtrA(entry, GWLP_USERDATA, state->mode);
+      SetPropA(
+          entry, kFilterProperty,
+          reinterpret_cast<HANDLE>(SetWindowLongPtrA(entry, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FilterProc))));
+    }
+    SetWindowTextA(entry, std::string(state->initial).c_str());  // not filtered: it was not typed
+    SendMessageA(entry, EM_SETSEL, 0, -1);
+    SendMessageA(entry, EM_SCROLLCARET, 0, 0);
+    SetFocus(entry);
+    return FALSE;  // the focus is set
+  }
+  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    if (LOWORD(wParam) == IDOK) {
+      auto* state = reinterpret_cast<InputState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+      HWND entry = GetDlgItem(dialog, kEntryId);
+      std::string typed(static_cast<std::size_t>(GetWindowTextLengthA(entry)) + 1, '\0');
+      typed.resize(static_cast<std::size_t>(GetWindowTextA(entry, typed.data(), static_cast<int>(typed.size()))));
+      state->typed = std::move(typed);
+    }
+    EndDialog(dialog, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// Wine ends a message box that has neither OK nor Cancel (Yes/No,
+// Abort/Retry/Ignore) with IDCANCEL on Escape or its close button, where
+// Windows keeps it up: the box is held to its buttons. The hook lives for
+// one MessageBoxA call and takes the first dialog its thread creates.
+constexpr const char* kHoldProperty = "kelvarn.holdToButtons";
+thread_local HHOOK boxWatch = nullptr;
+
+LRESULT CALLBACK HoldToButtons(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto original = reinterpret_cast<WNDPROC>(GetPropA(box, kHoldProperty));
+  if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && !GetDlgItem(box, IDCANCEL) && !GetDlgItem(box, IDOK)) {
+    return 0;
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    RemovePropA(box, kHoldProperty);
+  }
+  return CallWindowProcA(original, box, message, wParam, lParam);
+}
+
+LRESULT CALLBACK WatchForTheBox(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    HWND created = reinterpret_cast<HWND>(wParam);
+    char name[16] = {};
+    GetClassNameA(created, name, sizeof name);
+    if (std::string_view(name) == "#32770") {
+      SetPropA(created, kHoldProperty,
+               reinterpret_cast<HANDLE>(
+                   SetWindowLongPtrA(created, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HoldToButtons))));
+      UnhookWindowsHookEx(boxWatch);
+      boxWatch = nullptr;
+      return 0;
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void AddItems(HMENU menu, const std::vector<MenuItem>& items, std::vector<const MenuItem*>& byId) {
+  for (const MenuItem& item : items) {
+    if (item.caption == "-") {
+      AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    } else if (!item.children.empty()) {
+      HMENU sub = CreatePopupMenu();
+      AddItems(sub, item.children, byId);
+      AppendMenuA(menu, MF_STRING | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), item.caption.c_str());
+    } else {
+      byId.push_back(&item);
+      AppendMenuA(menu, MF_STRING, byId.size(), item.caption.c_str());  // identifiers from 1: 0 is "nothing"
+    }
+  }
+}
+
+}  // namespace
+
+UINT Win32Dialogs::MessageBoxFlags(std::int32_t flags) {
+  const UINT given = static_cast<UINT>(flags);
+  return (given & MB_SYSTEMMODAL) ? given : given | MB_TASKMODAL;
+}
+
+std::int32_t Win32Dialogs::MessageResult(int id) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+    case IDABORT:
+    case IDRETRY:
+    case IDIGNORE:
+    case IDYES:
+    case IDNO:
+    case IDTRYAGAIN:
+    case IDCONTINUE:
+      return id - 1;
+    default:
+      return kIdOk;
+  }
+}
+
+std::int32_t Win32Dialogs::ShowMessage(const Value& content, std::int32_t flags,
+                                       std::optional<std::string_view> caption) {
+  const std::string title(caption.value_or(kDefaultMessageCaption));
+  boxWatch = SetWindowsHookExA(WH_CBT, &WatchForTheBox, nullptr, GetCurrentThreadId());
+  const int pressed = MessageBoxA(nullptr, MessageText(content).c_str(), title.c_str(), MessageBoxFlags(flags));
+  if (boxWatch) UnhookWindowsHookEx(boxWatch);  // no box was made
+  boxWatch = nullptr;
+  // A box of OK alone has one answer however it is closed: Wine reports
+  // Escape there as Cancel.
+  return (flags & 0xF) == kMbOk ? kIdOk : MessageResult(pressed);
+}
+
+bool Win32Dialogs::InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
+                            std::optional<std::string_view> initial, Value& variable,
+                            std::optional<std::int32_t> mode) {
+  InputState state{
+      prompt.value_or(""), caption.value_or(kInputTitle), initial.value_or(""), std::clamp(mode.value_or(1), 1, 4), {}};
+  const DWORD entryStyle = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (state.mode == 4 ? ES_PASSWORD : 0);
+  const DWORD dialogStyle = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  // Dialog units: the two layouts, with and without a prompt.
+  const bool withPrompt = !state.prompt.empty();
+  DialogTemplate form(dialogStyle, withPrompt ? 252 : 214, withPrompt ? 92 : 56);
+  if (withPrompt) {
+    form.Item(kStaticClass, static_cast<WORD>(-1), SS_SUNKEN, 7, 7, 238, 35);
+    form.Item(kStaticClass, kPromptId, SS_LEFT, 12, 11, 229, 27);
+    form.Item(kEditClass, kEntryId, entryStyle, 7, 45, 238, 12);
+    form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 63, 66, 55, 19);
+    form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 134, 66, 55, 19);
+  } else {
+    form.Item(kEditClass, kEntryId, entryStyle, 7, 7, 200, 12);
+    form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 82, 30, 55, 19);
+    form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 151, 30, 55, 19);
+  }
+  const INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), form.Get(), owner_, &InputProc,
+                                                 reinterpret_cast<LPARAM>(&state));
+  if (result != IDOK) return false;
+  StoreInput(state.typed, variable);
+  return true;
+}
+
+POINT Win32Dialogs::PopupPosition(POINT cursor, std::optional<std::int32_t> x, std::optional<std::int32_t> y) {
+  return {x.value_or(cursor.x + 3), y.value_or(cursor.y + 3)};
+}
+
+void Win32Dialogs::PopupMenu(const Menu& menu, std::optional<std::int32_t> x, std::optional<std::int32_t> y) {
+  if (menu.items.empty()) return;
+  HMENU popup = CreatePopupMenu();
+  std::vector<const MenuItem*> byId;
+  AddItems(popup, menu.items, byId);
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  const POINT at = PopupPosition(cursor, x, y);
+  // A menu needs an owner on this thread; without a window, a hidden one.
+  HWND owner = owner_;
+  HWND standIn = nullptr;
+  if (!owner) {
+    standIn = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+    owner = standIn;
+  }
+  // The owner in the foreground, so that a click elsewhere closes the menu.
+  SetForegroundWindow(owner);
+  const UINT chosen = static_cast<UINT>(
+      TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, at.x, at.y, 0, owner, nullptr));
+  PostMessageA(owner, WM_NULL, 0, 0);
+  DestroyMenu(popup);
+  if (standIn) DestroyWindow(standIn);
+  if (chosen >= 1 && chosen <= byId.size() && byId[chosen - 1]->chosen) byId[chosen - 1]->chosen();
+}
+
+void DispatchWindowMessage(MSG& message) {
+  TranslateMessage(&message);
+  DispatchMessageA(&message);
+}
+
+void Win32Dialogs::ProcessPendingMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && message.message != WM_QUIT) {
+    if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) break;
+    DispatchWindowMessage(message);
+  }
+}
+
+}  // namespace kelvarn
