@@ -1,6 +1,6 @@
 // HttpClient (WEB客户): one synchronous HTTP or HTTPS request at a time over
-// the platform's HTTP stack (libcurl, in net/curl/), the whole response kept
-// in memory.
+// the platform's HTTP stack (libcurl in net/curl/, WinINet in net/wininet/),
+// the whole response kept in memory.
 //
 // Use: construct, then any number of Open / Send / GetResponseText cycles.
 // Open takes the request target from the URL text (everything from the first
@@ -26,8 +26,13 @@
 // keeps them: a cookie set on one client's response goes with every later
 // request of every client. Every request goes over a new connection, closed
 // after it: bytes a server leaves on a kept connection could pass for the
-// answer to the next request. Send appends the body to what the client holds;
-// only Open empties it. A 404 or 500 page is collected like any other.
+// answer to the next request. WinINet cannot be told so: it sends
+// "Connection: close" as well, and a server that ignores it and keeps the
+// connection open may see it used again. Over WinINet a body without any
+// other Content-Length gets "Content-Length: 0" from the stack, and the
+// response headers come rebuilt, without spaces around the colon or at the
+// end of a value. A body ends at its Content-Length however many bytes follow. Send appends the body to what the client
+// holds; only Open empties it. A 404 or 500 page is collected like any other.
 //
 // Time-outs are milliseconds, kept to the millisecond, and apply only when
 // greater than 0: connectTimeout bounds making the connection; sendTimeout and
@@ -61,6 +66,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -170,6 +176,7 @@ class HttpClient {
   // Settings made on the root handle; they last until the next Open.
   struct RootHandle {
     std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
+    std::shared_ptr<void> native;  // the stack's own root handle, closed with it; none for libcurl
   };
   struct Request;  // one Send's handles in the backend's stack
   class Transfer;

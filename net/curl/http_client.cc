@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "frame/runtime.h"
+#include "net/http_client_shared.h"
 #include "net/http_text.h"
 #include "pool/thread_safety.h"
 
@@ -22,12 +22,7 @@ namespace {
 using http::CrackedUrl;
 using http::CrackUrl;
 using http::EqualsIgnoringCase;
-using http::OwnedText;
-using http::RequestTarget;
-
-// "WEB客户不能跨线程使用。"
-constexpr std::string_view kWrongThread =
-    "WEB\xBF\xCD\xBB\xA7\xB2\xBB\xC4\xDC\xBF\xE7\xCF\xDF\xB3\xCC\xCA\xB9\xD3\xC3\xA1\xA3";
+using http::TakeResponseMemory;
 
 using Clock = std::chrono::steady_clock;
 
@@ -94,19 +89,6 @@ void GiveBackEasy(CURL* easy) {
     curl_easy_cleanup(easy);
   } else {
     handles.spare = easy;
-  }
-}
-
-// Body bytes held by every client of the process, and their bound.
-std::atomic<std::size_t> responseMemoryHeld{0};
-std::atomic<std::size_t> responseMemoryLimit{HttpClient::kDefaultResponseMemoryLimit};
-
-// Counts `bytes` more as held, unless that passes the bound.
-bool TakeResponseMemory(std::size_t bytes) {
-  const std::size_t limit = responseMemoryLimit.load();
-  for (std::size_t held = responseMemoryHeld.load();;) {
-    if (held > limit || bytes > limit - held) return false;
-    if (responseMemoryHeld.compare_exchange_weak(held, held + bytes)) return true;
   }
 }
 
@@ -289,46 +271,9 @@ HttpClient::HttpClient() {
 
 HttpClient::~HttpClient() { TrimBody(0); }
 
-bool HttpClient::CheckThread() const {
-  if (std::this_thread::get_id() != ownerThread_) ReportRuntimeError(kWrongThread, 0);
-  return true;
-}
-
-bool HttpClient::Open(std::string_view verb, std::string_view url) {
-  CheckThread();
-  const std::optional<CrackedUrl> cracked = CrackUrl(url);
-  if (!cracked) return false;
-  ClearTarget();
-  host_ = OwnedText(cracked->host);
-  path_ = OwnedText(RequestTarget(url));
-  url_ = OwnedText(url);
-  port_ = cracked->port;
-  scheme_ = cracked->scheme;
-  schemeName_ = OwnedText(cracked->schemeName);
-  verb_ = OwnedText(verb);
-  rootHandle_.reset();
-  return EnsureRootHandle();
-}
-
-void HttpClient::ClearTarget() {
-  url_.reset(), host_.reset(), path_.reset(), schemeName_.reset(), verb_.reset();
-  port_ = 0, scheme_ = 0, statusCode_ = 0;
-  if (!body_.empty()) {
-    TrimBody(0);
-    body_ = std::string();
-    body_.reserve(128);
-  }
-}
-
-void HttpClient::TrimBody(std::size_t size) {
-  if (size >= body_.size()) return;
-  responseMemoryHeld.fetch_sub(body_.size() - size);
-  body_.resize(size);
-}
-
 bool HttpClient::EnsureRootHandle() {
   if (!Cookies()) return false;
-  if (!rootHandle_) rootHandle_ = RootHandle{0, 0, 0};
+  if (!rootHandle_) rootHandle_ = RootHandle{};
   return true;
 }
 
@@ -569,13 +514,5 @@ void HttpClient::WakeTransfers() {
   MutexLock lock(multisMutex);
   for (CURLM* multi : multis) curl_multi_wakeup(multi);
 }
-
-Text HttpClient::GetResponseText() const { return Text(ResponseTextView()); }
-
-std::string_view HttpClient::ResponseTextView() const { return std::string_view(body_).substr(0, body_.find('\0')); }
-
-std::size_t HttpClient::ResponseMemoryLimit() { return responseMemoryLimit.load(); }
-void HttpClient::SetResponseMemoryLimit(std::size_t bytes) { responseMemoryLimit.store(bytes); }
-std::size_t HttpClient::ResponseMemoryHeld() { return responseMemoryHeld.load(); }
 
 }  // namespace kelvarn

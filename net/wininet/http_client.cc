@@ -1,0 +1,600 @@
+// HttpClient over WinINet, the Windows HTTP stack.
+//
+// Each root handle is opened for asynchronous use, so that every WinINet call
+// on a request is made on the client's own thread while that thread waits on
+// a condition variable between them. That is what makes an abort safe: the
+// waiting thread looks at the abort hook, the stall time-outs and the
+// deadline, and ends a blocked operation by closing the request handle (or
+// handing it to a thread that closes it) and asking nothing more of it. No
+// two threads ever hold one handle value, so no call can reach a handle value
+// that a close freed and WinINet gave to a new object.
+#include "net/http_client.h"
+
+// clang-format off
+#include <windows.h>
+#include <wininet.h>
+// clang-format on
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "net/http_client_shared.h"
+#include "net/http_text.h"
+#include "pool/thread_safety.h"
+
+namespace kelvarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using http::CrackedUrl;
+using http::CrackUrl;
+using http::EqualsIgnoringCase;
+using http::TakeResponseMemory;
+
+constexpr DWORD kReadChunk = 64 * 1024;
+
+// What a request shares with WinINet's callbacks, which arrive on WinINet's
+// threads. Send holds one reference and WinINet another, from the request
+// handle's creation to its INTERNET_STATUS_HANDLE_CLOSING: a request closed
+// while an operation was in flight may complete after Send has returned, and
+// writes into `payload`, `buffer` and `read` until then.
+struct Shared {
+  Mutex mutex;
+  std::condition_variable changed;
+  bool completed GUARDED_BY(mutex) = false;  // the operation in flight has ended
+  bool succeeded GUARDED_BY(mutex) = false;  // ... and how
+  bool woken GUARDED_BY(mutex) = false;      // WakeTransfers was called
+  bool connected GUARDED_BY(mutex) = false;
+  bool sent GUARDED_BY(mutex) = false;  // the request, body and all, is on its way
+  Clock::time_point lastMoved GUARDED_BY(mutex) = Clock::now();
+  std::atomic<int> references{1};
+
+  // Owned here, not by the caller: WinINet may still use them after a close.
+  std::string payload;
+  std::vector<char> buffer = std::vector<char>(kReadChunk);
+  DWORD read = 0;
+
+  void Release() {
+    if (references.fetch_sub(1) == 1) delete this;
+  }
+};
+
+// Every request in progress, for WakeTransfers. Never destroyed: a thread may
+// end after the process's static objects have gone.
+Mutex& transfersMutex = *new Mutex;
+std::vector<Shared*>& transfers GUARDED_BY(transfersMutex) = *new std::vector<Shared*>;
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+  auto* shared = reinterpret_cast<Shared*>(context);
+  if (!shared) return;
+  if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+    shared->Release();  // WinINet's reference: nothing of this request calls back again
+    return;
+  }
+  MutexLock lock(shared->mutex);
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      shared->connected = true;
+      break;
+    case INTERNET_STATUS_REQUEST_SENT:
+      shared->sent = true;
+      break;
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      shared->completed = true;
+      shared->succeeded = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwResult != 0;
+      break;
+    default:
+      return;
+  }
+  shared->lastMoved = Clock::now();
+  shared->changed.notify_all();
+}
+
+// Closes a WinINet handle that nobody else holds.
+struct CloseInternetHandle {
+  void operator()(HINTERNET handle) const {
+    if (handle) InternetCloseHandle(handle);
+  }
+};
+
+// Closes a request's handles, the request first. Closing a request whose body
+// was not read to its end makes WinINet read the rest of it first (to keep the
+// connection), which from a fast server can take seconds: such a request is
+// closed by a thread of its own, left detached since nothing waits for it (the
+// cut-off rule's exception). It holds the root, so that no handle under it is
+// closed from elsewhere before it is done; this thread never uses the two
+// handles again.
+void CloseRequest(std::shared_ptr<void> root, HINTERNET connection, HINTERNET request, bool readToTheEnd) {
+  const auto close = [connection, request] {
+    if (request) InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+  };
+  if (!readToTheEnd) {
+    try {
+      std::thread([close, root = std::move(root)] { close(); }).detach();
+      return;
+    } catch (const std::system_error&) {
+      // No thread to spare: this one waits instead.
+    }
+  }
+  close();
+}
+
+// `location` made absolute against `base`, spaces and bytes above 0x7F
+// percent-encoded, as WinINet combines URLs.
+std::optional<std::string> ResolveLocation(const std::string& base, std::string_view location) {
+  while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) location.remove_suffix(1);
+  const std::string relative(location);
+  std::string resolved(2 * (base.size() + relative.size()) + 64, '\0');
+  DWORD size = static_cast<DWORD>(resolved.size());
+  if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    resolved.assign(size + 1, '\0');
+    if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) return std::nullopt;
+  }
+  resolved.resize(size);
+  return resolved;
+}
+
+// A header query on a request whose response has arrived; none when absent.
+std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
+  DWORD size = 0;
+  HttpQueryInfoA(request, level, nullptr, &size, nullptr);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
+  std::string text(size + 8, '\0');
+  if (!HttpQueryInfoA(request, level, text.data(), &size, nullptr)) return std::nullopt;
+  text.resize(size);
+  return text;
+}
+
+}  // namespace
+
+// One request of a Send: what goes on the wire, and where to.
+struct HttpClient::Request {
+  std::string verb, url;            // the method, and the URL asked (a relative Location's base)
+  CrackedUrl where;                 // host, port and scheme to connect to
+  std::string requestTarget;        // for the request line
+  std::optional<std::string> host;  // for the Host line; none: WinINet writes its own
+  std::string_view payload;         // the caller's body, alive for the whole Send
+  bool postLines = false;           // Cache-Control, which a POST adds
+  bool contentLines = false;        // Content-Type, and Content-Length with a payload
+  std::vector<std::string> lines;   // the header lines, made by BuildRequest
+};
+
+// One request's progress, seen from Send's thread.
+class HttpClient::Transfer {
+ public:
+  explicit Transfer(HttpClient& client) : client_(client) {
+    MutexLock lock(transfersMutex);
+    transfers.push_back(shared);
+  }
+  ~Transfer() {
+    {
+      MutexLock lock(transfersMutex);
+      transfers.erase(std::find(transfers.begin(), transfers.end(), shared));
+    }
+    shared->Release();
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Counts response bytes. The slow-transfer window starts again whenever
+  // the bytes since its start arrived at kMinBytesPerSecond or faster.
+  void Received(std::size_t n) {
+    const Clock::time_point now = Clock::now();
+    received += n;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
+    if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
+      slowSince = now;
+      slowBytes = received;
+    }
+    MutexLock lock(shared->mutex);
+    shared->lastMoved = now;
+  }
+
+  // Appends what a read brought to the client's body, within the cap and
+  // the process-wide bound; false when reading must stop.
+  bool Keep(const char* data, std::size_t n) {
+    std::string& body = client_.body_;
+    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, body.size());
+    const std::size_t kept = std::min(n, room);
+    if (!TakeResponseMemory(kept)) {
+      outOfMemory = true;
+      return false;
+    }
+    body.append(data, kept);
+    Received(n);
+    if (n <= room) return true;
+    capped = true;
+    return false;
+  }
+
+  Shared* const shared = new Shared;
+  HINTERNET request = nullptr;                // the request handle while it is open
+  bool responded = false;                     // the response's headers arrived
+  std::uint64_t received = 0, slowBytes = 0;  // body bytes: all, and at slowSince
+  Clock::time_point slowSince;
+  bool outOfMemory = false;  // the process-wide bound on bodies was reached
+  bool capped = false;       // the body reached kMaxBodyBytes
+  bool finished = false;     // the whole response was read
+  bool gaveUp = false;       // the abort hook ended it
+  std::uint32_t status = 0;
+  std::string rawHeaders;
+  std::optional<std::uint64_t> bodyLeft;  // of the Content-Length, when the response gives one
+
+  bool mayFollow = false;
+  long redirectStatus = 0;  // set when the response was a redirect to follow
+  std::string redirectLocation, redirectUrl;
+  CrackedUrl redirectHost{};
+
+ private:
+  HttpClient& client_;
+};
+
+namespace {
+
+// Why a wait for WinINet ended.
+enum class Waited { kCompleted, kAborted, kTimedOut };
+
+}  // namespace
+
+HttpClient::HttpClient() { body_.reserve(128); }
+
+HttpClient::~HttpClient() { TrimBody(0); }
+
+bool HttpClient::EnsureRootHandle() {
+  if (!rootHandle_) rootHandle_ = RootHandle{};
+  if (!rootHandle_->native) {
+    // Direct access: no proxy from the system's settings.
+    HINTERNET root = InternetOpenA(userAgent_.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr,
+                                   INTERNET_FLAG_ASYNC | INTERNET_FLAG_NO_CACHE_WRITE);
+    if (!root) return false;
+    rootHandle_->native = std::shared_ptr<void>(root, CloseInternetHandle{});
+    InternetSetStatusCallbackA(root, &OnStatus);  // inherited by every handle made under it
+  }
+  return true;
+}
+
+void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout) {
+  HINTERNET root = rootHandle_->native.get();
+  const auto set = [root](DWORD option, std::int32_t value) {
+    DWORD ms = static_cast<DWORD>(value);
+    InternetSetOptionA(root, option, &ms, sizeof ms);
+  };
+  // In this order; each only when given. WinINet's own time-outs stand
+  // beside the stall time-outs that RunTransfer keeps.
+  if (connectTimeout > 0) {
+    rootHandle_->connectTimeout = connectTimeout;
+    set(INTERNET_OPTION_CONNECT_TIMEOUT, connectTimeout);
+  }
+  if (receiveTimeout > 0) {
+    rootHandle_->receiveTimeout = receiveTimeout;
+    set(INTERNET_OPTION_RECEIVE_TIMEOUT, receiveTimeout);
+  }
+  if (sendTimeout > 0) {
+    rootHandle_->sendTimeout = sendTimeout;
+    set(INTERNET_OPTION_DATA_SEND_TIMEOUT, sendTimeout);
+  }
+}
+
+bool HttpClient::LoadCookieFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  const std::time_t now = std::time(nullptr);
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // curl's files mark HttpOnly cookies so; other "#" lines are comments.
+    constexpr std::string_view kHttpOnly = "#HttpOnly_";
+    if (line.compare(0, kHttpOnly.size(), kHttpOnly) == 0) line.erase(0, kHttpOnly.size());
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    for (std::size_t from = 0;;) {
+      const std::size_t tab = line.find('\t', from);
+      fields.push_back(line.substr(from, tab - from));
+      if (tab == std::string::npos) break;
+      from = tab + 1;
+    }
+    if (fields.size() != 7) continue;
+    const std::string& domain = fields[0];
+    const long long expires = std::atoll(fields[4].c_str());
+    if (domain.empty() || fields[5].empty() || (expires > 0 && expires < now)) continue;
+    const bool anySubdomain = domain[0] == '.' || fields[1] == "TRUE";
+    const std::string host = domain[0] == '.' ? domain.substr(1) : domain;
+    const std::string url = (fields[3] == "TRUE" ? "https://" : "http://") + host + fields[2];
+    // Kept for the process only, never written to the system's store: the
+    // expiry is left off.
+    std::string data = fields[5] + "=" + fields[6] + "; path=" + fields[2];
+    if (anySubdomain) data += "; domain=." + host;
+    InternetSetCookieA(url.c_str(), nullptr, data.c_str());
+  }
+  return true;
+}
+
+bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
+                      std::int32_t receiveTimeout) {
+  CheckThread();
+  ending_ = Ending::kNotSent;
+  finalUrl_.clear();
+  redirects_.clear();
+  if (!EnsureRootHandle()) return false;
+  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
+  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
+
+  std::string_view payload;
+  if (const auto* text = std::get_if<Text>(&body)) {
+    payload = std::string_view(*text).substr(0, text->find('\0'));
+  } else if (const auto* bytes = std::get_if<ByteArray>(&body)) {
+    payload = std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  }
+
+  // However fast a server drips its bytes, the request, redirects and all,
+  // ends once every time-out given has passed, one after the other.
+  const std::int64_t overall =
+      std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
+  const std::optional<Clock::time_point> deadline =
+      overall > 0 ? std::optional(Clock::now() + std::chrono::milliseconds(overall)) : std::nullopt;
+
+  Request request;
+  request.verb = verb_.value_or("GET");
+  request.requestTarget = http::SendableTarget(path_.value_or("/"));
+  request.url = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) +
+                request.requestTarget.substr(0, request.requestTarget.find('#'));
+  request.where = CrackedUrl{*schemeName_, scheme_, *host_, port_};
+  request.host = host_;
+  request.payload = payload;
+  request.postLines = EqualsIgnoringCase(request.verb, "POST");
+  request.contentLines = request.postLines;
+  for (int followed = 0;; ++followed) {
+    BuildRequest(request);
+    Transfer transfer(*this);
+    transfer.mayFollow = followed < kMaxRedirects;
+    const std::size_t bodyBefore = body_.size();
+    RunTransfer(request, transfer, deadline);
+    if (transfer.redirectStatus == 0 || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
+    // WinINet would follow redirects itself, but keeps the body and its
+    // lines for a POST turned into a GET and writes the port into the Host
+    // line: Send follows them, as the curl backend does.
+    redirects_.push_back(transfer.redirectLocation);
+    const long status = transfer.redirectStatus;
+    if (((status == 301 || status == 302) && EqualsIgnoringCase(request.verb, "POST")) ||
+        (status == 303 && !EqualsIgnoringCase(request.verb, "GET") && !EqualsIgnoringCase(request.verb, "HEAD"))) {
+      request.verb = "GET";
+      request.payload = {};
+      request.contentLines = false;
+    }
+    request.url = transfer.redirectUrl;
+    const std::string target = http::RequestTarget(request.url);
+    request.requestTarget = target.substr(0, target.find('#'));
+    request.where = transfer.redirectHost;
+    const bool sameHost = EqualsIgnoringCase(*host_, request.where.host) && port_ == request.where.port;
+    request.host = sameHost ? host_ : std::nullopt;
+  }
+}
+
+bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore) {
+  if (transfer.outOfMemory) TrimBody(bodyBefore);
+  const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
+  if (transfer.gaveUp) {
+    ending_ = Ending::kAborted;
+  } else if (transfer.outOfMemory) {
+    ending_ = Ending::kOutOfMemory;
+  } else if (transfer.responded) {
+    ending_ = transfer.finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
+  }
+  if (ok) {
+    if (transfer.status > 0) statusCode_ = transfer.status;
+    finalUrl_ = request.url;
+    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
+  }
+  return ok;
+}
+
+bool HttpClient::BuildRequest(Request& request) const {
+  request.lines = {"Accept: */*"};
+  if (request.host) request.lines.push_back("Host: " + *request.host);
+  if (request.contentLines) {
+    request.lines.push_back("Content-Type: application/x-www-form-urlencoded");
+    if (!request.payload.empty()) request.lines.push_back("Content-Length: " + std::to_string(request.payload.size()));
+  }
+  if (request.postLines) request.lines.push_back("Cache-Control: no-cache");
+  // WinINet keeps every connection whose response allows it in one pool for
+  // the process and offers no way to refuse one: asking the server to close
+  // is the only way to a new connection for every request.
+  request.lines.push_back("Connection: close");
+  return true;
+}
+
+void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
+  for (const std::string& line : request.lines) {
+    HttpAddRequestHeadersA(transfer.request, line.c_str(), static_cast<DWORD>(line.size()),
+                           HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  }
+}
+
+void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
+                             std::optional<std::chrono::steady_clock::time_point> deadline) const {
+  Shared& shared = *transfer.shared;
+  HINTERNET root = rootHandle_->native.get();
+  HINTERNET connection = InternetConnectA(root, request.where.host.c_str(), request.where.port, nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, 0);
+  if (!connection) return;
+  // However RunTransfer ends, an operation in flight included: the close
+  // ends it.
+  struct Handles {
+    ~Handles() { CloseRequest(root, connection, transfer.request, transfer.finished); }
+    const std::shared_ptr<void>& root;
+    HINTERNET connection;
+    Transfer& transfer;
+  } handles{rootHandle_->native, connection, transfer};
+  // Redirects are Send's to follow; nothing is cached or read from a cache.
+  DWORD flags =
+      INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
+  if (request.where.scheme == kSchemeHttps) flags |= INTERNET_FLAG_SECURE;
+  shared.references.fetch_add(1);  // WinINet's, given back at INTERNET_STATUS_HANDLE_CLOSING
+  transfer.request = HttpOpenRequestA(connection, request.verb.c_str(), request.requestTarget.c_str(), "HTTP/1.1",
+                                      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(&shared));
+  // A failed open may or may not have called back: the reference is kept
+  // rather than risk giving it back twice.
+  if (!transfer.request) return;
+  SetTransferOptions(request, transfer);
+  shared.payload.assign(request.payload);
+
+  const Clock::time_point start = Clock::now();
+  // Waits for the operation begun last, looking at the hook, the deadline
+  // and the stall time-outs at every wake and at least once a second.
+  const auto wait = [&]() -> Waited {
+    for (;;) {
+      {
+        MutexLock lock(shared.mutex);
+        shared.woken = false;  // a wake from here on is seen by the hook or ends the wait below
+      }
+      if (abortHook_ && abortHook_()) return Waited::kAborted;
+      MutexLock lock(shared.mutex);
+      if (shared.completed) return Waited::kCompleted;
+      const Clock::time_point now = Clock::now();
+      Clock::time_point due = now + std::chrono::seconds(1);
+      if (deadline) {
+        if (now >= *deadline) return Waited::kTimedOut;
+        due = std::min(due, *deadline);
+      }
+      std::int32_t limit = 0;
+      Clock::time_point since = shared.lastMoved;
+      if (!shared.connected) {
+        limit = rootHandle_->connectTimeout, since = start;
+      } else if (!shared.sent) {
+        limit = rootHandle_->sendTimeout;
+      } else {
+        limit = rootHandle_->receiveTimeout;
+        // Once the body has begun, a window in which it came too slowly
+        // ends it as a stall does.
+        if (transfer.received > 0) since = std::min(since, transfer.slowSince);
+      }
+      if (limit > 0) {
+        const Clock::time_point stall = since + std::chrono::milliseconds(limit);
+        if (now >= stall) return Waited::kTimedOut;
+        due = std::min(due, stall);
+      }
+      shared.mutex.WaitFor(shared.changed, due - now,
+                           [&]() REQUIRES(shared.mutex) { return shared.completed || shared.woken; });
+    }
+  };
+  // Runs one operation to its end; false when it failed or was ended.
+  const auto perform = [&](auto&& begin) {
+    {
+      MutexLock lock(shared.mutex);
+      shared.completed = false;
+    }
+    if (begin()) return true;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    switch (wait()) {
+      case Waited::kCompleted: {
+        MutexLock lock(shared.mutex);
+        return shared.succeeded;
+      }
+      case Waited::kAborted:
+        transfer.gaveUp = true;
+        break;
+      case Waited::kTimedOut:
+        break;
+    }
+    return false;  // the operation is still in flight: nothing more is asked of the request
+  };
+
+  const DWORD payloadSize = static_cast<DWORD>(shared.payload.size());
+  void* optional = payloadSize > 0 ? shared.payload.data() : nullptr;
+  if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) return;
+  transfer.responded = true;
+  transfer.slowSince = Clock::now();
+  DWORD status = 0, size = sizeof status;
+  if (HttpQueryInfoA(transfer.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    transfer.status = status;
+  }
+  transfer.rawHeaders = QueryText(transfer.request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
+  {
+    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
+    const std::string length(http::HeaderValue(headers, "Content-Length"));
+    if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
+        http::HeaderValue(headers, "Transfer-Encoding").empty()) {
+      transfer.bodyLeft = std::strtoull(length.c_str(), nullptr, 10);
+    }
+  }
+
+  // A redirect's body is of no use: the request ends at its headers.
+  if (transfer.mayFollow && (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)) {
+    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
+    const std::string_view location = http::HeaderValue(headers, "Location");
+    std::optional<std::string> resolved = location.empty() ? std::nullopt : ResolveLocation(request.url, location);
+    const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
+    if (cracked && (cracked->scheme == kSchemeHttp || cracked->scheme == kSchemeHttps)) {
+      transfer.redirectStatus = static_cast<long>(status);
+      transfer.redirectLocation = std::string(location);
+      transfer.redirectUrl = std::move(*resolved);
+      transfer.redirectHost = *cracked;
+      return;
+    }
+  }
+
+  for (;;) {
+    // A fast body never waits: the hook and the deadline are looked at
+    // between reads too.
+    if (abortHook_ && abortHook_()) {
+      transfer.gaveUp = true;
+      break;
+    }
+    if (deadline && Clock::now() >= *deadline) break;
+    // InternetReadFile waits until its buffer is full: a body that stalls
+    // or drips would keep what it brought in WinINet's hands. Waiting for
+    // data first and then reading only what is there keeps every byte read.
+    DWORD available = 0;
+    const bool ready = perform([&] { return InternetQueryDataAvailable(transfer.request, &available, 0, 0) != FALSE; });
+    if (!ready) break;  // a failure or a time-out keeps what was read
+    if (!InternetQueryDataAvailable(transfer.request, &available, 0, 0)) break;
+    if (available == 0) {
+      transfer.finished = true;
+      break;
+    }
+    const bool read = perform([&] {
+      shared.read = 0;
+      return InternetReadFile(transfer.request, shared.buffer.data(), std::min(available, kReadChunk), &shared.read) !=
+             FALSE;
+    });
+    if (!read) break;
+    if (shared.read == 0) {
+      transfer.finished = true;
+      break;
+    }
+    // WinINet (Wine's, at least) hands over whatever arrived with the
+    // headers, bytes past the Content-Length included, and then waits for
+    // more: the body ends at its length here.
+    DWORD n = shared.read;
+    if (transfer.bodyLeft) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *transfer.bodyLeft));
+    if (!transfer.Keep(shared.buffer.data(), n)) break;
+    if (transfer.bodyLeft && (*transfer.bodyLeft -= n) == 0) {
+      transfer.finished = true;
+      break;
+    }
+  }
+}
+
+void HttpClient::WakeTransfers() {
+  MutexLock lock(transfersMutex);
+  for (Shared* shared : transfers) {
+    MutexLock wake(shared->mutex);
+    shared->woken = true;
+    shared->changed.notify_all();
+  }
+}
+
+}  // namespace kelvarn
