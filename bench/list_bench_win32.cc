@@ -3,7 +3,7 @@
 // window thread carrying out every addition), the memory each item takes
 // beyond its text at one million items, and what the control costs with a
 // million rows (publishing the count, scrolling to the end and drawing).
-#include "tests/win32_ui_thread.h"
+#include "frame/win32/win32_frame.h"
 #include "ui/win32/win32_components.h"
 #include "ui/win32/win32_dialogs.h"
 
@@ -87,7 +87,7 @@ int main() {
     return 1;
   }
 
-  kelvarn::TestWin32UiThread ui;
+  kelvarn::Win32UiThread ui;
   kelvarn::HeadlessUiThread headlessUi;
   kelvarn::MemoryListStore store;
   kelvarn::GuardedListBox headless(headlessUi, store, true);

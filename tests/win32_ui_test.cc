@@ -14,7 +14,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/win32_ui_thread.h"
+#include "frame/win32/win32_frame.h"
 
 namespace kelvarn {
 namespace {
@@ -96,7 +96,7 @@ class Win32UiTest : public ::testing::Test {
     }
   }
 
-  TestWin32UiThread ui_;
+  Win32UiThread ui_;
   HWND host_ = nullptr;
 };
 

@@ -40,17 +40,13 @@ void Win32UiThread::Invoke(const std::function<void()>& effect) {
     return;
   }
   Call call(effect);
-  MutexLock lock(mutex_);
+  SlimLockHold hold(lock_);
   // A message is already on its way when the queue holds calls: it takes
   // this one too.
   if (queue_.empty()) ::PostMessageA(hidden_, kRunQueued, 0, 0);
   queue_.push_back(&call);
-  mutex_.Wait(call.finished, [&]() REQUIRES(mutex_) { return Done(call); });
+  while (!call.done) lock_.Wait(finished_);
 }
-
-bool Win32UiThread::Done(const Call& call) const { return call.done_; }
-
-void Win32UiThread::Finish(Call& call) { call.done_ = true; }
 
 bool Win32UiThread::IsCurrent() const { return ::GetCurrentThreadId() == thread_; }
 
@@ -63,22 +59,21 @@ void Win32UiThread::PostQuit() {
 }
 
 // An effect may open a modal loop of its own (a message box) that dispatches
-// the next kRunQueued inside it: every call is taken off the queue before it
-// runs, so a nested pass takes only the calls after it.
+// a later kRunQueued inside it: the batch is taken off the queue before any of
+// it runs, so a nested pass takes only the calls queued after it.
 void Win32UiThread::RunQueued() {
-  for (;;) {
-    Call* call = nullptr;
-    {
-      MutexLock lock(mutex_);
-      if (queue_.empty()) return;
-      call = queue_.front();
-      queue_.pop_front();
-    }
-    call->effect();
-    MutexLock lock(mutex_);
-    Finish(*call);
-    call->finished.notify_one();
+  std::deque<Call*> batch;
+  {
+    SlimLockHold hold(lock_);
+    batch.swap(queue_);
   }
+  if (batch.empty()) return;
+  for (Call* call : batch) call->effect();
+  {
+    SlimLockHold hold(lock_);
+    for (Call* call : batch) call->done = true;
+  }
+  ::WakeAllConditionVariable(&finished_);
 }
 
 LRESULT CALLBACK Win32UiThread::HiddenProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -19,12 +18,38 @@
 
 namespace kelvarn {
 
+// Win32's slim lock as a capability. Under Wine it waits on a futex, where
+// winpthreads' mutex and condition variable (std::mutex with this toolchain)
+// go through the Wine server on every wait and wake: a hundred times dearer
+// for a hand-off that every list addition makes.
+class CAPABILITY("mutex") SlimLock {
+ public:
+  void Lock() ACQUIRE() { ::AcquireSRWLockExclusive(&lock_); }
+  void Unlock() RELEASE() { ::ReleaseSRWLockExclusive(&lock_); }
+  // Waits for `condition` to be woken; the lock must be held, and is again.
+  void Wait(CONDITION_VARIABLE& condition) REQUIRES(this) { ::SleepConditionVariableSRW(&condition, &lock_, INFINITE, 0); }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
+class SCOPED_CAPABILITY SlimLockHold {
+ public:
+  explicit SlimLockHold(SlimLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.Lock(); }
+  ~SlimLockHold() RELEASE() { lock_.Unlock(); }
+  SlimLockHold(const SlimLockHold&) = delete;
+  SlimLockHold& operator=(const SlimLockHold&) = delete;
+
+ private:
+  SlimLock& lock_;
+};
+
 // Made on the window thread, which it belongs to from then on. Invoke from
-// another thread queues the effect, posts the hidden window a message and
-// waits until the window thread has run the effect (in its message loop, or in
-// any modal loop it is in: a message box, a menu); the caller must hold no
-// lock the window thread may need. One message is outstanding at most, so a
-// full message queue cannot drop a call.
+// another thread queues the effect, posts the hidden window a message when the
+// queue was empty and waits until the window thread has run the effect (in its
+// message loop, or in any modal loop it is in: a message box, a menu). The
+// window thread runs the queued calls as one batch and wakes their callers
+// with one wake. The caller must hold no lock the window thread may need.
 class Win32UiThread final : public UiThread {
  public:
   Win32UiThread();
@@ -32,39 +57,28 @@ class Win32UiThread final : public UiThread {
   Win32UiThread(const Win32UiThread&) = delete;
   Win32UiThread& operator=(const Win32UiThread&) = delete;
 
-  void Invoke(const std::function<void()>& effect) override EXCLUDES(mutex_);
+  void Invoke(const std::function<void()>& effect) override EXCLUDES(lock_);
   bool IsCurrent() const override;
   // Posts the quit message to the window thread's loop, from any thread.
   void PostQuit();
 
  private:
-  class Call;
-  // A call's flag is guarded by mutex_, which an annotation inside Call cannot
-  // name; these two are the only way to it.
-  bool Done(const Call& call) const REQUIRES(mutex_);
-  void Finish(Call& call) REQUIRES(mutex_);
-
-  class Call {
-   public:
+  struct Call {
     explicit Call(const std::function<void()>& effect) : effect(effect) {}
     const std::function<void()>& effect;
-    std::condition_variable finished;  // one per call: only its caller wakes
-
-   private:
-    friend bool Win32UiThread::Done(const Call&) const;
-    friend void Win32UiThread::Finish(Call&);
-    bool done_ = false;
+    bool done = false;  // under lock_, which an annotation here cannot name
   };
 
   static LRESULT CALLBACK HiddenProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void RunQueued() EXCLUDES(mutex_);
+  void RunQueued() EXCLUDES(lock_);
 
   // Constant after construction.
   DWORD thread_;
   HWND hidden_ = nullptr;
 
-  Mutex mutex_;
-  std::deque<Call*> queue_ GUARDED_BY(mutex_);
+  SlimLock lock_;
+  CONDITION_VARIABLE finished_ = CONDITION_VARIABLE_INIT;
+  std::deque<Call*> queue_ GUARDED_BY(lock_);
 };
 
 class Win32FramePlatform final : public FramePlatform {

@@ -1,5 +1,7 @@
 #include "window/win32/window_program.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -46,6 +48,8 @@ void CALLBACK PressStart(HWND, UINT, UINT_PTR timer, DWORD) {
 int RunWindowProgram(int argc, char** argv) {
   static const WindowOptions windowOptions = ParseWindowOptions(argc, argv);
   static Automation automation(windowOptions);
+  // --print's lines end in LF, as on every platform, when output is redirected.
+  _setmode(_fileno(stdout), _O_BINARY);
 
   static Win32FramePlatform platform;
   InitFrame(platform, {&ThreadPool_ProcessNotifyLib});
