@@ -69,7 +69,10 @@ bool SaveWindowPicture(HWND window, const std::string& path) {
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  const bool drawn = PrintWindow(window, memory, 0) != 0;
+  // Copied from the screen, as the user sees it: PrintWindow leaves controls
+  // out where they do not answer WM_PRINT.
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  const bool drawn = BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY) != 0;
   SelectObject(memory, old);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;

@@ -8,9 +8,9 @@
 
 namespace kelvarn {
 
-// Draws the window (client area and frame) into a bitmap and writes it as an
-// uncompressed 24-bit PNG; false when the window cannot be drawn or the file
-// not written.
+// Copies the window (frame included) from the screen, where it must be
+// uncovered, and writes it as an uncompressed 24-bit PNG; false when it cannot
+// be copied or the file not written.
 bool SaveWindowPicture(HWND window, const std::string& path);
 
 }  // namespace kelvarn
