@@ -26,9 +26,8 @@
 // keeps them: a cookie set on one client's response goes with every later
 // request of every client. Every request goes over a new connection, closed
 // after it: bytes a server leaves on a kept connection could pass for the
-// answer to the next request. WinINet cannot be told so: it sends
-// "Connection: close" as well, and a server that ignores it and keeps the
-// connection open may see it used again. Over WinINet a body without any
+// answer to the next request. WinINet also sends "Connection: close"; a
+// connection its server keeps open anyway is never used again. Over WinINet a body without any
 // other Content-Length gets "Content-Length: 0" from the stack, and the
 // response headers come rebuilt, without spaces around the colon or at the
 // end of a value. A body ends at its Content-Length however many bytes follow. Send appends the body to what the client
