@@ -65,6 +65,7 @@ struct Shared {
   std::string payload;
   std::vector<char> buffer = std::vector<char>(kReadChunk);
   DWORD read = 0;
+  DWORD available = 0;
 
   void Release() {
     if (references.fetch_sub(1) == 1) delete this;
@@ -633,12 +634,14 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     // InternetReadFile waits until its buffer is full: a body that stalls
     // or drips would keep what it brought in WinINet's hands. Waiting for
     // data first and then reading only what is there keeps every byte read.
-    DWORD available = 0;
+    DWORD& available = shared.available;
     const bool ready = perform([&] { return InternetQueryDataAvailable(transfer.request, &available, 0, 0) != FALSE; });
     if (!ready) break;  // a failure or a time-out keeps what was read
     if (!InternetQueryDataAvailable(transfer.request, &available, 0, 0)) break;
     if (available == 0) {
-      transfer.finished = true;
+      // The end of the data. Short of the Content-Length, the server closed
+      // the connection midway: WinINet (Wine's, at least) reports no error.
+      transfer.finished = !transfer.bodyLeft;
       break;
     }
     const bool read = perform([&] {
@@ -648,7 +651,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     });
     if (!read) break;
     if (shared.read == 0) {
-      transfer.finished = true;
+      transfer.finished = !transfer.bodyLeft;  // as above
       break;
     }
     // WinINet (Wine's, at least) hands over whatever arrived with the
