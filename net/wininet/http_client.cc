@@ -82,12 +82,13 @@ std::vector<Shared*>& transfers GUARDED_BY(transfersMutex) = *new std::vector<Sh
 // the request does not count) and offers no way to refuse a pooled
 // connection: a server that ignores the request's "Connection: close" and
 // leaves bytes on the connection would have them read as the next request's
-// answer. So no request is ever given a pooled connection: each empties the
-// pool (INTERNET_OPTION_SETTINGS_CHANGED closes every idle connection) just
-// before WinINet chooses its connection, and no request hands one to the
-// pool, by closing its handle, while another is choosing. A choice ends at
-// the request's first status: INTERNET_STATUS_RESOLVING_NAME for a new
-// connection, INTERNET_STATUS_SENDING_REQUEST for a pooled one. Never
+// answer. So each request empties the pool just before WinINet chooses its
+// connection (INTERNET_OPTION_SETTINGS_CHANGED closes every idle connection,
+// in Wine at least), and no request hands one to the pool, by closing its
+// handle, while another is choosing. A choice ends at the request's first
+// status: INTERNET_STATUS_RESOLVING_NAME for a new connection,
+// INTERNET_STATUS_SENDING_REQUEST for a pooled one. Should a request still
+// be given a pooled connection, its answer is refused (RunTransfer). Never
 // destroyed: a thread may end after the process's static objects have gone.
 class PoolGate {
  public:
@@ -476,7 +477,7 @@ bool HttpClient::BuildRequest(Request& request) const {
   }
   if (request.postLines) request.lines.push_back("Cache-Control: no-cache");
   // Asks the server to close the connection after its answer; one that
-  // does not still never has it used again (see PoolGate).
+  // does not never answers another request over it (see PoolGate).
   request.lines.push_back("Connection: close");
   return true;
 }
@@ -586,9 +587,9 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) return;
   poolGate.EndChoice(shared);
   {
-    // Only if the pool gate was passed by (a close that did not wait for
-    // it): bytes on a pooled connection may have been sent for another
-    // request, and are never taken for this one's answer.
+    // A pooled connection, which the gate should have kept from this
+    // request: its bytes may have been sent for another request, and are
+    // never taken for this one's answer.
     MutexLock lock(shared.mutex);
     if (!shared.ownConnection) return;
   }
