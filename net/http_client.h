@@ -26,12 +26,12 @@
 // keeps them: a cookie set on one client's response goes with every later
 // request of every client. Every request goes over a new connection, closed
 // after it: bytes a server leaves on a kept connection could pass for the
-// answer to the next request. WinINet cannot be told so: it sends
-// "Connection: close" as well, and a server that ignores it and keeps the
-// connection open may see it used again. Over WinINet a body without any
-// other Content-Length gets "Content-Length: 0" from the stack, and the
-// response headers come rebuilt, without spaces around the colon or at the
-// end of a value. A body ends at its Content-Length however many bytes follow. Send appends the body to what the client
+// answer to the next request. WinINet also sends "Connection: close"; over a
+// connection its server keeps open anyway, no other request is answered.
+// Over WinINet a body without any other Content-Length gets
+// "Content-Length: 0" from the stack, and the response headers come rebuilt,
+// without spaces around the colon or at the end of a value. A body ends at
+// its Content-Length however many bytes follow. Send appends the body to what the client
 // holds; only Open empties it. A 404 or 500 page is collected like any other.
 //
 // Time-outs are milliseconds, kept to the millisecond, and apply only when

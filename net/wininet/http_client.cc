@@ -55,7 +55,9 @@ struct Shared {
   bool succeeded GUARDED_BY(mutex) = false;  // ... and how
   bool woken GUARDED_BY(mutex) = false;      // WakeTransfers was called
   bool connected GUARDED_BY(mutex) = false;
-  bool sent GUARDED_BY(mutex) = false;  // the request, body and all, is on its way
+  bool ownConnection GUARDED_BY(mutex) = false;  // WinINet opened a connection for this request
+  std::atomic<bool> choosing{false};             // holds the pool gate (see PoolGate)
+  bool sent GUARDED_BY(mutex) = false;           // the request, body and all, is on its way
   Clock::time_point lastMoved GUARDED_BY(mutex) = Clock::now();
   std::atomic<int> references{1};
 
@@ -63,6 +65,7 @@ struct Shared {
   std::string payload;
   std::vector<char> buffer = std::vector<char>(kReadChunk);
   DWORD read = 0;
+  DWORD available = 0;
 
   void Release() {
     if (references.fetch_sub(1) == 1) delete this;
@@ -74,17 +77,73 @@ struct Shared {
 Mutex& transfersMutex = *new Mutex;
 std::vector<Shared*>& transfers GUARDED_BY(transfersMutex) = *new std::vector<Shared*>;
 
+// WinINet keeps every connection whose response allows it in one pool for
+// the process, decides that from the response alone ("Connection: close" in
+// the request does not count) and offers no way to refuse a pooled
+// connection: a server that ignores the request's "Connection: close" and
+// leaves bytes on the connection would have them read as the next request's
+// answer. So each request empties the pool just before WinINet chooses its
+// connection (INTERNET_OPTION_SETTINGS_CHANGED closes every idle connection,
+// in Wine at least), and no request hands one to the pool, by closing its
+// handle, while another is choosing. A choice ends at the request's first
+// status: INTERNET_STATUS_RESOLVING_NAME for a new connection,
+// INTERNET_STATUS_SENDING_REQUEST for a pooled one. Should a request still
+// be given a pooled connection, its answer is refused (RunTransfer). Never
+// destroyed: a thread may end after the process's static objects have gone.
+class PoolGate {
+ public:
+  void BeginChoice(Shared& shared) {
+    {
+      MutexLock lock(mutex_);
+      mutex_.Wait(changed_, [&]() REQUIRES(mutex_) { return !choosing_ && closing_ == 0; });
+      choosing_ = true;
+    }
+    shared.choosing = true;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+  }
+  // Once for every BeginChoice; later calls do nothing.
+  void EndChoice(Shared& shared) {
+    if (!shared.choosing.exchange(false)) return;
+    MutexLock lock(mutex_);
+    choosing_ = false;
+    changed_.notify_all();
+  }
+  void BeginClose() {
+    MutexLock lock(mutex_);
+    mutex_.Wait(changed_, [&]() REQUIRES(mutex_) { return !choosing_; });
+    ++closing_;
+  }
+  void EndClose() {
+    MutexLock lock(mutex_);
+    --closing_;
+    changed_.notify_all();
+  }
+
+ private:
+  Mutex mutex_;
+  std::condition_variable changed_;
+  bool choosing_ GUARDED_BY(mutex_) = false;
+  int closing_ GUARDED_BY(mutex_) = 0;
+};
+
+PoolGate& poolGate = *new PoolGate;
+
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
   auto* shared = reinterpret_cast<Shared*>(context);
   if (!shared) return;
+  if (status != INTERNET_STATUS_HANDLE_CREATED) poolGate.EndChoice(*shared);
   if (status == INTERNET_STATUS_HANDLE_CLOSING) {
     shared->Release();  // WinINet's reference: nothing of this request calls back again
     return;
   }
   MutexLock lock(shared->mutex);
   switch (status) {
+    case INTERNET_STATUS_RESOLVING_NAME:
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      shared->ownConnection = true;
+      break;
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
-      shared->connected = true;
+      shared->ownConnection = shared->connected = true;
       break;
     case INTERNET_STATUS_REQUEST_SENT:
       shared->sent = true;
@@ -115,21 +174,29 @@ struct CloseInternetHandle {
 // closed by a thread of its own, left detached since nothing waits for it (the
 // cut-off rule's exception). It holds the root, so that no handle under it is
 // closed from elsewhere before it is done; this thread never uses the two
-// handles again.
+// handles again. That close does not wait for the pool gate, lest a slow
+// server hold up every other request's choice; it empties the pool after it,
+// and a request that chose meanwhile refuses a pooled connection it was given.
 void CloseRequest(std::shared_ptr<void> root, HINTERNET connection, HINTERNET request, bool readToTheEnd) {
   const auto close = [connection, request] {
     if (request) InternetCloseHandle(request);
     InternetCloseHandle(connection);
   };
+  const auto closeUnread = [close] {
+    close();
+    InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+  };
   if (!readToTheEnd) {
     try {
-      std::thread([close, root = std::move(root)] { close(); }).detach();
-      return;
+      std::thread([closeUnread, root = std::move(root)] { closeUnread(); }).detach();
     } catch (const std::system_error&) {
-      // No thread to spare: this one waits instead.
+      closeUnread();  // no thread to spare: this one waits instead
     }
+    return;
   }
+  poolGate.BeginClose();
   close();
+  poolGate.EndClose();
 }
 
 // `location` made absolute against `base`, spaces and bytes above 0x7F
@@ -409,9 +476,8 @@ bool HttpClient::BuildRequest(Request& request) const {
     if (!request.payload.empty()) request.lines.push_back("Content-Length: " + std::to_string(request.payload.size()));
   }
   if (request.postLines) request.lines.push_back("Cache-Control: no-cache");
-  // WinINet keeps every connection whose response allows it in one pool for
-  // the process and offers no way to refuse one: asking the server to close
-  // is the only way to a new connection for every request.
+  // Asks the server to close the connection after its answer; one that
+  // does not never answers another request over it (see PoolGate).
   request.lines.push_back("Connection: close");
   return true;
 }
@@ -433,7 +499,10 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   // However RunTransfer ends, an operation in flight included: the close
   // ends it.
   struct Handles {
-    ~Handles() { CloseRequest(root, connection, transfer.request, transfer.finished); }
+    ~Handles() {
+      poolGate.EndChoice(*transfer.shared);  // a choice still open was abandoned: the close may not wait for it
+      CloseRequest(root, connection, transfer.request, transfer.finished);
+    }
     const std::shared_ptr<void>& root;
     HINTERNET connection;
     Transfer& transfer;
@@ -514,7 +583,16 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
 
   const DWORD payloadSize = static_cast<DWORD>(shared.payload.size());
   void* optional = payloadSize > 0 ? shared.payload.data() : nullptr;
+  poolGate.BeginChoice(shared);
   if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) return;
+  poolGate.EndChoice(shared);
+  {
+    // A pooled connection, which the gate should have kept from this
+    // request: its bytes may have been sent for another request, and are
+    // never taken for this one's answer.
+    MutexLock lock(shared.mutex);
+    if (!shared.ownConnection) return;
+  }
   transfer.responded = true;
   transfer.slowSince = Clock::now();
   DWORD status = 0, size = sizeof status;
@@ -557,12 +635,14 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     // InternetReadFile waits until its buffer is full: a body that stalls
     // or drips would keep what it brought in WinINet's hands. Waiting for
     // data first and then reading only what is there keeps every byte read.
-    DWORD available = 0;
+    DWORD& available = shared.available;
     const bool ready = perform([&] { return InternetQueryDataAvailable(transfer.request, &available, 0, 0) != FALSE; });
     if (!ready) break;  // a failure or a time-out keeps what was read
     if (!InternetQueryDataAvailable(transfer.request, &available, 0, 0)) break;
     if (available == 0) {
-      transfer.finished = true;
+      // The end of the data. Short of the Content-Length, the server closed
+      // the connection midway: WinINet (Wine's, at least) reports no error.
+      transfer.finished = !transfer.bodyLeft;
       break;
     }
     const bool read = perform([&] {
@@ -572,7 +652,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     });
     if (!read) break;
     if (shared.read == 0) {
-      transfer.finished = true;
+      transfer.finished = !transfer.bodyLeft;  // as above
       break;
     }
     // WinINet (Wine's, at least) hands over whatever arrived with the
