@@ -30,6 +30,21 @@ bool http::TakeResponseMemory(std::size_t bytes) {
   }
 }
 
+std::string_view http::BodyBytes(const Value& body) {
+  if (const auto* text = std::get_if<Text>(&body)) return std::string_view(*text).substr(0, text->find('\0'));
+  if (const auto* bytes = std::get_if<ByteArray>(&body)) {
+    return {reinterpret_cast<const char*>(bytes->data()), bytes->size()};
+  }
+  return {};
+}
+
+std::optional<std::chrono::steady_clock::time_point> http::OverallDeadline(std::int32_t connectMs, std::int32_t sendMs,
+                                                                           std::int32_t receiveMs) {
+  const std::int64_t overall = std::int64_t{connectMs} + sendMs + receiveMs;
+  if (overall <= 0) return std::nullopt;
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(overall);
+}
+
 bool HttpClient::CheckThread() const {
   if (std::this_thread::get_id() != ownerThread_) ReportRuntimeError(kWrongThread, 0);
   return true;

@@ -332,7 +332,9 @@ TEST(HarvesterFaultTest, ABlockingEngineGivesTheSamePhrasesAsAnOpenOne) {
 // long, then ends as if stopped and says why; a stop during a hold ends it
 // at once.
 TEST(HarvesterFaultTest, HoldsEndTheRunOrAStopEndsThem) {
-  TwoSeedRun run(TwoSeedRun::Faulty(EngineFault::kVerify), [](Harvester::Options& o) { o.holdMs = 10; });
+  // Holds long enough (50 ms, doubling) for both seeds' first pages to come
+  // back on a loaded machine before the fifth hold ends the run.
+  TwoSeedRun run(TwoSeedRun::Faulty(EngineFault::kVerify), [](Harvester::Options& o) { o.holdMs = 50; });
   ASSERT_TRUE(run.ended);
   EXPECT_EQ(Utf8ToGbk("采集已停止,搜索引擎要求安全验证;问题页面:验证页(2)"), run.w.状态条1.PanelText(0));
   EXPECT_EQ((PageCounts{0, 0, 2, 0, 0}), run.h->RunPageCounts());

@@ -399,19 +399,9 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
   if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
 
-  std::string_view payload;
-  if (const auto* text = std::get_if<Text>(&body)) {
-    payload = std::string_view(*text).substr(0, text->find('\0'));
-  } else if (const auto* bytes = std::get_if<ByteArray>(&body)) {
-    payload = std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-  }
-
-  // However fast a server drips its bytes, the request, redirects and all,
-  // ends once every time-out given has passed, one after the other.
-  const std::int64_t overall =
-      std::int64_t{rootHandle_->connectTimeout} + rootHandle_->sendTimeout + rootHandle_->receiveTimeout;
+  const std::string_view payload = http::BodyBytes(body);
   const std::optional<Clock::time_point> deadline =
-      overall > 0 ? std::optional(Clock::now() + std::chrono::milliseconds(overall)) : std::nullopt;
+      http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
 
   Request request;
   request.verb = verb_.value_or("GET");
