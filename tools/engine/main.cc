@@ -17,14 +17,15 @@ constexpr const char* kUsage =
     "                      [--fault none|error|reset|stall|huge|trickle|garbage|redirect|\n"
     "                               redirect-loop|no-block-end|upper-case|verify]\n"
     "                      [--block-after N --block-ms MS] [--require-cookie] [--fail-first N]\n"
-    "                      [--layout classic|2008|2018|2021|mixed]\n"
+    "                      [--layout classic|2008|2018|2021|2022|mobile|mixed]\n"
     "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
     "port. Prints the base URL on the first line of standard output. Like the real engine it sets\n"
     "a cookie, and turns clients away to its verification page: after N search requests for MS\n"
     "milliseconds, and always when they lack its cookie with --require-cookie. --fail-first N\n"
     "answers the first N search requests with 503. --layout picks the form of the related block:\n"
-    "the classic GBK one (the default), those of 2008 (GBK), 2018 and 2021 (UTF-8), or one of them\n"
-    "by keyword.\n";
+    "the classic GBK one (the default), those of 2008 (GBK), 2018 and 2021 (UTF-8), 2022 (the 2021\n"
+    "one on indented lines, its data in a comment, icons and character references in some links),\n"
+    "mobile (the phone page's list of links, UTF-8), or one of them by keyword.\n";
 
 bool ReadNumber(const char* text, long low, long high, long& out) {
   char* end = nullptr;

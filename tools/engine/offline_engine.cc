@@ -3,7 +3,9 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <random>
+#include <vector>
 
 namespace kelvarn {
 namespace {
@@ -23,7 +25,8 @@ constexpr const char* kVocabulary[] = {
 };
 constexpr std::size_t kWords = std::size(kVocabulary);
 
-// "相关搜索</th><th>" and the rest of the page furniture.
+// "相关搜索", "相关搜索</th><th>" and the rest of the page furniture.
+constexpr std::string_view kLabelGbk = "\xCF\xE0\xB9\xD8\xCB\xD1\xCB\xF7";
 constexpr std::string_view kBlockStart = "\xCF\xE0\xB9\xD8\xCB\xD1\xCB\xF7</th><th>";
 constexpr std::string_view kTitleSuffix = "_\xCB\xD1\xCB\xF7";  // _搜索
 
@@ -86,8 +89,9 @@ std::optional<EngineFault> ParseEngineFault(std::string_view name) {
 
 std::optional<EngineLayout> ParseEngineLayout(std::string_view name) {
   static constexpr std::pair<std::string_view, EngineLayout> kNames[] = {
-      {"classic", EngineLayout::kClassic}, {"2008", EngineLayout::k2008},   {"2018", EngineLayout::k2018},
-      {"2021", EngineLayout::k2021},       {"mixed", EngineLayout::kMixed},
+      {"classic", EngineLayout::kClassic}, {"2008", EngineLayout::k2008}, {"2018", EngineLayout::k2018},
+      {"2021", EngineLayout::k2021},       {"2022", EngineLayout::k2022}, {"mobile", EngineLayout::kMobile},
+      {"mixed", EngineLayout::kMixed},
   };
   for (const auto& [text, layout] : kNames) {
     if (text == name) return layout;
@@ -99,14 +103,105 @@ namespace {
 
 EngineLayout LayoutFor(std::string_view keyword, EngineLayout layout) {
   if (layout != EngineLayout::kMixed) return layout;
-  return static_cast<EngineLayout>(Fnv1a(keyword) % 4);
+  return static_cast<EngineLayout>(Fnv1a(keyword) % 6);
+}
+
+bool IsUtf8Layout(EngineLayout layout) {
+  return layout == EngineLayout::k2018 || layout == EngineLayout::k2021 || layout == EngineLayout::k2022 ||
+         layout == EngineLayout::kMobile;
+}
+
+// A phrase with its character number `which` (modulo its length) written as
+// a numeric reference, decimal or hexadecimal, as 2022 pages write some.
+std::string WithReference(std::string_view utf8, std::size_t which, bool hex) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  if (starts.empty()) return std::string(utf8);
+  const std::size_t at = starts[which % starts.size()];
+  const std::size_t end = which % starts.size() + 1 < starts.size() ? starts[which % starts.size() + 1] : utf8.size();
+  const auto lead = static_cast<unsigned char>(utf8[at]);
+  std::uint32_t c = end - at == 1 ? lead : end - at == 2 ? lead & 0x1F : end - at == 3 ? lead & 0x0F : lead & 0x07;
+  for (std::size_t i = at + 1; i < end; ++i) c = (c << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+  char reference[16];
+  std::snprintf(reference, sizeof reference, hex ? "&#x%x;" : "&#%u;", static_cast<unsigned>(c));
+  return std::string(utf8.substr(0, at)) + reference + std::string(utf8.substr(end));
+}
+
+// Late 2022, UTF-8: the 2021 block as the page's templates write it, every
+// element on lines of its own, the block's data first in a comment, build
+// suffixes on class names. Some links carry an icon (a private-use
+// character) before the phrase, some phrases a character reference, and not
+// every link writes its attributes alike.
+std::string Block2022(const TextArray& phrases, std::string_view label, std::string_view linkEnd, bool ends) {
+  constexpr std::size_t kCellsPerRow = 2;
+  std::vector<std::string> urls, words;
+  for (const auto& phrase : phrases) {
+    urls.push_back("/s?wd=" + Percent(phrase) + "&rsf=101");
+    words.push_back(GbkToUtf8(phrase));
+  }
+  std::string data = "{\"labelRs\":\"" + std::string(label) + "\",\"newList\":[";
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i % kCellsPerRow == 0) data += i == 0 ? "[" : "],[";
+    if (i % kCellsPerRow != 0) data += ",";
+    data += "{\"url\":\"" + urls[i] + "\",\"word\":\"" + words[i] + "\"}";
+  }
+  data += words.empty() ? "]" : "]]";
+  data += ",\"tplName\":\"recommend_list\"}";
+
+  std::string block = "</div>\n<div id=\"rs_new\" class=\"new-pmd\">\n    <!--s-data:" + data +
+                      "-->\n    <div class=\"c-color-t rs-label_ihUhK\">\n        " + std::string(label) +
+                      "\n    </div>\n    <table class=\"rs-table_3RiQc\">\n";
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i % kCellsPerRow == 0) block += "    <tr>\n";
+    std::string href = urls[i];
+    href.replace(href.find('&'), 1, "&amp;");
+    const std::string_view linkClass = "rs-link_2DE3Q c-line-clamp1 c-color-link";
+    block += "    <td class=\"rs-col_8Qlx-\">\n        ";
+    if (i % 4 == 3) {
+      block += "<a href='" + href + "' class='" + std::string(linkClass) + "' title='" + words[i] + "'>";
+    } else {
+      block += "<a class=\"" + std::string(linkClass) + "\" href=\"" + href + "\" title=\"" + words[i] + "\">";
+    }
+    block += "\n            ";
+    // The icon touches the phrase: white space between them would stay
+    // inside the text once the icon is dropped.
+    if (i % 6 == 2) block += "<span class=\"rs-icon_3X1rF c-icon\">&#xe61d;</span>";
+    if (i % 6 == 5) block += "\xEE\x98\x9D";  // U+E61D itself
+    block += i % 4 == 1 ? WithReference(words[i], i / 4, i % 8 == 5) : words[i];
+    block += "\n        " + std::string(linkEnd) + "\n    </td>\n";
+    if (i % kCellsPerRow == kCellsPerRow - 1 || i + 1 == words.size()) {
+      // The last row is filled up with empty cells.
+      for (std::size_t j = i % kCellsPerRow + 1; j < kCellsPerRow; ++j) {
+        block += "    <td class=\"rs-col_8Qlx-\"></td>\n";
+      }
+      block += "    </tr>\n";
+    }
+  }
+  if (ends) block += "    </table>\n";
+  return block + "</div>\n";
+}
+
+// The page phones get, UTF-8: no table, the links in a list of divs.
+std::string BlockMobile(const TextArray& phrases, std::string_view label, std::string_view linkEnd, bool ends) {
+  std::string block =
+      "</div>\n<div id=\"relativewords\" class=\"se-relativewords c-container\">\n"
+      "    <div class=\"rw-title\">" +
+      std::string(label) + "</div>\n    <div class=\"rw-list-new rw-list\">\n";
+  for (const auto& phrase : phrases) {
+    block += "        <a class=\"rw-item c-blocka\" href=\"/s?word=" + Percent(phrase) +
+             "&amp;sa=re_dl_1\"><span class=\"c-line-clamp1\">" + GbkToUtf8(phrase) + "</span>" + std::string(linkEnd) +
+             "\n";
+  }
+  if (ends) block += "    </div>\n</div>\n";
+  return block;
 }
 
 }  // namespace
 
 bool OfflineEngine::IsUtf8Page(std::string_view keyword, const EngineOptions& options) {
-  const EngineLayout layout = LayoutFor(keyword, options.layout);
-  return layout == EngineLayout::k2018 || layout == EngineLayout::k2021;
+  return IsUtf8Layout(LayoutFor(keyword, options.layout));
 }
 
 TextArray OfflineEngine::PhrasesFor(std::string_view keyword, int count) {
@@ -120,16 +215,35 @@ TextArray OfflineEngine::PhrasesFor(std::string_view keyword, int count) {
 }
 
 Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& options, EngineFault fault) {
-  std::string page =
-      "<!DOCTYPE html><html><head><meta http-equiv=\"content-type\" content=\"text/html;charset=gbk\"><title>" +
-      std::string(keyword) + std::string(kTitleSuffix) + "</title></head><body><div id=\"content_left\">\n";
+  const EngineLayout layout = LayoutFor(keyword, options.layout);
+  std::string page = "<!DOCTYPE html><html><head><meta http-equiv=\"content-type\" content=\"text/html;charset=gbk\">";
+  if (layout == EngineLayout::kMobile) {
+    page += "<meta name=\"viewport\" content=\"width=device-width,minimum-scale=1.0,maximum-scale=1.0\">";
+  }
+  page += "<title>" + std::string(keyword) + std::string(kTitleSuffix) + "</title>";
+  if (layout == EngineLayout::k2022) {
+    // Scripts of real pages name the block too, before it: neither the label
+    // nor a table's end marks the block by itself. None follows the block, so
+    // that a block without an end has none.
+    page += "\n<script>\n    var rsConf = {label: \"" + std::string(kLabelGbk) +
+            "\", tpl: '<table class=\"rs-table_3RiQc\"><tr><td>{{word}}</td></tr></table>'};\n</script>\n";
+  }
+  page += "</head><body><div id=\"content_left\">\n";
   std::uint64_t state = Fnv1a(keyword) ^ 0x5bd1e995;
   for (int i = 1; i <= 3 || page.size() + 1024 < options.pageBytes; ++i) page += ResultEntry(state, i);
+  if (IsUtf8Layout(layout)) {
+    // The forms of the UTF-8 years: the same page, its declaration included, in UTF-8.
+    page = GbkToUtf8(page);
+    const std::size_t declared = page.find("charset=gbk");
+    if (declared != std::string::npos) page.replace(declared, 11, "charset=utf-8");
+  }
   const std::string_view linkEnd = fault == EngineFault::kUpperCase ? "</A>" : "</a>";
   const TextArray phrases = PhrasesFor(keyword, options.phrasesPerPage);
   const std::string tableEnd = fault == EngineFault::kNoBlockEnd ? "" : "</table>";
-  const std::string label = Utf8ToGbk("\xE7\x9B\xB8\xE5\x85\xB3\xE6\x90\x9C\xE7\xB4\xA2");  // 相关搜索
-  switch (LayoutFor(keyword, options.layout)) {
+  // From here on the page is written in its own encoding.
+  const auto own = [&layout](std::string_view gbk) { return IsUtf8Layout(layout) ? GbkToUtf8(gbk) : std::string(gbk); };
+  const std::string label = own(kLabelGbk);
+  switch (layout) {
     case EngineLayout::k2008:
       page += "</div><table width=\"100%\" cellpadding=\"0\"><tr><td style=\"font-size:14px\">" + label + "</td>";
       for (const auto& phrase : phrases) {
@@ -141,7 +255,7 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
     case EngineLayout::k2018:
       page += "</div><div id=\"rs\"><div class=\"tt\">" + label + "</div><table cellpadding=\"0\"><tr>";
       for (const auto& phrase : phrases) {
-        page += "<th><a href=\"/s?wd=" + Percent(phrase) + "&amp;rsf=1\">" + phrase + std::string(linkEnd) +
+        page += "<th><a href=\"/s?wd=" + Percent(phrase) + "&amp;rsf=1\">" + own(phrase) + std::string(linkEnd) +
                 "</th><td></td>";
       }
       page += "</tr>" + tableEnd + "</div>";
@@ -151,10 +265,16 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
               "</div><table class=\"rs-table_3RiQc\"><tr>";
       for (const auto& phrase : phrases) {
         page += "<td class=\"rs-col_8Qlx-\"><a class=\"rs-link_2DE3Q c-line-clamp1 c-color-link\" href=\"/s?wd=" +
-                Percent(phrase) + "\" title=\"" + phrase + "\"><span>" + phrase + "</span>" + std::string(linkEnd) +
-                "</td>";
+                Percent(phrase) + "\" title=\"" + own(phrase) + "\"><span>" + own(phrase) + "</span>" +
+                std::string(linkEnd) + "</td>";
       }
       page += "</tr>" + tableEnd + "</div>";
+      break;
+    case EngineLayout::k2022:
+      page += Block2022(phrases, label, linkEnd, fault != EngineFault::kNoBlockEnd);
+      break;
+    case EngineLayout::kMobile:
+      page += BlockMobile(phrases, label, linkEnd, fault != EngineFault::kNoBlockEnd);
       break;
     default:
       page += "</div><div id=\"rs\"><table cellpadding=\"0\"><tr><th rowspan=\"2\" class=\"tt\">";
@@ -167,12 +287,7 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
       if (fault != EngineFault::kNoBlockEnd) page += "</table></div>";
   }
   page += "<div id=\"page\"><a href=\"/s?pn=10\">2</a></div></body></html>\n";
-  if (!IsUtf8Page(keyword, options)) return page;
-  // The forms of the UTF-8 years: the same page, its declaration included, in UTF-8.
-  std::string utf8 = GbkToUtf8(page);
-  const std::size_t declared = utf8.find("charset=gbk");
-  if (declared != std::string::npos) utf8.replace(declared, 11, "charset=utf-8");
-  return utf8;
+  return page;
 }
 
 OfflineEngine::OfflineEngine(EngineOptions options) : options_(options) {}
@@ -212,7 +327,8 @@ int OfflineEngine::Start() {
   });
   server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) {
     const std::uint64_t number = requests_.fetch_add(1) + 1;  // this request's own, whatever runs beside it
-    const std::string keyword = req.get_param_value("wd");
+    // The phone page's links name the keyword "word".
+    const std::string keyword = req.get_param_value(req.has_param("wd") ? "wd" : "word");
     EngineFault fault = options_.fault;
     if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
     if (req.has_param("redirected")) fault = EngineFault::kNone;

@@ -1,12 +1,14 @@
 // The offline search engine: a real HTTP server on 127.0.0.1 that stands in
 // for the web search engine in tests, demos and benchmarks.
 //
-// GET /s?wd=<percent-encoded GBK keyword> answers a GBK results page in the
-// layout the harvester reads, whose related phrases are made deterministically
-// from the keyword out of a small GBK vocabulary: pages differ, phrases repeat
-// across pages, and every phrase has a page of its own, so the tree has any
-// depth. GET /stats answers "requests N". A "fault" query key overrides the
-// server's fault mode for one request.
+// GET /s?wd=<percent-encoded GBK keyword> answers a results page in one of
+// the engine's layouts (below), GBK or UTF-8 as that layout was, whose related
+// phrases are made deterministically from the keyword out of a small GBK
+// vocabulary: pages differ, phrases repeat across pages, and every phrase has
+// a page of its own, so the tree has any depth. /s?word=<...>, as the phone
+// page's links write it, is the same request. GET /stats answers
+// "requests N". A "fault" query key overrides the server's fault mode for one
+// request.
 //
 // Like the real engine it sets a cookie on a response to a request that has
 // none, and it can turn clients away: a search request it blocks is
@@ -54,11 +56,16 @@ enum class EngineFault {
 std::optional<EngineFault> ParseEngineFault(std::string_view name);
 
 // The forms of the related-searches block the engine has served, each in
-// the encoding it used: classic and 2008 in GBK, 2018 and 2021 in UTF-8.
-// Mixed picks one of the four by the keyword.
-enum class EngineLayout { kClassic, k2008, k2018, k2021, kMixed };
+// the encoding it used: classic and 2008 in GBK, the others in UTF-8. 2022 is
+// the 2021 block as late-2022 pages write it: on many indented lines, its data
+// in a comment ahead of the label, icons and character references in some
+// links, and a script naming the label earlier on the page. Mobile is the
+// page phones get, its links in a list, not a table. Mixed picks one of the
+// six by the keyword. Benchmarks index the forms by number: new ones go
+// before kMixed.
+enum class EngineLayout { kClassic, k2008, k2018, k2021, k2022, kMobile, kMixed };
 
-// "classic", "2008", "2018", "2021" or "mixed".
+// "classic", "2008", "2018", "2021", "2022", "mobile" or "mixed".
 std::optional<EngineLayout> ParseEngineLayout(std::string_view name);
 
 struct EngineOptions {
