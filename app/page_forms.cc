@@ -1,7 +1,9 @@
 #include "app/page_forms.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include "app/page_tree.h"
 #include "app/search_page.h"
 
 namespace kelvarn {
@@ -15,25 +17,48 @@ constexpr std::string_view kLabelGbk = "\xCF\xE0\xB9\xD8\xCB\xD1\xCB\xF7";      
 // look back from every candidate would make a hostile page quadratic.
 constexpr std::size_t kMaxTagBytes = 1024;
 
-// The "<" of the tag that holds position `at`, or npos.
-std::size_t TagOpen(std::string_view page, std::size_t at) {
-  const std::size_t low = at > kMaxTagBytes ? at - kMaxTagBytes : 0;
-  for (std::size_t i = at; i > low;) {
-    const char c = page[--i];
-    if (c == '<') return i;
-    if (c == '>') return npos;
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The ">" that ends the tag beginning at `open`, quotes respected, looking no
+// further than `limit`; npos when there is none.
+std::size_t TagEnd(std::string_view text, std::size_t open, std::size_t limit = npos) {
+  char quote = '\0';
+  for (std::size_t i = open + 1, end = std::min(limit, text.size()); i < end; ++i) {
+    const char c = text[i];
+    if (quote) {
+      if (c == quote) quote = '\0';
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i;
+    }
   }
   return npos;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+// The "<" of the start tag that holds position `at`, or npos: the nearest
+// tag start before it whose end, quotes respected, is not before it. A ">"
+// or "<" inside a quoted value does not end or start a tag.
+std::size_t TagOpen(std::string_view page, std::size_t at) {
+  const std::size_t low = at > kMaxTagBytes ? at - kMaxTagBytes : 0;
+  int starts = 0;
+  for (std::size_t i = at; i > low && starts < 4;) {
+    if (page[--i] != '<' || i + 1 >= page.size() || !IsLetter(page[i + 1])) continue;
+    ++starts;
+    const std::size_t end = TagEnd(page, i, at + kMaxTagBytes);
+    if (end == npos) continue;  // an open quote: this "<" may stand inside another tag's value
+    return end >= at ? i : npos;
+  }
+  return npos;
+}
 
 // Whether the start tag that ends right before `at` (with ">") is `name`.
 bool TagBefore(std::string_view page, std::size_t at, std::string_view name) {
   if (at == 0 || page[at - 1] != '>') return false;
   const std::size_t open = TagOpen(page, at - 1);
-  if (open == npos) return false;
+  if (open == npos || TagEnd(page, open, at) != at - 1) return false;
   const std::size_t end = open + 1 + name.size();
   return end < at && FindIgnoringCase(page.substr(open + 1, name.size()), name, 0) == 0 &&
          (IsSpace(page[end]) || page[end] == '>');
@@ -60,142 +85,136 @@ std::size_t FindTagWithId(std::string_view page, std::string_view id, std::size_
   return npos;
 }
 
-// The bytes from the label to the end of its table, or nothing.
-std::string_view UpToTableEnd(std::string_view page, std::size_t label) {
-  const std::size_t end = FindIgnoringCase(page, "</table>", label);
-  return end == npos ? std::string_view() : page.substr(label, end - label);
+// What the parser is handed: at most this many bytes and start tags of a
+// candidate. Real blocks are a few kilobytes and a hundred tags; the bound on
+// tags also bounds the tree's depth, which a page could otherwise make deep
+// enough to exhaust a worker's stack when the tree is freed.
+constexpr std::size_t kMaxFragmentBytes = std::size_t{1} << 20;
+constexpr std::size_t kMaxFragmentTags = 4096;
+// Candidates of one form parsed per page: a real page has one.
+constexpr int kMaxCandidates = 4;
+
+bool IsNameChar(char c) { return IsLetter(c) || (c >= '0' && c <= '9') || c == '-'; }
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
+  return text.size() == lower.size() && FindIgnoringCase(text, lower, 0) == 0;
 }
 
-// Around 2008: the label in a table cell, the phrases in the cells after it.
-std::string_view Form2008(std::string_view page, std::string_view label) {
-  for (std::size_t at = page.find(label); at != npos; at = page.find(label, at + 1)) {
-    if (TagBefore(page, at, "td") && FindIgnoringCase(page.substr(at + label.size(), 5), "</td>", 0) == 0) {
-      return UpToTableEnd(page, at);
+// Just past the end tag that closes the element whose start tag begins at
+// `open` (elements of the same name inside it counted), comments and the raw
+// text of scripts and styles passed over; npos when the page ends first.
+std::size_t ElementEnd(std::string_view page, std::size_t open) {
+  std::size_t nameEnd = open + 1;
+  while (nameEnd < page.size() && IsNameChar(page[nameEnd])) ++nameEnd;
+  const std::string_view name = page.substr(open + 1, nameEnd - open - 1);
+  int depth = 0;
+  for (std::size_t lt = page.find('<', open); lt != npos; lt = page.find('<', lt)) {
+    if (page.substr(lt, 4) == "<!--") {
+      const std::size_t close = page.find("-->", lt + 4);
+      if (close == npos) return npos;
+      lt = close + 3;
+      continue;
     }
-  }
-  return {};
-}
-
-// The label in a block of its own before the table, inside the container
-// with this id: a label anywhere else (a script, a snippet) starts nothing.
-std::string_view LabelBeforeTable(std::string_view page, std::string_view label, std::string_view id) {
-  // The label and table found after one box serve the next boxes until they
-  // lie behind them: each is searched for once per page, not once per box.
-  std::size_t at = 0, table = 0;
-  bool looked = false;
-  for (std::size_t box = FindTagWithId(page, id, 0); box != npos; box = FindTagWithId(page, id, box)) {
-    if (!looked || (at != npos && at < box)) at = page.find(label, box);
-    if (!looked || (table != npos && table < box)) table = FindIgnoringCase(page, "<table", box);
-    looked = true;
-    if (at == npos) return {};
-    if (table != npos && at > table) continue;
-    if (TagBefore(page, at, "div")) return UpToTableEnd(page, at);
-  }
-  return {};
-}
-
-// Around 2015–2020, UTF-8: the label in a div before the table, in div#rs.
-std::string_view Form2018(std::string_view page, std::string_view label) { return LabelBeforeTable(page, label, "rs"); }
-
-// From about 2021, UTF-8: div#rs_new, links with a title and an inner span.
-std::string_view Form2021(std::string_view page, std::string_view label) {
-  return LabelBeforeTable(page, label, "rs_new");
-}
-
-struct Form {
-  std::string_view name;
-  std::string_view (*block)(std::string_view page, std::string_view label);
-};
-constexpr Form kForms[] = {{"2021", &Form2021}, {"2018", &Form2018}, {"2008", &Form2008}};
-
-// The end of the start tag that begins at `open`, quotes respected.
-std::size_t TagEnd(std::string_view text, std::size_t open) {
-  char quote = '\0';
-  for (std::size_t i = open + 1; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quote) {
-      if (c == quote) quote = '\0';
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      return i;
+    const bool endTag = lt + 1 < page.size() && page[lt + 1] == '/';
+    const std::size_t at = lt + 1 + (endTag ? 1 : 0);
+    std::size_t end = at;
+    while (end < page.size() && IsNameChar(page[end])) ++end;
+    if (end == at || !IsLetter(page[at])) {
+      ++lt;  // not a tag
+      continue;
+    }
+    const std::string_view tag = page.substr(at, end - at);
+    const std::size_t gt = TagEnd(page, lt);
+    if (gt == npos) return npos;
+    lt = gt + 1;
+    if (EqualsIgnoringCase(tag, name)) {
+      if (!endTag) {
+        ++depth;
+      } else if (--depth == 0) {
+        return lt;
+      }
+    } else if (!endTag && (EqualsIgnoringCase(tag, "script") || EqualsIgnoringCase(tag, "style"))) {
+      lt = FindIgnoringCase(page, EqualsIgnoringCase(tag, "script") ? "</script" : "</style", lt);
     }
   }
   return npos;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// The character a reference stands for ("amp", "#38", "#x26"), or nothing.
-bool DecodeReference(std::string_view name, std::string& out) {
-  static constexpr std::pair<std::string_view, std::string_view> kNamed[] = {
-      {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", " "},
-  };
-  for (const auto& [n, text] : kNamed) {
-    if (name == n) {
-      out += text;
-      return true;
+// The element beginning at `open`, as the parser is to see it.
+std::string_view Fragment(std::string_view page, std::size_t open) {
+  const std::size_t end = ElementEnd(page, open);
+  std::string_view fragment = page.substr(open, end == npos ? npos : end - open);
+  if (fragment.size() > kMaxFragmentBytes) fragment = fragment.substr(0, kMaxFragmentBytes);
+  std::size_t tags = 0;
+  for (std::size_t p = fragment.find('<'); p != npos; p = fragment.find('<', p + 1)) {
+    if (p + 1 < fragment.size() && IsLetter(fragment[p + 1]) && ++tags > kMaxFragmentTags) {
+      return fragment.substr(0, p);
     }
   }
-  if (name.size() < 2 || name[0] != '#') return false;
-  const bool hex = name[1] == 'x' || name[1] == 'X';
-  const std::string_view digits = name.substr(hex ? 2 : 1);
-  if (digits.empty() || digits.size() > 8) return false;
-  std::uint32_t c = 0;
-  for (const char d : digits) {
-    const int v = d >= '0' && d <= '9' ? d - '0' : hex && Lower(d) >= 'a' && Lower(d) <= 'f' ? Lower(d) - 'a' + 10 : -1;
-    if (v < 0) return false;
-    c = c * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
-  }
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-  AppendUtf8(out, c);
-  return true;
+  return fragment;
 }
 
-std::string_view TrimUtf8Space(std::string_view s) {
-  static constexpr std::string_view kWide[] = {"\xC2\xA0", "\xE3\x80\x80"};  // no-break and ideographic spaces
-  for (bool trimmed = true; trimmed && !s.empty();) {
-    trimmed = false;
-    if (IsSpace(s.front())) s.remove_prefix(1), trimmed = true;
-    if (!s.empty() && IsSpace(s.back())) s.remove_suffix(1), trimmed = true;
-    for (const std::string_view w : kWide) {
-      if (s.substr(0, w.size()) == w) s.remove_prefix(w.size()), trimmed = true;
-      if (s.size() >= w.size() && s.substr(s.size() - w.size()) == w) s.remove_suffix(w.size()), trimmed = true;
-    }
-  }
-  return s;
+// Where each form's candidates start: the "<" of the next candidate element
+// at or after `from`, which moves on past it; npos when there is none.
+using NextCandidate = std::size_t (*)(std::string_view page, std::string_view key, std::string_view label,
+                                      std::size_t& from);
+
+// The element with the id `key`.
+std::size_t ElementWithId(std::string_view page, std::string_view key, std::string_view, std::size_t& from) {
+  const std::size_t after = FindTagWithId(page, key, from);
+  if (after == npos) return npos;
+  from = after;
+  return TagOpen(page, after - key.size());
 }
 
-// The texts of the links of a block in UTF-8, in block order.
-TextArray Links(std::string_view block) {
-  TextArray phrases;
-  for (std::size_t a = FindIgnoringCase(block, "<a", 0); a != npos; a = FindIgnoringCase(block, "<a", a + 2)) {
-    if (a + 2 >= block.size() || !(IsSpace(block[a + 2]) || block[a + 2] == '>')) continue;
-    const std::size_t open = TagEnd(block, a);
-    if (open == npos) break;
-    const std::size_t close = FindIgnoringCase(block, "</a>", open);
-    if (close == npos) break;
-    phrases.push_back(LinkText(block.substr(open + 1, close - open - 1)));
-    a = close;
+// Occurrences of a key or label looked at per candidate: each costs a look
+// back, and a page made of them must not make that quadratic.
+constexpr int kMaxLooks = 4096;
+
+// An element whose start tag holds `key` (in its id or class).
+std::size_t ElementNaming(std::string_view page, std::string_view key, std::string_view, std::size_t& from) {
+  int looks = 0;
+  for (std::size_t at = page.find(key, from); at != npos && looks++ < kMaxLooks; at = page.find(key, at + 1)) {
+    from = at + key.size();
+    const std::size_t open = TagOpen(page, at);
+    if (open != npos && open + 1 < page.size() && IsLetter(page[open + 1])) return open;
   }
-  return phrases;
+  from = page.size();
+  return npos;
 }
+
+// The table around a cell that holds the label alone.
+std::size_t TableOfLabelCell(std::string_view page, std::string_view, std::string_view label, std::size_t& from) {
+  // The last table start before each label, found by one pass forward.
+  std::size_t table = npos, nextTable = FindIgnoringCase(page, "<table", 0);
+  int looks = 0;
+  for (std::size_t at = page.find(label, from); at != npos && looks++ < kMaxLooks; at = page.find(label, at + 1)) {
+    from = at + label.size();
+    std::size_t before = at;
+    while (before > 0 && at - before < 256 && IsSpace(page[before - 1])) --before;
+    // A header cell is the classic form's, whose rule stands alone.
+    if (!TagBefore(page, before, "td")) continue;
+    while (nextTable < before) table = nextTable, nextTable = FindIgnoringCase(page, "<table", nextTable + 1);
+    if (table != npos) return table;
+  }
+  from = page.size();
+  return npos;
+}
+
+struct Form {
+  std::string_view name;
+  NextCandidate next;
+  std::string_view key;
+  BlockRule rule;
+};
+// The mobile form's container is named one way or the other.
+constexpr Form kForms[] = {
+    {"2021", &ElementWithId, "rs_new", BlockRule::kLabelThenTable},
+    {"2018", &ElementWithId, "rs", BlockRule::kLabelThenTable},
+    {"mobile", &ElementNaming, "relativewords", BlockRule::kItemLinks},
+    {"mobile", &ElementNaming, "rw-list", BlockRule::kItemLinks},
+    {"2008", &TableOfLabelCell, "", BlockRule::kLabelCell},
+};
 
 }  // namespace
 
@@ -211,27 +230,6 @@ std::size_t FindIgnoringCase(std::string_view text, std::string_view sought, std
     if (i == sought.size()) return p;
   }
   return npos;
-}
-
-std::string LinkText(std::string_view html) {
-  std::string text;
-  for (std::size_t i = 0; i < html.size();) {
-    if (html[i] == '<') {
-      const std::size_t end = TagEnd(html, i);
-      if (end == npos) break;
-      i = end + 1;
-    } else if (html[i] == '&') {
-      const std::size_t semi = html.find(';', i);
-      if (semi != npos && semi - i <= 10 && DecodeReference(html.substr(i + 1, semi - i - 1), text)) {
-        i = semi + 1;
-      } else {
-        text += html[i++];
-      }
-    } else {
-      text += html[i++];
-    }
-  }
-  return std::string(TrimUtf8Space(text));
 }
 
 std::string PageCharset(std::string_view contentType, std::string_view page) {
@@ -263,14 +261,22 @@ RelatedBlock FindRelatedBlock(std::string_view page, std::string_view contentTyp
   const std::string charset = PageCharset(contentType, page);
   const bool utf8 = charset == "utf-8" || charset == "utf8";
   for (const Form& form : kForms) {
-    const std::string_view block = form.block(page, utf8 ? kLabelUtf8 : kLabelGbk);
-    if (block.empty()) continue;
-    result.found = true;
-    result.form = form.name;
-    for (const std::string& phrase : Links(utf8 ? std::string(block) : GbkToUtf8(block))) {
-      result.phrases.push_back(Utf8ToGbk(phrase));
+    std::size_t from = 0;
+    for (int tries = 0; tries < kMaxCandidates; ++tries) {
+      const std::size_t open = form.next(page, form.key, utf8 ? kLabelUtf8 : kLabelGbk, from);
+      if (open == npos) break;
+      const std::string_view fragment = Fragment(page, open);
+      TreeBlock block = ReadBlockTree(utf8 ? std::string(fragment) : GbkToUtf8(fragment), form.rule, form.key, kLabelUtf8);
+      if (!block.found) continue;
+      result.found = true;
+      // Pages from late 2022 carry the block's data in a comment before it.
+      result.form = form.rule == BlockRule::kLabelThenTable && form.key == "rs_new" &&
+                            fragment.find("<!--s-data:") != npos
+                        ? "2022"
+                        : form.name;
+      for (const std::string& phrase : block.phrases) result.phrases.push_back(Utf8ToGbk(phrase));
+      return result;
     }
-    return result;
   }
   return result;
 }

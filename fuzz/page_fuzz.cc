@@ -1,6 +1,6 @@
 // Page cutting: all-matches TextBetween against fresh searches, and
-// ExtractRelatedPhrases and every page form on arbitrary pages; UrlEncode
-// round trip.
+// ExtractRelatedPhrases and every page form on arbitrary pages, a third of
+// them inside a container the HTML parser is handed; UrlEncode round trip.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -31,7 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   if (kelvarn::UrlEncode(input).size() > input.size() * 3 || UrlDecode(kelvarn::UrlEncode(input)) != input) abort();
   kelvarn::ExtractRelatedPhrases(input);
-  kelvarn::FindRelatedBlock(input, size % 2 == 0 ? "text/html; charset=utf-8" : "text/html");
+  const std::string page =
+      size % 3 == 0 ? "<div id=rs_new><div>\xE7\x9B\xB8\xE5\x85\xB3\xE6\x90\x9C\xE7\xB4\xA2</div>" + input : input;
+  const kelvarn::RelatedBlock block =
+      kelvarn::FindRelatedBlock(page, size % 2 == 0 ? "text/html; charset=utf-8" : "text/html");
+  // Outside the classic form a phrase is one line of text, never empty.
+  if (block.form != "classic") {
+    for (const auto& phrase : block.phrases) {
+      if (phrase.empty() || phrase.find_first_of("\r\n") != std::string::npos) abort();
+    }
+  }
   if (size >= 2) {
     const std::size_t a = 1 + data[0] % 3, b = 1 + data[1] % 3;
     if (size >= 2 + a + b) {

@@ -79,11 +79,13 @@ struct TwoSeedRun {
 };
 
 // Every form of the related block the engine has served, in its own
-// encoding, gives the same phrases, in GB18030 (here plain GBK).
+// encoding and as untidily as real pages write it, gives the same phrases,
+// in GB18030 (here plain GBK).
 TEST(HarvesterFaultTest, EveryPageFormGivesTheSamePhrases) {
   const TextArray expected = TwoSeedRun::DepthTwoPhrases();
   for (const EngineLayout layout :
-       {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::kMixed}) {
+       {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::k2022, EngineLayout::kMobile,
+        EngineLayout::kMixed}) {
     EngineOptions options;
     options.layout = layout;
     TwoSeedRun run(options, {}, "2");

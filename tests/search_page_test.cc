@@ -155,7 +155,8 @@ TEST(ExtractRelatedPhrasesTest, HostilePagesAreCappedAndFinish) {
   // Every other form on pages of endless containers, labels and tag starts:
   // linear, where a look back from every candidate would not finish.
   for (const std::string& unit : {std::string(" id=\"rs\" ") + kBlockStart.substr(0, 8), std::string(" id=rs_new"),
-                                  kBlockStart.substr(0, 8) + "</td>", std::string("<a x=\"")}) {
+                                  kBlockStart.substr(0, 8) + "</td>", std::string("<a x=\""),
+                                  std::string("<div id=rs_new><span>")}) {
     std::string page;
     while (page.size() < (std::size_t{4} << 20)) page += unit;
     EXPECT_FALSE(FindRelatedBlock(page, "").found);
@@ -280,14 +281,73 @@ TEST(PageFormsTest, EveryFormGivesItsLinkTexts) {
   EXPECT_EQ("", block.form);
 }
 
+// What real pages write around and inside the block, one trap a page: none
+// of it may change the phrases a person reads there.
+TEST(PageFormsTest, UntidyPagesGiveThePhrasesAPersonReads) {
+  const auto links = [](std::string_view cells) {
+    return "<table class=\"rs-table_3RiQc\"><tr>" + std::string(cells) + "</tr></table>";
+  };
+  const auto rsNew = [&](std::string_view inside, std::string_view cells) {
+    return "<div id=\"rs_new\" class=\"new-pmd\">" + std::string(inside) + links(cells) + "</div>";
+  };
+  const std::string label = "<div class=\"c-color-t rs-label_ihUhK\">相关搜索</div>";
+  struct Case {
+    const char* trap;
+    std::string page;
+    Pieces phrases;
+    std::string_view form = "2021";
+  };
+  const Case cases[] = {
+      {"label between line breaks",
+       rsNew("<div class=\"c-color-t rs-label_ihUhK\">\n        相关搜索\n    </div>\n",
+             "<td><a href=\"/s?wd=1\">\n            长尾词\n        </a></td>"),
+       {"长尾词"}},
+      {"label first in a data comment",
+       rsNew("<!--s-data:{\"labelRs\":\"相关搜索\",\"newList\":[[{\"word\":\"假\"}]]}-->" + label,
+             "<td><a href=\"/s?wd=1\">真</a></td>"),
+       {"真"},
+       "2022"},
+      {"icon glyphs, references",
+       rsNew(label, "<td><a><span class=\"c-icon\">&#xe61d;</span>\n 三&amp;四&nbsp;</a></td>"
+                    "<td><a>\xEE\x98\x9D &#26426;&lt;c&gt;&unknown;</a></td><td><a><i>\xEE\x98\x9D</i></a></td>"),
+       {"三&四", "机<c>&unknown;"}},
+      {"a phrase broken over lines", rsNew(label, "<td><a>\r\n 长尾\n\t 词 <b>查询</b><br>工具</a></td>"),
+       {"长尾 词 查询 工具"}},
+      {"attributes reordered and single-quoted",
+       "<div class='new-pmd' data-x='>' id = 'rs_new'><div class='c-color-t'>相关搜索</div>" +
+           links("<td><a title='标题' class='rs-link_2DE3Q' href='/s?wd=1'>五</a></td>") + "</div>",
+       {"五"}},
+      {"a script with </table> in the block",
+       rsNew(label, "<td><a>六</a><script>document.write(\"</table></div>相关搜索\")</script></td><td><a>七</a></td>"),
+       {"六", "七"}},
+      {"a table with the label in its caption",
+       rsNew("<table><caption>相关搜索</caption><tr><td><a>广告</a></td></tr></table>" + label,
+             "<td><a>八</a></td>"),
+       {"八"}},
+      {"the mobile page",
+       "<div id=\"relativewords\" class=\"se-relativewords c-container\">\n  <div class=\"rw-title\">相关搜索</div>\n"
+       "  <div class=\"rw-list-new rw-list\">\n    <a class=\"rw-item c-blocka\" href=\"/s?word=1\">"
+       "<span class=\"c-line-clamp1\">九</span></a>\n    <a href='/s?word=2' class='c-blocka rw-item'>十</a>"
+       "<a class=\"rw-more\">更多</a></div></div>",
+       {"九", "十"},
+       "mobile"},
+  };
+  for (const Case& c : cases) {
+    const RelatedBlock block = FindRelatedBlock("<html><body><p>相关搜索</p>" + c.page + "</body></html>",
+                                                "text/html; charset=utf-8");
+    EXPECT_EQ(c.form, block.form) << c.trap;
+    Pieces phrases;
+    for (const auto& phrase : block.phrases) phrases.push_back(GbkToUtf8(phrase));
+    EXPECT_EQ(c.phrases, phrases) << c.trap;
+  }
+}
+
 TEST(PageFormsTest, CharsetComesFromTheHeaderThenTheMetaTagThenGbk) {
   EXPECT_EQ("utf-8", PageCharset("text/html; charset=UTF-8", "<meta charset=gbk>"));
   EXPECT_EQ("utf-8",
             PageCharset("text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"));
   EXPECT_EQ("utf-8", PageCharset("", "<meta charset='utf-8'>"));
   EXPECT_EQ("gbk", PageCharset("text/html", std::string(5000, ' ') + "<meta charset=utf-8>"));
-  // Tags dropped, references decoded (a bad one kept as it is), ends trimmed.
-  EXPECT_EQ("a&b <c> 机&unknown; &#xD800;", LinkText("<i> </i> a&amp;b &lt;c&gt; &#26426;&unknown; &#xD800; &nbsp;"));
 }
 
 }  // namespace
