@@ -266,14 +266,15 @@ RelatedBlock FindRelatedBlock(std::string_view page, std::string_view contentTyp
       const std::size_t open = form.next(page, form.key, utf8 ? kLabelUtf8 : kLabelGbk, from);
       if (open == npos) break;
       const std::string_view fragment = Fragment(page, open);
-      TreeBlock block = ReadBlockTree(utf8 ? std::string(fragment) : GbkToUtf8(fragment), form.rule, form.key, kLabelUtf8);
+      TreeBlock block =
+          ReadBlockTree(utf8 ? std::string(fragment) : GbkToUtf8(fragment), form.rule, form.key, kLabelUtf8);
       if (!block.found) continue;
       result.found = true;
       // Pages from late 2022 carry the block's data in a comment before it.
-      result.form = form.rule == BlockRule::kLabelThenTable && form.key == "rs_new" &&
-                            fragment.find("<!--s-data:") != npos
-                        ? "2022"
-                        : form.name;
+      result.form =
+          form.rule == BlockRule::kLabelThenTable && form.key == "rs_new" && fragment.find("<!--s-data:") != npos
+              ? "2022"
+              : form.name;
       for (const std::string& phrase : block.phrases) result.phrases.push_back(Utf8ToGbk(phrase));
       return result;
     }

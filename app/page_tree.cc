@@ -244,8 +244,8 @@ std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
 }
 
 bool IsWhiteSpace(std::uint32_t c) {
-  return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+  return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 bool IsPrivateUse(std::uint32_t c) { return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000; }

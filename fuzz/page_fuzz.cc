@@ -7,8 +7,8 @@
 
 #include "app/page_forms.h"
 #include "app/search_page.h"
-#include "text/between.h"
 #include "tests/reference.h"
+#include "text/between.h"
 
 namespace {
 

@@ -83,9 +83,8 @@ struct TwoSeedRun {
 // in GB18030 (here plain GBK).
 TEST(HarvesterFaultTest, EveryPageFormGivesTheSamePhrases) {
   const TextArray expected = TwoSeedRun::DepthTwoPhrases();
-  for (const EngineLayout layout :
-       {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::k2022, EngineLayout::kMobile,
-        EngineLayout::kMixed}) {
+  for (const EngineLayout layout : {EngineLayout::k2008, EngineLayout::k2018, EngineLayout::k2021, EngineLayout::k2022,
+                                    EngineLayout::kMobile, EngineLayout::kMixed}) {
     EngineOptions options;
     options.layout = layout;
     TwoSeedRun run(options, {}, "2");

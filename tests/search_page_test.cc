@@ -154,9 +154,9 @@ TEST(ExtractRelatedPhrasesTest, HostilePagesAreCappedAndFinish) {
 
   // Every other form on pages of endless containers, labels and tag starts:
   // linear, where a look back from every candidate would not finish.
-  for (const std::string& unit : {std::string(" id=\"rs\" ") + kBlockStart.substr(0, 8), std::string(" id=rs_new"),
-                                  kBlockStart.substr(0, 8) + "</td>", std::string("<a x=\""),
-                                  std::string("<div id=rs_new><span>")}) {
+  for (const std::string& unit :
+       {std::string(" id=\"rs\" ") + kBlockStart.substr(0, 8), std::string(" id=rs_new"),
+        kBlockStart.substr(0, 8) + "</td>", std::string("<a x=\""), std::string("<div id=rs_new><span>")}) {
     std::string page;
     while (page.size() < (std::size_t{4} << 20)) page += unit;
     EXPECT_FALSE(FindRelatedBlock(page, "").found);
@@ -308,10 +308,12 @@ TEST(PageFormsTest, UntidyPagesGiveThePhrasesAPersonReads) {
        {"真"},
        "2022"},
       {"icon glyphs, references",
-       rsNew(label, "<td><a><span class=\"c-icon\">&#xe61d;</span>\n 三&amp;四&nbsp;</a></td>"
-                    "<td><a>\xEE\x98\x9D &#26426;&lt;c&gt;&unknown;</a></td><td><a><i>\xEE\x98\x9D</i></a></td>"),
+       rsNew(label,
+             "<td><a><span class=\"c-icon\">&#xe61d;</span>\n 三&amp;四&nbsp;</a></td>"
+             "<td><a>\xEE\x98\x9D &#26426;&lt;c&gt;&unknown;</a></td><td><a><i>\xEE\x98\x9D</i></a></td>"),
        {"三&四", "机<c>&unknown;"}},
-      {"a phrase broken over lines", rsNew(label, "<td><a>\r\n 长尾\n\t 词 <b>查询</b><br>工具</a></td>"),
+      {"a phrase broken over lines",
+       rsNew(label, "<td><a>\r\n 长尾\n\t 词 <b>查询</b><br>工具</a></td>"),
        {"长尾 词 查询 工具"}},
       {"attributes reordered and single-quoted",
        "<div class='new-pmd' data-x='>' id = 'rs_new'><div class='c-color-t'>相关搜索</div>" +
@@ -321,8 +323,7 @@ TEST(PageFormsTest, UntidyPagesGiveThePhrasesAPersonReads) {
        rsNew(label, "<td><a>六</a><script>document.write(\"</table></div>相关搜索\")</script></td><td><a>七</a></td>"),
        {"六", "七"}},
       {"a table with the label in its caption",
-       rsNew("<table><caption>相关搜索</caption><tr><td><a>广告</a></td></tr></table>" + label,
-             "<td><a>八</a></td>"),
+       rsNew("<table><caption>相关搜索</caption><tr><td><a>广告</a></td></tr></table>" + label, "<td><a>八</a></td>"),
        {"八"}},
       {"the mobile page",
        "<div id=\"relativewords\" class=\"se-relativewords c-container\">\n  <div class=\"rw-title\">相关搜索</div>\n"
@@ -333,8 +334,8 @@ TEST(PageFormsTest, UntidyPagesGiveThePhrasesAPersonReads) {
        "mobile"},
   };
   for (const Case& c : cases) {
-    const RelatedBlock block = FindRelatedBlock("<html><body><p>相关搜索</p>" + c.page + "</body></html>",
-                                                "text/html; charset=utf-8");
+    const RelatedBlock block =
+        FindRelatedBlock("<html><body><p>相关搜索</p>" + c.page + "</body></html>", "text/html; charset=utf-8");
     EXPECT_EQ(c.form, block.form) << c.trap;
     Pieces phrases;
     for (const auto& phrase : block.phrases) phrases.push_back(GbkToUtf8(phrase));
