@@ -10,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "tests/raw_server.h"
 #include "tools/engine/offline_engine.h"
@@ -408,6 +409,24 @@ TEST(HttpClientTest, DripFedResponseEndsAtTheSumOfTheTimeouts) {
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_GT(client.GetResponseText().size(), 0u);
   EXPECT_LT(client.GetResponseText().size(), body.size());
+}
+
+// A response to HEAD, a 204 and a 304 are whole at their headers, whatever
+// their Content-Length says, over a connection the server keeps open.
+TEST(HttpClientTest, BodilessResponsesEndAtTheirHeaders) {
+  testing::KeepAliveServer server([](const std::string& target) -> std::vector<std::string> {
+    return {"HTTP/1.1 " + (target == "/" ? std::string("200") : target.substr(1)) + " X\r\nContent-Length: 99\r\n\r\n"};
+  });
+  HttpClient client;
+  for (const auto& [verb, target, status] :
+       {std::tuple{"HEAD", "/", 200u}, {"head", "/", 200u}, {"GET", "/204", 204u}, {"GET", "/304", 304u}}) {
+    SCOPED_TRACE(std::string(verb) + " " + target);
+    ASSERT_TRUE(client.Open(verb, server.Base() + target));
+    ASSERT_TRUE(client.Send(Value{}, 5000, 5000, 5000));
+    EXPECT_EQ(HttpClient::Ending::kComplete, client.LastEnding());
+    EXPECT_EQ(status, client.StatusCode());
+    EXPECT_EQ("", client.GetResponseText());
+  }
 }
 
 // Every request goes over a new connection, closed after it: bytes a server

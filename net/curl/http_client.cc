@@ -441,6 +441,10 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   if (request.verb != "GET" || !request.payload.empty()) {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str());
   }
+  // A response to HEAD has no body, whatever its Content-Length says: told
+  // only the method, libcurl would wait for those bytes until the receive
+  // time-out. Any letter case, as for POST.
+  if (EqualsIgnoringCase(request.verb, "HEAD")) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
 }
 
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
