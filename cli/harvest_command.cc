@@ -333,12 +333,12 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
 
   // Settings: the window's config.ini, read as the window reads it and only
   // for what the flags leave open; nothing is written back. A file over the
-  // settings size limit (a link to a device, say) reads as missing: say so.
+  // settings size limit, or no ordinary file, reads as missing: say so.
   const Settings settings(SettingsDirectory());
   bool useIni = !args.depth || !args.workers || !args.retries;
-  if (useIni && settings.TooLarge()) {
-    std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",
-                 settings.Path().c_str());
+  if (const std::optional<std::string_view> unusable = useIni ? settings.Unusable() : std::nullopt) {
+    std::fprintf(stderr, "kelvarn harvest: ignoring %s: %.*s; the default settings apply\n", settings.Path().c_str(),
+                 static_cast<int>(unusable->size()), unusable->data());
     useIni = false;
   }
   const auto setting = [&](Text (Settings::*read)() const, std::string_view fallback) {

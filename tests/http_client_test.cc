@@ -245,13 +245,15 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
       (std::filesystem::temp_directory_path() / ("kelvarn-cookies-" + std::to_string(server.Port()) + ".txt")).string();
   std::ofstream(path, std::ios::binary) << "localhost\tFALSE\t/\tFALSE\t0\tlent\tyes\n"
                                         << "# a comment\n"
+                                        << "#HttpOnly_localhost\tFALSE\t/\tFALSE\t0\tscript\tunseen\r\n"
                                         << "localhost\tFALSE\t/\tFALSE\t1\texpired\tlong-ago\n";
   EXPECT_TRUE(HttpClient::LoadCookieFile(path));
   EXPECT_FALSE(HttpClient::LoadCookieFile(path + ".missing"));
   std::filesystem::remove(path);
   ASSERT_TRUE(client.Open("GET", base + "/third"));
   ASSERT_TRUE(client.Send());
-  EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"))));
+  EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"),
+                                                                    HasSubstr("script=unseen"))));
   EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("expired"))));
 }
 

@@ -58,8 +58,8 @@ std::string ChooseSettingsDirectory(const std::string& programDir, const char* c
 // (any valid UTF-8, with or without a byte-order mark) or in UTF-16 with its
 // mark is read converted to GBK; anything else as GBK. Values longer than
 // 10239 bytes come back cut to 10239 bytes. A file larger than
-// kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
-// a device that never ends is not read for ever.
+// kMaxSettingsFileBytes reads as missing (the read stops there), and so does
+// one that is no ordinary file (a FIFO, a device), which is never waited on.
 inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{1} << 20;
 Text ReadSetting(std::string_view path, std::string_view section, std::string_view key,
                  std::optional<std::string_view> defaultValue = std::nullopt);
@@ -73,8 +73,8 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 // Lines not changed are kept byte for byte; in a UTF-8 or UTF-16 file they
 // are converted, and the whole file is written in GBK. The file is written by
 // WriteFileBytes. False when the file cannot be read or written, is larger
-// than kMaxSettingsFileBytes (then it is not touched), or the section or key
-// is nothing but spaces.
+// than kMaxSettingsFileBytes or no ordinary file (then it is not touched), or
+// the section or key is nothing but spaces.
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
@@ -82,6 +82,11 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
 // files that may be endless: a device, a link to one); nothing for an empty
 // path or a file that cannot be read, the empty text for an empty file.
 std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
+// ReadFile for a file that must be an ordinary one, as settings and cookie
+// files are: nothing, with errno EINVAL, for a FIFO, a device, a directory or
+// a socket, none of which it waits on (a FIFO would hold the read until some
+// writer came).
+std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
 // The whole file as bytes, or the empty array when ReadFile gives nothing.
 ByteArray ReadFileBytes(std::string_view path);
 

@@ -61,17 +61,19 @@ const std::string& SettingsDirectory() {
   return directory;
 }
 
-std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) {
-  if (path.empty()) return std::nullopt;
-  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+namespace {
+
+// Reads the open file to its end or `maxBytes`, and closes it.
+std::optional<std::string> ReadAndClose(int fd, std::size_t maxBytes) {
   std::string data;
   char buffer[65536];
   while (data.size() < maxBytes) {
     const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - data.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int error = errno;
       ::close(fd);
+      errno = error;
       return std::nullopt;
     }
     if (n == 0) break;
@@ -79,6 +81,30 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes)
   }
   ::close(fd);
   return data;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) {
+  if (path.empty()) return std::nullopt;
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  return ReadAndClose(fd, maxBytes);
+}
+
+std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t maxBytes) {
+  if (path.empty()) return std::nullopt;
+  // Without O_NONBLOCK the open of a FIFO waits for a writer; an ordinary
+  // file reads as it would without it.
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  return ReadAndClose(fd, maxBytes);
 }
 
 namespace {
