@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -384,7 +385,7 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 5").c_str()));  // no temporary left
 }
 
-TEST_F(FilesTest, AWriteKeepsModeOwnerAndHardLinks) {
+TEST_F(FilesTest, AWriteKeepsModeAttributesOwnerAndHardLinks) {
   const std::string path = dir_ + "/out.txt", other = dir_ + "/other.txt";
   const mode_t mask = ::umask(027);
   const bool made = WriteFileBytes(path, {"one"});
@@ -398,9 +399,18 @@ TEST_F(FilesTest, AWriteKeepsModeOwnerAndHardLinks) {
   EXPECT_EQ("two", Read(other));  // still one file under both names
   EXPECT_EQ(0604u, Mode(path));
 
+  // Renamed into place from here on: a user attribute goes with the file.
   ASSERT_EQ(0, ::unlink(other.c_str()));
-  if (::chown(path.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "only root may give a file away";
+  if (::setxattr(path.c_str(), "user.kelvarn", "kept", 4, 0) != 0) {
+    ASSERT_EQ(ENOTSUP, errno);
+    GTEST_SKIP() << "no user attributes in " << dir_;
+  }
   EXPECT_TRUE(WriteFileBytes(path, {"three"}));
+  char value[8] = {};
+  EXPECT_EQ(4, ::getxattr(path.c_str(), "user.kelvarn", value, sizeof value));
+  EXPECT_STREQ("kept", value);
+  if (::chown(path.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "only root may give a file away";
+  EXPECT_TRUE(WriteFileBytes(path, {"four"}));
   struct stat st {};
   ASSERT_EQ(0, ::stat(path.c_str(), &st));
   EXPECT_EQ(65534u, st.st_uid);

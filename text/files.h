@@ -91,19 +91,20 @@ std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t ma
 ByteArray ReadFileBytes(std::string_view path);
 
 // Replaces the file with the parts, in order, as an ordinary write would:
-// through symbolic links (making the file a dangling one names), refused for
-// a read-only file, keeping the file's mode and, where the process may, its
-// owner and group (on Windows its ACL, attributes and creation time); a new
-// file gets 0666 less the umask (on Windows the directory's inherited ACL).
-// The bytes go to a temporary file beside it, synced and renamed into place
-// (on Windows ReplaceFileA, or MoveFileExA for a new file) only when every
-// byte was written, so a failure leaves the old file (or none) and returns
-// false. Where a rename would lose something the file is overwritten in place
-// instead: when it has other hard links, is mounted over another file, or
-// lies in a directory the process may not write; the room is taken first
-// where the file system allows, so a full disk still fails before a byte
-// changes. Devices, pipes and terminals (NUL, CON) are written straight. An
-// empty path gives false and touches nothing.
+// through symbolic links (making the file a dangling one names), refused for a
+// read-only file, keeping the file's mode, its user attributes (user.*) and,
+// where the process may, its owner and group (on Windows its ACL, attributes
+// and creation time); a new file gets 0666 less the umask (on Windows the
+// directory's inherited ACL). The bytes go to a temporary file beside it,
+// synced and renamed into place (on Windows ReplaceFileA, or MoveFileExA for a
+// new file) only when every byte was written, so a failure leaves the old file
+// (or none) and returns false. Where a rename would lose something the file is
+// overwritten in place instead: when it has other hard links, is mounted over
+// another file, lies in a directory the process may not write, or has a user
+// attribute that could not be copied; the room is taken first where the file
+// system allows, so a full disk still fails before a byte changes. Devices,
+// pipes and terminals (NUL, CON) are written straight. An empty path gives
+// false and touches nothing.
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
 

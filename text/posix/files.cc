@@ -5,12 +5,15 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "text/files_os.h"
 
@@ -158,6 +161,33 @@ bool WriteInPlace(int fd, std::initializer_list<std::string_view> parts) {
   return ::close(fd) == 0 && ok;
 }
 
+// Copies the user attributes (user.*) of one open file to another, as a
+// rename would otherwise drop them. False when one could not be copied; a
+// file system without attributes has none to lose.
+bool CopyUserAttributes(int from, int to) {
+  std::vector<char> names(256), value(256);
+  for (;;) {
+    const ssize_t n = ::flistxattr(from, names.data(), names.size());
+    if (n >= 0) {
+      names.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    if (errno == ENOTSUP) return true;
+    if (errno != ERANGE) return false;
+    names.resize(names.size() * 2);
+  }
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+    const char* name = names.data() + at;
+    if (std::strncmp(name, "user.", 5) != 0) continue;
+    ssize_t n;
+    while ((n = ::fgetxattr(from, name, value.data(), value.size())) < 0 && errno == ERANGE) {
+      value.resize(value.size() * 2);
+    }
+    if (n < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(n), 0) != 0) return false;
+  }
+  return true;
+}
+
 // A new file beside `target` to be renamed over it, created the way any new
 // file is (0666 less the umask, or the directory's default ACL); -1 with
 // errno when none can be made.
@@ -209,7 +239,14 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
     return false;
   }
   if (exists) {
-    // The owner first, as changing it clears the set-id bits.
+    // The attributes first, while the temporary is still the writer's own:
+    // a file that would lose one to the rename is written in place. Then the
+    // owner, as changing it clears the set-id bits, then the mode.
+    if (!CopyUserAttributes(inPlace, fd)) {
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      return WriteInPlace(inPlace, parts);
+    }
     if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
       // Not the process's to give away (EPERM): the file becomes the writer's.
     }
