@@ -151,15 +151,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   if (!a.seedsFile && a.seeds.empty())
     return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
   // A bad search base would fail every request of the run, one by one.
-  const char* env = std::getenv("KELVARN_SEARCH_URL");
-  const bool fromFlag = a.searchUrl.has_value(), fromEnv = !fromFlag && env && *env;
-  if (fromFlag || fromEnv) {
-    const std::string given = fromFlag ? *a.searchUrl : env;
-    if (const std::optional<std::string> problem = SearchBaseProblem(given)) {
-      return UsageError("bad search URL \"" + given + "\" (from " + (fromFlag ? "--search-url" : "KELVARN_SEARCH_URL") +
-                        "): " + *problem);
-    }
-  }
+  if (const std::optional<std::string> error = GivenSearchBaseError(a.searchUrl)) return UsageError(*error);
   return std::nullopt;
 }
 

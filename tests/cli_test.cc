@@ -129,11 +129,20 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_NE(std::string::npos, r.err.find("bad search URL \"" + std::string(bad) + "\" (from --search-url): "))
         << r.err;
   }
-  ::setenv("KELVARN_SEARCH_URL", "http//host", 1);
-  const Result fromEnvironment = Run({"harvest", "--seed", "a"});
+  // The window program refuses them as well, before it makes a window.
+  ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
+  const Result window = Run({"--search-url", "ftp://x", "--harvest"});
+  EXPECT_EQ(2, window.exitCode);
+  EXPECT_NE(std::string::npos, window.err.find("bad search URL \"ftp://x\" (from --search-url): ")) << window.err;
+  for (const std::string bad : {"http//host", "ftp://x"}) {
+    ::setenv("KELVARN_SEARCH_URL", bad.c_str(), 1);
+    for (const Result& fromEnvironment : {Run({"harvest", "--seed", "a"}), Run({"--harvest"})}) {
+      EXPECT_EQ(2, fromEnvironment.exitCode);
+      EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"" + bad + "\" (from KELVARN_SEARCH_URL)"))
+          << fromEnvironment.err;
+    }
+  }
   ::unsetenv("KELVARN_SEARCH_URL");
-  EXPECT_EQ(2, fromEnvironment.exitCode);
-  EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"http//host\" (from KELVARN_SEARCH_URL)"));
   // An IPv6 host is a good one. Nothing listens there: the page fails, which
   // is said even with --quiet, and the exit status tells.
   const Result failed = Run({"harvest", "--quiet", "--retries", "0", "--search-url", "http://[::1]:1", "--seed", "a"});
