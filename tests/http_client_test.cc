@@ -319,6 +319,8 @@ TEST_F(EngineTest, BodyStopsAtTheCap) {
   ASSERT_TRUE(client.Open("GET", Url("abc", "huge")));
   EXPECT_TRUE(client.Send());
   EXPECT_EQ(HttpClient::kMaxBodyBytes, client.GetResponseText().size());
+  // Not whole: such a page without its block fails, it does not lack one.
+  EXPECT_EQ(HttpClient::Ending::kCutOff, client.LastEnding());
 }
 
 TEST_F(EngineTest, ResetMidBodyKeepsWhatWasRead) {
