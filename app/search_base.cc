@@ -119,4 +119,13 @@ std::optional<std::string> SearchBaseProblem(std::string_view base) {
   return std::nullopt;
 }
 
+std::optional<std::string> GivenSearchBaseError(std::optional<std::string_view> given) {
+  const char* env = std::getenv("KELVARN_SEARCH_URL");
+  if (!given && (!env || !*env)) return std::nullopt;
+  const std::string base(given ? *given : env);
+  const std::optional<std::string> problem = SearchBaseProblem(base);
+  if (!problem) return std::nullopt;
+  return "bad search URL \"" + base + "\" (from " + (given ? "--search-url" : "KELVARN_SEARCH_URL") + "): " + *problem;
+}
+
 }  // namespace kelvarn

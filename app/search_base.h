@@ -27,4 +27,11 @@ std::string SearchBase(std::optional<std::string_view> given = std::nullopt);
 // which are dropped.
 std::optional<std::string> SearchBaseProblem(std::string_view base);
 
+// The usage error every program gives for a base the user gave that
+// SearchBaseProblem finds fault with: `given` (a --search-url flag), else
+// KELVARN_SEARCH_URL when set and not empty, as
+// bad search URL "ftp://x" (from --search-url): the scheme is not http or https
+// Nothing when neither is given or the one given is usable.
+std::optional<std::string> GivenSearchBaseError(std::optional<std::string_view> given);
+
 }  // namespace kelvarn

@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <cerrno>
+
 #include "text/files.h"
 
 namespace kelvarn {
@@ -14,9 +16,11 @@ constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";  //
 
 Settings::Settings(std::string_view settingsDir) : path_(std::string(settingsDir) + "config.ini") {}
 
-bool Settings::TooLarge() const {
-  const std::optional<std::string> head = ReadFile(path_, kMaxSettingsFileBytes + 1);
-  return head && head->size() > kMaxSettingsFileBytes;
+std::optional<std::string_view> Settings::Unusable() const {
+  const std::optional<std::string> head = ReadRegularFile(path_, kMaxSettingsFileBytes + 1);
+  if (!head && errno == EINVAL) return "not an ordinary file";
+  if (head && head->size() > kMaxSettingsFileBytes) return "larger than 1 MiB";
+  return std::nullopt;
 }
 
 Text Settings::Workers() const { return ReadSetting(path_, kSection, kWorkersKey, kDefaultWorkers); }

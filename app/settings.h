@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,10 @@ class Settings {
   explicit Settings(std::string_view settingsDir);
 
   const std::string& Path() const { return path_; }
-  // Whether the file is there but larger than a settings file may be: it then
-  // reads as missing and is never written.
-  bool TooLarge() const;
+  // Why the file, though it is there, reads as missing and is never written:
+  // "larger than 1 MiB", or "not an ordinary file" (a FIFO or a device, which
+  // a read could wait on for ever). Nothing when it is missing or usable.
+  std::optional<std::string_view> Unusable() const;
 
   Text Workers() const;
   Text Depth() const;

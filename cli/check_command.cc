@@ -71,12 +71,11 @@ int RunCheckCommand(int argc, char** argv) {
       keyword = argv[i], keywordGiven = true;
     }
   }
-  const std::string base = url.value_or(SearchBase());
-  if (const std::optional<std::string> problem = SearchBaseProblem(base)) {
-    std::fprintf(stderr, "kelvarn check: bad search URL \"%s\" (from %s): %s\n%s", base.c_str(),
-                 url ? "--search-url" : "KELVARN_SEARCH_URL", problem->c_str(), kUsage);
+  if (const std::optional<std::string> error = GivenSearchBaseError(url)) {
+    std::fprintf(stderr, "kelvarn check: %s\n%s", error->c_str(), kUsage);
     return 2;
   }
+  const std::string base = url.value_or(SearchBase());
 
   const std::string cookies = SettingsDirectory() + "cookies.txt";
   const bool lent = HttpClient::LoadCookieFile(cookies);

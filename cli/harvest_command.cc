@@ -151,15 +151,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   if (!a.seedsFile && a.seeds.empty())
     return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
   // A bad search base would fail every request of the run, one by one.
-  const char* env = std::getenv("KELVARN_SEARCH_URL");
-  const bool fromFlag = a.searchUrl.has_value(), fromEnv = !fromFlag && env && *env;
-  if (fromFlag || fromEnv) {
-    const std::string given = fromFlag ? *a.searchUrl : env;
-    if (const std::optional<std::string> problem = SearchBaseProblem(given)) {
-      return UsageError("bad search URL \"" + given + "\" (from " + (fromFlag ? "--search-url" : "KELVARN_SEARCH_URL") +
-                        "): " + *problem);
-    }
-  }
+  if (const std::optional<std::string> error = GivenSearchBaseError(a.searchUrl)) return UsageError(*error);
   return std::nullopt;
 }
 
@@ -333,12 +325,12 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
 
   // Settings: the window's config.ini, read as the window reads it and only
   // for what the flags leave open; nothing is written back. A file over the
-  // settings size limit (a link to a device, say) reads as missing: say so.
+  // settings size limit, or no ordinary file, reads as missing: say so.
   const Settings settings(SettingsDirectory());
   bool useIni = !args.depth || !args.workers || !args.retries;
-  if (useIni && settings.TooLarge()) {
-    std::fprintf(stderr, "kelvarn harvest: ignoring %s: larger than 1 MiB; the default settings apply\n",
-                 settings.Path().c_str());
+  if (const std::optional<std::string_view> unusable = useIni ? settings.Unusable() : std::nullopt) {
+    std::fprintf(stderr, "kelvarn harvest: ignoring %s: %.*s; the default settings apply\n", settings.Path().c_str(),
+                 static_cast<int>(unusable->size()), unusable->data());
     useIni = false;
   }
   const auto setting = [&](Text (Settings::*read)() const, std::string_view fallback) {

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "frame/frame.h"
 
@@ -41,7 +42,11 @@ class HeadlessFramePlatform final : public FramePlatform {
   void RunLoop() override {}
   void QuitLoop() override {}
   bool ShowErrorBox(std::string_view) override { return false; }
-  void DestroyWindows() override { windows_.clear(); }
+  // Each window destroyed is reported, as the Qt and Win32 platforms report
+  // theirs.
+  void DestroyWindows() override {
+    for (const std::string& window : std::exchange(windows_, {})) WindowDestroyed(window);
+  }
 
  private:
   HeadlessUiThread ui_;

@@ -31,7 +31,8 @@
 // Over WinINet a body without any other Content-Length gets
 // "Content-Length: 0" from the stack, and the response headers come rebuilt,
 // without spaces around the colon or at the end of a value. A body ends at
-// its Content-Length however many bytes follow. Send appends the body to what the client
+// its Content-Length however many bytes follow; a response to HEAD (any
+// letter case), a 204 and a 304 have none. Send appends the body to what the client
 // holds; only Open empties it. A 404 or 500 page is collected like any other.
 //
 // Time-outs are milliseconds, kept to the millisecond, and apply only when

@@ -129,11 +129,20 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_NE(std::string::npos, r.err.find("bad search URL \"" + std::string(bad) + "\" (from --search-url): "))
         << r.err;
   }
-  ::setenv("KELVARN_SEARCH_URL", "http//host", 1);
-  const Result fromEnvironment = Run({"harvest", "--seed", "a"});
+  // The window program refuses them as well, before it makes a window.
+  ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
+  const Result window = Run({"--search-url", "ftp://x", "--harvest"});
+  EXPECT_EQ(2, window.exitCode);
+  EXPECT_NE(std::string::npos, window.err.find("bad search URL \"ftp://x\" (from --search-url): ")) << window.err;
+  for (const std::string bad : {"http//host", "ftp://x"}) {
+    ::setenv("KELVARN_SEARCH_URL", bad.c_str(), 1);
+    for (const Result& fromEnvironment : {Run({"harvest", "--seed", "a"}), Run({"--harvest"})}) {
+      EXPECT_EQ(2, fromEnvironment.exitCode);
+      EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"" + bad + "\" (from KELVARN_SEARCH_URL)"))
+          << fromEnvironment.err;
+    }
+  }
   ::unsetenv("KELVARN_SEARCH_URL");
-  EXPECT_EQ(2, fromEnvironment.exitCode);
-  EXPECT_NE(std::string::npos, fromEnvironment.err.find("bad search URL \"http//host\" (from KELVARN_SEARCH_URL)"));
   // An IPv6 host is a good one. Nothing listens there: the page fails, which
   // is said even with --quiet, and the exit status tells.
   const Result failed = Run({"harvest", "--quiet", "--retries", "0", "--search-url", "http://[::1]:1", "--seed", "a"});
@@ -189,14 +198,21 @@ TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
   const ByteArray after = ReadFileBytes(dir_ + "config.ini");
   EXPECT_EQ(ini, std::string(after.begin(), after.end()));  // flags are not written back
 
-  // A config.ini that never ends is not read whole: the defaults apply, with
-  // a word; with every setting given by a flag it is not read at all.
-  ASSERT_EQ(0, ::unlink((dir_ + "config.ini").c_str()));
-  ASSERT_EQ(0, ::symlink("/dev/zero", (dir_ + "config.ini").c_str()));
-  r = Run(Harvest({"--seed", "x"}));
-  EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
-  EXPECT_NE(std::string::npos, r.err.find("ignoring " + dir_ + "config.ini: larger than 1 MiB")) << r.err;
+  // A config.ini over 1 MiB, or a FIFO that would hold the read until a
+  // writer came, is not read: the defaults apply, with a word; with every
+  // setting given by a flag it is not read at all. A FIFO for cookies.txt is
+  // passed over.
+  const std::string path = dir_ + "config.ini";
+  ASSERT_EQ(0, ::mkfifo((dir_ + "cookies.txt").c_str(), 0600));
+  for (const bool fifo : {false, true}) {
+    ASSERT_EQ(0, ::unlink(path.c_str()));
+    ASSERT_TRUE(fifo ? ::mkfifo(path.c_str(), 0600) == 0 : WriteFileBytes(path, {std::string((1 << 20) + 1, ';')}));
+    r = Run(Harvest({"--seed", "x"}));
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+    const std::string word = fifo ? "not an ordinary file" : "larger than 1 MiB";
+    EXPECT_NE(std::string::npos, r.err.find("ignoring " + path + ": " + word)) << r.err;
+  }
   r = Run(Harvest({"--depth", "2", "--workers", "3", "--retries", "2", "--seed", "x"}));
   EXPECT_EQ(110, static_cast<int>(TextSplit(r.out, "\r\n").size()));
   EXPECT_EQ(std::string::npos, r.err.find("config.ini"));

@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -142,8 +143,8 @@ TEST_F(FilesTest, ReadingRules) {
 TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
   Write("[s]\r\nk=" + std::string(20000, 'v') + "\r\n");
   EXPECT_EQ(10239u, ReadSetting(ini_, "s", "k").size());
-  // A file of the size limit reads; one byte more, or a link to a device
-  // that never ends, reads as missing (and the read ends).
+  // A file of the size limit reads; one byte more, a link to a device that
+  // never ends or a FIFO without a writer reads as missing (and the read ends).
   const std::string head = "[s]\r\nk=v\r\n;";
   Write(head + std::string(kMaxSettingsFileBytes - head.size(), 'x'));
   EXPECT_EQ("v", ReadSetting(ini_, "s", "k", "d"));
@@ -153,6 +154,10 @@ TEST_F(FilesTest, LongValuesAreCutAndOversizedFilesReadAsMissing) {
 #ifndef _WIN32
   ASSERT_EQ(0, ::unlink(ini_.c_str()));
   ASSERT_EQ(0, ::symlink("/dev/zero", ini_.c_str()));
+  EXPECT_EQ("d", ReadSetting(ini_, "s", "k", "d"));
+  EXPECT_FALSE(WriteSetting(ini_, "s", "k", "v"));
+  ASSERT_EQ(0, ::unlink(ini_.c_str()));
+  ASSERT_EQ(0, ::mkfifo(ini_.c_str(), 0600));
   EXPECT_EQ("d", ReadSetting(ini_, "s", "k", "d"));
   EXPECT_FALSE(WriteSetting(ini_, "s", "k", "v"));
 #endif
@@ -380,7 +385,7 @@ TEST_F(FilesTest, WritesGoThroughLinksAndIntoNonRegularFiles) {
   EXPECT_EQ(0, std::system(("test $(ls '" + dir_ + "' | wc -l) -eq 5").c_str()));  // no temporary left
 }
 
-TEST_F(FilesTest, AWriteKeepsModeOwnerAndHardLinks) {
+TEST_F(FilesTest, AWriteKeepsModeAttributesOwnerAndHardLinks) {
   const std::string path = dir_ + "/out.txt", other = dir_ + "/other.txt";
   const mode_t mask = ::umask(027);
   const bool made = WriteFileBytes(path, {"one"});
@@ -394,9 +399,18 @@ TEST_F(FilesTest, AWriteKeepsModeOwnerAndHardLinks) {
   EXPECT_EQ("two", Read(other));  // still one file under both names
   EXPECT_EQ(0604u, Mode(path));
 
+  // Renamed into place from here on: a user attribute goes with the file.
   ASSERT_EQ(0, ::unlink(other.c_str()));
-  if (::chown(path.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "only root may give a file away";
+  if (::setxattr(path.c_str(), "user.kelvarn", "kept", 4, 0) != 0) {
+    ASSERT_EQ(ENOTSUP, errno);
+    GTEST_SKIP() << "no user attributes in " << dir_;
+  }
   EXPECT_TRUE(WriteFileBytes(path, {"three"}));
+  char value[8] = {};
+  EXPECT_EQ(4, ::getxattr(path.c_str(), "user.kelvarn", value, sizeof value));
+  EXPECT_STREQ("kept", value);
+  if (::chown(path.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "only root may give a file away";
+  EXPECT_TRUE(WriteFileBytes(path, {"four"}));
   struct stat st {};
   ASSERT_EQ(0, ::stat(path.c_str(), &st));
   EXPECT_EQ(65534u, st.st_uid);

@@ -42,11 +42,14 @@ std::intptr_t FailingModule(std::int32_t code, std::intptr_t, std::intptr_t) {
 
 class FrameTest : public ::testing::Test {
  protected:
+  static HeadlessFramePlatform& Platform() {
+    static HeadlessFramePlatform platform;
+    return platform;
+  }
   static void SetUpTestSuite() {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    static HeadlessFramePlatform platform;
     notifications.clear();
-    InitFrame(platform, {&RecordingModule, &ThreadPool_ProcessNotifyLib});
+    InitFrame(Platform(), {&RecordingModule, &ThreadPool_ProcessNotifyLib});
     RegisterWindow(
         {"main",
          {{"button", ComponentKind::kButton}, {"group", ComponentKind::kGroupBox}, {"silent", ComponentKind::kButton}}},
@@ -79,6 +82,13 @@ TEST_F(FrameTest, EventsReachTheirHandlers) {
 TEST_F(FrameTest, BadEventSourcesAreRunTimeErrors) {
   EXPECT_EXIT(DeliverEvent("other", "button", kEventClicked), ExitedWithCode(255),
               HasSubstr("错误信息：未找到引发事件的窗口\r\n"));
+  // A window the platform destroyed has left the frame, as on Qt.
+  EXPECT_EXIT(
+      {
+        Platform().DestroyWindows();
+        DeliverEvent("main", "button", kEventClicked);
+      },
+      ExitedWithCode(255), HasSubstr("错误信息：未找到引发事件的窗口\r\n"));
   EXPECT_EXIT(DeliverEvent("main", "nothing", kEventClicked), ExitedWithCode(255),
               HasSubstr("错误信息：未找到引发事件的窗口组件\r\n"));
   EXPECT_EXIT(DeliverEvent("main", "group", kEventClicked), ExitedWithCode(255),

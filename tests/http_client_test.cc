@@ -10,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "tests/raw_server.h"
 #include "tools/engine/offline_engine.h"
@@ -244,13 +245,15 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
       (std::filesystem::temp_directory_path() / ("kelvarn-cookies-" + std::to_string(server.Port()) + ".txt")).string();
   std::ofstream(path, std::ios::binary) << "localhost\tFALSE\t/\tFALSE\t0\tlent\tyes\n"
                                         << "# a comment\n"
+                                        << "#HttpOnly_localhost\tFALSE\t/\tFALSE\t0\tscript\tunseen\r\n"
                                         << "localhost\tFALSE\t/\tFALSE\t1\texpired\tlong-ago\n";
   EXPECT_TRUE(HttpClient::LoadCookieFile(path));
   EXPECT_FALSE(HttpClient::LoadCookieFile(path + ".missing"));
   std::filesystem::remove(path);
   ASSERT_TRUE(client.Open("GET", base + "/third"));
   ASSERT_TRUE(client.Send());
-  EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"))));
+  EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"),
+                                                                    HasSubstr("script=unseen"))));
   EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("expired"))));
 }
 
@@ -316,6 +319,8 @@ TEST_F(EngineTest, BodyStopsAtTheCap) {
   ASSERT_TRUE(client.Open("GET", Url("abc", "huge")));
   EXPECT_TRUE(client.Send());
   EXPECT_EQ(HttpClient::kMaxBodyBytes, client.GetResponseText().size());
+  // Not whole: such a page without its block fails, it does not lack one.
+  EXPECT_EQ(HttpClient::Ending::kCutOff, client.LastEnding());
 }
 
 TEST_F(EngineTest, ResetMidBodyKeepsWhatWasRead) {
@@ -408,6 +413,24 @@ TEST(HttpClientTest, DripFedResponseEndsAtTheSumOfTheTimeouts) {
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_GT(client.GetResponseText().size(), 0u);
   EXPECT_LT(client.GetResponseText().size(), body.size());
+}
+
+// A response to HEAD, a 204 and a 304 are whole at their headers, whatever
+// their Content-Length says, over a connection the server keeps open.
+TEST(HttpClientTest, BodilessResponsesEndAtTheirHeaders) {
+  testing::KeepAliveServer server([](const std::string& target) -> std::vector<std::string> {
+    return {"HTTP/1.1 " + (target == "/" ? std::string("200") : target.substr(1)) + " X\r\nContent-Length: 99\r\n\r\n"};
+  });
+  HttpClient client;
+  for (const auto& [verb, target, status] :
+       {std::tuple{"HEAD", "/", 200u}, {"head", "/", 200u}, {"GET", "/204", 204u}, {"GET", "/304", 304u}}) {
+    SCOPED_TRACE(std::string(verb) + " " + target);
+    ASSERT_TRUE(client.Open(verb, server.Base() + target));
+    ASSERT_TRUE(client.Send(Value{}, 5000, 5000, 5000));
+    EXPECT_EQ(HttpClient::Ending::kComplete, client.LastEnding());
+    EXPECT_EQ(status, client.StatusCode());
+    EXPECT_EQ("", client.GetResponseText());
+  }
 }
 
 // Every request goes over a new connection, closed after it: bytes a server

@@ -170,7 +170,7 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
   std::string_view fallbackText = defaultValue.value_or("");
   while (!fallbackText.empty() && fallbackText.back() == ' ') fallbackText.remove_suffix(1);
   Text fallback(fallbackText.substr(0, kSettingLimit));
-  std::optional<std::string> text = ReadFile(path, kMaxSettingsFileBytes + 1);
+  std::optional<std::string> text = ReadRegularFile(path, kMaxSettingsFileBytes + 1);
   if (!text || text->size() > kMaxSettingsFileBytes) return fallback;
   const std::string gbk = SettingsText(std::move(*text));
   const std::vector<Line> lines = ReadLines(gbk);
@@ -187,7 +187,7 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
   if (key) key = TrimSpaces(*key);
   if (path.empty() || section.empty() || (key && key->empty())) return false;
   const std::string file(path);
-  const std::optional<std::string> read = ReadFile(file, kMaxSettingsFileBytes + 1);
+  const std::optional<std::string> read = ReadRegularFile(file, kMaxSettingsFileBytes + 1);
   if (!read && errno != ENOENT) return false;
   if (read && read->size() > kMaxSettingsFileBytes) return false;  // not a settings file: left alone
   // Written back whole in GBK: never two encodings in one file.

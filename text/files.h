@@ -58,8 +58,8 @@ std::string ChooseSettingsDirectory(const std::string& programDir, const char* c
 // (any valid UTF-8, with or without a byte-order mark) or in UTF-16 with its
 // mark is read converted to GBK; anything else as GBK. Values longer than
 // 10239 bytes come back cut to 10239 bytes. A file larger than
-// kMaxSettingsFileBytes reads as missing: the read stops there, so a link to
-// a device that never ends is not read for ever.
+// kMaxSettingsFileBytes reads as missing (the read stops there), and so does
+// one that is no ordinary file (a FIFO, a device), which is never waited on.
 inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{1} << 20;
 Text ReadSetting(std::string_view path, std::string_view section, std::string_view key,
                  std::optional<std::string_view> defaultValue = std::nullopt);
@@ -73,8 +73,8 @@ Text ReadSetting(std::string_view path, std::string_view section, std::string_vi
 // Lines not changed are kept byte for byte; in a UTF-8 or UTF-16 file they
 // are converted, and the whole file is written in GBK. The file is written by
 // WriteFileBytes. False when the file cannot be read or written, is larger
-// than kMaxSettingsFileBytes (then it is not touched), or the section or key
-// is nothing but spaces.
+// than kMaxSettingsFileBytes or no ordinary file (then it is not touched), or
+// the section or key is nothing but spaces.
 bool WriteSetting(std::string_view path, std::string_view section, std::optional<std::string_view> key,
                   std::optional<std::string_view> value);
 
@@ -82,23 +82,29 @@ bool WriteSetting(std::string_view path, std::string_view section, std::optional
 // files that may be endless: a device, a link to one); nothing for an empty
 // path or a file that cannot be read, the empty text for an empty file.
 std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
+// ReadFile for a file that must be an ordinary one, as settings and cookie
+// files are: nothing, with errno EINVAL, for a FIFO, a device, a directory or
+// a socket, none of which it waits on (a FIFO would hold the read until some
+// writer came).
+std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t maxBytes = SIZE_MAX);
 // The whole file as bytes, or the empty array when ReadFile gives nothing.
 ByteArray ReadFileBytes(std::string_view path);
 
 // Replaces the file with the parts, in order, as an ordinary write would:
-// through symbolic links (making the file a dangling one names), refused for
-// a read-only file, keeping the file's mode and, where the process may, its
-// owner and group (on Windows its ACL, attributes and creation time); a new
-// file gets 0666 less the umask (on Windows the directory's inherited ACL).
-// The bytes go to a temporary file beside it, synced and renamed into place
-// (on Windows ReplaceFileA, or MoveFileExA for a new file) only when every
-// byte was written, so a failure leaves the old file (or none) and returns
-// false. Where a rename would lose something the file is overwritten in place
-// instead: when it has other hard links, is mounted over another file, or
-// lies in a directory the process may not write; the room is taken first
-// where the file system allows, so a full disk still fails before a byte
-// changes. Devices, pipes and terminals (NUL, CON) are written straight. An
-// empty path gives false and touches nothing.
+// through symbolic links (making the file a dangling one names), refused for a
+// read-only file, keeping the file's mode, its user attributes (user.*) and,
+// where the process may, its owner and group (on Windows its ACL, attributes
+// and creation time); a new file gets 0666 less the umask (on Windows the
+// directory's inherited ACL). The bytes go to a temporary file beside it,
+// synced and renamed into place (on Windows ReplaceFileA, or MoveFileExA for a
+// new file) only when every byte was written, so a failure leaves the old file
+// (or none) and returns false. Where a rename would lose something the file is
+// overwritten in place instead: when it has other hard links, is mounted over
+// another file, lies in a directory the process may not write, or has a user
+// attribute that could not be copied; the room is taken first where the file
+// system allows, so a full disk still fails before a byte changes. Devices,
+// pipes and terminals (NUL, CON) are written straight. An empty path gives
+// false and touches nothing.
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
 

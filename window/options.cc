@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/search_base.h"
 #include "text/files.h"
 
 namespace kelvarn {
@@ -29,6 +30,7 @@ WindowOptions ParseWindowOptions(int argc, char** argv) {
     }
   }
   if (const char* log = std::getenv("KELVARN_OPEN_URL_LOG")) options.openUrlLog = FromStartDirectory(log);
+  options.usageError = GivenSearchBaseError(options.searchUrl);
   return options;
 }
 

@@ -28,6 +28,10 @@ struct WindowOptions {
   // KELVARN_OPEN_URL_LOG=FILE: each page the program would open is appended
   // to FILE instead.
   std::string openUrlLog;
+  // What is wrong with the search base given by --search-url or
+  // KELVARN_SEARCH_URL: the program says so and ends with status 2 before it
+  // makes a window, as the harvest command does.
+  std::optional<std::string> usageError;
 };
 
 // Unknown arguments are ignored, as a double-clicked program gets what the

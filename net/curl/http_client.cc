@@ -1,7 +1,6 @@
 #include "net/http_client.h"
 
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +14,7 @@
 #include "net/http_client_shared.h"
 #include "net/http_text.h"
 #include "pool/thread_safety.h"
+#include "text/files.h"
 
 namespace kelvarn {
 namespace {
@@ -278,15 +278,24 @@ bool HttpClient::EnsureRootHandle() {
 }
 
 bool HttpClient::LoadCookieFile(const std::string& path) {
-  if (::access(path.c_str(), R_OK) != 0) return false;
-  CURLSH* cookies = Cookies();
+  // Read here, not by libcurl, which would open a FIFO or a device named
+  // cookies.txt and wait on it for ever; each line goes to libcurl's own
+  // parser, as its file loader hands them over.
+  const std::optional<std::string> text = ReadRegularFile(path);
+  CURLSH* cookies = text ? Cookies() : nullptr;
   CURL* easy = cookies ? curl_easy_init() : nullptr;
   if (!easy) return false;
   curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, path.c_str());
-  const bool loaded = curl_easy_setopt(easy, CURLOPT_COOKIELIST, "RELOAD") == CURLE_OK;
+  for (std::size_t from = 0; from < text->size();) {
+    const std::size_t end = std::min(text->find('\n', from), text->size());
+    std::string line = text->substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start != std::string::npos) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str() + start);
+  }
   curl_easy_cleanup(easy);
-  return loaded;
+  return true;
 }
 
 void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout) {
@@ -441,6 +450,10 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   if (request.verb != "GET" || !request.payload.empty()) {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str());
   }
+  // A response to HEAD has no body, whatever its Content-Length says: told
+  // only the method, libcurl would wait for those bytes until the receive
+  // time-out. Any letter case, as for POST.
+  if (EqualsIgnoringCase(request.verb, "HEAD")) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
 }
 
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,

@@ -598,6 +598,9 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       transfer.bodyLeft = std::strtoull(length.c_str(), nullptr, 10);
     }
   }
+  // A response to HEAD, a 204 and a 304 have no body, whatever their
+  // Content-Length says.
+  if (EqualsIgnoringCase(request.verb, "HEAD") || status == 204 || status == 304) transfer.bodyLeft = 0;
 
   // A redirect's body is of no use: the request ends at its headers.
   if (transfer.mayFollow && (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)) {
@@ -612,6 +615,12 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       transfer.redirectHost = *cracked;
       return;
     }
+  }
+  // Nothing to read: whole at its headers, where the loop below would take
+  // the missing bytes for a connection closed midway.
+  if (transfer.bodyLeft == std::uint64_t{0}) {
+    transfer.finished = true;
+    return;
   }
 
   for (;;) {

@@ -5,12 +5,15 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "text/files_os.h"
 
@@ -61,17 +64,19 @@ const std::string& SettingsDirectory() {
   return directory;
 }
 
-std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) {
-  if (path.empty()) return std::nullopt;
-  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+namespace {
+
+// Reads the open file to its end or `maxBytes`, and closes it.
+std::optional<std::string> ReadAndClose(int fd, std::size_t maxBytes) {
   std::string data;
   char buffer[65536];
   while (data.size() < maxBytes) {
     const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxBytes - data.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int error = errno;
       ::close(fd);
+      errno = error;
       return std::nullopt;
     }
     if (n == 0) break;
@@ -79,6 +84,30 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes)
   }
   ::close(fd);
   return data;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) {
+  if (path.empty()) return std::nullopt;
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  return ReadAndClose(fd, maxBytes);
+}
+
+std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t maxBytes) {
+  if (path.empty()) return std::nullopt;
+  // Without O_NONBLOCK the open of a FIFO waits for a writer; an ordinary
+  // file reads as it would without it.
+  const int fd = ::open(std::string(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  return ReadAndClose(fd, maxBytes);
 }
 
 namespace {
@@ -132,6 +161,33 @@ bool WriteInPlace(int fd, std::initializer_list<std::string_view> parts) {
   return ::close(fd) == 0 && ok;
 }
 
+// Copies the user attributes (user.*) of one open file to another, as a
+// rename would otherwise drop them. False when one could not be copied; a
+// file system without attributes has none to lose.
+bool CopyUserAttributes(int from, int to) {
+  std::vector<char> names(256), value(256);
+  for (;;) {
+    const ssize_t n = ::flistxattr(from, names.data(), names.size());
+    if (n >= 0) {
+      names.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    if (errno == ENOTSUP) return true;
+    if (errno != ERANGE) return false;
+    names.resize(names.size() * 2);
+  }
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+    const char* name = names.data() + at;
+    if (std::strncmp(name, "user.", 5) != 0) continue;
+    ssize_t n;
+    while ((n = ::fgetxattr(from, name, value.data(), value.size())) < 0 && errno == ERANGE) {
+      value.resize(value.size() * 2);
+    }
+    if (n < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(n), 0) != 0) return false;
+  }
+  return true;
+}
+
 // A new file beside `target` to be renamed over it, created the way any new
 // file is (0666 less the umask, or the directory's default ACL); -1 with
 // errno when none can be made.
@@ -183,7 +239,14 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
     return false;
   }
   if (exists) {
-    // The owner first, as changing it clears the set-id bits.
+    // The attributes first, while the temporary is still the writer's own:
+    // a file that would lose one to the rename is written in place. Then the
+    // owner, as changing it clears the set-id bits, then the mode.
+    if (!CopyUserAttributes(inPlace, fd)) {
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      return WriteInPlace(inPlace, parts);
+    }
     if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
       // Not the process's to give away (EPERM): the file becomes the writer's.
     }

@@ -124,13 +124,22 @@ HANDLE MakeTemporary(const std::string& target, std::string& name) {
 
 }  // namespace
 
-std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) {
+namespace {
+
+// ReadFile, or with `diskFileOnly` ReadRegularFile: a pipe or a device (CON)
+// is refused before any read waits on it.
+std::optional<std::string> Read(std::string_view path, std::size_t maxBytes, bool diskFileOnly) {
   if (path.empty()) return std::nullopt;
   const HANDLE h =
       ::CreateFileA(std::string(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetErrno(::GetLastError());
+    return std::nullopt;
+  }
+  if (diskFileOnly && ::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    errno = EINVAL;
     return std::nullopt;
   }
   std::string data;
@@ -149,6 +158,14 @@ std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes)
   }
   ::CloseHandle(h);
   return data;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) { return Read(path, maxBytes, false); }
+
+std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t maxBytes) {
+  return Read(path, maxBytes, true);
 }
 
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts) {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,10 @@ bool LoadQtTranslations() {
 
 int RunWindowProgram(int argc, char** argv) {
   static const WindowOptions windowOptions = ParseWindowOptions(argc, argv);
+  if (windowOptions.usageError) {
+    std::fprintf(stderr, "kelvarn: %s\n", windowOptions.usageError->c_str());
+    return 2;
+  }
   static Automation automation(windowOptions);
 
   QApplication app(argc, argv);

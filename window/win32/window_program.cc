@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,10 @@ void CALLBACK PressStart(HWND, UINT, UINT_PTR timer, DWORD) {
 
 int RunWindowProgram(int argc, char** argv) {
   static const WindowOptions windowOptions = ParseWindowOptions(argc, argv);
+  if (windowOptions.usageError) {
+    std::fprintf(stderr, "kelvarn: %s\n", windowOptions.usageError->c_str());
+    return 2;
+  }
   static Automation automation(windowOptions);
   // --print's lines end in LF, as on every platform, when output is redirected.
   _setmode(_fileno(stdout), _O_BINARY);
