@@ -1,6 +1,7 @@
 // The part of HttpClient that is the same over every HTTP stack: the thread
-// check, Open's cracking of the URL, the body and its share of the
-// process-wide bound. net/curl/ and net/wininet/ hold the rest.
+// check, Open's cracking of the URL, the requests a Send makes, the body and
+// its share of the process-wide bound. net/curl/ and net/wininet/ hold the
+// rest.
 #include "net/http_client.h"
 
 #include <atomic>
@@ -80,6 +81,54 @@ void HttpClient::TrimBody(std::size_t size) {
   if (size >= body_.size()) return;
   responseMemoryHeld.fetch_sub(body_.size() - size);
   body_.resize(size);
+}
+
+std::vector<std::string> HttpClient::Request::Lines() const {
+  std::vector<std::string> lines{"Accept: */*"};
+  if (host) lines.push_back("Host: " + *host);
+  if (contentLines) {
+    lines.push_back("Content-Type: application/x-www-form-urlencoded");
+    if (!payload.empty()) lines.push_back("Content-Length: " + std::to_string(payload.size()));
+  }
+  if (postLines) lines.push_back("Cache-Control: no-cache");
+  return lines;
+}
+
+HttpClient::Request HttpClient::FirstRequest(std::string_view payload) const {
+  Request request;
+  request.verb = verb_.value_or("GET");
+  // libcurl leaves a fragment off the request line, where the target Open
+  // took keeps it: the line takes the whole target, the URL (the base of a
+  // relative redirect, the path of cookies) all but the fragment.
+  request.requestTarget = http::SendableTarget(path_.value_or("/"));
+  request.url = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) +
+                request.requestTarget.substr(0, request.requestTarget.find('#'));
+  request.where = http::CrackedUrl{*schemeName_, scheme_, *host_, port_};
+  request.host = host_;
+  request.payload = payload;
+  request.postLines = http::EqualsIgnoringCase(request.verb, "POST");
+  request.contentLines = request.postLines;
+  return request;
+}
+
+void HttpClient::Follow(const Redirect& redirect, Request& request) const {
+  // As the platform's stack makes the next request: 301 and 302 turn a
+  // POST, 303 anything but GET and HEAD, into a GET without the body or its
+  // content lines; 307 and 308 ask again as before. The Host line stays ours
+  // while the host and port do.
+  using http::EqualsIgnoringCase;
+  const long status = redirect.status;
+  if (((status == 301 || status == 302) && EqualsIgnoringCase(request.verb, "POST")) ||
+      (status == 303 && !EqualsIgnoringCase(request.verb, "GET") && !EqualsIgnoringCase(request.verb, "HEAD"))) {
+    request.verb = "GET";
+    request.payload = {};
+    request.contentLines = false;
+  }
+  request.url = redirect.url;
+  request.requestTarget.clear();
+  request.where = redirect.where;
+  const bool sameHost = EqualsIgnoringCase(*host_, request.where.host) && port_ == request.where.port;
+  request.host = sameHost ? host_ : std::nullopt;
 }
 
 Text HttpClient::GetResponseText() const { return Text(ResponseTextView()); }

@@ -178,17 +178,24 @@ class HttpClient {
     std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
     std::shared_ptr<void> native;  // the stack's own root handle, closed with it; none for libcurl
   };
-  struct Request;  // one Send's handles in the backend's stack
+  // A Send is a chain of requests, one for each redirect followed. What goes
+  // on the wire is decided for every stack (net/http_client_shared.h); a
+  // Transfer is the backend's own: one request's handles in its stack.
+  struct Request;
+  struct Redirect;
   class Transfer;
 
   bool CheckThread() const;
   bool EnsureRootHandle();
   void ClearTarget();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
-  // Send's steps: the method, URL and header lines; the transfer's options;
-  // the transfer itself, until it ends, stalls, passes its deadline or is
-  // aborted. False from BuildRequest when the lines could not be made.
-  bool BuildRequest(Request& request) const;
+  // The first request of a Send, from Open's target, and the one after a
+  // redirect.
+  Request FirstRequest(std::string_view payload) const;
+  void Follow(const Redirect& redirect, Request& request) const;
+  // Send's steps over the backend's stack: the transfer's options; the
+  // transfer itself, until it ends, stalls, passes its deadline or is
+  // aborted.
   void SetTransferOptions(const Request& request, Transfer& transfer) const;
   void RunTransfer(const Request& request, Transfer& transfer,
                    std::optional<std::chrono::steady_clock::time_point> deadline) const;

@@ -7,9 +7,41 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "net/http_client.h"
+#include "net/http_text.h"
 #include "text/value.h"
+
+namespace kelvarn {
+
+// One request of a Send as it goes on the wire: the first made from Open's
+// target, each later one from the redirect before it.
+struct HttpClient::Request {
+  // The header lines the client adds, in this order; the backend adds its
+  // stack's own.
+  std::vector<std::string> Lines() const;
+
+  std::string verb, url;            // the method, and the URL asked (a relative Location's base)
+  http::CrackedUrl where;           // host, port and scheme to connect to
+  std::string requestTarget;        // for the request line, as it is; empty: from the URL
+  std::optional<std::string> host;  // for the Host line; none: the stack writes its own
+  std::string_view payload;         // the caller's body, alive for the whole Send
+  bool postLines = false;           // Cache-Control, which a POST adds
+  bool contentLines = false;        // Content-Type, and Content-Length with a payload
+};
+
+// A response's redirect to an http or https URL, to be followed.
+struct HttpClient::Redirect {
+  long status = 0;
+  std::string location;  // as the response wrote it
+  std::string url;       // made absolute
+  http::CrackedUrl where;
+};
+
+}  // namespace kelvarn
 
 namespace kelvarn::http {
 

@@ -21,7 +21,6 @@ namespace {
 
 using http::CrackedUrl;
 using http::CrackUrl;
-using http::EqualsIgnoringCase;
 using http::TakeResponseMemory;
 
 using Clock = std::chrono::steady_clock;
@@ -143,30 +142,31 @@ std::optional<std::string> ResolveLocation(const std::string& base, std::string_
 
 }  // namespace
 
-// One Send's easy handle and header lines, given back however it ends.
-struct HttpClient::Request {
-  Request() = default;
-  ~Request() {
-    curl_slist_free_all(lines);
-    GiveBackEasy(easy);
-  }
-  Request(const Request&) = delete;
-  Request& operator=(const Request&) = delete;
-
-  CURL* easy = TakeEasy();
-  curl_slist* lines = nullptr;
-  std::string verb, url;            // the method and the URL to ask
-  std::string requestTarget;        // for the request line, as it is; empty: from the URL
-  std::optional<std::string> host;  // for the Host line; none: libcurl writes its own
-  std::string_view payload;         // the caller's body, alive for the whole Send
-  bool postLines = false;           // Cache-Control, which a POST adds
-  bool contentLines = false;        // Content-Type, and Content-Length with a payload
-};
-
-// One request's progress, seen from curl's callbacks.
+// One request's easy handle and header lines, given back however it ends,
+// and its progress, seen from curl's callbacks.
 class HttpClient::Transfer {
  public:
   explicit Transfer(HttpClient& client) : client_(client) {}
+  ~Transfer() {
+    curl_slist_free_all(lines);
+    GiveBackEasy(easy);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // The request's header lines: the client's, then curl's own. False when
+  // they could not be made.
+  bool BuildLines(const Request& request) {
+    std::vector<std::string> made = request.Lines();
+    if (!request.contentLines) made.emplace_back("Content-Type:");  // empty: curl adds none
+    made.emplace_back("Expect:");                                   // no 100-continue round trip
+    for (const std::string& line : made) {
+      curl_slist* grown = curl_slist_append(lines, line.c_str());
+      if (!grown) return false;
+      lines = grown;
+    }
+    return true;
+  }
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
@@ -209,10 +209,7 @@ class HttpClient::Transfer {
     std::optional<std::string> resolved = ResolveLocation(*url, location);
     const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
     if (!cracked || (cracked->scheme != kSchemeHttp && cracked->scheme != kSchemeHttps)) return false;
-    redirectStatus = status;
-    redirectLocation = std::string(location);
-    redirectUrl = std::move(*resolved);
-    redirectHost = *cracked;
+    redirect = Redirect{status, std::string(location), std::move(*resolved), *cracked};
     return true;
   }
 
@@ -253,12 +250,11 @@ class HttpClient::Transfer {
   bool finished = false;  // curl saw the transfer through without an error
   bool gaveUp = false;    // the abort hook ended it
 
-  CURL* easy = nullptr;
+  CURL* easy = TakeEasy();
+  curl_slist* lines = nullptr;
   const std::string* url = nullptr;  // the URL asked, which a relative Location builds on
   bool mayFollow = false;
-  long redirectStatus = 0;  // set when the response was a redirect to follow
-  std::string redirectLocation, redirectUrl;
-  CrackedUrl redirectHost{};
+  std::optional<Redirect> redirect;  // set when the response was a redirect to follow
 
  private:
   HttpClient& client_;
@@ -305,28 +301,13 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
   if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
 
-  std::string_view payload = http::BodyBytes(body);
   const std::optional<Clock::time_point> deadline =
       http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
-
-  std::string verb = verb_.value_or("GET");
-  // libcurl leaves a fragment off the request line, where the target Open
-  // took keeps it: the line takes the whole target, the URL (the base of a
-  // relative redirect, the path of cookies) all but the fragment.
-  std::string requestTarget = http::SendableTarget(path_.value_or("/"));
-  std::string url =
-      *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) + requestTarget.substr(0, requestTarget.find('#'));
-  std::optional<std::string> host = host_;
-  const bool postLines = EqualsIgnoringCase(verb, "POST");
-  bool contentLines = postLines;
+  Request request = FirstRequest(http::BodyBytes(body));
   for (int followed = 0;; ++followed) {
-    Transfer transfer(*this);  // declared first: it outlives the handle whose callbacks point at it
-    Request request;
-    if (!request.easy) return false;
-    request.verb = verb, request.url = url, request.requestTarget = requestTarget;
-    request.host = host, request.payload = payload;
-    request.postLines = postLines, request.contentLines = contentLines;
-    if (!BuildRequest(request)) {
+    Transfer transfer(*this);  // its handle's callbacks point at it; given back when it ends
+    if (!transfer.easy) return false;
+    if (!transfer.BuildLines(request)) {
       rootHandle_.reset();
       EnsureRootHandle();
       return false;
@@ -335,29 +316,13 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     SetTransferOptions(request, transfer);
     const std::size_t bodyBefore = body_.size();
     RunTransfer(request, transfer, deadline);
-    if (transfer.redirectStatus == 0 || transfer.gaveUp) {
-      return Finish(request, transfer, bodyBefore);
-    }
-    // The next request, as the platform's stack makes it: 301 and 302 turn a
-    // POST, 303 anything but GET and HEAD, into a GET without the body or its
-    // content lines; 307 and 308 ask again as before. The Host line stays
-    // ours while the host and port do.
-    redirects_.push_back(transfer.redirectLocation);
-    const long status = transfer.redirectStatus;
-    if (((status == 301 || status == 302) && EqualsIgnoringCase(verb, "POST")) ||
-        (status == 303 && !EqualsIgnoringCase(verb, "GET") && !EqualsIgnoringCase(verb, "HEAD"))) {
-      verb = "GET";
-      payload = {};
-      contentLines = false;
-    }
-    url = transfer.redirectUrl;
-    requestTarget.clear();
-    const bool sameHost = EqualsIgnoringCase(*host_, transfer.redirectHost.host) && port_ == transfer.redirectHost.port;
-    host = sameHost ? host_ : std::nullopt;
+    if (!transfer.redirect || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
+    redirects_.push_back(transfer.redirect->location);
+    Follow(*transfer.redirect, request);
   }
 }
 
-bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore) {
+bool HttpClient::Finish(const Request&, const Transfer& transfer, std::size_t bodyBefore) {
   if (transfer.outOfMemory) TrimBody(bodyBefore);
   const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
   if (transfer.gaveUp) {
@@ -369,11 +334,11 @@ bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::s
   }
   if (ok) {
     long status = 0;
-    if (curl_easy_getinfo(request.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
       statusCode_ = static_cast<std::uint32_t>(status);
     }
     const char* effective = nullptr;
-    if (curl_easy_getinfo(request.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+    if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
       finalUrl_ = effective;
     }
     responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
@@ -381,30 +346,8 @@ bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::s
   return ok;  // the request's handles close with it; the root stays open for the next Send
 }
 
-bool HttpClient::BuildRequest(Request& request) const {
-  const std::string hostLine = request.host ? "Host: " + *request.host : std::string();
-  const std::string lengthLine = "Content-Length: " + std::to_string(request.payload.size());
-  const bool content = request.contentLines;
-  const char* lines[] = {
-      "Accept: */*",
-      request.host ? hostLine.c_str() : nullptr,
-      content ? "Content-Type: application/x-www-form-urlencoded" : "Content-Type:",  // empty: curl adds none
-      content && !request.payload.empty() ? lengthLine.c_str() : nullptr,
-      request.postLines ? "Cache-Control: no-cache" : nullptr,
-      "Expect:",  // no 100-continue round trip
-  };
-  for (const char* line : lines) {
-    if (!line) continue;
-    curl_slist* grown = curl_slist_append(request.lines, line);
-    if (!grown) return false;
-    request.lines = grown;
-  }
-  return true;
-}
-
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
-  CURL* easy = request.easy;
-  transfer.easy = easy;
+  CURL* easy = transfer.easy;
   transfer.url = &request.url;
   curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
   if (!request.requestTarget.empty()) curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, request.requestTarget.c_str());
@@ -420,7 +363,7 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.lines);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.lines);
   curl_easy_setopt(easy, CURLOPT_SHARE, Cookies());
   curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, on the process's store
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -450,7 +393,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   // wake, when a stall time-out or the deadline falls due, and at least once
   // a second. A shorter fixed tick woke every request of a slow server for
   // nothing.
-  CURL* easy = request.easy;
+  CURL* easy = transfer.easy;
   CURLM* multi = ThreadMulti();
   if (!multi || curl_multi_add_handle(multi, easy) != CURLM_OK) return;
   bool connected = false;

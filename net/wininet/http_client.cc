@@ -38,7 +38,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using http::CrackedUrl;
 using http::CrackUrl;
-using http::EqualsIgnoringCase;
 using http::TakeResponseMemory;
 
 constexpr DWORD kReadChunk = 64 * 1024;
@@ -228,18 +227,6 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
 
 }  // namespace
 
-// One request of a Send: what goes on the wire, and where to.
-struct HttpClient::Request {
-  std::string verb, url;            // the method, and the URL asked (a relative Location's base)
-  CrackedUrl where;                 // host, port and scheme to connect to
-  std::string requestTarget;        // for the request line
-  std::optional<std::string> host;  // for the Host line; none: WinINet writes its own
-  std::string_view payload;         // the caller's body, alive for the whole Send
-  bool postLines = false;           // Cache-Control, which a POST adds
-  bool contentLines = false;        // Content-Type, and Content-Length with a payload
-  std::vector<std::string> lines;   // the header lines, made by BuildRequest
-};
-
 // One request's progress, seen from Send's thread.
 class HttpClient::Transfer {
  public:
@@ -302,9 +289,7 @@ class HttpClient::Transfer {
   std::optional<std::uint64_t> bodyLeft;  // of the Content-Length, when the response gives one
 
   bool mayFollow = false;
-  long redirectStatus = 0;  // set when the response was a redirect to follow
-  std::string redirectLocation, redirectUrl;
-  CrackedUrl redirectHost{};
+  std::optional<Redirect> redirect;  // set when the response was a redirect to follow
 
  private:
   HttpClient& client_;
@@ -399,44 +384,17 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
   ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
   if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
 
-  const std::string_view payload = http::BodyBytes(body);
   const std::optional<Clock::time_point> deadline =
       http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
-
-  Request request;
-  request.verb = verb_.value_or("GET");
-  request.requestTarget = http::SendableTarget(path_.value_or("/"));
-  request.url = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) +
-                request.requestTarget.substr(0, request.requestTarget.find('#'));
-  request.where = CrackedUrl{*schemeName_, scheme_, *host_, port_};
-  request.host = host_;
-  request.payload = payload;
-  request.postLines = EqualsIgnoringCase(request.verb, "POST");
-  request.contentLines = request.postLines;
+  Request request = FirstRequest(http::BodyBytes(body));
   for (int followed = 0;; ++followed) {
-    BuildRequest(request);
     Transfer transfer(*this);
     transfer.mayFollow = followed < kMaxRedirects;
     const std::size_t bodyBefore = body_.size();
     RunTransfer(request, transfer, deadline);
-    if (transfer.redirectStatus == 0 || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
-    // WinINet would follow redirects itself, but keeps the body and its
-    // lines for a POST turned into a GET and writes the port into the Host
-    // line: Send follows them, as the curl backend does.
-    redirects_.push_back(transfer.redirectLocation);
-    const long status = transfer.redirectStatus;
-    if (((status == 301 || status == 302) && EqualsIgnoringCase(request.verb, "POST")) ||
-        (status == 303 && !EqualsIgnoringCase(request.verb, "GET") && !EqualsIgnoringCase(request.verb, "HEAD"))) {
-      request.verb = "GET";
-      request.payload = {};
-      request.contentLines = false;
-    }
-    request.url = transfer.redirectUrl;
-    const std::string target = http::RequestTarget(request.url);
-    request.requestTarget = target.substr(0, target.find('#'));
-    request.where = transfer.redirectHost;
-    const bool sameHost = EqualsIgnoringCase(*host_, request.where.host) && port_ == request.where.port;
-    request.host = sameHost ? host_ : std::nullopt;
+    if (!transfer.redirect || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
+    redirects_.push_back(transfer.redirect->location);
+    Follow(*transfer.redirect, request);
   }
 }
 
@@ -458,22 +416,12 @@ bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::s
   return ok;
 }
 
-bool HttpClient::BuildRequest(Request& request) const {
-  request.lines = {"Accept: */*"};
-  if (request.host) request.lines.push_back("Host: " + *request.host);
-  if (request.contentLines) {
-    request.lines.push_back("Content-Type: application/x-www-form-urlencoded");
-    if (!request.payload.empty()) request.lines.push_back("Content-Length: " + std::to_string(request.payload.size()));
-  }
-  if (request.postLines) request.lines.push_back("Cache-Control: no-cache");
+void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
+  std::vector<std::string> lines = request.Lines();
   // Asks the server to close the connection after its answer; one that
   // does not never answers another request over it (see PoolGate).
-  request.lines.push_back("Connection: close");
-  return true;
-}
-
-void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
-  for (const std::string& line : request.lines) {
+  lines.emplace_back("Connection: close");
+  for (const std::string& line : lines) {
     HttpAddRequestHeadersA(transfer.request, line.c_str(), static_cast<DWORD>(line.size()),
                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }
@@ -497,13 +445,20 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     HINTERNET connection;
     Transfer& transfer;
   } handles{rootHandle_->native, connection, transfer};
-  // Redirects are Send's to follow; nothing is cached or read from a cache.
+  // Redirects are Send's to follow: WinINet would keep the body and its
+  // lines for a POST turned into a GET, and write the port into the Host
+  // line. Nothing is cached or read from a cache.
   DWORD flags =
       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
   if (request.where.scheme == kSchemeHttps) flags |= INTERNET_FLAG_SECURE;
+  std::string target = request.requestTarget;
+  if (target.empty()) {
+    const std::string full = http::RequestTarget(request.url);  // after a redirect: the URL's, without the fragment
+    target = full.substr(0, full.find('#'));
+  }
   shared.references.fetch_add(1);  // WinINet's, given back at INTERNET_STATUS_HANDLE_CLOSING
-  transfer.request = HttpOpenRequestA(connection, request.verb.c_str(), request.requestTarget.c_str(), "HTTP/1.1",
-                                      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(&shared));
+  transfer.request = HttpOpenRequestA(connection, request.verb.c_str(), target.c_str(), "HTTP/1.1", nullptr, nullptr,
+                                      flags, reinterpret_cast<DWORD_PTR>(&shared));
   // A failed open may or may not have called back: the reference is kept
   // rather than risk giving it back twice.
   if (!transfer.request) return;
@@ -606,10 +561,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     std::optional<std::string> resolved = location.empty() ? std::nullopt : ResolveLocation(request.url, location);
     const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
     if (cracked && (cracked->scheme == kSchemeHttp || cracked->scheme == kSchemeHttps)) {
-      transfer.redirectStatus = static_cast<long>(status);
-      transfer.redirectLocation = std::string(location);
-      transfer.redirectUrl = std::move(*resolved);
-      transfer.redirectHost = *cracked;
+      transfer.redirect = Redirect{static_cast<long>(status), std::string(location), std::move(*resolved), *cracked};
       return;
     }
   }
