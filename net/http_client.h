@@ -183,6 +183,7 @@ class HttpClient {
   // Transfer is the backend's own: one request's handles in its stack.
   struct Request;
   struct Redirect;
+  class Progress;  // what a transfer reports: the bytes kept, the flags of its ending
   class Transfer;
 
   bool CheckThread() const;
@@ -200,7 +201,7 @@ class HttpClient {
   void RunTransfer(const Request& request, Transfer& transfer,
                    std::optional<std::chrono::steady_clock::time_point> deadline) const;
   // Send's result, status, headers and ending from the response it ended at.
-  bool Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore);
+  bool Finish(const Progress& progress, std::size_t bodyBefore);
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
 

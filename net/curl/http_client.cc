@@ -19,10 +19,6 @@
 namespace kelvarn {
 namespace {
 
-using http::CrackedUrl;
-using http::CrackUrl;
-using http::TakeResponseMemory;
-
 using Clock = std::chrono::steady_clock;
 
 // Per thread, kept for the thread's life: one multi handle (making one per
@@ -119,11 +115,11 @@ CURLSH* Cookies() {
   return share;
 }
 
-// `location` made absolute against `base`, as libcurl does when it follows a
-// redirect itself: relative forms resolved, spaces and bytes above 0x7F
-// percent-encoded.
-std::optional<std::string> ResolveLocation(const std::string& base, std::string_view location) {
-  while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) location.remove_suffix(1);
+}  // namespace
+
+// As libcurl follows a redirect itself: relative forms resolved, spaces and
+// bytes above 0x7F percent-encoded.
+std::optional<std::string> http::ResolveLocation(const std::string& base, std::string_view location) {
   CURLU* url = curl_url();
   if (!url) return std::nullopt;
   const std::string relative(location);
@@ -140,13 +136,11 @@ std::optional<std::string> ResolveLocation(const std::string& base, std::string_
   return resolved;
 }
 
-}  // namespace
-
 // One request's easy handle and header lines, given back however it ends,
-// and its progress, seen from curl's callbacks.
+// and what curl's callbacks see of it.
 class HttpClient::Transfer {
  public:
-  explicit Transfer(HttpClient& client) : client_(client) {}
+  explicit Transfer(Progress& progress) : progress(progress) {}
   ~Transfer() {
     curl_slist_free_all(lines);
     GiveBackEasy(easy);
@@ -171,46 +165,29 @@ class HttpClient::Transfer {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
     const std::string_view line(data, size * count);
-    if (line.substr(0, 5) == "HTTP/") t.rawHeaders.clear();  // a new response: keep only the final one's headers
-    t.rawHeaders.append(line);
-    t.Received(line.size());
+    std::string& rawHeaders = t.progress.rawHeaders;
+    if (line.substr(0, 5) == "HTTP/") rawHeaders.clear();  // a new response: keep only the final one's headers
+    rawHeaders.append(line);
+    const Clock::time_point now = Clock::now();
+    t.progress.Responded(now);
+    t.progress.Received(line.size(), now);
+    t.lastMoved = now;
     // At the end of a redirect's headers the transfer ends: its body is of no
     // use, and the connection is not kept.
-    if ((line == "\r\n" || line == "\n") && t.mayFollow && t.FindRedirect()) return 0;
+    if (line == "\r\n" || line == "\n") {
+      long status = 0;
+      curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+      if (t.progress.FindRedirect(status, *t.url)) return 0;
+    }
     return size * count;
   }
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto& t = *static_cast<Transfer*>(self);
-    HttpClient& client = t.client_;
     const std::size_t n = size * count;
-    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, client.body_.size());
-    const std::size_t kept = std::min(n, room);
-    if (!TakeResponseMemory(kept)) {
-      t.outOfMemory = true;
-      return 0;  // ends the transfer
-    }
-    client.body_.append(data, kept);
-    t.Received(n);
-    if (n <= room) return n;
-    t.capped = true;
-    return 0;  // ends the transfer at the cap
-  }
-
-  // Whether the response whose headers are held redirects to an http or
-  // https URL; if so, notes its Location and the URL it resolves to.
-  bool FindRedirect() {
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return false;
-    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(rawHeaders);
-    const std::string_view location = http::HeaderValue(headers, "Location");
-    if (location.empty()) return false;
-    std::optional<std::string> resolved = ResolveLocation(*url, location);
-    const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
-    if (!cracked || (cracked->scheme != kSchemeHttp && cracked->scheme != kSchemeHttps)) return false;
-    redirect = Redirect{status, std::string(location), std::move(*resolved), *cracked};
-    return true;
+    const bool more = t.progress.Keep(data, n);
+    t.Moved();
+    return more ? n : 0;  // 0 ends the transfer: at the cap, or at the process-wide bound
   }
 
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
@@ -224,40 +201,12 @@ class HttpClient::Transfer {
 
   void Moved() { lastMoved = Clock::now(); }
 
-  // Counts response bytes. The slow-transfer window starts again whenever
-  // the bytes since its start arrived at kMinBytesPerSecond or faster.
-  void Received(std::size_t n) {
-    const Clock::time_point now = Clock::now();
-    if (!responded) slowSince = now;
-    responded = true;
-    received += n;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
-    if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
-      slowSince = now;
-      slowBytes = received;
-    }
-    lastMoved = now;
-  }
-
-  std::string rawHeaders;
-  bool responded = false;
-  std::uint64_t received = 0, slowBytes = 0;  // response bytes: all, and at slowSince
-  Clock::time_point slowSince;
-  bool outOfMemory = false;  // the process-wide bound on bodies was reached
-  bool capped = false;       // the body reached kMaxBodyBytes
-  curl_off_t uploaded = 0;
-  Clock::time_point lastMoved = Clock::now();
-  bool finished = false;  // curl saw the transfer through without an error
-  bool gaveUp = false;    // the abort hook ended it
-
+  Progress& progress;
   CURL* easy = TakeEasy();
   curl_slist* lines = nullptr;
   const std::string* url = nullptr;  // the URL asked, which a relative Location builds on
-  bool mayFollow = false;
-  std::optional<Redirect> redirect;  // set when the response was a redirect to follow
-
- private:
-  HttpClient& client_;
+  curl_off_t uploaded = 0;
+  Clock::time_point lastMoved = Clock::now();
 };
 
 HttpClient::HttpClient() {
@@ -305,45 +254,29 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
       http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
   Request request = FirstRequest(http::BodyBytes(body));
   for (int followed = 0;; ++followed) {
-    Transfer transfer(*this);  // its handle's callbacks point at it; given back when it ends
+    Progress progress(*this, followed < kMaxRedirects);
+    Transfer transfer(progress);  // its handle's callbacks point at it; given back when it ends
     if (!transfer.easy) return false;
     if (!transfer.BuildLines(request)) {
       rootHandle_.reset();
       EnsureRootHandle();
       return false;
     }
-    transfer.mayFollow = followed < kMaxRedirects;
     SetTransferOptions(request, transfer);
     const std::size_t bodyBefore = body_.size();
     RunTransfer(request, transfer, deadline);
-    if (!transfer.redirect || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
-    redirects_.push_back(transfer.redirect->location);
-    Follow(*transfer.redirect, request);
-  }
-}
-
-bool HttpClient::Finish(const Request&, const Transfer& transfer, std::size_t bodyBefore) {
-  if (transfer.outOfMemory) TrimBody(bodyBefore);
-  const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
-  if (transfer.gaveUp) {
-    ending_ = Ending::kAborted;
-  } else if (transfer.outOfMemory) {
-    ending_ = Ending::kOutOfMemory;
-  } else if (transfer.responded) {
-    ending_ = transfer.finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
-  }
-  if (ok) {
     long status = 0;
     if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
-      statusCode_ = static_cast<std::uint32_t>(status);
+      progress.status = static_cast<std::uint32_t>(status);
     }
     const char* effective = nullptr;
     if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-      finalUrl_ = effective;
+      progress.url = effective;
     }
-    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
+    if (!progress.redirect || progress.gaveUp) return Finish(progress, bodyBefore);
+    redirects_.push_back(progress.redirect->location);
+    Follow(*progress.redirect, request);
   }
-  return ok;  // the request's handles close with it; the root stays open for the next Send
 }
 
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
@@ -405,13 +338,13 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       int left = 0;
       while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
-          transfer.finished = message->data.result == CURLE_OK;
+          transfer.progress.finished = message->data.result == CURLE_OK;
         }
       }
       break;
     }
     if (abortHook_ && abortHook_()) {
-      transfer.gaveUp = true;
+      transfer.progress.gaveUp = true;
       break;
     }
     auto wait = std::chrono::milliseconds(1000);
@@ -426,12 +359,13 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       if (connectTime > 0) connected = true, transfer.Moved();
     }
     if (connected) {
-      const bool sending = transfer.uploaded < static_cast<curl_off_t>(request.payload.size()) && !transfer.responded;
+      const bool sending =
+          transfer.uploaded < static_cast<curl_off_t>(request.payload.size()) && !transfer.progress.responded;
       const std::int32_t limit = sending ? rootHandle_->sendTimeout : rootHandle_->receiveTimeout;
       if (limit > 0) {
         // Once the response has begun, a window in which it came too slowly
         // ends it as a stall does; the window starts at the last byte or earlier.
-        const auto since = !sending && transfer.responded ? transfer.slowSince : transfer.lastMoved;
+        const auto since = !sending && transfer.progress.responded ? transfer.progress.slowSince : transfer.lastMoved;
         const auto due = since + std::chrono::milliseconds(limit);
         const auto now = Clock::now();
         if (now > due) break;

@@ -36,9 +36,6 @@ namespace kelvarn {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using http::CrackedUrl;
-using http::CrackUrl;
-using http::TakeResponseMemory;
 
 constexpr DWORD kReadChunk = 64 * 1024;
 
@@ -198,22 +195,6 @@ void CloseRequest(std::shared_ptr<void> root, HINTERNET connection, HINTERNET re
   poolGate.EndClose();
 }
 
-// `location` made absolute against `base`, spaces and bytes above 0x7F
-// percent-encoded, as WinINet combines URLs.
-std::optional<std::string> ResolveLocation(const std::string& base, std::string_view location) {
-  while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) location.remove_suffix(1);
-  const std::string relative(location);
-  std::string resolved(2 * (base.size() + relative.size()) + 64, '\0');
-  DWORD size = static_cast<DWORD>(resolved.size());
-  if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
-    resolved.assign(size + 1, '\0');
-    if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) return std::nullopt;
-  }
-  resolved.resize(size);
-  return resolved;
-}
-
 // A header query on a request whose response has arrived; none when absent.
 std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
   DWORD size = 0;
@@ -227,10 +208,24 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
 
 }  // namespace
 
-// One request's progress, seen from Send's thread.
+// As WinINet combines URLs: spaces and bytes above 0x7F percent-encoded.
+std::optional<std::string> http::ResolveLocation(const std::string& base, std::string_view location) {
+  const std::string relative(location);
+  std::string resolved(2 * (base.size() + relative.size()) + 64, '\0');
+  DWORD size = static_cast<DWORD>(resolved.size());
+  if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    resolved.assign(size + 1, '\0');
+    if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) return std::nullopt;
+  }
+  resolved.resize(size);
+  return resolved;
+}
+
+// One request's handles and progress, seen from Send's thread.
 class HttpClient::Transfer {
  public:
-  explicit Transfer(HttpClient& client) : client_(client) {
+  explicit Transfer(Progress& progress) : progress(progress) {
     MutexLock lock(transfersMutex);
     transfers.push_back(shared);
   }
@@ -244,55 +239,18 @@ class HttpClient::Transfer {
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
-  // Counts response bytes. The slow-transfer window starts again whenever
-  // the bytes since its start arrived at kMinBytesPerSecond or faster.
-  void Received(std::size_t n) {
-    const Clock::time_point now = Clock::now();
-    received += n;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
-    if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
-      slowSince = now;
-      slowBytes = received;
-    }
-    MutexLock lock(shared->mutex);
-    shared->lastMoved = now;
-  }
-
-  // Appends what a read brought to the client's body, within the cap and
-  // the process-wide bound; false when reading must stop.
+  // Hands what a read brought to the body; false when reading must stop.
   bool Keep(const char* data, std::size_t n) {
-    std::string& body = client_.body_;
-    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, body.size());
-    const std::size_t kept = std::min(n, room);
-    if (!TakeResponseMemory(kept)) {
-      outOfMemory = true;
-      return false;
-    }
-    body.append(data, kept);
-    Received(n);
-    if (n <= room) return true;
-    capped = true;
-    return false;
+    const bool more = progress.Keep(data, n);
+    MutexLock lock(shared->mutex);
+    shared->lastMoved = Clock::now();
+    return more;
   }
 
+  Progress& progress;
   Shared* const shared = new Shared;
-  HINTERNET request = nullptr;                // the request handle while it is open
-  bool responded = false;                     // the response's headers arrived
-  std::uint64_t received = 0, slowBytes = 0;  // body bytes: all, and at slowSince
-  Clock::time_point slowSince;
-  bool outOfMemory = false;  // the process-wide bound on bodies was reached
-  bool capped = false;       // the body reached kMaxBodyBytes
-  bool finished = false;     // the whole response was read
-  bool gaveUp = false;       // the abort hook ended it
-  std::uint32_t status = 0;
-  std::string rawHeaders;
+  HINTERNET request = nullptr;            // the request handle while it is open
   std::optional<std::uint64_t> bodyLeft;  // of the Content-Length, when the response gives one
-
-  bool mayFollow = false;
-  std::optional<Redirect> redirect;  // set when the response was a redirect to follow
-
- private:
-  HttpClient& client_;
 };
 
 namespace {
@@ -388,32 +346,15 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
       http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
   Request request = FirstRequest(http::BodyBytes(body));
   for (int followed = 0;; ++followed) {
-    Transfer transfer(*this);
-    transfer.mayFollow = followed < kMaxRedirects;
+    Progress progress(*this, followed < kMaxRedirects);
+    Transfer transfer(progress);
     const std::size_t bodyBefore = body_.size();
+    progress.url = request.url;
     RunTransfer(request, transfer, deadline);
-    if (!transfer.redirect || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
-    redirects_.push_back(transfer.redirect->location);
-    Follow(*transfer.redirect, request);
+    if (!progress.redirect || progress.gaveUp) return Finish(progress, bodyBefore);
+    redirects_.push_back(progress.redirect->location);
+    Follow(*progress.redirect, request);
   }
-}
-
-bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore) {
-  if (transfer.outOfMemory) TrimBody(bodyBefore);
-  const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
-  if (transfer.gaveUp) {
-    ending_ = Ending::kAborted;
-  } else if (transfer.outOfMemory) {
-    ending_ = Ending::kOutOfMemory;
-  } else if (transfer.responded) {
-    ending_ = transfer.finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
-  }
-  if (ok) {
-    if (transfer.status > 0) statusCode_ = transfer.status;
-    finalUrl_ = request.url;
-    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
-  }
-  return ok;
 }
 
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
@@ -430,6 +371,7 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
                              std::optional<std::chrono::steady_clock::time_point> deadline) const {
   Shared& shared = *transfer.shared;
+  Progress& progress = transfer.progress;
   HINTERNET root = rootHandle_->native.get();
   HINTERNET connection = InternetConnectA(root, request.where.host.c_str(), request.where.port, nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, 0);
@@ -439,7 +381,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   struct Handles {
     ~Handles() {
       poolGate.EndChoice(*transfer.shared);  // a choice still open was abandoned: the close may not wait for it
-      CloseRequest(root, connection, transfer.request, transfer.finished);
+      CloseRequest(root, connection, transfer.request, transfer.progress.finished);
     }
     const std::shared_ptr<void>& root;
     HINTERNET connection;
@@ -493,7 +435,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
         limit = rootHandle_->receiveTimeout;
         // Once the body has begun, a window in which it came too slowly
         // ends it as a stall does.
-        if (transfer.received > 0) since = std::min(since, transfer.slowSince);
+        if (progress.received > 0) since = std::min(since, progress.slowSince);
       }
       if (limit > 0) {
         const Clock::time_point stall = since + std::chrono::milliseconds(limit);
@@ -518,7 +460,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
         return shared.succeeded;
       }
       case Waited::kAborted:
-        transfer.gaveUp = true;
+        progress.gaveUp = true;
         break;
       case Waited::kTimedOut:
         break;
@@ -538,15 +480,14 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     MutexLock lock(shared.mutex);
     if (!shared.ownConnection) return;
   }
-  transfer.responded = true;
-  transfer.slowSince = Clock::now();
+  progress.Responded(Clock::now());
   DWORD status = 0, size = sizeof status;
   if (HttpQueryInfoA(transfer.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
-    transfer.status = status;
+    progress.status = status;
   }
-  transfer.rawHeaders = QueryText(transfer.request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
+  progress.rawHeaders = QueryText(transfer.request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
   {
-    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
+    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(progress.rawHeaders);
     const std::string length(http::HeaderValue(headers, "Content-Length"));
     if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
         http::HeaderValue(headers, "Transfer-Encoding").empty()) {
@@ -555,22 +496,13 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   }
 
   // A redirect's body is of no use: the request ends at its headers.
-  if (transfer.mayFollow && (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)) {
-    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
-    const std::string_view location = http::HeaderValue(headers, "Location");
-    std::optional<std::string> resolved = location.empty() ? std::nullopt : ResolveLocation(request.url, location);
-    const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
-    if (cracked && (cracked->scheme == kSchemeHttp || cracked->scheme == kSchemeHttps)) {
-      transfer.redirect = Redirect{static_cast<long>(status), std::string(location), std::move(*resolved), *cracked};
-      return;
-    }
-  }
+  if (progress.FindRedirect(static_cast<long>(status), request.url)) return;
 
   for (;;) {
     // A fast body never waits: the hook and the deadline are looked at
     // between reads too.
     if (abortHook_ && abortHook_()) {
-      transfer.gaveUp = true;
+      progress.gaveUp = true;
       break;
     }
     if (deadline && Clock::now() >= *deadline) break;
@@ -584,7 +516,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     if (available == 0) {
       // The end of the data. Short of the Content-Length, the server closed
       // the connection midway: WinINet (Wine's, at least) reports no error.
-      transfer.finished = !transfer.bodyLeft;
+      progress.finished = !transfer.bodyLeft;
       break;
     }
     const bool read = perform([&] {
@@ -594,7 +526,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     });
     if (!read) break;
     if (shared.read == 0) {
-      transfer.finished = !transfer.bodyLeft;  // as above
+      progress.finished = !transfer.bodyLeft;  // as above
       break;
     }
     // WinINet (Wine's, at least) hands over whatever arrived with the
@@ -604,7 +536,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     if (transfer.bodyLeft) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *transfer.bodyLeft));
     if (!transfer.Keep(shared.buffer.data(), n)) break;
     if (transfer.bodyLeft && (*transfer.bodyLeft -= n) == 0) {
-      transfer.finished = true;
+      progress.finished = true;
       break;
     }
   }
