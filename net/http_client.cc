@@ -71,6 +71,31 @@ bool HttpClient::Open(std::string_view verb, std::string_view url) {
   return EnsureRootHandle();
 }
 
+HttpClient::~HttpClient() { TrimBody(0); }
+
+bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
+                      std::int32_t receiveTimeout) {
+  CheckThread();
+  ending_ = Ending::kNotSent;
+  finalUrl_.clear();
+  redirects_.clear();
+  if (!EnsureRootHandle()) return false;
+  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
+  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
+
+  const std::optional<std::chrono::steady_clock::time_point> deadline =
+      http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
+  Request request = FirstRequest(http::BodyBytes(body));
+  for (int followed = 0;; ++followed) {
+    Progress progress(*this, followed < kMaxRedirects);
+    const std::size_t bodyBefore = body_.size();
+    Perform(request, progress, deadline);
+    if (!progress.redirect || progress.gaveUp) return Finish(progress, bodyBefore);
+    redirects_.push_back(progress.redirect->location);
+    Follow(*progress.redirect, request);
+  }
+}
+
 void HttpClient::ClearTarget() {
   url_.reset(), host_.reset(), path_.reset(), schemeName_.reset(), verb_.reset();
   port_ = 0, scheme_ = 0, statusCode_ = 0;

@@ -179,31 +179,37 @@ class HttpClient {
     std::shared_ptr<void> native;  // the stack's own root handle, closed with it; none for libcurl
   };
   // A Send is a chain of requests, one for each redirect followed. What goes
-  // on the wire is decided for every stack (net/http_client_shared.h); a
-  // Transfer is the backend's own: one request's handles in its stack.
+  // on the wire and what is kept of the answer are decided for every stack
+  // (net/http_client_shared.h); a Transfer is the backend's own: one
+  // request's handles in its stack.
   struct Request;
   struct Redirect;
   class Progress;  // what a transfer reports: the bytes kept, the flags of its ending
   class Transfer;
 
+  // The same over every stack (net/http_client.cc).
   bool CheckThread() const;
-  bool EnsureRootHandle();
   void ClearTarget();
-  void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
   // The first request of a Send, from Open's target, and the one after a
   // redirect.
   Request FirstRequest(std::string_view payload) const;
   void Follow(const Redirect& redirect, Request& request) const;
-  // Send's steps over the backend's stack: the transfer's options; the
-  // transfer itself, until it ends, stalls, passes its deadline or is
-  // aborted.
-  void SetTransferOptions(const Request& request, Transfer& transfer) const;
-  void RunTransfer(const Request& request, Transfer& transfer,
-                   std::optional<std::chrono::steady_clock::time_point> deadline) const;
   // Send's result, status, headers and ending from the response it ended at.
   bool Finish(const Progress& progress, std::size_t bodyBefore);
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
+
+  // The backend's: the root handle and the time-outs kept on it; one request
+  // carried out over the stack (Perform), reporting to `progress`: the
+  // transfer's options, then the transfer itself, until it ends, stalls,
+  // passes the deadline or is aborted.
+  bool EnsureRootHandle();
+  void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
+  void Perform(const Request& request, Progress& progress,
+               std::optional<std::chrono::steady_clock::time_point> deadline);
+  void SetTransferOptions(const Request& request, Transfer& transfer) const;
+  void RunTransfer(const Request& request, Transfer& transfer,
+                   std::optional<std::chrono::steady_clock::time_point> deadline) const;
 
   std::optional<std::string> url_, host_, path_, schemeName_, verb_;
   const std::string userAgent_{kUserAgent};

@@ -214,8 +214,6 @@ HttpClient::HttpClient() {
   body_.reserve(128);
 }
 
-HttpClient::~HttpClient() { TrimBody(0); }
-
 bool HttpClient::EnsureRootHandle() {
   if (!Cookies()) return false;
   if (!rootHandle_) rootHandle_ = RootHandle{};
@@ -240,42 +238,24 @@ void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTim
   if (sendTimeout > 0) rootHandle_->sendTimeout = sendTimeout;
 }
 
-bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
-                      std::int32_t receiveTimeout) {
-  CheckThread();
-  ending_ = Ending::kNotSent;
-  finalUrl_.clear();
-  redirects_.clear();
-  if (!EnsureRootHandle()) return false;
-  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
-  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
-
-  const std::optional<Clock::time_point> deadline =
-      http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
-  Request request = FirstRequest(http::BodyBytes(body));
-  for (int followed = 0;; ++followed) {
-    Progress progress(*this, followed < kMaxRedirects);
-    Transfer transfer(progress);  // its handle's callbacks point at it; given back when it ends
-    if (!transfer.easy) return false;
-    if (!transfer.BuildLines(request)) {
-      rootHandle_.reset();
-      EnsureRootHandle();
-      return false;
-    }
-    SetTransferOptions(request, transfer);
-    const std::size_t bodyBefore = body_.size();
-    RunTransfer(request, transfer, deadline);
-    long status = 0;
-    if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
-      progress.status = static_cast<std::uint32_t>(status);
-    }
-    const char* effective = nullptr;
-    if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-      progress.url = effective;
-    }
-    if (!progress.redirect || progress.gaveUp) return Finish(progress, bodyBefore);
-    redirects_.push_back(progress.redirect->location);
-    Follow(*progress.redirect, request);
+void HttpClient::Perform(const Request& request, Progress& progress,
+                         std::optional<std::chrono::steady_clock::time_point> deadline) {
+  Transfer transfer(progress);  // its handle's callbacks point at it; given back when it ends
+  if (!transfer.easy) return;
+  if (!transfer.BuildLines(request)) {
+    rootHandle_.reset();
+    EnsureRootHandle();
+    return;
+  }
+  SetTransferOptions(request, transfer);
+  RunTransfer(request, transfer, deadline);
+  long status = 0;
+  if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
+    progress.status = static_cast<std::uint32_t>(status);
+  }
+  const char* effective = nullptr;
+  if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+    progress.url = effective;
   }
 }
 

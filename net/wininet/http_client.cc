@@ -262,8 +262,6 @@ enum class Waited { kCompleted, kAborted, kTimedOut };
 
 HttpClient::HttpClient() { body_.reserve(128); }
 
-HttpClient::~HttpClient() { TrimBody(0); }
-
 bool HttpClient::EnsureRootHandle() {
   if (!rootHandle_) rootHandle_ = RootHandle{};
   if (!rootHandle_->native) {
@@ -332,29 +330,11 @@ bool HttpClient::LoadCookieFile(const std::string& path) {
   return true;
 }
 
-bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
-                      std::int32_t receiveTimeout) {
-  CheckThread();
-  ending_ = Ending::kNotSent;
-  finalUrl_.clear();
-  redirects_.clear();
-  if (!EnsureRootHandle()) return false;
-  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
-  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
-
-  const std::optional<Clock::time_point> deadline =
-      http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
-  Request request = FirstRequest(http::BodyBytes(body));
-  for (int followed = 0;; ++followed) {
-    Progress progress(*this, followed < kMaxRedirects);
-    Transfer transfer(progress);
-    const std::size_t bodyBefore = body_.size();
-    progress.url = request.url;
-    RunTransfer(request, transfer, deadline);
-    if (!progress.redirect || progress.gaveUp) return Finish(progress, bodyBefore);
-    redirects_.push_back(progress.redirect->location);
-    Follow(*progress.redirect, request);
-  }
+void HttpClient::Perform(const Request& request, Progress& progress,
+                         std::optional<std::chrono::steady_clock::time_point> deadline) {
+  Transfer transfer(progress);
+  progress.url = request.url;
+  RunTransfer(request, transfer, deadline);
 }
 
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
