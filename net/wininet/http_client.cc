@@ -222,10 +222,13 @@ std::optional<std::string> http::ResolveLocation(const std::string& base, std::s
   return resolved;
 }
 
-// One request's handles and progress, seen from Send's thread.
+// One request's handles and progress, seen from Send's thread: the WinINet
+// operations on its request handle, each begun and waited for here.
 class HttpClient::Transfer {
  public:
-  explicit Transfer(Progress& progress) : progress(progress) {
+  using Deadline = std::optional<Clock::time_point>;
+
+  Transfer(const HttpClient& client, Progress& progress) : progress(progress), client_(client) {
     MutexLock lock(transfersMutex);
     transfers.push_back(shared);
   }
@@ -239,6 +242,33 @@ class HttpClient::Transfer {
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
+  // Sends the request with `payload`. False when it was not sent, or went
+  // over a pooled connection, whose bytes are never taken for its answer.
+  bool SendRequest(std::string_view payload, Deadline deadline);
+  // Takes the response's status and header block, and the Content-Length
+  // its body ends at.
+  void ReadHead();
+  // Reads the body to its end, or until a failure, a stall, the deadline,
+  // the cap or the abort hook ends it, keeping what was read.
+  void ReadBody(Deadline deadline);
+
+  Progress& progress;
+  Shared* const shared = new Shared;
+  HINTERNET request = nullptr;  // the request handle while it is open
+
+ private:
+  // Why a wait for WinINet ended.
+  enum class Waited { kCompleted, kAborted, kTimedOut };
+
+  bool AbortAsked() const { return client_.abortHook_ && client_.abortHook_(); }
+  // Waits for the operation begun last, looking at the hook, the deadline
+  // and the stall time-outs at every wake and at least once a second.
+  Waited Wait(Deadline deadline);
+  // Runs one operation, begun by `begin`, to its end; false when it failed
+  // or was ended.
+  template <typename Begin>
+  bool Complete(Begin begin, Deadline deadline);
+
   // Hands what a read brought to the body; false when reading must stop.
   bool Keep(const char* data, std::size_t n) {
     const bool more = progress.Keep(data, n);
@@ -247,18 +277,10 @@ class HttpClient::Transfer {
     return more;
   }
 
-  Progress& progress;
-  Shared* const shared = new Shared;
-  HINTERNET request = nullptr;            // the request handle while it is open
-  std::optional<std::uint64_t> bodyLeft;  // of the Content-Length, when the response gives one
+  const HttpClient& client_;
+  Clock::time_point start_;                // when the sending began
+  std::optional<std::uint64_t> bodyLeft_;  // of the Content-Length, when the response gives one
 };
-
-namespace {
-
-// Why a wait for WinINet ended.
-enum class Waited { kCompleted, kAborted, kTimedOut };
-
-}  // namespace
 
 HttpClient::HttpClient() { body_.reserve(128); }
 
@@ -332,7 +354,7 @@ bool HttpClient::LoadCookieFile(const std::string& path) {
 
 void HttpClient::Perform(const Request& request, Progress& progress,
                          std::optional<std::chrono::steady_clock::time_point> deadline) {
-  Transfer transfer(progress);
+  Transfer transfer(*this, progress);
   progress.url = request.url;
   RunTransfer(request, transfer, deadline);
 }
@@ -351,7 +373,6 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
                              std::optional<std::chrono::steady_clock::time_point> deadline) const {
   Shared& shared = *transfer.shared;
-  Progress& progress = transfer.progress;
   HINTERNET root = rootHandle_->native.get();
   HINTERNET connection = InternetConnectA(root, request.where.host.c_str(), request.where.port, nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, 0);
@@ -385,103 +406,110 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   // rather than risk giving it back twice.
   if (!transfer.request) return;
   SetTransferOptions(request, transfer);
-  shared.payload.assign(request.payload);
+  if (!transfer.SendRequest(request.payload, deadline)) return;
+  transfer.ReadHead();
+  // A redirect's body is of no use: the request ends at its headers.
+  if (transfer.progress.FindRedirect(transfer.progress.status, request.url)) return;
+  transfer.ReadBody(deadline);
+}
 
-  const Clock::time_point start = Clock::now();
-  // Waits for the operation begun last, looking at the hook, the deadline
-  // and the stall time-outs at every wake and at least once a second.
-  const auto wait = [&]() -> Waited {
-    for (;;) {
-      {
-        MutexLock lock(shared.mutex);
-        shared.woken = false;  // a wake from here on is seen by the hook or ends the wait below
-      }
-      if (abortHook_ && abortHook_()) return Waited::kAborted;
-      MutexLock lock(shared.mutex);
-      if (shared.completed) return Waited::kCompleted;
-      const Clock::time_point now = Clock::now();
-      Clock::time_point due = now + std::chrono::seconds(1);
-      if (deadline) {
-        if (now >= *deadline) return Waited::kTimedOut;
-        due = std::min(due, *deadline);
-      }
-      std::int32_t limit = 0;
-      Clock::time_point since = shared.lastMoved;
-      if (!shared.connected) {
-        limit = rootHandle_->connectTimeout, since = start;
-      } else if (!shared.sent) {
-        limit = rootHandle_->sendTimeout;
-      } else {
-        limit = rootHandle_->receiveTimeout;
-        // Once the body has begun, a window in which it came too slowly
-        // ends it as a stall does.
-        if (progress.received > 0) since = std::min(since, progress.slowSince);
-      }
-      if (limit > 0) {
-        const Clock::time_point stall = since + std::chrono::milliseconds(limit);
-        if (now >= stall) return Waited::kTimedOut;
-        due = std::min(due, stall);
-      }
-      shared.mutex.WaitFor(shared.changed, due - now,
-                           [&]() REQUIRES(shared.mutex) { return shared.completed || shared.woken; });
-    }
-  };
-  // Runs one operation to its end; false when it failed or was ended.
-  const auto perform = [&](auto&& begin) {
+HttpClient::Transfer::Waited HttpClient::Transfer::Wait(Deadline deadline) {
+  const RootHandle& root = *client_.rootHandle_;
+  for (;;) {
     {
-      MutexLock lock(shared.mutex);
-      shared.completed = false;
+      MutexLock lock(shared->mutex);
+      shared->woken = false;  // a wake from here on is seen by the hook or ends the wait below
     }
-    if (begin()) return true;
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    switch (wait()) {
-      case Waited::kCompleted: {
-        MutexLock lock(shared.mutex);
-        return shared.succeeded;
-      }
-      case Waited::kAborted:
-        progress.gaveUp = true;
-        break;
-      case Waited::kTimedOut:
-        break;
+    if (AbortAsked()) return Waited::kAborted;
+    MutexLock lock(shared->mutex);
+    if (shared->completed) return Waited::kCompleted;
+    const Clock::time_point now = Clock::now();
+    Clock::time_point due = now + std::chrono::seconds(1);
+    if (deadline) {
+      if (now >= *deadline) return Waited::kTimedOut;
+      due = std::min(due, *deadline);
     }
-    return false;  // the operation is still in flight: nothing more is asked of the request
-  };
-
-  const DWORD payloadSize = static_cast<DWORD>(shared.payload.size());
-  void* optional = payloadSize > 0 ? shared.payload.data() : nullptr;
-  poolGate.BeginChoice(shared);
-  if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) return;
-  poolGate.EndChoice(shared);
-  {
-    // A pooled connection, which the gate should have kept from this
-    // request: its bytes may have been sent for another request, and are
-    // never taken for this one's answer.
-    MutexLock lock(shared.mutex);
-    if (!shared.ownConnection) return;
+    std::int32_t limit = 0;
+    Clock::time_point since = shared->lastMoved;
+    if (!shared->connected) {
+      limit = root.connectTimeout, since = start_;
+    } else if (!shared->sent) {
+      limit = root.sendTimeout;
+    } else {
+      limit = root.receiveTimeout;
+      // Once the body has begun, a window in which it came too slowly
+      // ends it as a stall does.
+      if (progress.received > 0) since = std::min(since, progress.slowSince);
+    }
+    if (limit > 0) {
+      const Clock::time_point stall = since + std::chrono::milliseconds(limit);
+      if (now >= stall) return Waited::kTimedOut;
+      due = std::min(due, stall);
+    }
+    shared->mutex.WaitFor(shared->changed, due - now,
+                          [&]() REQUIRES(shared->mutex) { return shared->completed || shared->woken; });
   }
+}
+
+template <typename Begin>
+bool HttpClient::Transfer::Complete(Begin begin, Deadline deadline) {
+  {
+    MutexLock lock(shared->mutex);
+    shared->completed = false;
+  }
+  if (begin()) return true;
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  switch (Wait(deadline)) {
+    case Waited::kCompleted: {
+      MutexLock lock(shared->mutex);
+      return shared->succeeded;
+    }
+    case Waited::kAborted:
+      progress.gaveUp = true;
+      break;
+    case Waited::kTimedOut:
+      break;
+  }
+  return false;  // the operation is still in flight: nothing more is asked of the request
+}
+
+bool HttpClient::Transfer::SendRequest(std::string_view payload, Deadline deadline) {
+  shared->payload.assign(payload);
+  start_ = Clock::now();
+  const DWORD payloadSize = static_cast<DWORD>(shared->payload.size());
+  void* optional = payloadSize > 0 ? shared->payload.data() : nullptr;
+  poolGate.BeginChoice(*shared);
+  if (!Complete([&] { return HttpSendRequestA(request, nullptr, 0, optional, payloadSize) != FALSE; }, deadline)) {
+    return false;
+  }
+  poolGate.EndChoice(*shared);
+  // A pooled connection, which the gate should have kept from this request:
+  // its bytes may have been sent for another request, and are never taken
+  // for this one's answer.
+  MutexLock lock(shared->mutex);
+  return shared->ownConnection;
+}
+
+void HttpClient::Transfer::ReadHead() {
   progress.Responded(Clock::now());
   DWORD status = 0, size = sizeof status;
-  if (HttpQueryInfoA(transfer.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+  if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
     progress.status = status;
   }
-  progress.rawHeaders = QueryText(transfer.request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
-  {
-    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(progress.rawHeaders);
-    const std::string length(http::HeaderValue(headers, "Content-Length"));
-    if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
-        http::HeaderValue(headers, "Transfer-Encoding").empty()) {
-      transfer.bodyLeft = std::strtoull(length.c_str(), nullptr, 10);
-    }
+  progress.rawHeaders = QueryText(request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
+  const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(progress.rawHeaders);
+  const std::string length(http::HeaderValue(headers, "Content-Length"));
+  if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
+      http::HeaderValue(headers, "Transfer-Encoding").empty()) {
+    bodyLeft_ = std::strtoull(length.c_str(), nullptr, 10);
   }
+}
 
-  // A redirect's body is of no use: the request ends at its headers.
-  if (progress.FindRedirect(static_cast<long>(status), request.url)) return;
-
+void HttpClient::Transfer::ReadBody(Deadline deadline) {
   for (;;) {
     // A fast body never waits: the hook and the deadline are looked at
     // between reads too.
-    if (abortHook_ && abortHook_()) {
+    if (AbortAsked()) {
       progress.gaveUp = true;
       break;
     }
@@ -489,33 +517,36 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
     // InternetReadFile waits until its buffer is full: a body that stalls
     // or drips would keep what it brought in WinINet's hands. Waiting for
     // data first and then reading only what is there keeps every byte read.
-    DWORD& available = shared.available;
-    const bool ready = perform([&] { return InternetQueryDataAvailable(transfer.request, &available, 0, 0) != FALSE; });
+    DWORD& available = shared->available;
+    const bool ready =
+        Complete([&] { return InternetQueryDataAvailable(request, &available, 0, 0) != FALSE; }, deadline);
     if (!ready) break;  // a failure or a time-out keeps what was read
-    if (!InternetQueryDataAvailable(transfer.request, &available, 0, 0)) break;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) break;
     if (available == 0) {
       // The end of the data. Short of the Content-Length, the server closed
       // the connection midway: WinINet (Wine's, at least) reports no error.
-      progress.finished = !transfer.bodyLeft;
+      progress.finished = !bodyLeft_;
       break;
     }
-    const bool read = perform([&] {
-      shared.read = 0;
-      return InternetReadFile(transfer.request, shared.buffer.data(), std::min(available, kReadChunk), &shared.read) !=
-             FALSE;
-    });
+    const bool read = Complete(
+        [&] {
+          shared->read = 0;
+          return InternetReadFile(request, shared->buffer.data(), std::min(available, kReadChunk), &shared->read) !=
+                 FALSE;
+        },
+        deadline);
     if (!read) break;
-    if (shared.read == 0) {
-      progress.finished = !transfer.bodyLeft;  // as above
+    if (shared->read == 0) {
+      progress.finished = !bodyLeft_;  // as above
       break;
     }
     // WinINet (Wine's, at least) hands over whatever arrived with the
     // headers, bytes past the Content-Length included, and then waits for
     // more: the body ends at its length here.
-    DWORD n = shared.read;
-    if (transfer.bodyLeft) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *transfer.bodyLeft));
-    if (!transfer.Keep(shared.buffer.data(), n)) break;
-    if (transfer.bodyLeft && (*transfer.bodyLeft -= n) == 0) {
+    DWORD n = shared->read;
+    if (bodyLeft_) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *bodyLeft_));
+    if (!Keep(shared->buffer.data(), n)) break;
+    if (bodyLeft_ && (*bodyLeft_ -= n) == 0) {
       progress.finished = true;
       break;
     }
