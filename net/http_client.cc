@@ -1,8 +1,10 @@
 // The part of HttpClient that is the same over every HTTP stack: the thread
-// check, Open's cracking of the URL, the body and its share of the
-// process-wide bound. net/curl/ and net/wininet/ hold the rest.
+// check, Open's cracking of the URL, the requests a Send makes, what is kept
+// of each response and how the Send ended, the body and its share of the
+// process-wide bound. net/curl/ and net/wininet/ move the bytes.
 #include "net/http_client.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "frame/runtime.h"
@@ -20,15 +22,18 @@ constexpr std::string_view kWrongThread =
 std::atomic<std::size_t> responseMemoryHeld{0};
 std::atomic<std::size_t> responseMemoryLimit{HttpClient::kDefaultResponseMemoryLimit};
 
-}  // namespace
-
-bool http::TakeResponseMemory(std::size_t bytes) {
+// Counts `bytes` more as held by some client's body, unless that passes
+// HttpClient::ResponseMemoryLimit(); false then, and nothing is counted.
+// HttpClient::TrimBody gives them back.
+bool TakeResponseMemory(std::size_t bytes) {
   const std::size_t limit = responseMemoryLimit.load();
   for (std::size_t held = responseMemoryHeld.load();;) {
     if (held > limit || bytes > limit - held) return false;
     if (responseMemoryHeld.compare_exchange_weak(held, held + bytes)) return true;
   }
 }
+
+}  // namespace
 
 std::string_view http::BodyBytes(const Value& body) {
   if (const auto* text = std::get_if<Text>(&body)) return std::string_view(*text).substr(0, text->find('\0'));
@@ -66,6 +71,31 @@ bool HttpClient::Open(std::string_view verb, std::string_view url) {
   return EnsureRootHandle();
 }
 
+HttpClient::~HttpClient() { TrimBody(0); }
+
+bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
+                      std::int32_t receiveTimeout) {
+  CheckThread();
+  ending_ = Ending::kNotSent;
+  finalUrl_.clear();
+  redirects_.clear();
+  if (!EnsureRootHandle()) return false;
+  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
+  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
+
+  const std::optional<std::chrono::steady_clock::time_point> deadline =
+      http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
+  Request request = FirstRequest(http::BodyBytes(body));
+  for (int followed = 0;; ++followed) {
+    Progress progress(*this, followed < kMaxRedirects);
+    const std::size_t bodyBefore = body_.size();
+    Perform(request, progress, deadline);
+    if (!progress.redirect || progress.gaveUp) return Finish(progress, bodyBefore);
+    redirects_.push_back(progress.redirect->location);
+    Follow(*progress.redirect, request);
+  }
+}
+
 void HttpClient::ClearTarget() {
   url_.reset(), host_.reset(), path_.reset(), schemeName_.reset(), verb_.reset();
   port_ = 0, scheme_ = 0, statusCode_ = 0;
@@ -80,6 +110,115 @@ void HttpClient::TrimBody(std::size_t size) {
   if (size >= body_.size()) return;
   responseMemoryHeld.fetch_sub(body_.size() - size);
   body_.resize(size);
+}
+
+std::vector<std::string> HttpClient::Request::Lines() const {
+  std::vector<std::string> lines{"Accept: */*"};
+  if (host) lines.push_back("Host: " + *host);
+  if (contentLines) {
+    lines.push_back("Content-Type: application/x-www-form-urlencoded");
+    if (!payload.empty()) lines.push_back("Content-Length: " + std::to_string(payload.size()));
+  }
+  if (postLines) lines.push_back("Cache-Control: no-cache");
+  return lines;
+}
+
+HttpClient::Request HttpClient::FirstRequest(std::string_view payload) const {
+  Request request;
+  request.verb = verb_.value_or("GET");
+  // libcurl leaves a fragment off the request line, where the target Open
+  // took keeps it: the line takes the whole target, the URL (the base of a
+  // relative redirect, the path of cookies) all but the fragment.
+  request.requestTarget = http::SendableTarget(path_.value_or("/"));
+  request.url = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) +
+                request.requestTarget.substr(0, request.requestTarget.find('#'));
+  request.where = http::CrackedUrl{*schemeName_, scheme_, *host_, port_};
+  request.host = host_;
+  request.payload = payload;
+  request.postLines = http::EqualsIgnoringCase(request.verb, "POST");
+  request.contentLines = request.postLines;
+  return request;
+}
+
+void HttpClient::Follow(const Redirect& redirect, Request& request) const {
+  // As the platform's stack makes the next request: 301 and 302 turn a
+  // POST, 303 anything but GET and HEAD, into a GET without the body or its
+  // content lines; 307 and 308 ask again as before. The Host line stays ours
+  // while the host and port do.
+  using http::EqualsIgnoringCase;
+  const long status = redirect.status;
+  if (((status == 301 || status == 302) && EqualsIgnoringCase(request.verb, "POST")) ||
+      (status == 303 && !EqualsIgnoringCase(request.verb, "GET") && !EqualsIgnoringCase(request.verb, "HEAD"))) {
+    request.verb = "GET";
+    request.payload = {};
+    request.contentLines = false;
+  }
+  request.url = redirect.url;
+  request.requestTarget.clear();
+  request.where = redirect.where;
+  const bool sameHost = EqualsIgnoringCase(*host_, request.where.host) && port_ == request.where.port;
+  request.host = sameHost ? host_ : std::nullopt;
+}
+
+void HttpClient::Progress::Responded(Clock::time_point now) {
+  if (!responded) slowSince = now;
+  responded = true;
+}
+
+void HttpClient::Progress::Received(std::size_t n, Clock::time_point now) {
+  received += n;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
+  if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
+    slowSince = now;
+    slowBytes = received;
+  }
+}
+
+bool HttpClient::Progress::Keep(const char* data, std::size_t n) {
+  std::string& body = client_.body_;
+  const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, body.size());
+  const std::size_t kept = std::min(n, room);
+  if (!TakeResponseMemory(kept)) {
+    outOfMemory = true;
+    return false;
+  }
+  body.append(data, kept);
+  Received(n, Clock::now());
+  if (n <= room) return true;
+  capped = true;
+  return false;
+}
+
+bool HttpClient::Progress::FindRedirect(long code, const std::string& base) {
+  if (!mayFollow || (code != 301 && code != 302 && code != 303 && code != 307 && code != 308)) return false;
+  const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(rawHeaders);
+  const std::string_view location = http::HeaderValue(headers, "Location");
+  if (location.empty()) return false;
+  std::string_view trimmed = location;
+  while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.remove_suffix(1);
+  std::optional<std::string> resolved = http::ResolveLocation(base, trimmed);
+  const std::optional<http::CrackedUrl> cracked = resolved ? http::CrackUrl(*resolved) : std::nullopt;
+  if (!cracked || (cracked->scheme != kSchemeHttp && cracked->scheme != kSchemeHttps)) return false;
+  redirect = Redirect{code, std::string(location), std::move(*resolved), *cracked};
+  return true;
+}
+
+bool HttpClient::Finish(const Progress& progress, std::size_t bodyBefore) {
+  if (progress.outOfMemory) TrimBody(bodyBefore);
+  const bool ok = progress.responded && !progress.gaveUp && !progress.outOfMemory;
+  if (progress.gaveUp) {
+    ending_ = Ending::kAborted;
+  } else if (progress.outOfMemory) {
+    ending_ = Ending::kOutOfMemory;
+  } else if (progress.responded) {
+    ending_ = progress.finished && !progress.capped ? Ending::kComplete : Ending::kCutOff;
+  }
+  if (ok) {
+    if (progress.status > 0) statusCode_ = progress.status;
+    finalUrl_ = progress.url;
+    responseHeaders_ = http::ParseHeaderBlock(progress.rawHeaders);
+  }
+  return ok;
 }
 
 Text HttpClient::GetResponseText() const { return Text(ResponseTextView()); }

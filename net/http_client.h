@@ -179,24 +179,38 @@ class HttpClient {
     std::int32_t connectTimeout = 0, sendTimeout = 0, receiveTimeout = 0;
     std::shared_ptr<void> native;  // the stack's own root handle, closed with it; none for libcurl
   };
-  struct Request;  // one Send's handles in the backend's stack
+  // A Send is a chain of requests, one for each redirect followed. What goes
+  // on the wire and what is kept of the answer are decided for every stack
+  // (net/http_client_shared.h); a Transfer is the backend's own: one
+  // request's handles in its stack.
+  struct Request;
+  struct Redirect;
+  class Progress;  // what a transfer reports: the bytes kept, the flags of its ending
   class Transfer;
 
+  // The same over every stack (net/http_client.cc).
   bool CheckThread() const;
-  bool EnsureRootHandle();
   void ClearTarget();
+  // The first request of a Send, from Open's target, and the one after a
+  // redirect.
+  Request FirstRequest(std::string_view payload) const;
+  void Follow(const Redirect& redirect, Request& request) const;
+  // Send's result, status, headers and ending from the response it ended at.
+  bool Finish(const Progress& progress, std::size_t bodyBefore);
+  // Shrinks the body to `size` bytes, giving back what it held beyond them.
+  void TrimBody(std::size_t size);
+
+  // The backend's: the root handle and the time-outs kept on it; one request
+  // carried out over the stack (Perform), reporting to `progress`: the
+  // transfer's options, then the transfer itself, until it ends, stalls,
+  // passes the deadline or is aborted.
+  bool EnsureRootHandle();
   void ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout);
-  // Send's steps: the method, URL and header lines; the transfer's options;
-  // the transfer itself, until it ends, stalls, passes its deadline or is
-  // aborted. False from BuildRequest when the lines could not be made.
-  bool BuildRequest(Request& request) const;
+  void Perform(const Request& request, Progress& progress,
+               std::optional<std::chrono::steady_clock::time_point> deadline);
   void SetTransferOptions(const Request& request, Transfer& transfer) const;
   void RunTransfer(const Request& request, Transfer& transfer,
                    std::optional<std::chrono::steady_clock::time_point> deadline) const;
-  // Send's result, status, headers and ending from the response it ended at.
-  bool Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore);
-  // Shrinks the body to `size` bytes, giving back what it held beyond them.
-  void TrimBody(std::size_t size);
 
   std::optional<std::string> url_, host_, path_, schemeName_, verb_;
   const std::string userAgent_{kUserAgent};

@@ -36,10 +36,6 @@ namespace kelvarn {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using http::CrackedUrl;
-using http::CrackUrl;
-using http::EqualsIgnoringCase;
-using http::TakeResponseMemory;
 
 constexpr DWORD kReadChunk = 64 * 1024;
 
@@ -199,22 +195,6 @@ void CloseRequest(std::shared_ptr<void> root, HINTERNET connection, HINTERNET re
   poolGate.EndClose();
 }
 
-// `location` made absolute against `base`, spaces and bytes above 0x7F
-// percent-encoded, as WinINet combines URLs.
-std::optional<std::string> ResolveLocation(const std::string& base, std::string_view location) {
-  while (!location.empty() && (location.back() == ' ' || location.back() == '\t')) location.remove_suffix(1);
-  const std::string relative(location);
-  std::string resolved(2 * (base.size() + relative.size()) + 64, '\0');
-  DWORD size = static_cast<DWORD>(resolved.size());
-  if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
-    resolved.assign(size + 1, '\0');
-    if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) return std::nullopt;
-  }
-  resolved.resize(size);
-  return resolved;
-}
-
 // A header query on a request whose response has arrived; none when absent.
 std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
   DWORD size = 0;
@@ -228,22 +208,27 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
 
 }  // namespace
 
-// One request of a Send: what goes on the wire, and where to.
-struct HttpClient::Request {
-  std::string verb, url;            // the method, and the URL asked (a relative Location's base)
-  CrackedUrl where;                 // host, port and scheme to connect to
-  std::string requestTarget;        // for the request line
-  std::optional<std::string> host;  // for the Host line; none: WinINet writes its own
-  std::string_view payload;         // the caller's body, alive for the whole Send
-  bool postLines = false;           // Cache-Control, which a POST adds
-  bool contentLines = false;        // Content-Type, and Content-Length with a payload
-  std::vector<std::string> lines;   // the header lines, made by BuildRequest
-};
+// As WinINet combines URLs: spaces and bytes above 0x7F percent-encoded.
+std::optional<std::string> http::ResolveLocation(const std::string& base, std::string_view location) {
+  const std::string relative(location);
+  std::string resolved(2 * (base.size() + relative.size()) + 64, '\0');
+  DWORD size = static_cast<DWORD>(resolved.size());
+  if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    resolved.assign(size + 1, '\0');
+    if (!InternetCombineUrlA(base.c_str(), relative.c_str(), resolved.data(), &size, 0)) return std::nullopt;
+  }
+  resolved.resize(size);
+  return resolved;
+}
 
-// One request's progress, seen from Send's thread.
+// One request's handles and progress, seen from Send's thread: the WinINet
+// operations on its request handle, each begun and waited for here.
 class HttpClient::Transfer {
  public:
-  explicit Transfer(HttpClient& client) : client_(client) {
+  using Deadline = std::optional<Clock::time_point>;
+
+  Transfer(const HttpClient& client, Progress& progress) : progress(progress), client_(client) {
     MutexLock lock(transfersMutex);
     transfers.push_back(shared);
   }
@@ -257,69 +242,48 @@ class HttpClient::Transfer {
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
-  // Counts response bytes. The slow-transfer window starts again whenever
-  // the bytes since its start arrived at kMinBytesPerSecond or faster.
-  void Received(std::size_t n) {
-    const Clock::time_point now = Clock::now();
-    received += n;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - slowSince).count();
-    if ((received - slowBytes) * 1000 >= static_cast<std::uint64_t>(kMinBytesPerSecond * elapsed)) {
-      slowSince = now;
-      slowBytes = received;
-    }
-    MutexLock lock(shared->mutex);
-    shared->lastMoved = now;
-  }
+  // Sends the request with `payload`. False when it was not sent, or went
+  // over a pooled connection, whose bytes are never taken for its answer.
+  bool SendRequest(std::string_view payload, Deadline deadline);
+  // Takes the response's status and header block, and the Content-Length
+  // its body ends at.
+  void ReadHead(std::string_view verb);
+  bool NothingToRead() const { return bodyLeft_ == std::uint64_t{0}; }
+  // Reads the body to its end, or until a failure, a stall, the deadline,
+  // the cap or the abort hook ends it, keeping what was read.
+  void ReadBody(Deadline deadline);
 
-  // Appends what a read brought to the client's body, within the cap and
-  // the process-wide bound; false when reading must stop.
-  bool Keep(const char* data, std::size_t n) {
-    std::string& body = client_.body_;
-    const std::size_t room = kMaxBodyBytes - std::min(kMaxBodyBytes, body.size());
-    const std::size_t kept = std::min(n, room);
-    if (!TakeResponseMemory(kept)) {
-      outOfMemory = true;
-      return false;
-    }
-    body.append(data, kept);
-    Received(n);
-    if (n <= room) return true;
-    capped = true;
-    return false;
-  }
-
+  Progress& progress;
   Shared* const shared = new Shared;
-  HINTERNET request = nullptr;                // the request handle while it is open
-  bool responded = false;                     // the response's headers arrived
-  std::uint64_t received = 0, slowBytes = 0;  // body bytes: all, and at slowSince
-  Clock::time_point slowSince;
-  bool outOfMemory = false;  // the process-wide bound on bodies was reached
-  bool capped = false;       // the body reached kMaxBodyBytes
-  bool finished = false;     // the whole response was read
-  bool gaveUp = false;       // the abort hook ended it
-  std::uint32_t status = 0;
-  std::string rawHeaders;
-  std::optional<std::uint64_t> bodyLeft;  // of the Content-Length, when the response gives one
-
-  bool mayFollow = false;
-  long redirectStatus = 0;  // set when the response was a redirect to follow
-  std::string redirectLocation, redirectUrl;
-  CrackedUrl redirectHost{};
+  HINTERNET request = nullptr;  // the request handle while it is open
 
  private:
-  HttpClient& client_;
+  // Why a wait for WinINet ended.
+  enum class Waited { kCompleted, kAborted, kTimedOut };
+
+  bool AbortAsked() const { return client_.abortHook_ && client_.abortHook_(); }
+  // Waits for the operation begun last, looking at the hook, the deadline
+  // and the stall time-outs at every wake and at least once a second.
+  Waited Wait(Deadline deadline);
+  // Runs one operation, begun by `begin`, to its end; false when it failed
+  // or was ended.
+  template <typename Begin>
+  bool Complete(Begin begin, Deadline deadline);
+
+  // Hands what a read brought to the body; false when reading must stop.
+  bool Keep(const char* data, std::size_t n) {
+    const bool more = progress.Keep(data, n);
+    MutexLock lock(shared->mutex);
+    shared->lastMoved = Clock::now();
+    return more;
+  }
+
+  const HttpClient& client_;
+  Clock::time_point start_;                // when the sending began
+  std::optional<std::uint64_t> bodyLeft_;  // of the Content-Length, when the response gives one
 };
 
-namespace {
-
-// Why a wait for WinINet ended.
-enum class Waited { kCompleted, kAborted, kTimedOut };
-
-}  // namespace
-
 HttpClient::HttpClient() { body_.reserve(128); }
-
-HttpClient::~HttpClient() { TrimBody(0); }
 
 bool HttpClient::EnsureRootHandle() {
   if (!rootHandle_) rootHandle_ = RootHandle{};
@@ -389,91 +353,19 @@ bool HttpClient::LoadCookieFile(const std::string& path) {
   return true;
 }
 
-bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32_t sendTimeout,
-                      std::int32_t receiveTimeout) {
-  CheckThread();
-  ending_ = Ending::kNotSent;
-  finalUrl_.clear();
-  redirects_.clear();
-  if (!EnsureRootHandle()) return false;
-  ApplyTimeouts(connectTimeout, sendTimeout, receiveTimeout);
-  if ((scheme_ != kSchemeHttp && scheme_ != kSchemeHttps) || !host_ || !schemeName_) return false;
-
-  const std::string_view payload = http::BodyBytes(body);
-  const std::optional<Clock::time_point> deadline =
-      http::OverallDeadline(rootHandle_->connectTimeout, rootHandle_->sendTimeout, rootHandle_->receiveTimeout);
-
-  Request request;
-  request.verb = verb_.value_or("GET");
-  request.requestTarget = http::SendableTarget(path_.value_or("/"));
-  request.url = *schemeName_ + "://" + *host_ + ":" + std::to_string(port_) +
-                request.requestTarget.substr(0, request.requestTarget.find('#'));
-  request.where = CrackedUrl{*schemeName_, scheme_, *host_, port_};
-  request.host = host_;
-  request.payload = payload;
-  request.postLines = EqualsIgnoringCase(request.verb, "POST");
-  request.contentLines = request.postLines;
-  for (int followed = 0;; ++followed) {
-    BuildRequest(request);
-    Transfer transfer(*this);
-    transfer.mayFollow = followed < kMaxRedirects;
-    const std::size_t bodyBefore = body_.size();
-    RunTransfer(request, transfer, deadline);
-    if (transfer.redirectStatus == 0 || transfer.gaveUp) return Finish(request, transfer, bodyBefore);
-    // WinINet would follow redirects itself, but keeps the body and its
-    // lines for a POST turned into a GET and writes the port into the Host
-    // line: Send follows them, as the curl backend does.
-    redirects_.push_back(transfer.redirectLocation);
-    const long status = transfer.redirectStatus;
-    if (((status == 301 || status == 302) && EqualsIgnoringCase(request.verb, "POST")) ||
-        (status == 303 && !EqualsIgnoringCase(request.verb, "GET") && !EqualsIgnoringCase(request.verb, "HEAD"))) {
-      request.verb = "GET";
-      request.payload = {};
-      request.contentLines = false;
-    }
-    request.url = transfer.redirectUrl;
-    const std::string target = http::RequestTarget(request.url);
-    request.requestTarget = target.substr(0, target.find('#'));
-    request.where = transfer.redirectHost;
-    const bool sameHost = EqualsIgnoringCase(*host_, request.where.host) && port_ == request.where.port;
-    request.host = sameHost ? host_ : std::nullopt;
-  }
-}
-
-bool HttpClient::Finish(const Request& request, const Transfer& transfer, std::size_t bodyBefore) {
-  if (transfer.outOfMemory) TrimBody(bodyBefore);
-  const bool ok = transfer.responded && !transfer.gaveUp && !transfer.outOfMemory;
-  if (transfer.gaveUp) {
-    ending_ = Ending::kAborted;
-  } else if (transfer.outOfMemory) {
-    ending_ = Ending::kOutOfMemory;
-  } else if (transfer.responded) {
-    ending_ = transfer.finished && !transfer.capped ? Ending::kComplete : Ending::kCutOff;
-  }
-  if (ok) {
-    if (transfer.status > 0) statusCode_ = transfer.status;
-    finalUrl_ = request.url;
-    responseHeaders_ = http::ParseHeaderBlock(transfer.rawHeaders);
-  }
-  return ok;
-}
-
-bool HttpClient::BuildRequest(Request& request) const {
-  request.lines = {"Accept: */*"};
-  if (request.host) request.lines.push_back("Host: " + *request.host);
-  if (request.contentLines) {
-    request.lines.push_back("Content-Type: application/x-www-form-urlencoded");
-    if (!request.payload.empty()) request.lines.push_back("Content-Length: " + std::to_string(request.payload.size()));
-  }
-  if (request.postLines) request.lines.push_back("Cache-Control: no-cache");
-  // Asks the server to close the connection after its answer; one that
-  // does not never answers another request over it (see PoolGate).
-  request.lines.push_back("Connection: close");
-  return true;
+void HttpClient::Perform(const Request& request, Progress& progress,
+                         std::optional<std::chrono::steady_clock::time_point> deadline) {
+  Transfer transfer(*this, progress);
+  progress.url = request.url;
+  RunTransfer(request, transfer, deadline);
 }
 
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
-  for (const std::string& line : request.lines) {
+  std::vector<std::string> lines = request.Lines();
+  // Asks the server to close the connection after its answer; one that
+  // does not never answers another request over it (see PoolGate).
+  lines.emplace_back("Connection: close");
+  for (const std::string& line : lines) {
     HttpAddRequestHeadersA(transfer.request, line.c_str(), static_cast<DWORD>(line.size()),
                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }
@@ -491,177 +383,181 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   struct Handles {
     ~Handles() {
       poolGate.EndChoice(*transfer.shared);  // a choice still open was abandoned: the close may not wait for it
-      CloseRequest(root, connection, transfer.request, transfer.finished);
+      CloseRequest(root, connection, transfer.request, transfer.progress.finished);
     }
     const std::shared_ptr<void>& root;
     HINTERNET connection;
     Transfer& transfer;
   } handles{rootHandle_->native, connection, transfer};
-  // Redirects are Send's to follow; nothing is cached or read from a cache.
+  // Redirects are Send's to follow: WinINet would keep the body and its
+  // lines for a POST turned into a GET, and write the port into the Host
+  // line. Nothing is cached or read from a cache.
   DWORD flags =
       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
   if (request.where.scheme == kSchemeHttps) flags |= INTERNET_FLAG_SECURE;
+  std::string target = request.requestTarget;
+  if (target.empty()) {
+    const std::string full = http::RequestTarget(request.url);  // after a redirect: the URL's, without the fragment
+    target = full.substr(0, full.find('#'));
+  }
   shared.references.fetch_add(1);  // WinINet's, given back at INTERNET_STATUS_HANDLE_CLOSING
-  transfer.request = HttpOpenRequestA(connection, request.verb.c_str(), request.requestTarget.c_str(), "HTTP/1.1",
-                                      nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(&shared));
+  transfer.request = HttpOpenRequestA(connection, request.verb.c_str(), target.c_str(), "HTTP/1.1", nullptr, nullptr,
+                                      flags, reinterpret_cast<DWORD_PTR>(&shared));
   // A failed open may or may not have called back: the reference is kept
   // rather than risk giving it back twice.
   if (!transfer.request) return;
   SetTransferOptions(request, transfer);
-  shared.payload.assign(request.payload);
+  if (!transfer.SendRequest(request.payload, deadline)) return;
+  transfer.ReadHead(request.verb);
+  // A redirect's body is of no use: the request ends at its headers.
+  if (transfer.progress.FindRedirect(transfer.progress.status, request.url)) return;
+  // Nothing to read: whole at its headers, where the read loop would take
+  // the missing bytes for a connection closed midway.
+  if (transfer.NothingToRead()) {
+    transfer.progress.finished = true;
+    return;
+  }
+  transfer.ReadBody(deadline);
+}
 
-  const Clock::time_point start = Clock::now();
-  // Waits for the operation begun last, looking at the hook, the deadline
-  // and the stall time-outs at every wake and at least once a second.
-  const auto wait = [&]() -> Waited {
-    for (;;) {
-      {
-        MutexLock lock(shared.mutex);
-        shared.woken = false;  // a wake from here on is seen by the hook or ends the wait below
-      }
-      if (abortHook_ && abortHook_()) return Waited::kAborted;
-      MutexLock lock(shared.mutex);
-      if (shared.completed) return Waited::kCompleted;
-      const Clock::time_point now = Clock::now();
-      Clock::time_point due = now + std::chrono::seconds(1);
-      if (deadline) {
-        if (now >= *deadline) return Waited::kTimedOut;
-        due = std::min(due, *deadline);
-      }
-      std::int32_t limit = 0;
-      Clock::time_point since = shared.lastMoved;
-      if (!shared.connected) {
-        limit = rootHandle_->connectTimeout, since = start;
-      } else if (!shared.sent) {
-        limit = rootHandle_->sendTimeout;
-      } else {
-        limit = rootHandle_->receiveTimeout;
-        // Once the body has begun, a window in which it came too slowly
-        // ends it as a stall does.
-        if (transfer.received > 0) since = std::min(since, transfer.slowSince);
-      }
-      if (limit > 0) {
-        const Clock::time_point stall = since + std::chrono::milliseconds(limit);
-        if (now >= stall) return Waited::kTimedOut;
-        due = std::min(due, stall);
-      }
-      shared.mutex.WaitFor(shared.changed, due - now,
-                           [&]() REQUIRES(shared.mutex) { return shared.completed || shared.woken; });
-    }
-  };
-  // Runs one operation to its end; false when it failed or was ended.
-  const auto perform = [&](auto&& begin) {
+HttpClient::Transfer::Waited HttpClient::Transfer::Wait(Deadline deadline) {
+  const RootHandle& root = *client_.rootHandle_;
+  for (;;) {
     {
-      MutexLock lock(shared.mutex);
-      shared.completed = false;
+      MutexLock lock(shared->mutex);
+      shared->woken = false;  // a wake from here on is seen by the hook or ends the wait below
     }
-    if (begin()) return true;
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    switch (wait()) {
-      case Waited::kCompleted: {
-        MutexLock lock(shared.mutex);
-        return shared.succeeded;
-      }
-      case Waited::kAborted:
-        transfer.gaveUp = true;
-        break;
-      case Waited::kTimedOut:
-        break;
+    if (AbortAsked()) return Waited::kAborted;
+    MutexLock lock(shared->mutex);
+    if (shared->completed) return Waited::kCompleted;
+    const Clock::time_point now = Clock::now();
+    Clock::time_point due = now + std::chrono::seconds(1);
+    if (deadline) {
+      if (now >= *deadline) return Waited::kTimedOut;
+      due = std::min(due, *deadline);
     }
-    return false;  // the operation is still in flight: nothing more is asked of the request
-  };
+    std::int32_t limit = 0;
+    Clock::time_point since = shared->lastMoved;
+    if (!shared->connected) {
+      limit = root.connectTimeout, since = start_;
+    } else if (!shared->sent) {
+      limit = root.sendTimeout;
+    } else {
+      limit = root.receiveTimeout;
+      // Once the body has begun, a window in which it came too slowly
+      // ends it as a stall does.
+      if (progress.received > 0) since = std::min(since, progress.slowSince);
+    }
+    if (limit > 0) {
+      const Clock::time_point stall = since + std::chrono::milliseconds(limit);
+      if (now >= stall) return Waited::kTimedOut;
+      due = std::min(due, stall);
+    }
+    shared->mutex.WaitFor(shared->changed, due - now,
+                          [&]() REQUIRES(shared->mutex) { return shared->completed || shared->woken; });
+  }
+}
 
-  const DWORD payloadSize = static_cast<DWORD>(shared.payload.size());
-  void* optional = payloadSize > 0 ? shared.payload.data() : nullptr;
-  poolGate.BeginChoice(shared);
-  if (!perform([&] { return HttpSendRequestA(transfer.request, nullptr, 0, optional, payloadSize) != FALSE; })) return;
-  poolGate.EndChoice(shared);
+template <typename Begin>
+bool HttpClient::Transfer::Complete(Begin begin, Deadline deadline) {
   {
-    // A pooled connection, which the gate should have kept from this
-    // request: its bytes may have been sent for another request, and are
-    // never taken for this one's answer.
-    MutexLock lock(shared.mutex);
-    if (!shared.ownConnection) return;
+    MutexLock lock(shared->mutex);
+    shared->completed = false;
   }
-  transfer.responded = true;
-  transfer.slowSince = Clock::now();
-  DWORD status = 0, size = sizeof status;
-  if (HttpQueryInfoA(transfer.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
-    transfer.status = status;
-  }
-  transfer.rawHeaders = QueryText(transfer.request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
-  {
-    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
-    const std::string length(http::HeaderValue(headers, "Content-Length"));
-    if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
-        http::HeaderValue(headers, "Transfer-Encoding").empty()) {
-      transfer.bodyLeft = std::strtoull(length.c_str(), nullptr, 10);
+  if (begin()) return true;
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  switch (Wait(deadline)) {
+    case Waited::kCompleted: {
+      MutexLock lock(shared->mutex);
+      return shared->succeeded;
     }
+    case Waited::kAborted:
+      progress.gaveUp = true;
+      break;
+    case Waited::kTimedOut:
+      break;
+  }
+  return false;  // the operation is still in flight: nothing more is asked of the request
+}
+
+bool HttpClient::Transfer::SendRequest(std::string_view payload, Deadline deadline) {
+  shared->payload.assign(payload);
+  start_ = Clock::now();
+  const DWORD payloadSize = static_cast<DWORD>(shared->payload.size());
+  void* optional = payloadSize > 0 ? shared->payload.data() : nullptr;
+  poolGate.BeginChoice(*shared);
+  if (!Complete([&] { return HttpSendRequestA(request, nullptr, 0, optional, payloadSize) != FALSE; }, deadline)) {
+    return false;
+  }
+  poolGate.EndChoice(*shared);
+  // A pooled connection, which the gate should have kept from this request:
+  // its bytes may have been sent for another request, and are never taken
+  // for this one's answer.
+  MutexLock lock(shared->mutex);
+  return shared->ownConnection;
+}
+
+void HttpClient::Transfer::ReadHead(std::string_view verb) {
+  progress.Responded(Clock::now());
+  DWORD status = 0, size = sizeof status;
+  if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    progress.status = status;
+  }
+  progress.rawHeaders = QueryText(request, HTTP_QUERY_RAW_HEADERS_CRLF).value_or("");
+  const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(progress.rawHeaders);
+  const std::string length(http::HeaderValue(headers, "Content-Length"));
+  if (!length.empty() && length.find_first_not_of("0123456789") == std::string::npos &&
+      http::HeaderValue(headers, "Transfer-Encoding").empty()) {
+    bodyLeft_ = std::strtoull(length.c_str(), nullptr, 10);
   }
   // A response to HEAD, a 204 and a 304 have no body, whatever their
   // Content-Length says.
-  if (EqualsIgnoringCase(request.verb, "HEAD") || status == 204 || status == 304) transfer.bodyLeft = 0;
+  if (http::EqualsIgnoringCase(verb, "HEAD") || status == 204 || status == 304) bodyLeft_ = 0;
+}
 
-  // A redirect's body is of no use: the request ends at its headers.
-  if (transfer.mayFollow && (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)) {
-    const std::vector<HeaderEntry> headers = http::ParseHeaderBlock(transfer.rawHeaders);
-    const std::string_view location = http::HeaderValue(headers, "Location");
-    std::optional<std::string> resolved = location.empty() ? std::nullopt : ResolveLocation(request.url, location);
-    const std::optional<CrackedUrl> cracked = resolved ? CrackUrl(*resolved) : std::nullopt;
-    if (cracked && (cracked->scheme == kSchemeHttp || cracked->scheme == kSchemeHttps)) {
-      transfer.redirectStatus = static_cast<long>(status);
-      transfer.redirectLocation = std::string(location);
-      transfer.redirectUrl = std::move(*resolved);
-      transfer.redirectHost = *cracked;
-      return;
-    }
-  }
-  // Nothing to read: whole at its headers, where the loop below would take
-  // the missing bytes for a connection closed midway.
-  if (transfer.bodyLeft == std::uint64_t{0}) {
-    transfer.finished = true;
-    return;
-  }
-
+void HttpClient::Transfer::ReadBody(Deadline deadline) {
   for (;;) {
     // A fast body never waits: the hook and the deadline are looked at
     // between reads too.
-    if (abortHook_ && abortHook_()) {
-      transfer.gaveUp = true;
+    if (AbortAsked()) {
+      progress.gaveUp = true;
       break;
     }
     if (deadline && Clock::now() >= *deadline) break;
     // InternetReadFile waits until its buffer is full: a body that stalls
     // or drips would keep what it brought in WinINet's hands. Waiting for
     // data first and then reading only what is there keeps every byte read.
-    DWORD& available = shared.available;
-    const bool ready = perform([&] { return InternetQueryDataAvailable(transfer.request, &available, 0, 0) != FALSE; });
+    DWORD& available = shared->available;
+    const bool ready =
+        Complete([&] { return InternetQueryDataAvailable(request, &available, 0, 0) != FALSE; }, deadline);
     if (!ready) break;  // a failure or a time-out keeps what was read
-    if (!InternetQueryDataAvailable(transfer.request, &available, 0, 0)) break;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) break;
     if (available == 0) {
       // The end of the data. Short of the Content-Length, the server closed
       // the connection midway: WinINet (Wine's, at least) reports no error.
-      transfer.finished = !transfer.bodyLeft;
+      progress.finished = !bodyLeft_;
       break;
     }
-    const bool read = perform([&] {
-      shared.read = 0;
-      return InternetReadFile(transfer.request, shared.buffer.data(), std::min(available, kReadChunk), &shared.read) !=
-             FALSE;
-    });
+    const bool read = Complete(
+        [&] {
+          shared->read = 0;
+          return InternetReadFile(request, shared->buffer.data(), std::min(available, kReadChunk), &shared->read) !=
+                 FALSE;
+        },
+        deadline);
     if (!read) break;
-    if (shared.read == 0) {
-      transfer.finished = !transfer.bodyLeft;  // as above
+    if (shared->read == 0) {
+      progress.finished = !bodyLeft_;  // as above
       break;
     }
     // WinINet (Wine's, at least) hands over whatever arrived with the
     // headers, bytes past the Content-Length included, and then waits for
     // more: the body ends at its length here.
-    DWORD n = shared.read;
-    if (transfer.bodyLeft) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *transfer.bodyLeft));
-    if (!transfer.Keep(shared.buffer.data(), n)) break;
-    if (transfer.bodyLeft && (*transfer.bodyLeft -= n) == 0) {
-      transfer.finished = true;
+    DWORD n = shared->read;
+    if (bodyLeft_) n = static_cast<DWORD>(std::min<std::uint64_t>(n, *bodyLeft_));
+    if (!Keep(shared->buffer.data(), n)) break;
+    if (bodyLeft_ && (*bodyLeft_ -= n) == 0) {
+      progress.finished = true;
       break;
     }
   }
