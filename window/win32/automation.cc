@@ -41,7 +41,7 @@ void CALLBACK Automation::RunCompleteTimer(HWND, UINT, UINT_PTR timer, DWORD) {
       !SaveWindowPicture(window->Handle(), automation->options_.screenshot)) {
     std::fprintf(stderr, "kelvarn: cannot write %s\n", automation->options_.screenshot.c_str());
   }
-  if (automation->options_.print) PrintCollected(window->Components<MainComponents>());
+  if (automation->options_.print) PrintCollected(window->Components());
   std::fflush(nullptr);
   EndProgram(0);
 }

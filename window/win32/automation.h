@@ -4,8 +4,8 @@
 #pragma once
 
 #include "app/harvester.h"
-#include "ui/win32/win32_main_window.h"
 #include "window/options.h"
+#include "window/win32/win32_main_window.h"
 
 namespace kelvarn {
 

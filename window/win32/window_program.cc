@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -28,8 +28,7 @@ Win32MainWindow* OpenMainWindow(Win32FramePlatform& platform, AppHandles& handle
   });
   RegisterWindow(MainWindowTemplate(), MainWindowBindings(handles));
   if (!LoadWindow(kMainWindow) || !window) return nullptr;
-  handles.harvester = new Harvester(window->Components<MainComponents>(), platform.Ui(), window->dialogs(),
-                                    std::move(options));
+  handles.harvester = new Harvester(window->Components(), platform.Ui(), window->dialogs(), std::move(options));
   handles.dialogs = &window->dialogs();
   DeliverEvent(kMainWindow, "", kEventCreated);
   return window.get();

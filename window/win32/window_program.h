@@ -5,7 +5,7 @@
 #include "app/harvester.h"
 #include "app/main_window.h"
 #include "frame/win32/win32_frame.h"
-#include "ui/win32/win32_main_window.h"
+#include "window/win32/win32_main_window.h"
 
 namespace kelvarn {
 

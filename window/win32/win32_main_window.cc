@@ -1,4 +1,4 @@
-#include "ui/win32/win32_main_window.h"
+#include "window/win32/win32_main_window.h"
 
 #include <commctrl.h>
 
@@ -121,6 +121,12 @@ bool Win32MainWindow::Build() {
   depth_->Operations().OnContentChanged([this] { events_("编辑框_采集级别", kEventContentChanged, {}); });
   start_->OnClicked([this] { events_("按钮_开始采集", kEventClicked, {}); });
   return true;
+}
+
+MainComponents Win32MainWindow::Components() {
+  return {seeds_->Operations(), phrases_->Operations(), workers_->Operations(),
+          depth_->Operations(), start_->Operations(),   status_->Operations(),
+          *fileDialog_};
 }
 
 HWND Win32MainWindow::ControlNamed(std::string_view name) const {
