@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/main_window.h"
 #include "frame/win32/win32_frame.h"
 
 namespace kelvarn {
@@ -54,12 +55,12 @@ TEST(Win32MainWindowTest, FollowsTheTableAndRaisesItsEvents) {
     MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
     return std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top};
   };
-  EXPECT_EQ((std::vector<LONG>{16, 24, 160, 296}), place(window->ControlNamed("列表框_关键字")));
-  EXPECT_EQ((std::vector<LONG>{200, 24, 160, 296}), place(window->ControlNamed("列表框_相关关键字")));
-  EXPECT_EQ((std::vector<LONG>{72, 352, 56, 24}), place(window->ControlNamed("编辑框_工作线程")));
-  EXPECT_EQ("\xB9\xA4\xD7\xF7\xC9\xE8\xD6\xC3", TextOf(window->ControlNamed("分组框3")));  // 工作设置
-  EXPECT_EQ(nullptr, window->ControlNamed("通用对话框1"));                                 // no control of its own
-  HWND start = window->ControlNamed("按钮_开始采集");
+  EXPECT_EQ((std::vector<LONG>{16, 24, 160, 296}), place(window->ControlNamed(kSeedList)));
+  EXPECT_EQ((std::vector<LONG>{200, 24, 160, 296}), place(window->ControlNamed(kPhraseList)));
+  EXPECT_EQ((std::vector<LONG>{72, 352, 56, 24}), place(window->ControlNamed(kWorkersBox)));
+  EXPECT_EQ("\xB9\xA4\xD7\xF7\xC9\xE8\xD6\xC3", TextOf(window->ControlNamed(kSettingsGroup)));  // 工作设置
+  EXPECT_EQ(nullptr, window->ControlNamed(kFileDialog));                                        // no control of its own
+  HWND start = window->ControlNamed(kStartButton);
   EXPECT_EQ((std::vector<LONG>{256, 352, 104, 24}), place(start));
   EXPECT_EQ("\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF", TextOf(start));  // 开始采集
   LOGFONTA font{};
@@ -69,26 +70,26 @@ TEST(Win32MainWindowTest, FollowsTheTableAndRaisesItsEvents) {
   // Tab goes round the lists, the edit boxes and the button, not the labels
   // or group boxes.
   std::vector<HWND> tabOrder;
-  SetFocus(window->ControlNamed("列表框_关键字"));
+  SetFocus(window->ControlNamed(kSeedList));
   for (int i = 0; i < 5; ++i) {
     SendMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
     tabOrder.push_back(GetFocus());
   }
-  EXPECT_EQ((std::vector<HWND>{window->ControlNamed("列表框_相关关键字"), window->ControlNamed("编辑框_工作线程"),
-                               window->ControlNamed("编辑框_采集级别"), start, window->ControlNamed("列表框_关键字")}),
+  EXPECT_EQ((std::vector<HWND>{window->ControlNamed(kPhraseList), window->ControlNamed(kWorkersBox),
+                               window->ControlNamed(kDepthBox), start, window->ControlNamed(kSeedList)}),
             tabOrder);
 
   window->Components().编辑框_工作线程.SetContent("20");
   SendMessageA(start, BM_CLICK, 0, 0);
-  SendMessageA(window->ControlNamed("列表框_关键字"), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
+  SendMessageA(window->ControlNamed(kSeedList), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
   EXPECT_EQ((EventArgs{5, 6, MK_RBUTTON | MK_SHIFT}), rightButtonArgs);
   bool destroyed = false;
   window->OnDestroyed([&] { destroyed = true; });
   SendMessageA(hwnd, WM_CLOSE, 0, 0);
   EXPECT_TRUE(destroyed);
-  EXPECT_EQ((std::vector<std::pair<std::string, std::int32_t>>{{"编辑框_工作线程", kEventContentChanged},
-                                                               {"按钮_开始采集", kEventClicked},
-                                                               {"列表框_关键字", kEventRightButtonDown},
+  EXPECT_EQ((std::vector<std::pair<std::string, std::int32_t>>{{kWorkersBox, kEventContentChanged},
+                                                               {kStartButton, kEventClicked},
+                                                               {kSeedList, kEventRightButtonDown},
                                                                {"", kEventDestroying}}),
             events);
 }

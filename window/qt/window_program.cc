@@ -62,7 +62,7 @@ int RunWindowProgram(int argc, char** argv) {
   automation.Prepare(options);
   if (MainWindow* window = OpenMainWindow(platform, handles, std::move(options))) {
     if (!windowOptions.seedsFile.empty()) handles.harvester->ImportFile(windowOptions.seedsFile);
-    if (windowOptions.harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked); });
+    if (windowOptions.harvest) QTimer::singleShot(0, [] { DeliverEvent(kMainWindow, kStartButton, kEventClicked); });
     automation.Start(*window);
   }
   TrimWorkingSet();

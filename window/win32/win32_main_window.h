@@ -41,7 +41,7 @@ class Win32MainWindow {
 
   HWND Handle() const { return hwnd_; }
   void Show();
-  // The control of a component, by its window name ("按钮_开始采集"); null
+  // The control of a component, by its window name (kStartButton); null
   // for a name the window has no control for.
   HWND ControlNamed(std::string_view name) const;
 

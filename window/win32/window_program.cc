@@ -39,7 +39,7 @@ namespace {
 // --harvest presses start once the loop runs, as the user's first click would.
 void CALLBACK PressStart(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
-  DeliverEvent(kMainWindow, "按钮_开始采集", kEventClicked);
+  DeliverEvent(kMainWindow, kStartButton, kEventClicked);
 }
 
 }  // namespace
