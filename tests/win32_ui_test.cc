@@ -308,7 +308,7 @@ TEST_F(Win32UiTest, MessageBoxButtonsCaptionAndResults) {
 TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
   Win32Dialogs dialogs(host_);
   struct Seen {
-    Text caption, prompt, entry;
+    Text caption, prompt, entry, font;
     bool masked = false;
     RECT client{};
   } seen;
@@ -319,6 +319,9 @@ TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
       seen.prompt = TextOf(GetDlgItem(box, 100));
       seen.entry = TextOf(entry);
       seen.masked = (GetWindowLongA(entry, GWL_STYLE) & ES_PASSWORD) != 0;
+      LOGFONTA font{};
+      GetObjectA(reinterpret_cast<HFONT>(SendMessageA(box, WM_GETFONT, 0, 0)), sizeof font, &font);
+      seen.font = font.lfFaceName;
       GetClientRect(box, &seen.client);
       for (const char c : typed) SendMessageA(entry, WM_CHAR, static_cast<unsigned char>(c), 0);
       PostMessageA(box, WM_COMMAND, button, 0);
@@ -333,6 +336,7 @@ TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
   EXPECT_EQ(kInputTitle, seen.caption);
   EXPECT_EQ(kKeyword, seen.prompt);
   EXPECT_EQ("3", seen.entry);
+  EXPECT_EQ("\xCB\xCE\xCC\xE5", seen.font);  // 宋体
   EXPECT_FALSE(seen.masked);
   const LONG bigWidth = seen.client.right;
 
