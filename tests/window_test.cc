@@ -18,11 +18,11 @@
 #include <cstdlib>
 
 #include "app/main_window.h"
-#include "frame/qt/qt_frame.h"
 #include "text/files.h"
 #include "tools/engine/offline_engine.h"
 #include "ui/qt/gbk.h"
-#include "window/qt/window_program.h"
+#include "window/qt/qt_window_platform.h"
+#include "window/window_program.h"
 
 // Failures show Qt's texts as text.
 void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -31,7 +31,7 @@ namespace kelvarn {
 namespace {
 
 struct World {
-  std::unique_ptr<QtFramePlatform> platform;
+  std::unique_ptr<QtWindowPlatform> platform;
   std::unique_ptr<OfflineEngine> engine;
   AppHandles handles;
   std::string dir;
@@ -241,8 +241,8 @@ int main(int argc, char** argv) {
   using namespace kelvarn;
   World w;
   world = &w;
-  w.platform = std::make_unique<QtFramePlatform>();
-  InitFrame(*w.platform);
+  w.platform = std::make_unique<QtWindowPlatform>();
+  InitFrame(w.platform->Frame());
   w.engine = std::make_unique<OfflineEngine>();
   w.engine->Start();
   char pattern[] = "/tmp/kelvarn-window-XXXXXX";
@@ -250,8 +250,8 @@ int main(int argc, char** argv) {
   Harvester::Options options;
   options.settingsDir = w.dir;
   options.searchBase = w.engine->BaseUrl();
-  w.window = OpenMainWindow(*w.platform, w.handles, options);
-  if (!w.window) return 1;
+  if (!OpenMainWindow(*w.platform, w.handles, options)) return 1;
+  w.window = w.platform->Window();
   SetExitCleanup([] {
     std::system(("rm -rf '" + world->dir + "'").c_str());
     std::fflush(nullptr);
