@@ -15,6 +15,29 @@ namespace kelvarn {
 
 inline constexpr std::string_view kMainWindow = "主窗口";
 
+// The components by the names the frame knows them under, in the template's
+// order: the handlers, both window systems and the tests name them here.
+inline constexpr char kSeedGroup[] = "分组框1";
+inline constexpr char kSeedList[] = "列表框_关键字";
+inline constexpr char kPhraseGroup[] = "分组框2";
+inline constexpr char kPhraseList[] = "列表框_相关关键字";
+inline constexpr char kSettingsGroup[] = "分组框3";
+inline constexpr char kWorkersLabel[] = "标签1";
+inline constexpr char kWorkersBox[] = "编辑框_工作线程";
+inline constexpr char kDepthLabel[] = "标签2";
+inline constexpr char kDepthBox[] = "编辑框_采集级别";
+inline constexpr char kStartButton[] = "按钮_开始采集";
+inline constexpr char kStatusBar[] = "状态条1";
+inline constexpr char kFileDialog[] = "通用对话框1";
+// The pop-up menus, and their items: the menu's name and the item's caption.
+inline constexpr char kKeywordMenu[] = "关键字菜单";
+inline constexpr char kAddItem[] = "关键字菜单_添加";
+inline constexpr char kImportItem[] = "关键字菜单_导入";
+inline constexpr char kClearSeedsItem[] = "关键字菜单_清空";
+inline constexpr char kPhraseMenu[] = "相关关键字菜单";
+inline constexpr char kExportItem[] = "相关关键字菜单_导出";
+inline constexpr char kClearPhrasesItem[] = "相关关键字菜单_清空";
+
 WindowTemplate MainWindowTemplate();
 
 // What the handlers reach; the harvester exists once the window does.

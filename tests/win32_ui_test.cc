@@ -1,10 +1,11 @@
-// The Win32 components, dialogs and main window under Wine (code page 936):
+// The Win32 components and dialogs under Wine (code page 936):
 // what the controls show and what the operations return, many threads
 // adding through the window thread, and the modal dialogs answered from a
 // timer as a person would answer them.
 #include <gtest/gtest.h>
 
-#include "ui/win32/win32_main_window.h"
+#include "ui/win32/win32_components.h"
+#include "ui/win32/win32_dialogs.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -307,7 +308,7 @@ TEST_F(Win32UiTest, MessageBoxButtonsCaptionAndResults) {
 TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
   Win32Dialogs dialogs(host_);
   struct Seen {
-    Text caption, prompt, entry;
+    Text caption, prompt, entry, font;
     bool masked = false;
     RECT client{};
   } seen;
@@ -318,6 +319,9 @@ TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
       seen.prompt = TextOf(GetDlgItem(box, 100));
       seen.entry = TextOf(entry);
       seen.masked = (GetWindowLongA(entry, GWL_STYLE) & ES_PASSWORD) != 0;
+      LOGFONTA font{};
+      GetObjectA(reinterpret_cast<HFONT>(SendMessageA(box, WM_GETFONT, 0, 0)), sizeof font, &font);
+      seen.font = font.lfFaceName;
       GetClientRect(box, &seen.client);
       for (const char c : typed) SendMessageA(entry, WM_CHAR, static_cast<unsigned char>(c), 0);
       PostMessageA(box, WM_COMMAND, button, 0);
@@ -332,6 +336,7 @@ TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
   EXPECT_EQ(kInputTitle, seen.caption);
   EXPECT_EQ(kKeyword, seen.prompt);
   EXPECT_EQ("3", seen.entry);
+  EXPECT_EQ("\xCB\xCE\xCC\xE5", seen.font);  // 宋体
   EXPECT_FALSE(seen.masked);
   const LONG bigWidth = seen.client.right;
 
@@ -374,81 +379,6 @@ TEST_F(Win32UiTest, PopupMenuChoosesAnItemOrNothing) {
   const POINT at = Win32Dialogs::PopupPosition({100, 200}, std::nullopt, 7);
   EXPECT_EQ(103, at.x);
   EXPECT_EQ(7, at.y);
-}
-
-struct AllComponents {
-  ListBox &seeds, &phrases;
-  EditBox &workers, &depth;
-  Button& start;
-  StatusBar& status;
-  FileDialog& file;
-};
-
-TEST_F(Win32UiTest, MainWindowFollowsTheTableAndRaisesItsEvents) {
-  std::vector<std::pair<std::string, std::int32_t>> events;
-  EventArgs rightButtonArgs;
-  auto window = Win32MainWindow::Create(ui_, [&](std::string_view component, std::int32_t event, const EventArgs& a) {
-    events.emplace_back(std::string(component), event);
-    if (event == kEventRightButtonDown) rightButtonArgs = a;
-  });
-  ASSERT_NE(nullptr, window);
-  window->Show();
-  HWND hwnd = window->Handle();
-  RECT outer{};
-  GetWindowRect(hwnd, &outer);
-  EXPECT_EQ(383, outer.right - outer.left);
-  EXPECT_EQ(439, outer.bottom - outer.top);
-  EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - 383) / 2, outer.left);
-  EXPECT_EQ("Kelvarn", TextOf(hwnd));
-  const LONG style = GetWindowLongA(hwnd, GWL_STYLE);
-  EXPECT_TRUE(style & WS_MINIMIZEBOX);
-  EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
-
-  // Places in the client area, and texts, by control.
-  const auto place = [&](HWND control) {
-    RECT r{};
-    GetWindowRect(control, &r);
-    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
-    return std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top};
-  };
-  EXPECT_EQ((std::vector<LONG>{16, 24, 160, 296}), place(window->ControlNamed("列表框_关键字")));
-  EXPECT_EQ((std::vector<LONG>{200, 24, 160, 296}), place(window->ControlNamed("列表框_相关关键字")));
-  EXPECT_EQ((std::vector<LONG>{72, 352, 56, 24}), place(window->ControlNamed("编辑框_工作线程")));
-  EXPECT_EQ("\xB9\xA4\xD7\xF7\xC9\xE8\xD6\xC3", TextOf(window->ControlNamed("分组框3")));  // 工作设置
-  EXPECT_EQ(nullptr, window->ControlNamed("通用对话框1"));                                 // no control of its own
-  HWND start = window->ControlNamed("按钮_开始采集");
-  EXPECT_EQ((std::vector<LONG>{256, 352, 104, 24}), place(start));
-  EXPECT_EQ("\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF", TextOf(start));  // 开始采集
-  LOGFONTA font{};
-  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(start, WM_GETFONT, 0, 0)), sizeof font, &font);
-  EXPECT_EQ(Text("\xCB\xCE\xCC\xE5"), Text(font.lfFaceName));  // 宋体
-
-  // Tab goes round the lists, the edit boxes and the button, not the labels
-  // or group boxes.
-  std::vector<HWND> tabOrder;
-  SetFocus(window->ControlNamed("列表框_关键字"));
-  for (int i = 0; i < 5; ++i) {
-    SendMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
-    tabOrder.push_back(GetFocus());
-  }
-  EXPECT_EQ((std::vector<HWND>{window->ControlNamed("列表框_相关关键字"), window->ControlNamed("编辑框_工作线程"),
-                               window->ControlNamed("编辑框_采集级别"), start, window->ControlNamed("列表框_关键字")}),
-            tabOrder);
-
-  auto parts = window->Components<AllComponents>();
-  parts.workers.SetContent("20");
-  SendMessageA(start, BM_CLICK, 0, 0);
-  SendMessageA(window->ControlNamed("列表框_关键字"), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
-  EXPECT_EQ((EventArgs{5, 6, MK_RBUTTON | MK_SHIFT}), rightButtonArgs);
-  bool destroyed = false;
-  window->OnDestroyed([&] { destroyed = true; });
-  SendMessageA(hwnd, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ((std::vector<std::pair<std::string, std::int32_t>>{{"编辑框_工作线程", kEventContentChanged},
-                                                               {"按钮_开始采集", kEventClicked},
-                                                               {"列表框_关键字", kEventRightButtonDown},
-                                                               {"", kEventDestroying}}),
-            events);
 }
 
 }  // namespace

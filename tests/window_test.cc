@@ -18,11 +18,11 @@
 #include <cstdlib>
 
 #include "app/main_window.h"
-#include "frame/qt/qt_frame.h"
 #include "text/files.h"
 #include "tools/engine/offline_engine.h"
 #include "ui/qt/gbk.h"
-#include "window/qt/window_program.h"
+#include "window/qt/qt_window_platform.h"
+#include "window/window_program.h"
 
 // Failures show Qt's texts as text.
 void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -31,7 +31,7 @@ namespace kelvarn {
 namespace {
 
 struct World {
-  std::unique_ptr<QtFramePlatform> platform;
+  std::unique_ptr<QtWindowPlatform> platform;
   std::unique_ptr<OfflineEngine> engine;
   AppHandles handles;
   std::string dir;
@@ -54,7 +54,7 @@ bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
   return true;
 }
 
-QString Status() { return Find<QStatusBar>("状态条1")->findChild<QLabel*>()->text(); }
+QString Status() { return Find<QStatusBar>(kStatusBar)->findChild<QLabel*>()->text(); }
 
 int Rows(const char* list) { return Find<QListView>(list)->model()->rowCount(); }
 
@@ -117,22 +117,22 @@ TEST(WindowTest, ComponentsSitWhereTheyBelong) {
     const char* name;
     QRect geometry;
   };
-  for (const Expected& e : {Expected{"分组框1", {8, 8, 176, 320}}, Expected{"列表框_关键字", {8, 16, 160, 296}},
-                            Expected{"分组框2", {192, 8, 176, 320}}, Expected{"列表框_相关关键字", {8, 16, 160, 296}},
-                            Expected{"分组框3", {8, 336, 360, 48}}, Expected{"标签1", {8, 16, 56, 24}},
-                            Expected{"编辑框_工作线程", {64, 16, 56, 24}}, Expected{"标签2", {128, 16, 56, 24}},
-                            Expected{"编辑框_采集级别", {184, 16, 56, 24}},
-                            Expected{"按钮_开始采集", {248, 16, 104, 24}}, Expected{"状态条1", {0, 412, 377, 20}}}) {
+  for (const Expected& e : {Expected{kSeedGroup, {8, 8, 176, 320}}, Expected{kSeedList, {8, 16, 160, 296}},
+                            Expected{kPhraseGroup, {192, 8, 176, 320}}, Expected{kPhraseList, {8, 16, 160, 296}},
+                            Expected{kSettingsGroup, {8, 336, 360, 48}}, Expected{kWorkersLabel, {8, 16, 56, 24}},
+                            Expected{kWorkersBox, {64, 16, 56, 24}}, Expected{kDepthLabel, {128, 16, 56, 24}},
+                            Expected{kDepthBox, {184, 16, 56, 24}}, Expected{kStartButton, {248, 16, 104, 24}},
+                            Expected{kStatusBar, {0, 412, 377, 20}}}) {
     QWidget* widget = Find<QWidget>(e.name);
     ASSERT_NE(nullptr, widget) << e.name;
     EXPECT_EQ(e.geometry, widget->geometry()) << e.name;
   }
-  EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
-  EXPECT_EQ(QAbstractItemView::ExtendedSelection, Find<QListView>("列表框_关键字")->selectionMode());
+  EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>(kStartButton)->text());
+  EXPECT_EQ(QAbstractItemView::ExtendedSelection, Find<QListView>(kSeedList)->selectionMode());
 
   // A group box's frame line and title stay clear of what it holds: drawn
   // without its components, it shows nothing where they sit.
-  for (const char* name : {"分组框1", "分组框2", "分组框3"}) {
+  for (const char* name : {kSeedGroup, kPhraseGroup, kSettingsGroup}) {
     QWidget* box = Find<QWidget>(name);
     const QList<QWidget*> held = box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* c : held) c->hide();
@@ -152,8 +152,8 @@ TEST(WindowTest, ComponentsSitWhereTheyBelong) {
 TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
   const std::string ini = world->dir + "config.ini";
   EXPECT_EQ("20", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("工作线程")));
-  EXPECT_EQ(QStringLiteral("1"), Find<QLineEdit>("编辑框_采集级别")->text());
-  QLineEdit* depth = Find<QLineEdit>("编辑框_采集级别");
+  EXPECT_EQ(QStringLiteral("1"), Find<QLineEdit>(kDepthBox)->text());
+  QLineEdit* depth = Find<QLineEdit>(kDepthBox);
   depth->selectAll();
   QTest::keyClicks(depth, QStringLiteral("2"));
   EXPECT_EQ("2", ReadSetting(ini, Utf8ToGbk("配置"), Utf8ToGbk("采集级别")));
@@ -169,38 +169,38 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   world->window->SetFileChooser(
       [&](std::int32_t type, const Text&) -> std::optional<Text> { return type == FileDialog::kOpen ? seeds : out; });
   EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
-            Choose("列表框_关键字", QStringLiteral("导入")));
+            Choose(kSeedList, QStringLiteral("导入")));
   EXPECT_EQ(QStringLiteral("导入完成."), Status());
-  ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 2; }));
+  ASSERT_TRUE(WaitFor([] { return Rows(kSeedList) == 2; }));
 
-  QTest::mouseClick(Find<QPushButton>("按钮_开始采集"), Qt::LeftButton);
-  EXPECT_EQ(QStringLiteral("停止留言"), Find<QPushButton>("按钮_开始采集")->text());
+  QTest::mouseClick(Find<QPushButton>(kStartButton), Qt::LeftButton);
+  EXPECT_EQ(QStringLiteral("停止留言"), Find<QPushButton>(kStartButton)->text());
   ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("采集完成,空闲等待中,相关关键字共(20)个"); }));
-  EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>("按钮_开始采集")->text());
+  EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>(kStartButton)->text());
 
   EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("-"), QStringLiteral("清空")}),
-            Choose("列表框_相关关键字", QStringLiteral("导出")));
+            Choose(kPhraseList, QStringLiteral("导出")));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
   EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());
-  Choose("列表框_相关关键字", QStringLiteral("清空"));
-  EXPECT_TRUE(WaitFor([] { return Rows("列表框_相关关键字") == 0; }));
+  Choose(kPhraseList, QStringLiteral("清空"));
+  EXPECT_TRUE(WaitFor([] { return Rows(kPhraseList) == 0; }));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());  // clearing the phrases says nothing
 
   // A keyword wider than the list: the list keeps its rows, no horizontal bar.
   const QString wide = QStringLiteral("很长很长的关键字").repeated(6);
-  Choose("列表框_关键字", QStringLiteral("添加"), [&](QWidget* box) {
+  Choose(kSeedList, QStringLiteral("添加"), [&](QWidget* box) {
     box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(wide);
     box->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
   });
-  ASSERT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 3; }));
-  QListView* list = Find<QListView>("列表框_关键字");
+  ASSERT_TRUE(WaitFor([] { return Rows(kSeedList) == 3; }));
+  QListView* list = Find<QListView>(kSeedList);
   EXPECT_EQ(wide, list->model()->index(2, 0).data().toString());
   QTest::qWait(100);
   EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
-  Choose("列表框_关键字", QStringLiteral("清空"));
+  Choose(kSeedList, QStringLiteral("清空"));
   EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
-  EXPECT_TRUE(WaitFor([] { return Rows("列表框_关键字") == 0; }));
+  EXPECT_TRUE(WaitFor([] { return Rows(kSeedList) == 0; }));
 }
 
 TEST(WindowTest, StandardButtonsSpeakChinese) {
@@ -241,8 +241,8 @@ int main(int argc, char** argv) {
   using namespace kelvarn;
   World w;
   world = &w;
-  w.platform = std::make_unique<QtFramePlatform>();
-  InitFrame(*w.platform);
+  w.platform = std::make_unique<QtWindowPlatform>();
+  InitFrame(w.platform->Frame());
   w.engine = std::make_unique<OfflineEngine>();
   w.engine->Start();
   char pattern[] = "/tmp/kelvarn-window-XXXXXX";
@@ -250,8 +250,8 @@ int main(int argc, char** argv) {
   Harvester::Options options;
   options.settingsDir = w.dir;
   options.searchBase = w.engine->BaseUrl();
-  w.window = OpenMainWindow(*w.platform, w.handles, options);
-  if (!w.window) return 1;
+  if (!OpenMainWindow(*w.platform, w.handles, options)) return 1;
+  w.window = w.platform->Window();
   SetExitCleanup([] {
     std::system(("rm -rf '" + world->dir + "'").c_str());
     std::fflush(nullptr);

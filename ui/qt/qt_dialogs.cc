@@ -10,18 +10,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <algorithm>
 
+#include "ui/input_box.h"
 #include "ui/qt/gbk.h"
 
 namespace kelvarn {
 namespace {
 
-// "请输入：", "确认输入(&O)", "取消(&C)", "宋体".
-constexpr std::string_view kInputTitle = "\xC7\xEB\xCA\xE4\xC8\xEB\xA3\xBA";
-constexpr std::string_view kConfirm = "\xC8\xB7\xC8\xCF\xCA\xE4\xC8\xEB(&O)";
-constexpr std::string_view kCancel = "\xC8\xA1\xCF\xFB(&C)";
-constexpr std::string_view kInputFont = "\xCB\xCE\xCC\xE5";
 // Buttons Qt has no standard one for: "重试(&T)", "继续(&C)".
 constexpr std::string_view kTryAgain = "\xD6\xD8\xCA\xD4(&T)";
 constexpr std::string_view kContinue = "\xBC\xCC\xD0\xF8(&C)";
@@ -33,14 +28,9 @@ class InputFilter final : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::KeyPress && (mode_ == 2 || mode_ == 3)) {
+    if (event->type() == QEvent::KeyPress) {
       const QString text = static_cast<QKeyEvent*>(event)->text();
-      if (!text.isEmpty() && text.at(0).unicode() >= 0x20) {
-        const QChar c = text.at(0);
-        const bool allowed = (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
-                             (mode_ == 3 && c == QLatin1Char('.'));
-        if (!allowed) return true;
-      }
+      if (!text.isEmpty() && !InputModeTakes(mode_, text.at(0).unicode())) return true;
     }
     return QObject::eventFilter(watched, event);
   }
@@ -123,47 +113,41 @@ std::int32_t QtDialogs::ShowMessage(const Value& content, std::int32_t flags, st
 
 bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                          std::optional<std::string_view> initial, Value& variable, std::optional<std::int32_t> mode) {
-  const int inputMode = std::clamp(mode.value_or(1), 1, 4);
+  const int inputMode = InputMode(mode);
   QDialog dialog;
   dialog.setObjectName(QStringLiteral("inputBox"));
-  dialog.setWindowTitle(FromGbk(caption.value_or(kInputTitle)));
+  dialog.setWindowTitle(FromGbk(caption.value_or(kInputCaption)));
   QFont font(FromGbk(kInputFont));
-  font.setPointSize(9);
+  font.setPointSize(kInputFontPoints);
   dialog.setFont(font);
-  // Dialog units: a quarter of the font's average character width across, an
-  // eighth of its height down.
   const QFontMetrics metrics(font);
   const double unitX =
       metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
   const double unitY = metrics.height() / 8.0;
-  const auto rect = [&](int x, int y, int w, int h) {
-    return QRect(qRound(x * unitX), qRound(y * unitY), qRound(w * unitX), qRound(h * unitY));
+  const auto rect = [&](DialogRect r) {
+    return QRect(qRound(r.x * unitX), qRound(r.y * unitY), qRound(r.width * unitX), qRound(r.height * unitY));
   };
 
+  const bool withPrompt = prompt && !prompt->empty();
+  const InputBoxLayout& layout = withPrompt ? kInputWithPrompt : kInputWithoutPrompt;
+  dialog.setFixedSize(rect({0, 0, layout.width, layout.height}).size());
   auto* edit = new QLineEdit(&dialog);
   edit->setObjectName(QStringLiteral("entry"));
-  auto* ok = new QPushButton(FromGbk(kConfirm), &dialog);
+  edit->setGeometry(rect(layout.entry));
+  auto* ok = new QPushButton(FromGbk(kInputConfirm), &dialog);
   ok->setObjectName(QStringLiteral("confirm"));
-  auto* cancel = new QPushButton(FromGbk(kCancel), &dialog);
+  ok->setGeometry(rect(layout.confirm));
+  auto* cancel = new QPushButton(FromGbk(kInputCancel), &dialog);
   cancel->setObjectName(QStringLiteral("cancel"));
-  const bool withPrompt = prompt && !prompt->empty();
+  cancel->setGeometry(rect(layout.cancel));
   if (withPrompt) {
-    dialog.setFixedSize(rect(0, 0, 252, 92).size());
     auto* frame = new QFrame(&dialog);
     frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    frame->setGeometry(rect(7, 7, 238, 35));
+    frame->setGeometry(rect(layout.frame));
     auto* label = new QLabel(FromGbk(*prompt), &dialog);
     label->setObjectName(QStringLiteral("prompt"));
     label->setWordWrap(true);
-    label->setGeometry(rect(12, 11, 229, 27));
-    edit->setGeometry(rect(7, 45, 238, 12));
-    ok->setGeometry(rect(63, 66, 55, 19));
-    cancel->setGeometry(rect(134, 66, 55, 19));
-  } else {
-    dialog.setFixedSize(rect(0, 0, 214, 56).size());
-    edit->setGeometry(rect(7, 7, 200, 12));
-    ok->setGeometry(rect(82, 30, 55, 19));
-    cancel->setGeometry(rect(151, 30, 55, 19));
+    label->setGeometry(rect(layout.prompt));
   }
   if (inputMode == 4) edit->setEchoMode(QLineEdit::Password);
   edit->installEventFilter(new InputFilter(edit, inputMode));

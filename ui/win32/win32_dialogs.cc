@@ -1,18 +1,13 @@
 #include "ui/win32/win32_dialogs.h"
 
-#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "ui/input_box.h"
 
 namespace kelvarn {
 namespace {
 
-// "请输入：", "确认输入(&O)", "取消(&C)".
-constexpr std::string_view kInputTitle = "\xC7\xEB\xCA\xE4\xC8\xEB\xA3\xBA";
-constexpr std::string_view kConfirm = "\xC8\xB7\xC8\xCF\xCA\xE4\xC8\xEB(&O)";
-constexpr std::string_view kCancel = "\xC8\xA1\xCF\xFB(&C)";
-// "宋体": a dialog template names its font in UTF-16.
-constexpr wchar_t kInputFont[] = L"\x5B8B\x4F53";
 constexpr WORD kButtonClass = 0x0080, kEditClass = 0x0081, kStaticClass = 0x0082;
 constexpr WORD kPromptId = 100, kEntryId = 101;
 constexpr const char* kFilterProperty = "kelvarn.inputFilter";
@@ -22,25 +17,28 @@ constexpr const char* kFilterProperty = "kelvarn.inputFilter";
 // when the dialog starts, so that GBK is never converted by hand.
 class DialogTemplate {
  public:
-  DialogTemplate(DWORD style, short cx, short cy) {
+  DialogTemplate(DWORD style, int cx, int cy) {
     Put(style);
     Put(DWORD{0});  // extended style
     count_ = words_.size();
     Put(WORD{0});  // items, counted as they come
-    for (const short v : {short{0}, short{0}, cx, cy}) Put(static_cast<WORD>(v));
+    for (const int v : {0, 0, cx, cy}) Put(static_cast<WORD>(v));
     Put(WORD{0});  // no menu
     Put(WORD{0});  // the standard dialog class
     Put(WORD{0});  // the title, set later
-    Put(WORD{9});  // points
-    for (const wchar_t* c = kInputFont; *c; ++c) Put(static_cast<WORD>(*c));
+    Put(static_cast<WORD>(kInputFontPoints));
+    // A template names its font in UTF-16.
+    wchar_t face[LF_FACESIZE] = {};
+    MultiByteToWideChar(936, 0, kInputFont.data(), static_cast<int>(kInputFont.size()), face, LF_FACESIZE - 1);
+    for (const wchar_t* c = face; *c; ++c) Put(static_cast<WORD>(*c));
     Put(WORD{0});
   }
 
-  void Item(WORD windowClass, WORD id, DWORD style, short x, short y, short cx, short cy) {
+  void Item(WORD windowClass, WORD id, DWORD style, DialogRect place) {
     if (words_.size() % 2) Put(WORD{0});
     Put(style | WS_CHILD | WS_VISIBLE);
     Put(DWORD{0});
-    for (const short v : {x, y, cx, cy}) Put(static_cast<WORD>(v));
+    for (const int v : {place.x, place.y, place.width, place.height}) Put(static_cast<WORD>(v));
     Put(id);
     Put(WORD{0xFFFF});
     Put(windowClass);
@@ -70,10 +68,9 @@ struct InputState {
 // Typed characters the input mode refuses; control characters always pass.
 LRESULT CALLBACK FilterProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
   const auto original = reinterpret_cast<WNDPROC>(GetPropA(edit, kFilterProperty));
-  if (message == WM_CHAR && wParam >= 0x20) {
-    const int mode = static_cast<int>(GetWindowLongPtrA(edit, GWLP_USERDATA));
-    const bool allowed = (wParam >= '0' && wParam <= '9') || wParam == '-' || (mode == 3 && wParam == '.');
-    if (!allowed) return 0;
+  if (message == WM_CHAR && !InputModeTakes(static_cast<std::int32_t>(GetWindowLongPtrA(edit, GWLP_USERDATA)),
+                                            static_cast<std::uint32_t>(wParam))) {
+    return 0;
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
@@ -88,8 +85,8 @@ INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     SetWindowLongPtrA(dialog, DWLP_USER, lParam);
     SetWindowTextA(dialog, std::string(state->caption).c_str());
     SetDlgItemTextA(dialog, kPromptId, std::string(state->prompt).c_str());
-    SetDlgItemTextA(dialog, IDOK, std::string(kConfirm).c_str());
-    SetDlgItemTextA(dialog, IDCANCEL, std::string(kCancel).c_str());
+    SetDlgItemTextA(dialog, IDOK, std::string(kInputConfirm).c_str());
+    SetDlgItemTextA(dialog, IDCANCEL, std::string(kInputCancel).c_str());
     HWND entry = GetDlgItem(dialog, kEntryId);
     if (state->mode == 2 || state->mode == 3) {
       SetWindowLongPtrA(entry, GWLP_USERDATA, state->mode);
@@ -207,24 +204,19 @@ std::int32_t Win32Dialogs::ShowMessage(const Value& content, std::int32_t flags,
 bool Win32Dialogs::InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                             std::optional<std::string_view> initial, Value& variable,
                             std::optional<std::int32_t> mode) {
-  InputState state{
-      prompt.value_or(""), caption.value_or(kInputTitle), initial.value_or(""), std::clamp(mode.value_or(1), 1, 4), {}};
+  InputState state{prompt.value_or(""), caption.value_or(kInputCaption), initial.value_or(""), InputMode(mode), {}};
   const DWORD entryStyle = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (state.mode == 4 ? ES_PASSWORD : 0);
   const DWORD dialogStyle = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  // Dialog units: the two layouts, with and without a prompt.
   const bool withPrompt = !state.prompt.empty();
-  DialogTemplate form(dialogStyle, withPrompt ? 252 : 214, withPrompt ? 92 : 56);
+  const InputBoxLayout& layout = withPrompt ? kInputWithPrompt : kInputWithoutPrompt;
+  DialogTemplate form(dialogStyle, layout.width, layout.height);
   if (withPrompt) {
-    form.Item(kStaticClass, static_cast<WORD>(-1), SS_SUNKEN, 7, 7, 238, 35);
-    form.Item(kStaticClass, kPromptId, SS_LEFT, 12, 11, 229, 27);
-    form.Item(kEditClass, kEntryId, entryStyle, 7, 45, 238, 12);
-    form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 63, 66, 55, 19);
-    form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 134, 66, 55, 19);
-  } else {
-    form.Item(kEditClass, kEntryId, entryStyle, 7, 7, 200, 12);
-    form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 82, 30, 55, 19);
-    form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 151, 30, 55, 19);
+    form.Item(kStaticClass, static_cast<WORD>(-1), SS_SUNKEN, layout.frame);
+    form.Item(kStaticClass, kPromptId, SS_LEFT, layout.prompt);
   }
+  form.Item(kEditClass, kEntryId, entryStyle, layout.entry);
+  form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, layout.confirm);
+  form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, layout.cancel);
   const INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), form.Get(), owner_, &InputProc,
                                                  reinterpret_cast<LPARAM>(&state));
   if (result != IDOK) return false;

@@ -46,10 +46,10 @@ MainWindow::MainWindow(UiThread& ui) : form_(std::make_unique<Ui::MainWindow>())
       ui, [this](std::int32_t type, const Text& name) { return chooser_(type, name); });
 
   const std::string window(kMainWindow);
-  workers_->Operations().OnContentChanged([window] { DeliverEvent(window, "编辑框_工作线程", kEventContentChanged); });
-  depth_->Operations().OnContentChanged([window] { DeliverEvent(window, "编辑框_采集级别", kEventContentChanged); });
+  workers_->Operations().OnContentChanged([window] { DeliverEvent(window, kWorkersBox, kEventContentChanged); });
+  depth_->Operations().OnContentChanged([window] { DeliverEvent(window, kDepthBox, kEventContentChanged); });
   connect(form_->按钮_开始采集, &QPushButton::clicked, this,
-          [window] { DeliverEvent(window, "按钮_开始采集", kEventClicked); });
+          [window] { DeliverEvent(window, kStartButton, kEventClicked); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -64,7 +64,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonPress) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::RightButton) {
-      const char* list = watched == form_->列表框_关键字->viewport() ? "列表框_关键字" : "列表框_相关关键字";
+      const char* list = watched == form_->列表框_关键字->viewport() ? kSeedList : kPhraseList;
       const QPoint at = mouse->position().toPoint();
       DeliverEvent(kMainWindow, list, kEventRightButtonDown,
                    {at.x(), at.y(), static_cast<std::int64_t>(mouse->modifiers())});

@@ -1,6 +1,8 @@
-#include "ui/win32/win32_main_window.h"
+#include "window/win32/win32_main_window.h"
 
 #include <commctrl.h>
+
+#include "app/main_window.h"
 
 namespace kelvarn {
 namespace {
@@ -13,8 +15,8 @@ constexpr std::string_view kFont = "\xCB\xCE\xCC\xE5";
 constexpr std::string_view kSeedsTitle = "\xB9\xD8\xBC\xFC\xD7\xD6";
 constexpr std::string_view kPhrasesTitle = "\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6";
 constexpr std::string_view kSettingsTitle = "\xB9\xA4\xD7\xF7\xC9\xE8\xD6\xC3";
-constexpr std::string_view kWorkersLabel = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC:";
-constexpr std::string_view kDepthLabel = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0:";
+constexpr std::string_view kWorkersCaption = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC:";
+constexpr std::string_view kDepthCaption = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0:";
 constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";
 
 // Control identifiers start above IDOK and IDCANCEL, which dialog
@@ -85,9 +87,9 @@ bool Win32MainWindow::Build() {
   decoration("BUTTON", kPhrasesTitle, BS_GROUPBOX | WS_CLIPSIBLINGS, group2);
   phrases_ = std::make_unique<Win32ListBox>(ui_, hwnd_, In(group2, {8, 16, 160, 296}), kPhrasesId, true);
   decoration("BUTTON", kSettingsTitle, BS_GROUPBOX | WS_CLIPSIBLINGS, group3);
-  decoration("STATIC", kWorkersLabel, SS_LEFT | SS_CENTERIMAGE, In(group3, {8, 16, 56, 24}));
+  decoration("STATIC", kWorkersCaption, SS_LEFT | SS_CENTERIMAGE, In(group3, {8, 16, 56, 24}));
   workers_ = std::make_unique<Win32EditBox>(ui_, hwnd_, In(group3, {64, 16, 56, 24}), kWorkersId);
-  decoration("STATIC", kDepthLabel, SS_LEFT | SS_CENTERIMAGE, In(group3, {128, 16, 56, 24}));
+  decoration("STATIC", kDepthCaption, SS_LEFT | SS_CENTERIMAGE, In(group3, {128, 16, 56, 24}));
   depth_ = std::make_unique<Win32EditBox>(ui_, hwnd_, In(group3, {184, 16, 56, 24}), kDepthId);
   start_ = std::make_unique<Win32Button>(ui_, hwnd_, In(group3, {248, 16, 104, 24}), kStartId, kStartCaption);
   RECT client{};
@@ -100,27 +102,38 @@ bool Win32MainWindow::Build() {
     control->SetFont(font_);
   }
 
-  named_ = {{"分组框1", decoration_[0]->Handle()},   {"列表框_关键字", seeds_->Handle()},
-            {"分组框2", decoration_[1]->Handle()},   {"列表框_相关关键字", phrases_->Handle()},
-            {"分组框3", decoration_[2]->Handle()},   {"标签1", decoration_[3]->Handle()},
-            {"编辑框_工作线程", workers_->Handle()}, {"标签2", decoration_[4]->Handle()},
-            {"编辑框_采集级别", depth_->Handle()},   {"按钮_开始采集", start_->Handle()},
-            {"状态条1", status_->Handle()}};
+  named_ = {{kSeedGroup, decoration_[0]->Handle()},
+            {kSeedList, seeds_->Handle()},
+            {kPhraseGroup, decoration_[1]->Handle()},
+            {kPhraseList, phrases_->Handle()},
+            {kSettingsGroup, decoration_[2]->Handle()},
+            {kWorkersLabel, decoration_[3]->Handle()},
+            {kWorkersBox, workers_->Handle()},
+            {kDepthLabel, decoration_[4]->Handle()},
+            {kDepthBox, depth_->Handle()},
+            {kStartButton, start_->Handle()},
+            {kStatusBar, status_->Handle()}};
   dialogs_.SetOwner(hwnd_);
   chooser_ = Win32FileChooser(hwnd_, kTextFileFilter, "txt");
   fileDialog_ = std::make_unique<GuardedFileDialog>(
       ui_, [this](std::int32_t type, const Text& name) { return chooser_(type, name); });
 
   seeds_->OnRightButtonDown([this](int x, int y, WPARAM keys) {
-    events_("列表框_关键字", kEventRightButtonDown, {x, y, static_cast<std::int64_t>(keys)});
+    events_(kSeedList, kEventRightButtonDown, {x, y, static_cast<std::int64_t>(keys)});
   });
   phrases_->OnRightButtonDown([this](int x, int y, WPARAM keys) {
-    events_("列表框_相关关键字", kEventRightButtonDown, {x, y, static_cast<std::int64_t>(keys)});
+    events_(kPhraseList, kEventRightButtonDown, {x, y, static_cast<std::int64_t>(keys)});
   });
-  workers_->Operations().OnContentChanged([this] { events_("编辑框_工作线程", kEventContentChanged, {}); });
-  depth_->Operations().OnContentChanged([this] { events_("编辑框_采集级别", kEventContentChanged, {}); });
-  start_->OnClicked([this] { events_("按钮_开始采集", kEventClicked, {}); });
+  workers_->Operations().OnContentChanged([this] { events_(kWorkersBox, kEventContentChanged, {}); });
+  depth_->Operations().OnContentChanged([this] { events_(kDepthBox, kEventContentChanged, {}); });
+  start_->OnClicked([this] { events_(kStartButton, kEventClicked, {}); });
   return true;
+}
+
+MainComponents Win32MainWindow::Components() {
+  return {seeds_->Operations(), phrases_->Operations(), workers_->Operations(),
+          depth_->Operations(), start_->Operations(),   status_->Operations(),
+          *fileDialog_};
 }
 
 HWND Win32MainWindow::ControlNamed(std::string_view name) const {

@@ -9,14 +9,14 @@
 // operations may be called from any thread (ui/components.h).
 #pragma once
 
-#include "ui/win32/win32_components.h"
-#include "ui/win32/win32_dialogs.h"
-
 #include <map>
 #include <memory>
 #include <string>
 
+#include "app/harvester.h"
 #include "frame/frame.h"
+#include "ui/win32/win32_components.h"
+#include "ui/win32/win32_dialogs.h"
 
 namespace kelvarn {
 
@@ -41,18 +41,12 @@ class Win32MainWindow {
 
   HWND Handle() const { return hwnd_; }
   void Show();
-  // The control of a component, by its window name ("按钮_开始采集"); null
+  // The control of a component, by its window name (kStartButton); null
   // for a name the window has no control for.
   HWND ControlNamed(std::string_view name) const;
 
-  // The components under their window names, in the order of the
-  // harvester's MainComponents: window.Components<MainComponents>().
-  template <class C>
-  C Components() {
-    return {seeds_->Operations(), phrases_->Operations(), workers_->Operations(),
-            depth_->Operations(), start_->Operations(),   status_->Operations(),
-            *fileDialog_};
-  }
+  // The components under their window names, for the harvester.
+  MainComponents Components();
   Win32Dialogs& dialogs() { return dialogs_; }
   // Lets tests answer the file dialog; the real one by default.
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
