@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
+#include "base/thread_safety.h"
 #include "frame/runtime.h"
 #include "frame/system.h"
-#include "pool/thread_safety.h"
 #include "text/files.h"
 
 namespace kelvarn {

@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/thread_safety.h"
 #include "frame/system.h"
-#include "pool/thread_safety.h"
 
 namespace kelvarn {
 namespace {

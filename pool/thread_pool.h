@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "pool/thread_safety.h"
+#include "base/thread_safety.h"
 
 namespace kelvarn {
 
