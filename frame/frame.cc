@@ -91,7 +91,7 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   // Relative paths (config.ini among them) resolve against the program's own
   // directory whatever directory it was started from.
   if (!system::ChangeDirectory(ProgramDirectory())) std::perror("chdir");
-  InstallNewHandler();
+  InstallRuntimeSupport();
   RegisterProgramConstants();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
   SetProgramEnder(&EndAfterRuntimeError);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/runtime_error.h"
 #include "base/thread_safety.h"
 #include "frame/system.h"
 
@@ -168,7 +169,8 @@ void RegisterProgramConstants() {
   std::call_once(once, [] { system::RegisterExecutableConstants(); });
 }
 
-void InstallNewHandler() {
+void InstallRuntimeSupport() {
+  SetRuntimeErrorRoute(&ReportRuntimeError);
   if (std::get_new_handler() == OnNewFailure) return;
   void* expected = nullptr;
   void* reserve = std::malloc(256 * 1024);

@@ -33,10 +33,12 @@ void RegisterConstantRange(const void* start, const void* end);
 // Idempotent.
 void RegisterProgramConstants();
 
-// Makes a failed operator new end the program the same way ("分配内存失败!":
-// the standard allocator does not tell the handler the size). Keeps a small
-// reserve so that the report itself can allocate. Idempotent.
-void InstallNewHandler();
+// Makes this run-time support the program's. Idempotent. A failed operator
+// new ends the program the same way ("分配内存失败!": the standard allocator
+// does not tell the handler the size), with a small reserve kept so that the
+// report itself can allocate; and a run-time error raised below the frame
+// (base/runtime_error.h) is reported by ReportRuntimeError.
+void InstallRuntimeSupport();
 
 // How many times the end sequence or a run-time error report has begun: the
 // one flag that says the program is ending (0 while it runs normally). Once

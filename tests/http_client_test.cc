@@ -11,6 +11,7 @@
 #include <future>
 #include <thread>
 
+#include "frame/runtime.h"
 #include "tests/raw_server.h"
 #include "tools/engine/offline_engine.h"
 
@@ -482,6 +483,7 @@ const std::string kCrossThreadUse = "WEB客户不能跨线程使用。";
 
 TEST(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  InstallRuntimeSupport();  // as every program does at start
   EXPECT_EXIT(
       {
         HttpClient client;

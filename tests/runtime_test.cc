@@ -140,7 +140,7 @@ TEST_F(RuntimeErrorDeathTest, FailedOperatorNewEndsTheProgram) {
   volatile std::size_t huge = std::size_t{1} << 62;
   EXPECT_EXIT(
       {
-        InstallNewHandler();
+        InstallRuntimeSupport();
         static_cast<void>(::operator new(huge));
       },
       ExitedWithCode(kMinusOne), HasSubstr(Shown("错误信息：分配内存失败!")));
