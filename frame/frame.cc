@@ -92,7 +92,6 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   // directory whatever directory it was started from.
   if (!system::ChangeDirectory(ProgramDirectory())) std::perror("chdir");
   InstallRuntimeSupport();
-  RegisterProgramConstants();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
   SetProgramEnder(&EndAfterRuntimeError);
   for (ModuleNotify notify : f.modules) notify(kNotifyFrameEntry, reinterpret_cast<std::intptr_t>(&FrameNotify), 0);

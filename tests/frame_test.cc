@@ -66,7 +66,6 @@ TEST_F(FrameTest, StartUpPreparedTheProcess) {
   EXPECT_EQ((std::vector<std::string>{"1f"}), notifications);
   EXPECT_EQ(reinterpret_cast<std::intptr_t>(&FrameNotify), ThreadPool_HostCallback());
   EXPECT_FALSE(LoadWindow("no such window"));
-  FreeMemory("literal data");  // constant from start-up on: nothing to free
 }
 
 TEST_F(FrameTest, EventsReachTheirHandlers) {
