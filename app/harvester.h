@@ -31,9 +31,9 @@
 
 #include "app/page_outcome.h"
 #include "app/settings.h"
+#include "base/thread_safety.h"
 #include "json/json.h"
 #include "pool/thread_pool.h"
-#include "pool/thread_safety.h"
 #include "ui/components.h"
 #include "ui/dialogs.h"
 

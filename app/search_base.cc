@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/search_page.h"
-
 namespace kelvarn {
 namespace {
 

@@ -14,6 +14,7 @@ Harvester::Options StartUp(ProcessorChoice processor, std::optional<std::string_
   }
   Harvester::Options options;
   options.settingsDir = SettingsDirectory();
+  RequestDebugPrivilege();
   options.searchBase = SearchBase(searchUrl);
   return options;
 }

@@ -15,10 +15,10 @@ namespace kelvarn {
 enum class ProcessorChoice { kFirst, kCurrent };
 
 // Binds the process to one processor (call it before any thread starts, so
-// that every thread inherits the binding) and returns the harvester options
-// every program starts from: the program's directory (config.ini,
-// cookies.txt) and the search base, from `searchUrl` (a --search-url flag)
-// when given.
+// that every thread inherits the binding), asks for the debug privilege and
+// returns the harvester options every program starts from: the program's
+// directory (config.ini, cookies.txt) and the search base, from `searchUrl`
+// (a --search-url flag) when given.
 Harvester::Options StartUp(ProcessorChoice processor, std::optional<std::string_view> searchUrl);
 
 }  // namespace kelvarn

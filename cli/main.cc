@@ -54,7 +54,7 @@ bool ReadPage(std::string_view path, std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  kelvarn::InstallNewHandler();
+  kelvarn::InstallRuntimeSupport();
   std::ios::sync_with_stdio(false);
   const std::string_view first = argc < 2 ? std::string_view() : argv[1];
   if (first.empty() || (first.substr(0, 2) == "--" && first != "--help" && first != "--version")) {

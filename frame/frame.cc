@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
+#include "base/thread_safety.h"
 #include "frame/runtime.h"
 #include "frame/system.h"
-#include "pool/thread_safety.h"
 #include "text/files.h"
 
 namespace kelvarn {
@@ -91,8 +91,7 @@ void InitFrame(FramePlatform& platform, std::vector<ModuleNotify> modules) {
   // Relative paths (config.ini among them) resolve against the program's own
   // directory whatever directory it was started from.
   if (!system::ChangeDirectory(ProgramDirectory())) std::perror("chdir");
-  InstallNewHandler();
-  RegisterProgramConstants();
+  InstallRuntimeSupport();
   SetRuntimeErrorReporter(&ReportThroughPlatform);
   SetProgramEnder(&EndAfterRuntimeError);
   for (ModuleNotify notify : f.modules) notify(kNotifyFrameEntry, reinterpret_cast<std::intptr_t>(&FrameNotify), 0);

@@ -23,18 +23,7 @@
 
 namespace kelvarn {
 
-enum class ComponentKind {
-  kWindow,
-  kGroupBox,
-  kLabel,
-  kListBox,
-  kEditBox,
-  kButton,
-  kStatusBar,
-  kFileDialog,
-  kMenu,
-  kMenuItem
-};
+enum class ComponentKind { kGroupBox, kLabel, kListBox, kEditBox, kButton, kStatusBar, kFileDialog, kMenu, kMenuItem };
 
 struct ComponentTemplate {
   std::string name;

@@ -63,7 +63,11 @@ OutsideFunctionTable::OutsideFunctionTable(std::vector<OutsideFunctionDecl> decl
   for (std::size_t i = 0; i < count_; ++i) entries_[i].decl = std::move(declarations[i]);
 }
 
-OutsideFunctionTable::~OutsideFunctionTable() { ReleaseAll(); }
+OutsideFunctionTable::~OutsideFunctionTable() {
+  for (std::size_t i = 0; i < count_; ++i) {
+    if (entries_[i].module) system::CloseLibrary(entries_[i].module);
+  }
+}
 
 void* OutsideFunctionTable::BindOutsideFunction(std::size_t index) {
   if (index >= count_) RaiseRuntimeError(1);
@@ -80,20 +84,6 @@ void* OutsideFunctionTable::BindOutsideFunction(std::size_t index) {
     }
   }
   ReportRuntimeError(MissingMessage(entry.decl), 0);
-}
-
-bool OutsideFunctionTable::IsBound(std::size_t index) const {
-  return index < count_ && entries_[index].address.load(std::memory_order_acquire) != nullptr;
-}
-
-void OutsideFunctionTable::ReleaseAll() {
-  std::lock_guard lock(bindMutex_);
-  for (std::size_t i = 0; i < count_; ++i) {
-    Entry& entry = entries_[i];
-    entry.address.store(nullptr, std::memory_order_release);
-    if (entry.module) system::CloseLibrary(entry.module);
-    entry.module = nullptr;
-  }
 }
 
 }  // namespace kelvarn

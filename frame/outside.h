@@ -1,13 +1,13 @@
 // Outside functions: entry points declared by library file and name, looked
 // up on first use and kept until released.
 //
-// This port links its own platform calls directly, so the application binds
-// nothing at start; the table stays for functions a later feature loads from a
-// shared library.
+// The platform calls the toolchain links are called directly; a call no
+// import library offers (ntdll's RtlAdjustPrivilege, for the debug privilege
+// at start-up on Windows) is bound by name through a table.
 //
 // Thread safety: BindOutsideFunction may be called from any thread; two first
 // calls of one entry at once both get the same address and load the library
-// once. ReleaseAll must not race with binding.
+// once.
 #pragma once
 
 #include <atomic>
@@ -52,12 +52,6 @@ class OutsideFunctionTable {
     return reinterpret_cast<F*>(BindOutsideFunction(index));
   }
 
-  // Whether entry `index` has been bound (false outside the table).
-  bool IsBound(std::size_t index) const;
-
-  // Releases every library and forgets every address (the end sequence).
-  void ReleaseAll();
-
  private:
   struct Entry {
     OutsideFunctionDecl decl;
@@ -67,7 +61,7 @@ class OutsideFunctionTable {
 
   std::unique_ptr<Entry[]> entries_;
   std::size_t count_;
-  std::mutex bindMutex_;  // serialises first bindings and ReleaseAll
+  std::mutex bindMutex_;  // serialises first bindings
 };
 
 }  // namespace kelvarn

@@ -17,6 +17,12 @@ void BindToFirstProcessor();
 // harvests started on one server spread over its processors.
 void BindToCurrentProcessor();
 
+// Asks for the debug privilege for the whole process: on Windows through
+// ntdll's RtlAdjustPrivilege, bound by name; a user not entitled to it is
+// refused, which is ignored, as nothing depends on it. POSIX has no such
+// privilege: nothing to do.
+void RequestDebugPrivilege();
+
 // Hands the heap's free pages back to the system, as the classic program
 // trimmed its working set. Pages handed back fault in again when used, so
 // callers decide how often.

@@ -1,17 +1,13 @@
 #include "frame/runtime.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <iterator>
 #include <new>
-#include <optional>
-#include <vector>
 
+#include "base/runtime_error.h"
 #include "frame/system.h"
-#include "pool/thread_safety.h"
 
 namespace kelvarn {
 namespace {
@@ -20,8 +16,7 @@ namespace {
 constexpr std::string_view kHeading = "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n";
 constexpr std::string_view kCodeLabel = "\xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB\xA3\xBA";
 constexpr std::string_view kMessageLabel = "\xB4\xED\xCE\xF3\xD0\xC5\xCF\xA2\xA3\xBA";
-// "分配 %zu 字节内存失败!" and, when the size is unknown, "分配内存失败!".
-constexpr const char* kAllocFailedFormat = "\xB7\xD6\xC5\xE4 %zu \xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
+// "分配内存失败!": the standard allocator does not tell the new handler the size.
 constexpr std::string_view kAllocFailed = "\xB7\xD6\xC5\xE4\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC!";
 
 // NOLINTBEGIN(bugprone-suspicious-missing-comma): literals are split where a hex escape would take in what follows
@@ -75,47 +70,12 @@ std::atomic<bool> reportStarted{false};
 std::atomic<bool> reportShown{false};  // the first report's box is closed: the end is under way
 std::atomic<void*> newHandlerReserve{nullptr};
 
-// Constant ranges, [start, end): never freed, copied out when resized.
-struct ConstantRange {
-  std::uintptr_t start, end;
-};
-Mutex constantsMutex;
-std::vector<ConstantRange>& ConstantRanges() REQUIRES(constantsMutex) {
-  static auto* ranges = new std::vector<ConstantRange>;  // never destroyed: blocks may be freed at exit
-  return *ranges;
-}
-
-// The end of the constant range holding `block`, if one does.
-std::optional<std::uintptr_t> ConstantRangeEnd(const void* block) {
-  const auto at = reinterpret_cast<std::uintptr_t>(block);
-  MutexLock lock(constantsMutex);
-  for (const ConstantRange& range : ConstantRanges()) {
-    if (at >= range.start && at < range.end) return range.end;
-  }
-  return std::nullopt;
-}
-
-// A constant block is copied up to its range's end, past the literal it
-// begins with: byte by byte through volatile reads, so that no checked copy
-// takes the bytes beyond the literal for an overflow.
-__attribute__((no_sanitize("address"))) void CopyConstantBytes(void* to, const void* from, std::size_t n) {
-  const volatile unsigned char* in = static_cast<const volatile unsigned char*>(from);
-  auto* out = static_cast<unsigned char*>(to);
-  for (std::size_t i = 0; i < n; ++i) out[i] = in[i];
-}
-
 [[noreturn]] void EndWith(int exitCode) {
   if (const ProgramEnder end = ender.load()) {
     end(exitCode);
     system::WaitForTheEnd();  // another thread is ending the program already
   }
   system::EndProcess(exitCode);
-}
-
-[[noreturn]] void ReportAllocationFailure(std::size_t size) {
-  char message[128];
-  std::snprintf(message, sizeof message, kAllocFailedFormat, size);
-  ReportRuntimeError(message, 0);
 }
 
 void OnNewFailure() {
@@ -134,41 +94,8 @@ void OnNewFailure() {
 
 void WriteRuntimeErrorToStandardError(std::string_view gbkText) { system::WriteGbkToStandardError(gbkText); }
 
-void* AllocMemory(std::size_t size) {
-  void* block = std::malloc(size ? size : 1);
-  if (!block) ReportAllocationFailure(size);
-  return block;
-}
-
-void* ReallocMemory(const void* block, std::size_t size) {
-  if (!block) return AllocMemory(size);
-  if (const std::optional<std::uintptr_t> end = ConstantRangeEnd(block)) {
-    void* fresh = AllocMemory(size);
-    CopyConstantBytes(fresh, block, std::min<std::size_t>(size, *end - reinterpret_cast<std::uintptr_t>(block)));
-    return fresh;
-  }
-  void* grown = std::realloc(const_cast<void*>(block), size ? size : 1);
-  if (!grown) ReportAllocationFailure(size);
-  return grown;
-}
-
-void FreeMemory(const void* block) {
-  if (block && !ConstantRangeEnd(block)) std::free(const_cast<void*>(block));
-}
-
-void RegisterConstantRange(const void* start, const void* end) {
-  const auto from = reinterpret_cast<std::uintptr_t>(start), to = reinterpret_cast<std::uintptr_t>(end);
-  if (from >= to) return;
-  MutexLock lock(constantsMutex);
-  ConstantRanges().push_back({from, to});
-}
-
-void RegisterProgramConstants() {
-  static std::once_flag once;
-  std::call_once(once, [] { system::RegisterExecutableConstants(); });
-}
-
-void InstallNewHandler() {
+void InstallRuntimeSupport() {
+  SetRuntimeErrorRoute(&ReportRuntimeError);
   if (std::get_new_handler() == OnNewFailure) return;
   void* expected = nullptr;
   void* reserve = std::malloc(256 * 1024);

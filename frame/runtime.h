@@ -1,42 +1,26 @@
-// Run-time support: memory that never comes back null, and the run-time error
-// report that ends the program.
+// Run-time support: the run-time error report that ends the program, and
+// operator new made to end it the same way when memory runs out.
 //
 // A run-time error is what the program cannot continue from (an allocation,
-// binding an outside function, later an unreadable window template). It is
+// binding an outside function, a client used from a foreign thread). It is
 // reported once, as one text, and the program ends with exit code -1 without
 // running the application's exit clean-up. Thread-safe: any thread may report;
 // the first report wins, and later ones wait for the end it brings, or bring
 // it themselves once its box is closed (an error inside the end sequence).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace kelvarn {
 
-// Memory blocks for C-style buffers. Never null: a failure reports
-// "分配 N 字节内存失败!" and ends the program. FreeMemory(nullptr) does nothing.
-// A block inside a registered constant range (literal data) is never freed
-// or resized in place: FreeMemory ignores it, and ReallocMemory returns a
-// fresh block holding its bytes up to `size` or to the range's end, whichever
-// comes first.
-void* AllocMemory(std::size_t size);
-void* ReallocMemory(const void* block, std::size_t size);
-void FreeMemory(const void* block);
-
-// Marks [start, end) as constant data. Thread-safe; empty ranges are ignored.
-void RegisterConstantRange(const void* start, const void* end);
-// Registers the program's own read-only data, where its literal texts live
-// (the executable's read-only segments where the platform can list them).
-// Idempotent.
-void RegisterProgramConstants();
-
-// Makes a failed operator new end the program the same way ("分配内存失败!":
-// the standard allocator does not tell the handler the size). Keeps a small
-// reserve so that the report itself can allocate. Idempotent.
-void InstallNewHandler();
+// Makes this run-time support the program's. Idempotent. A failed operator
+// new ends the program the same way ("分配内存失败!": the standard allocator
+// does not tell the handler the size), with a small reserve kept so that the
+// report itself can allocate; and a run-time error raised below the frame
+// (base/runtime_error.h) is reported by ReportRuntimeError.
+void InstallRuntimeSupport();
 
 // How many times the end sequence or a run-time error report has begun: the
 // one flag that says the program is ending (0 while it runs normally). Once

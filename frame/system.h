@@ -30,10 +30,6 @@ void WriteGbkToStandardError(std::string_view gbkText);
 // Makes `directory` the working directory; false when it cannot.
 bool ChangeDirectory(const std::string& directory);
 
-// Registers the executable's never-writable sections as constant ranges
-// (RegisterConstantRange), where its literal texts live.
-void RegisterExecutableConstants();
-
 // Shared libraries, as outside functions are bound from them. A handle is
 // null when the library cannot be loaded.
 void* OpenLibrary(const std::string& path);

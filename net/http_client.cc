@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "frame/runtime.h"
+#include "base/runtime_error.h"
 #include "net/http_client_shared.h"
 #include "net/http_text.h"
 
@@ -51,7 +51,7 @@ std::optional<std::chrono::steady_clock::time_point> http::OverallDeadline(std::
 }
 
 bool HttpClient::CheckThread() const {
-  if (std::this_thread::get_id() != ownerThread_) ReportRuntimeError(kWrongThread, 0);
+  if (std::this_thread::get_id() != ownerThread_) RaiseRuntimeErrorBelowFrame(kWrongThread, 0);
   return true;
 }
 

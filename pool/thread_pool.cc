@@ -10,19 +10,6 @@
 
 namespace kelvarn {
 
-const char* const kThreadPoolCreateDescription =  // 创建并初始化线程池，如果成功返回已创建的线程数，失败返回零。
-    "\xB4\xB4\xBD\xA8\xB2\xA2\xB3\xF5\xCA\xBC\xBB\xAF\xCF\xDF\xB3\xCC\xB3\xD8\xA3\xAC\xC8\xE7\xB9\xFB\xB3\xC9\xB9\xA6"
-    "\xB7\xB5\xBB\xD8\xD2\xD1\xB4\xB4\xBD\xA8\xB5\xC4\xCF\xDF\xB3\xCC\xCA\xFD\xA3\xAC\xCA\xA7\xB0\xDC\xB7\xB5\xBB\xD8"
-    "\xC1\xE3\xA1\xA3";
-const char* const kThreadPoolPostDescription =  // 将一个任务投递给线程池(异步)，如果成功返回真，失败返回假。
-    "\xBD\xAB\xD2\xBB\xB8\xF6\xC8\xCE\xCE\xF1\xCD\xB6\xB5\xDD\xB8\xF8\xCF\xDF\xB3\xCC\xB3\xD8(\xD2\xEC\xB2\xBD)\xA3\xAC"
-    "\xC8\xE7\xB9\xFB\xB3\xC9\xB9\xA6\xB7\xB5\xBB\xD8\xD5\xE6\xA3\xAC\xCA\xA7\xB0\xDC\xB7\xB5\xBB\xD8\xBC\xD9\xA1\xA3";
-const char* const kThreadPoolStateDescription =  // 查看线程池状态( 0 关闭; 1 正常; 2 正在关闭 )。
-    "\xB2\xE9\xBF\xB4\xCF\xDF\xB3\xCC\xB3\xD8\xD7\xB4\xCC\xAC( 0 \xB9\xD8\xB1\xD5; 1 \xD5\xFD\xB3\xA3; 2 \xD5\xFD\xD4"
-    "\xDA\xB9\xD8\xB1\xD5 )\xA1\xA3";
-const char* const kThreadPoolWaitTimeDescription =  // 超时强制关闭,单位 毫秒
-    "\xB3\xAC\xCA\xB1\xC7\xBF\xD6\xC6\xB9\xD8\xB1\xD5,\xB5\xA5\xCE\xBB \xBA\xC1\xC3\xEB";
-
 namespace {
 
 struct Packet {
@@ -203,43 +190,20 @@ bool ThreadPool::IsCutOff() { return currentRecord && currentRecord->cutOff.load
 
 namespace {
 
-const char* const kEntryPoints[] = {"ThreadPool_Create", "ThreadPool_Destroy", "ThreadPool_PostWorkItem",
-                                    "ThreadPool_State", nullptr};
-std::atomic<std::intptr_t> hostCallback{0};
-
-kelvarn::ThreadPool& Pool(void* pool) { return *static_cast<kelvarn::ThreadPool*>(pool); }
+const char* const kNoEntryPoints[] = {nullptr};
 
 }  // namespace
 
-extern "C" {
-
-std::int32_t ThreadPool_Create(void* pool, std::int32_t threadCount) { return Pool(pool).Create(threadCount); }
-
-void ThreadPool_Destroy(void* pool, std::int32_t waitTime) { Pool(pool).Destroy(waitTime); }
-
-std::int32_t ThreadPool_PostWorkItem(void* pool, kelvarn::WorkRoutine routine, std::int32_t param1,
-                                     std::int32_t param2) {
-  return Pool(pool).PostWorkItem(routine, param1, param2) ? 1 : 0;
-}
-
-std::int32_t ThreadPool_State(void* pool) { return Pool(pool).State(); }
-
-std::intptr_t ThreadPool_ProcessNotifyLib(std::int32_t code, std::intptr_t value1, std::intptr_t /*value2*/) {
+std::intptr_t ThreadPool_ProcessNotifyLib(std::int32_t code, std::intptr_t /*value1*/, std::intptr_t /*value2*/) {
   switch (code) {
     case 1:
-      hostCallback.store(value1);
-      return 0;
-    case 14:
-      return reinterpret_cast<std::intptr_t>(kEntryPoints);
-    case 15:
-      return reinterpret_cast<std::intptr_t>("ThreadPool_ProcessNotifyLib");
     case 16:
       return 0;
+    case 14:
+      return reinterpret_cast<std::intptr_t>(kNoEntryPoints);
+    case 15:
+      return reinterpret_cast<std::intptr_t>("ThreadPool_ProcessNotifyLib");
     default:
       return -1;
   }
 }
-
-std::intptr_t ThreadPool_HostCallback() { return hostCallback.load(); }
-
-}  // extern "C"

@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "pool/thread_safety.h"
+#include "base/thread_safety.h"
 
 namespace kelvarn {
 
@@ -66,40 +66,17 @@ class ThreadPool {
   // True on a worker thread whose pool was destroyed while it ran its routine.
   static bool IsCutOff();
 
-  // The operations under their Chinese names.
-  std::int32_t 创建(std::int32_t 线程数 = 20) { return Create(线程数); }
-  void 销毁(std::int32_t 等待时间 = -1) { Destroy(等待时间); }
-  bool 投递任务(WorkRoutine 任务处理函数, std::int32_t 任务参数一 = 0, std::int32_t 任务参数二 = 0) {
-    return PostWorkItem(任务处理函数, 任务参数一, 任务参数二);
-  }
-  std::int32_t 状态() const { return State(); }
-
  private:
   mutable Mutex mutex_;  // taken before a record's own lock
   std::shared_ptr<PoolRecord> record_ GUARDED_BY(mutex_);
 };
 
-// Descriptions of the operations for a host that lists them (GBK).
-extern const char* const kThreadPoolCreateDescription;
-extern const char* const kThreadPoolPostDescription;
-extern const char* const kThreadPoolStateDescription;
-extern const char* const kThreadPoolWaitTimeDescription;
-
 }  // namespace kelvarn
 
-// C entry points for a host that binds the module by name. `pool` is a
-// kelvarn::ThreadPool; booleans are 0 or 1.
-extern "C" {
-std::int32_t ThreadPool_Create(void* pool, std::int32_t threadCount);
-void ThreadPool_Destroy(void* pool, std::int32_t waitTime);
-std::int32_t ThreadPool_PostWorkItem(void* pool, kelvarn::WorkRoutine routine, std::int32_t param1,
-                                     std::int32_t param2);
-std::int32_t ThreadPool_State(void* pool);
-// Host notifications: 1 keeps value1 as the host's callback (never called)
-// and returns 0; 14 returns the four entry-point names, closed by a null
-// entry; 15 returns "ThreadPool_ProcessNotifyLib"; 16 returns 0; any other
-// code returns -1. Pointers travel as integers.
-std::intptr_t ThreadPool_ProcessNotifyLib(std::int32_t code, std::intptr_t value1, std::intptr_t value2);
-// The callback kept by code 1 (0 when none).
-std::intptr_t ThreadPool_HostCallback();
-}
+// The pool's notification entry, handed to the frame as a component module's
+// (frame/frame.h): 1 (the host's entry, which the pool never calls) and 16
+// return 0; 14 returns the list of entry points the pool offers a host by
+// name, none, so only the closing null; 15 returns
+// "ThreadPool_ProcessNotifyLib"; any other code returns -1. Pointers travel
+// as integers.
+extern "C" std::intptr_t ThreadPool_ProcessNotifyLib(std::int32_t code, std::intptr_t value1, std::intptr_t value2);

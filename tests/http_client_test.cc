@@ -12,6 +12,7 @@
 #include <thread>
 #include <tuple>
 
+#include "frame/runtime.h"
 #include "tests/raw_server.h"
 #include "tools/engine/offline_engine.h"
 
@@ -516,6 +517,7 @@ const std::string kCrossThreadUse = "WEB客户不能跨线程使用。";
 
 TEST(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  InstallRuntimeSupport();  // as every program does at start
   EXPECT_EXIT(
       {
         HttpClient client;

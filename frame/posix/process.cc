@@ -35,6 +35,8 @@ void BindToCurrentProcessor() {
   BindTo(cpu);
 }
 
+void RequestDebugPrivilege() {}
+
 void TrimWorkingSet() { malloc_trim(0); }
 
 std::size_t FreeHeapBytes() { return mallinfo2().fordblks; }

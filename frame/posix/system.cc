@@ -6,10 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if __has_include(<link.h>)
-#include <link.h>
-#endif
-
 #include "frame/runtime.h"
 #include "text/text.h"
 
@@ -35,25 +31,6 @@ void WriteStandardError(std::string_view bytes) {
 void WriteGbkToStandardError(std::string_view gbkText) { WriteStandardError(GbkToUtf8(gbkText)); }
 
 bool ChangeDirectory(const std::string& directory) { return ::chdir(directory.c_str()) == 0; }
-
-void RegisterExecutableConstants() {
-#if __has_include(<link.h>)
-  // The first object listed is the executable; its segments that are never
-  // writable hold the literal data.
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void*) {
-        for (int i = 0; i < info->dlpi_phnum; ++i) {
-          const auto& segment = info->dlpi_phdr[i];
-          if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W)) continue;
-          // NOLINTNEXTLINE(performance-no-int-to-ptr): the loader gives segment addresses as integers
-          const auto* start = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
-          RegisterConstantRange(start, start + segment.p_memsz);
-        }
-        return 1;
-      },
-      nullptr);
-#endif
-}
 
 void* OpenLibrary(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/thread_safety.h"
 #include "frame/frame.h"
-#include "pool/thread_safety.h"
 
 namespace kelvarn {
 

@@ -3,6 +3,10 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <vector>
+
+#include "frame/outside.h"
+
 namespace kelvarn {
 namespace {
 
@@ -25,6 +29,14 @@ void BindToCurrentProcessor() {
   const DWORD_PTR one = cpu < sizeof(DWORD_PTR) * 8 ? DWORD_PTR{1} << cpu : 0;
   if ((Allowed() & one) == 0) return BindToFirstProcessor();
   BindTo(one);
+}
+
+void RequestDebugPrivilege() {
+  using AdjustPrivilege = LONG NTAPI(ULONG privilege, BOOLEAN enable, BOOLEAN currentThread, PBOOLEAN wasEnabled);
+  static OutsideFunctionTable ntdll(std::vector<OutsideFunctionDecl>{{"ntdll.dll", "RtlAdjustPrivilege"}});
+  constexpr ULONG kDebugPrivilege = 20;  // SE_DEBUG_PRIVILEGE
+  BOOLEAN wasEnabled = FALSE;
+  ntdll.Function<AdjustPrivilege>(0)(kDebugPrivilege, TRUE, FALSE, &wasEnabled);
 }
 
 void TrimWorkingSet() {

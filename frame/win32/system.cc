@@ -67,21 +67,6 @@ void WriteGbkToStandardError(std::string_view gbkText) {
 
 bool ChangeDirectory(const std::string& directory) { return ::SetCurrentDirectoryA(directory.c_str()) != 0; }
 
-void RegisterExecutableConstants() {
-  // The image as loaded: its sections that are readable and never writable
-  // (.rdata, where the literal texts are, and the code).
-  const auto* base = reinterpret_cast<const char*>(::GetModuleHandleA(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    const DWORD flags = section->Characteristics;
-    if (!(flags & IMAGE_SCN_MEM_READ) || (flags & IMAGE_SCN_MEM_WRITE)) continue;
-    const char* start = base + section->VirtualAddress;
-    RegisterConstantRange(start, start + section->Misc.VirtualSize);
-  }
-}
-
 void* OpenLibrary(const std::string& path) { return reinterpret_cast<void*>(::LoadLibraryA(path.c_str())); }
 
 void CloseLibrary(void* library) { ::FreeLibrary(static_cast<HMODULE>(library)); }

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/thread_safety.h"
 #include "net/http_client_shared.h"
 #include "net/http_text.h"
-#include "pool/thread_safety.h"
 #include "text/files.h"
 
 namespace kelvarn {

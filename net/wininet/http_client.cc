@@ -28,9 +28,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/thread_safety.h"
 #include "net/http_client_shared.h"
 #include "net/http_text.h"
-#include "pool/thread_safety.h"
 
 namespace kelvarn {
 namespace {
