@@ -64,7 +64,7 @@ class Harvester {
   };
 
   struct Options {
-    std::string settingsDir;  // ends in exactly one "/"; config.ini and cookies.txt live here
+    std::string settingsDir;                            // ends in exactly one "/"; config.ini and cookies.txt live here
     std::string searchBase;                             // scheme, host and port of search URLs
     std::int32_t timeoutMs = 15000;                     // each of connect, send and receive
     std::int32_t postSpacingMs = 5;                     // pause after every post
