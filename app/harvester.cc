@@ -263,104 +263,33 @@ void Harvester::HarvestTask(std::int32_t recordIndex, std::int32_t generation) {
   }
 }
 
-void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
-  Text keyword, seed;
+// One task as RunTask takes it through its steps: its record, then its page.
+struct Harvester::Task {
+  Task(std::int32_t record, Generation generation) : record(record), generation(generation) {}
+
+  const std::int32_t record;
+  const Generation generation;
+  Text keyword, seed;  // the seed only when onPhrase listens and the page gave phrases
   std::int32_t level = 0, depth = 0, retriesMade = 0;
-  {
-    MutexLock lock(runMutex_);
-    if (!Current(generation)) return;
-    depth = harvestDepth_.load();
-    const JSON record = taskRecords_.GetItem(recordIndex);  // released before the lock is
-    level = ToInteger(record.GetMember(kLevelKey));
-    // Most tasks of a deep run lie below the depth and never use their keyword.
-    if (level <= depth) {
-      // No request starts while the run holds: the task waits for the hold's
-      // end, still pending, and its worker goes on to the next.
-      if (holdEnd_ || blockedEnd_) {
-        heldBack_.push_back(recordIndex);
-        return;
-      }
-      keyword = ToText(record.GetMember(kKeywordKey));
-      if (const auto made = retriesMade_.find(recordIndex); made != retriesMade_.end()) retriesMade = made->second;
-    }
-  }
-  if (level <= depth) {
+  TextArray phrases;
+  PageOutcome outcome{};
+  std::uint32_t status = 0;
+  bool unrecognised = false;  // no block, yet it looks like a results page
+};
+
+void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
+  Task task(recordIndex, generation);
+  if (!ReadTask(task)) return;
+  if (task.level <= task.depth) {
     const RunGuard guard(generation_, generation);
     const ScopedRunGuard scope(guard);
-    TextArray phrases;
-    PageOutcome outcome;
-    std::uint32_t status = 0;
-    bool unrecognised = false;
-    {
-      // The page is let go before its phrases are posted: bodies count
-      // against a bound for the whole process.
-      HttpClient client;
-      client.SetAbortHook([this, generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
-      client.Open("GET", BuildSearchUrl(keyword, options_.searchBase));
-      client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
-      const HttpClient::Ending ending = client.LastEnding();
-      if (ending == HttpClient::Ending::kAborted) return;  // the run was stopped: no outcome
-      RelatedBlock block =
-          FindRelatedBlock(client.ResponseTextView(), http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
-      phrases = std::move(block.phrases);
-      status = client.StatusCode();
-      outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
-                                   ending == HttpClient::Ending::kComplete, status, client.FinalUrl(),
-                                   client.ResponseTextView(), block.found});
-      unrecognised = outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(client.ResponseTextView());
-    }
+    if (!FetchPage(task)) return;
     pagesFetched_.fetch_add(1);
-    {
-      // The task ends with its outcome, unless its page is to be requested
-      // again: then it waits, still pending, and is counted only when it ends.
-      MutexLock lock(runMutex_);
-      if (!Current(generation)) return;
-      if (outcome == PageOutcome::kVerification && !blockedEnd_) {
-        turnedAway_.push_back(recordIndex);
-        if (!holdEnd_) StartHold();
-        return;
-      }
-      const bool transient =
-          outcome == PageOutcome::kFailed || (outcome == PageOutcome::kErrorStatus && status >= 500 && phrases.empty());
-      if (transient && retriesMade < retryLimit_) {
-        retriesMade_[recordIndex] = retriesMade + 1;
-        std::int64_t delayMs = options_.retryDelayMs;
-        for (std::int32_t i = 0; i < retriesMade && delayMs < 3600000; ++i) delayMs *= 4;
-        retries_.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs), recordIndex});
-        return;
-      }
-      retriesMade_.erase(recordIndex);
-      ++pageCounts_[static_cast<std::size_t>(outcome)];
-      if (unrecognised) ++unrecognised_;
-      if (outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
-      if (options_.onPhrase && !phrases.empty()) {
-        const std::size_t i = static_cast<std::size_t>(recordIndex);
-        const std::int32_t root = i < origins_.size() ? origins_[i].seed : recordIndex;
-        seed = ToText(taskRecords_.GetItem(root).GetMember(kKeywordKey));
-      }
-    }
+    if (!SettleOutcome(task)) return;
     for (std::int32_t deepest = deepestLevel_.load();
-         deepest < level && !deepestLevel_.compare_exchange_weak(deepest, level);) {
+         deepest < task.level && !deepestLevel_.compare_exchange_weak(deepest, task.level);) {
     }
-    // The pause after each post spaces out the requests of the tasks it
-    // queues. Tasks below the depth make none, so on the last level the posts
-    // go out together and the task pauses once, as long as the spaced posts
-    // would have held its worker: the schedule stays the same, without a
-    // wake-up per phrase (most of a harvest's phrases are on its last level).
-    const bool lastLevel = level >= depth;
-    std::int32_t position = 0;
-    for (const Text& phrase : phrases) {
-      ++position;
-      const std::int32_t index =
-          options_.onPhrase ? AddPhraseWithOrigin({phrase, level + 1, keyword, seed, outcome, position}, generation)
-                            : ui_.列表框_相关关键字.AddItem(phrase);
-      if (index < 0 && !Current(generation)) return;
-      ui_.列表框_相关关键字.SetCurrentSelection(index);
-      if (!AppendAndPost(phrase, static_cast<double>(level) + 1.0, recordIndex, generation)) return;
-      if (!lastLevel) Pause(options_.postSpacingMs);
-    }
-    // A stop ends this longer pause at once, as it would end the spaced ones.
-    if (lastLevel) PauseInRun(static_cast<std::int64_t>(phrases.size()) * options_.postSpacingMs, generation);
+    if (!PostPhrases(task)) return;
   }
   {
     MutexLock lock(runMutex_);
@@ -368,6 +297,101 @@ void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
     --pendingTasks_;
   }
   TrimWorkingSetNowAndThen();
+}
+
+bool Harvester::ReadTask(Task& task) {
+  MutexLock lock(runMutex_);
+  if (!Current(task.generation)) return false;
+  task.depth = harvestDepth_.load();
+  const JSON record = taskRecords_.GetItem(task.record);  // released before the lock is
+  task.level = ToInteger(record.GetMember(kLevelKey));
+  // Most tasks of a deep run lie below the depth and never use their keyword.
+  if (task.level > task.depth) return true;
+  // No request starts while the run holds: the task waits for the hold's
+  // end, still pending, and its worker goes on to the next.
+  if (holdEnd_ || blockedEnd_) {
+    heldBack_.push_back(task.record);
+    return false;
+  }
+  task.keyword = ToText(record.GetMember(kKeywordKey));
+  if (const auto made = retriesMade_.find(task.record); made != retriesMade_.end()) task.retriesMade = made->second;
+  return true;
+}
+
+bool Harvester::FetchPage(Task& task) {
+  // The page is let go before its phrases are posted: bodies count against a
+  // bound for the whole process.
+  HttpClient client;
+  client.SetAbortHook([this, generation = task.generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
+  client.Open("GET", BuildSearchUrl(task.keyword, options_.searchBase));
+  client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
+  const HttpClient::Ending ending = client.LastEnding();
+  if (ending == HttpClient::Ending::kAborted) return false;  // the run was stopped: no outcome
+  RelatedBlock block =
+      FindRelatedBlock(client.ResponseTextView(), http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
+  task.phrases = std::move(block.phrases);
+  task.status = client.StatusCode();
+  task.outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
+                                    ending == HttpClient::Ending::kComplete, task.status, client.FinalUrl(),
+                                    client.ResponseTextView(), block.found});
+  task.unrecognised = task.outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(client.ResponseTextView());
+  return true;
+}
+
+bool Harvester::SettleOutcome(Task& task) {
+  // The task ends with its outcome, unless its page is to be requested
+  // again: then it waits, still pending, and is counted only when it ends.
+  MutexLock lock(runMutex_);
+  if (!Current(task.generation)) return false;
+  if (task.outcome == PageOutcome::kVerification && !blockedEnd_) {
+    turnedAway_.push_back(task.record);
+    if (!holdEnd_) StartHold();
+    return false;
+  }
+  const bool transient = task.outcome == PageOutcome::kFailed ||
+                         (task.outcome == PageOutcome::kErrorStatus && task.status >= 500 && task.phrases.empty());
+  if (transient && task.retriesMade < retryLimit_) {
+    retriesMade_[task.record] = task.retriesMade + 1;
+    std::int64_t delayMs = options_.retryDelayMs;
+    for (std::int32_t i = 0; i < task.retriesMade && delayMs < 3600000; ++i) delayMs *= 4;
+    retries_.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs), task.record});
+    return false;
+  }
+  retriesMade_.erase(task.record);
+  ++pageCounts_[static_cast<std::size_t>(task.outcome)];
+  if (task.unrecognised) ++unrecognised_;
+  if (task.outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
+  if (options_.onPhrase && !task.phrases.empty()) {
+    const std::size_t i = static_cast<std::size_t>(task.record);
+    const std::int32_t root = i < origins_.size() ? origins_[i].seed : task.record;
+    task.seed = ToText(taskRecords_.GetItem(root).GetMember(kKeywordKey));
+  }
+  return true;
+}
+
+bool Harvester::PostPhrases(const Task& task) {
+  // The pause after each post spaces out the requests of the tasks it
+  // queues. Tasks below the depth make none, so on the last level the posts
+  // go out together and the task pauses once, as long as the spaced posts
+  // would have held its worker: the schedule stays the same, without a
+  // wake-up per phrase (most of a harvest's phrases are on its last level).
+  const bool lastLevel = task.level >= task.depth;
+  std::int32_t position = 0;
+  for (const Text& phrase : task.phrases) {
+    ++position;
+    const std::int32_t index =
+        options_.onPhrase
+            ? AddPhraseWithOrigin({phrase, task.level + 1, task.keyword, task.seed, task.outcome, position},
+                                  task.generation)
+            : ui_.列表框_相关关键字.AddItem(phrase);
+    if (index < 0 && !Current(task.generation)) return false;
+    ui_.列表框_相关关键字.SetCurrentSelection(index);
+    if (!AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, task.generation)) return false;
+    if (!lastLevel) Pause(options_.postSpacingMs);
+  }
+  // A stop ends this longer pause at once, as it would end the spaced ones.
+  if (lastLevel) PauseInRun(static_cast<std::int64_t>(task.phrases.size()) * options_.postSpacingMs, task.generation);
+  return true;
 }
 
 std::int32_t Harvester::AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) {

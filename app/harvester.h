@@ -64,7 +64,7 @@ class Harvester {
   };
 
   struct Options {
-    std::string settingsDir;  // ends in exactly one "/"; config.ini and cookies.txt live here
+    std::string settingsDir;                            // ends in exactly one "/"; config.ini and cookies.txt live here
     std::string searchBase;                             // scheme, host and port of search URLs
     std::int32_t timeoutMs = 15000;                     // each of connect, send and receive
     std::int32_t postSpacingMs = 5;                     // pause after every post
@@ -153,6 +153,16 @@ class Harvester {
  private:
   static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
   void RunTask(std::int32_t recordIndex, Generation generation) EXCLUDES(runMutex_);
+  // RunTask's steps, each false when the task ends there without its last
+  // step. ReadTask: the record (cut off, or held back during a hold);
+  // FetchPage: the page (the run was stopped); SettleOutcome: the page's
+  // outcome counted (cut off, turned away, or waiting for a retry);
+  // PostPhrases: each phrase listed and its task posted (cut off).
+  struct Task;
+  bool ReadTask(Task& task) EXCLUDES(runMutex_);
+  bool FetchPage(Task& task) EXCLUDES(runMutex_);
+  bool SettleOutcome(Task& task) EXCLUDES(runMutex_);
+  bool PostPhrases(const Task& task) EXCLUDES(runMutex_);
   void RunMonitor(Generation generation) EXCLUDES(runMutex_);
   void BeginGeneration() EXCLUDES(runMutex_);  // window thread
   bool Current(Generation generation) const { return generation_.load() == generation; }

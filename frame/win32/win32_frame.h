@@ -27,7 +27,9 @@ class CAPABILITY("mutex") SlimLock {
   void Lock() ACQUIRE() { ::AcquireSRWLockExclusive(&lock_); }
   void Unlock() RELEASE() { ::ReleaseSRWLockExclusive(&lock_); }
   // Waits for `condition` to be woken; the lock must be held, and is again.
-  void Wait(CONDITION_VARIABLE& condition) REQUIRES(this) { ::SleepConditionVariableSRW(&condition, &lock_, INFINITE, 0); }
+  void Wait(CONDITION_VARIABLE& condition) REQUIRES(this) {
+    ::SleepConditionVariableSRW(&condition, &lock_, INFINITE, 0);
+  }
 
  private:
   SRWLOCK lock_ = SRWLOCK_INIT;

@@ -198,6 +198,15 @@ std::string BlockMobile(const TextArray& phrases, std::string_view label, std::s
   return block;
 }
 
+// The latency asked for, give or take the jitter, before an answer.
+void WaitOutLatency(const EngineOptions& options) {
+  if (options.latencyMs <= 0 && options.jitterMs <= 0) return;
+  thread_local std::mt19937 rng(std::random_device{}());
+  const int jitter =
+      options.jitterMs > 0 ? std::uniform_int_distribution<int>(-options.jitterMs, options.jitterMs)(rng) : 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, options.latencyMs + jitter)));
+}
+
 }  // namespace
 
 bool OfflineEngine::IsUtf8Page(std::string_view keyword, const EngineOptions& options) {
@@ -325,99 +334,7 @@ int OfflineEngine::Start() {
         "</body></html>\n",  // 百度安全验证, 安全验证
         "text/html; charset=utf-8");
   });
-  server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::uint64_t number = requests_.fetch_add(1) + 1;  // this request's own, whatever runs beside it
-    // The phone page's links name the keyword "word".
-    const std::string keyword = req.get_param_value(req.has_param("wd") ? "wd" : "word");
-    EngineFault fault = options_.fault;
-    if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
-    if (req.has_param("redirected")) fault = EngineFault::kNone;
-    if (options_.latencyMs > 0 || options_.jitterMs > 0) {
-      thread_local std::mt19937 rng(std::random_device{}());
-      const int jitter =
-          options_.jitterMs > 0 ? std::uniform_int_distribution<int>(-options_.jitterMs, options_.jitterMs)(rng) : 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, options_.latencyMs + jitter)));
-    }
-
-    // A cookie of this engine's own: cookies do not tell ports apart, and a
-    // client may have met another engine on this host.
-    const std::string cookie = "KV" + std::to_string(port_);
-    const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
-    if (hasCookie) withCookie_.fetch_add(1);
-    if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(number) + "; Path=/");
-    if (fault == EngineFault::kVerify || Blocks(hasCookie)) {
-      blocked_.fetch_add(1);
-      res.set_redirect("/static/captcha/index.html?wd=" + Percent(keyword));
-      return;
-    }
-    if (number <= static_cast<std::uint64_t>(options_.failFirst)) {
-      res.status = 503;
-      res.set_content("<html><body>busy</body></html>", "text/html");
-      return;
-    }
-
-    const std::string type = IsUtf8Page(keyword, options_) ? "text/html; charset=utf-8" : "text/html; charset=gbk";
-    switch (fault) {
-      case EngineFault::kErrorStatus:
-        res.status = 500;
-        res.set_content("<html><body>server error</body></html>", type);
-        return;
-      case EngineFault::kRedirect:
-        res.set_redirect("/s?wd=" + Percent(keyword) + "&redirected=1");
-        return;
-      case EngineFault::kRedirectLoop:
-        res.set_redirect(req.target);
-        return;
-      case EngineFault::kGarbage: {
-        std::mt19937 rng(static_cast<unsigned>(Fnv1a(keyword)));
-        std::string bytes(64 * 1024, '\0');
-        for (char& c : bytes) c = static_cast<char>(rng());
-        res.set_content(bytes, type);
-        return;
-      }
-      case EngineFault::kHuge: {
-        auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
-        constexpr std::size_t total = std::size_t{200} << 20;
-        res.set_content_provider(total, type, [page](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-          const std::size_t n = std::min<std::size_t>(64 * 1024, total - offset);
-          std::string chunk;
-          while (chunk.size() < n) chunk += *page;
-          return sink.write(chunk.data(), n);
-        });
-        return;
-      }
-      case EngineFault::kTrickle: {
-        auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
-        res.set_content_provider(page->size(), type,
-                                 [this, page](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                   if (offset > 0) {
-                                     for (int i = 0; i < 100 && !stopping_.load(); ++i) {
-                                       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                                     }
-                                   }
-                                   return !stopping_.load() && sink.write(page->data() + offset, 1);
-                                 });
-        return;
-      }
-      case EngineFault::kReset:
-      case EngineFault::kStall: {
-        auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
-        res.set_content_provider(page->size(), type,
-                                 [this, page, fault](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                   if (offset == 0) return sink.write(page->data(), page->size() / 2);
-                                   if (fault == EngineFault::kReset) return false;  // closes the connection mid-body
-                                   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-                                   while (!stopping_.load() && std::chrono::steady_clock::now() < until) {
-                                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                                   }
-                                   return false;
-                                 });
-        return;
-      }
-      default:
-        res.set_content(PageFor(keyword, options_, fault), type);
-    }
-  });
+  server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) { ServeSearch(req, res); });
   port_ = options_.port == 0 ? server_->bind_to_any_port("127.0.0.1")
                              : (server_->bind_to_port("127.0.0.1", options_.port) ? options_.port : -1);
   if (port_ < 0) {
@@ -430,6 +347,104 @@ int OfflineEngine::Start() {
   // running for ever: return only once it runs.
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return port_;
+}
+
+void OfflineEngine::ServeSearch(const httplib::Request& req, httplib::Response& res) {
+  const std::uint64_t number = requests_.fetch_add(1) + 1;  // this request's own, whatever runs beside it
+  // The phone page's links name the keyword "word".
+  const std::string keyword = req.get_param_value(req.has_param("wd") ? "wd" : "word");
+  EngineFault fault = options_.fault;
+  if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
+  if (req.has_param("redirected")) fault = EngineFault::kNone;
+  WaitOutLatency(options_);
+  if (TurnsAway(req, res, keyword, number, fault)) return;
+  Answer(fault, req, res, keyword);
+}
+
+bool OfflineEngine::TurnsAway(const httplib::Request& req, httplib::Response& res, const std::string& keyword,
+                              std::uint64_t number, EngineFault fault) {
+  // A cookie of this engine's own: cookies do not tell ports apart, and a
+  // client may have met another engine on this host.
+  const std::string cookie = "KV" + std::to_string(port_);
+  const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
+  if (hasCookie) withCookie_.fetch_add(1);
+  if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(number) + "; Path=/");
+  if (fault == EngineFault::kVerify || Blocks(hasCookie)) {
+    blocked_.fetch_add(1);
+    res.set_redirect("/static/captcha/index.html?wd=" + Percent(keyword));
+    return true;
+  }
+  if (number <= static_cast<std::uint64_t>(options_.failFirst)) {
+    res.status = 503;
+    res.set_content("<html><body>busy</body></html>", "text/html");
+    return true;
+  }
+  return false;
+}
+
+void OfflineEngine::Answer(EngineFault fault, const httplib::Request& req, httplib::Response& res,
+                           const std::string& keyword) {
+  const std::string type = IsUtf8Page(keyword, options_) ? "text/html; charset=utf-8" : "text/html; charset=gbk";
+  switch (fault) {
+    case EngineFault::kErrorStatus:
+      res.status = 500;
+      res.set_content("<html><body>server error</body></html>", type);
+      return;
+    case EngineFault::kRedirect:
+      res.set_redirect("/s?wd=" + Percent(keyword) + "&redirected=1");
+      return;
+    case EngineFault::kRedirectLoop:
+      res.set_redirect(req.target);
+      return;
+    case EngineFault::kGarbage: {
+      std::mt19937 rng(static_cast<unsigned>(Fnv1a(keyword)));
+      std::string bytes(64 * 1024, '\0');
+      for (char& c : bytes) c = static_cast<char>(rng());
+      res.set_content(bytes, type);
+      return;
+    }
+    case EngineFault::kHuge: {
+      auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
+      constexpr std::size_t total = std::size_t{200} << 20;
+      res.set_content_provider(total, type, [page](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        const std::size_t n = std::min<std::size_t>(64 * 1024, total - offset);
+        std::string chunk;
+        while (chunk.size() < n) chunk += *page;
+        return sink.write(chunk.data(), n);
+      });
+      return;
+    }
+    case EngineFault::kTrickle: {
+      auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
+      res.set_content_provider(page->size(), type,
+                               [this, page](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) {
+                                   for (int i = 0; i < 100 && !stopping_.load(); ++i) {
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                   }
+                                 }
+                                 return !stopping_.load() && sink.write(page->data() + offset, 1);
+                               });
+      return;
+    }
+    case EngineFault::kReset:
+    case EngineFault::kStall: {
+      auto page = std::make_shared<std::string>(PageFor(keyword, options_, EngineFault::kNone));
+      res.set_content_provider(page->size(), type,
+                               [this, page, fault](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) return sink.write(page->data(), page->size() / 2);
+                                 if (fault == EngineFault::kReset) return false;  // closes the connection mid-body
+                                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                                 while (!stopping_.load() && std::chrono::steady_clock::now() < until) {
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                 }
+                                 return false;
+                               });
+      return;
+    }
+    default:
+      res.set_content(PageFor(keyword, options_, fault), type);
+  }
 }
 
 void OfflineEngine::Stop() {

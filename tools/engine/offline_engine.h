@@ -32,7 +32,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace kelvarn {
 
@@ -114,6 +116,16 @@ class OfflineEngine {
   EngineOptions options_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
+  // A search request, /s: the page of its keyword, spoilt by its fault, or
+  // the request turned away.
+  void ServeSearch(const httplib::Request& req, httplib::Response& res);
+  // Sets the engine's cookie on a client that has none, and turns the request
+  // away when it should: to the verification page (the verify fault, or
+  // blocked), or with 503 among the first failFirst. True when it did.
+  bool TurnsAway(const httplib::Request& req, httplib::Response& res, const std::string& keyword, std::uint64_t number,
+                 EngineFault fault);
+  // Answers with the keyword's page as the fault spoils it.
+  void Answer(EngineFault fault, const httplib::Request& req, httplib::Response& res, const std::string& keyword);
   // Whether this search request is turned away to the verification page.
   bool Blocks(bool hasCookie);
 
