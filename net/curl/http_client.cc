@@ -309,7 +309,7 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   // A response to HEAD has no body, whatever its Content-Length says: told
   // only the method, libcurl would wait for those bytes until the receive
   // time-out. Any letter case, as for POST.
-  if (EqualsIgnoringCase(request.verb, "HEAD")) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  if (http::EqualsIgnoringCase(request.verb, "HEAD")) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
 }
 
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
