@@ -141,7 +141,8 @@ QStringList QtNameFilters(std::string_view filter) {
 
 FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix) {
   const QStringList filters = QtNameFilters(filter);
-  return [parent, filters, defaultSuffix = std::move(defaultSuffix)](std::int32_t type, const Text&) -> std::optional<Text> {
+  return [parent, filters, defaultSuffix = std::move(defaultSuffix)](std::int32_t type,
+                                                                     const Text&) -> std::optional<Text> {
     QFileDialog dialog(parent);
     dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));

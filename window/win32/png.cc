@@ -20,7 +20,8 @@ std::uint32_t Crc(const std::string& bytes, std::size_t from) {
     return t;
   }();
   std::uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = from; i < bytes.size(); ++i) c = table[(c ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^ (c >> 8);
+  for (std::size_t i = from; i < bytes.size(); ++i)
+    c = table[(c ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^ (c >> 8);
   return c ^ 0xFFFFFFFFu;
 }
 
