@@ -116,10 +116,10 @@ std::vector<std::string> HttpClient::Request::Lines() const {
   std::vector<std::string> lines{"Accept: */*"};
   if (host) lines.push_back("Host: " + *host);
   if (contentLines) {
-    lines.push_back("Content-Type: application/x-www-form-urlencoded");
+    lines.emplace_back("Content-Type: application/x-www-form-urlencoded");
     if (!payload.empty()) lines.push_back("Content-Length: " + std::to_string(payload.size()));
   }
-  if (postLines) lines.push_back("Cache-Control: no-cache");
+  if (postLines) lines.emplace_back("Cache-Control: no-cache");
   return lines;
 }
 
