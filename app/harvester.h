@@ -219,7 +219,8 @@ class Harvester {
     std::int32_t record;
   };
   std::vector<Retry> retries_ GUARDED_BY(runMutex_);
-  std::vector<std::int32_t> turnedAway_, heldBack_ GUARDED_BY(runMutex_);
+  std::vector<std::int32_t> turnedAway_ GUARDED_BY(runMutex_);
+  std::vector<std::int32_t> heldBack_ GUARDED_BY(runMutex_);
   std::unordered_map<std::int32_t, std::int32_t> retriesMade_ GUARDED_BY(runMutex_);  // by record
   std::int32_t retryLimit_ GUARDED_BY(runMutex_) = 2;
   std::optional<std::chrono::steady_clock::time_point> holdEnd_ GUARDED_BY(runMutex_);

@@ -171,7 +171,6 @@ class HttpClient {
   const std::optional<std::string>& Host() const { return host_; }
   const std::optional<std::string>& Path() const { return path_; }
   std::uint16_t Port() const { return port_; }
-  std::int32_t Scheme() const { return scheme_; }
 
  private:
   // Settings made on the root handle; they last until the next Open.

@@ -26,10 +26,7 @@ enum : std::int32_t {
   kMbIconQuestion = 0x20,
   kMbIconWarning = 0x30,
   kMbIconInformation = 0x40,
-  kMbDefaultButton2 = 0x100,
-  kMbDefaultButton3 = 0x200,
   kMbSystemModal = 0x1000,
-  kMbTaskModal = 0x2000,
 };
 // ShowMessage results: the button pressed, its classic identifier less one.
 enum : std::int32_t {
