@@ -535,3 +535,36 @@ TEST(HttpClientDeathTest, UseFromAnotherThreadEndsTheProgram) {
 
 }  // namespace
 }  // namespace kelvarn
+
+namespace kelvarn {
+namespace {
+
+// The model of the real engine's limit: a bucket for each identity, a block
+// that every request during it prolongs, and less for a client without the
+// engine's cookie.
+TEST(EnginePolicyTest, EachIdentityHasItsBucketAndItsBlock) {
+  for (const char* bad : {"rate=4,burst=0", "rate=-1", "speed=4", "rate=4,burst", "rate=x"}) {
+    EXPECT_FALSE(ParseEnginePolicy(bad)) << bad;
+  }
+  const std::optional<EnginePolicy> policy = ParseEnginePolicy("rate=2,burst=3,penalty=10,cookieless=0.5");
+  ASSERT_TRUE(policy);
+  EngineLimits limits(*policy);
+  using std::chrono::seconds;
+  const auto t0 = EngineLimits::Clock::now();
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(limits.Admit("a 1", true, t0));
+  EXPECT_FALSE(limits.Admit("a 1", true, t0));                // dry: blocked until 10 s
+  EXPECT_TRUE(limits.Admit("b 1", true, t0));                 // another identity goes on
+  EXPECT_FALSE(limits.Admit("a 1", true, t0 + seconds(9)));   // asked during the block: until 19 s
+  EXPECT_FALSE(limits.Admit("a 1", true, t0 + seconds(18)));  // and again: until 28 s
+  EXPECT_TRUE(limits.Admit("a 1", true, t0 + seconds(29)));
+  EXPECT_TRUE(limits.Admit("c -", false, t0));  // a bucket of 1.5 without the cookie
+  EXPECT_FALSE(limits.Admit("c -", false, t0));
+  EXPECT_EQ(
+      "identity a 1 pages 4 verification 3 blocks 1\n"
+      "identity b 1 pages 1 verification 0 blocks 0\n"
+      "identity c - pages 1 verification 1 blocks 1\n",
+      limits.Report());
+}
+
+}  // namespace
+}  // namespace kelvarn

@@ -17,6 +17,7 @@ constexpr const char* kUsage =
     "                      [--fault none|error|reset|stall|huge|trickle|garbage|redirect|\n"
     "                               redirect-loop|no-block-end|upper-case|verify]\n"
     "                      [--block-after N --block-ms MS] [--require-cookie] [--fail-first N]\n"
+    "                      [--policy rate=R,burst=B,penalty=S,cookieless=C]\n"
     "                      [--layout classic|2008|2018|2021|2022|mobile|mixed]\n"
     "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
     "port. Prints the base URL on the first line of standard output. Like the real engine it sets\n"
@@ -25,7 +26,11 @@ constexpr const char* kUsage =
     "answers the first N search requests with 503. --layout picks the form of the related block:\n"
     "the classic GBK one (the default), those of 2008 (GBK), 2018 and 2021 (UTF-8), 2022 (the 2021\n"
     "one on indented lines, its data in a comment, icons and character references in some links),\n"
-    "mobile (the phone page's list of links, UTF-8), or one of them by keyword.\n";
+    "mobile (the phone page's list of links, UTF-8), or one of them by keyword. --policy limits each\n"
+    "client (its address and cookie) as the real engine does: R pages a second from a bucket of B;\n"
+    "a request that finds it empty starts S seconds of verification pages, which every request\n"
+    "during them starts again; a client without the cookie gets R*C and B*C. /stats then reports\n"
+    "each client's pages, verification pages and blocks.\n";
 
 bool ReadNumber(const char* text, long low, long high, long& out) {
   char* end = nullptr;
@@ -71,6 +76,10 @@ int main(int argc, char** argv) {
       ok = ReadNumber(value, 0, 3600000, n), options.blockMs = static_cast<int>(n);
     } else if (arg == "--fail-first") {
       ok = ReadNumber(value, 0, 1L << 30, n), options.failFirst = static_cast<int>(n);
+    } else if (arg == "--policy") {
+      const auto policy = kelvarn::ParseEnginePolicy(value);
+      ok = policy.has_value();
+      if (policy) options.policy = *policy;
     } else if (arg == "--layout") {
       const auto layout = kelvarn::ParseEngineLayout(value);
       ok = layout.has_value();

@@ -64,6 +64,17 @@ std::string ResultEntry(std::uint64_t& state, int index) {
          "</div><div class=\"f13\"><span class=\"c-showurl\">www.example.com/" + n + ".html</span></div></div>\n";
 }
 
+// The value of the cookie `name` in a Cookie header ("a=1; KV8080=7").
+std::string CookieValue(std::string_view header, std::string_view name) {
+  for (std::size_t at = header.find(name); at != std::string_view::npos; at = header.find(name, at + 1)) {
+    if ((at > 0 && header[at - 1] != ' ' && header[at - 1] != ';') || header.substr(at + name.size(), 1) != "=")
+      continue;
+    const std::size_t start = at + name.size() + 1;
+    return std::string(header.substr(start, header.find(';', start) - start));
+  }
+  return {};
+}
+
 }  // namespace
 
 std::optional<EngineFault> ParseEngineFault(std::string_view name) {
@@ -299,7 +310,74 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
   return page;
 }
 
-OfflineEngine::OfflineEngine(EngineOptions options) : options_(options) {}
+OfflineEngine::OfflineEngine(EngineOptions options) : options_(options), limits_(options.policy) {}
+
+std::optional<EnginePolicy> ParseEnginePolicy(std::string_view text) {
+  EnginePolicy policy;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string_view name = item.substr(0, equals);
+    const std::string value(item.substr(equals + 1));
+    char* end = nullptr;
+    const double number = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(number >= 0) || number > 1e9) return std::nullopt;
+    if (name == "rate") {
+      policy.rate = number;
+    } else if (name == "burst") {
+      policy.burst = number;
+    } else if (name == "penalty") {
+      policy.penaltySeconds = number;
+    } else if (name == "cookieless") {
+      policy.cookieless = number;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (policy.rate > 0 && policy.burst < 1) return std::nullopt;
+  return policy;
+}
+
+bool EngineLimits::Admit(const std::string& identity, bool hasCookie, Clock::time_point now) {
+  if (policy_.rate <= 0) return true;
+  const double scale = hasCookie ? 1 : policy_.cookieless;
+  const double burst = policy_.burst * scale;
+  std::lock_guard lock(mutex_);
+  auto [it, added] = identities_.try_emplace(identity);
+  Identity& id = it->second;
+  if (added) id.tokens = burst, id.refilled = now;
+  const double elapsed = std::chrono::duration<double>(now - id.refilled).count();
+  id.tokens = std::min(burst, id.tokens + std::max(0.0, elapsed) * policy_.rate * scale);
+  id.refilled = std::max(id.refilled, now);
+  const auto penalty =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(policy_.penaltySeconds));
+  if (id.blockedUntil && now < *id.blockedUntil) {
+    id.blockedUntil = now + penalty;  // asking during the block prolongs it
+    ++id.verifications;
+    return false;
+  }
+  if (id.tokens >= 1) {
+    id.tokens -= 1;
+    ++id.pages;
+    return true;
+  }
+  id.blockedUntil = now + penalty;
+  ++id.blocks, ++id.verifications;
+  return false;
+}
+
+std::string EngineLimits::Report() const {
+  std::lock_guard lock(mutex_);
+  std::string report;
+  for (const auto& [name, id] : identities_) {
+    report += "identity " + name + " pages " + std::to_string(id.pages) + " verification " +
+              std::to_string(id.verifications) + " blocks " + std::to_string(id.blocks) + "\n";
+  }
+  return report;
+}
 
 bool OfflineEngine::Blocks(bool hasCookie) {
   if (options_.requireCookie && !hasCookie) return true;
@@ -324,7 +402,7 @@ int OfflineEngine::Start() {
   server_->set_keep_alive_max_count(100);
   server_->set_keep_alive_timeout(1);
   server_->Get("/stats", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content("requests " + std::to_string(requests_.load()) + "\n", "text/plain");
+    res.set_content("requests " + std::to_string(requests_.load()) + "\n" + limits_.Report(), "text/plain");
   });
   // The verification page: UTF-8, as the real one is.
   server_->Get(R"(/static/captcha/.*)", [](const httplib::Request&, httplib::Response& res) {
@@ -369,7 +447,9 @@ bool OfflineEngine::TurnsAway(const httplib::Request& req, httplib::Response& re
   const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
   if (hasCookie) withCookie_.fetch_add(1);
   if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(number) + "; Path=/");
-  if (fault == EngineFault::kVerify || Blocks(hasCookie)) {
+  if (fault == EngineFault::kVerify || Blocks(hasCookie) ||
+      !limits_.Admit(req.remote_addr + " " + (hasCookie ? CookieValue(req.get_header_value("Cookie"), cookie) : "-"),
+                     hasCookie, std::chrono::steady_clock::now())) {
     blocked_.fetch_add(1);
     res.set_redirect("/static/captcha/index.html?wd=" + Percent(keyword));
     return true;

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,6 +71,49 @@ enum class EngineLayout { kClassic, k2008, k2018, k2021, k2022, kMobile, kMixed 
 // "classic", "2008", "2018", "2021", "2022", "mobile" or "mixed".
 std::optional<EngineLayout> ParseEngineLayout(std::string_view name);
 
+// A model of the real engine's limit on each client. An identity is the
+// client's source address and the engine's cookie, or none. Each has a token
+// bucket of `burst` pages refilled at `rate` a second; a request that finds it
+// empty starts a block of `penaltySeconds` of verification pages, and every
+// request during a block starts the penalty again. An identity without the
+// cookie is distrusted: it gets rate and burst times `cookieless`.
+struct EnginePolicy {
+  double rate = 0;  // pages a second; 0: no limit
+  double burst = 1;
+  double penaltySeconds = 0;
+  double cookieless = 1;
+};
+
+// "rate=R,burst=B,penalty=S,cookieless=C", any of them in any order; nothing
+// for a malformed text, a negative value, or a rate without a burst of at
+// least one page.
+std::optional<EnginePolicy> ParseEnginePolicy(std::string_view text);
+
+// The policy's state for every identity. Thread-safe.
+class EngineLimits {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit EngineLimits(EnginePolicy policy) : policy_(policy) {}
+
+  // Whether the identity's request at `now` gets its page (true) or the
+  // verification page.
+  bool Admit(const std::string& identity, bool hasCookie, Clock::time_point now);
+  // "identity ADDRESS COOKIE pages N verification N blocks N" lines, one an
+  // identity, in the order of their names.
+  std::string Report() const;
+
+ private:
+  struct Identity {
+    double tokens = 0;
+    Clock::time_point refilled;
+    std::optional<Clock::time_point> blockedUntil;
+    std::uint64_t pages = 0, verifications = 0, blocks = 0;
+  };
+  const EnginePolicy policy_;
+  mutable std::mutex mutex_;
+  std::map<std::string, Identity> identities_;  // guarded by mutex_
+};
+
 struct EngineOptions {
   int port = 0;  // 0: any free port
   int phrasesPerPage = 10;
@@ -84,6 +128,7 @@ struct EngineOptions {
   bool requireCookie = false;  // block every search request without the engine's cookie
   int failFirst = 0;           // answer the first N search requests with 503
   EngineLayout layout = EngineLayout::kClassic;
+  EnginePolicy policy;  // no limit unless its rate is set
 };
 
 class OfflineEngine {
@@ -133,6 +178,7 @@ class OfflineEngine {
   std::mutex blockMutex_;
   int beforeBlock_ = 0;                                                // guarded by blockMutex_
   std::optional<std::chrono::steady_clock::time_point> blockedUntil_;  // guarded by blockMutex_
+  EngineLimits limits_;
   std::atomic<bool> stopping_{false};
   int port_ = -1;
 };
