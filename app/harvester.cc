@@ -443,9 +443,11 @@ void Harvester::EndBlockedRun(Generation generation) {
     MutexLock lock(runMutex_);
     if (!Current(generation)) return;
     // The pages turned away end as verification pages; the tasks held back
-    // or waiting for a retry end without another request.
+    // or waiting for a retry end without another request, and a request
+    // still under way ends with the run, without an outcome: nothing is left
+    // pending.
     pageCounts_[static_cast<std::size_t>(PageOutcome::kVerification)] += static_cast<std::int64_t>(turnedAway_.size());
-    pendingTasks_ -= static_cast<std::int32_t>(turnedAway_.size() + heldBack_.size() + retries_.size());
+    pendingTasks_ = 0;
     turnedAway_.clear(), heldBack_.clear(), retries_.clear();
     counts = pageCounts_;
   }
