@@ -128,7 +128,7 @@ bool Pacer::Acquire(const std::function<bool()>& stop) {
   for (;;) {
     if (stop()) {
       waiting_.erase(std::find(waiting_.begin(), waiting_.end(), ticket));
-      changed_.notify_all();  // the next in line may be first now
+      Changed();  // the next in line may be first now
       return false;
     }
     const PaceClock::time_point now = PaceClock::now();
@@ -140,42 +140,47 @@ bool Pacer::Acquire(const std::function<bool()>& stop) {
         ++inFlight_;
         waiting_.pop_front();
         if (pace_.mode == Pace::Mode::kAuto) finder_.Sent(now);
-        changed_.notify_all();
+        Changed();
         return true;
       }
       const auto due = std::chrono::duration<double>((1 - tokens_) / PerSecond());
       wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(due));
     }
-    mutex_.WaitFor(changed_, wait, [] { return true; });
+    const std::uint64_t seen = changes_;
+    mutex_.WaitFor(changed_, wait, [&]() REQUIRES(mutex_) { return changes_ != seen; });
   }
 }
 
 void Pacer::Release(PaceClock::time_point sentAt, bool answered, bool verification) {
   if (!Paced()) return;
-  {
-    MutexLock lock(mutex_);
-    --inFlight_;
-    if (pace_.mode == Pace::Mode::kAuto && answered) {
-      Refill(PaceClock::now());
-      finder_.Answered(sentAt, verification);
-    }
+  MutexLock lock(mutex_);
+  --inFlight_;
+  if (pace_.mode == Pace::Mode::kAuto && answered) {
+    Refill(PaceClock::now());
+    finder_.Answered(sentAt, verification);
   }
+  Changed();
+}
+
+void Pacer::Changed() {
+  ++changes_;
   changed_.notify_all();
 }
 
 void Pacer::Resumed() {
   if (!Paced()) return;
-  {
-    MutexLock lock(mutex_);
-    const PaceClock::time_point now = PaceClock::now();
-    tokens_ = 1;
-    refilled_ = now;
-    if (pace_.mode == Pace::Mode::kAuto) finder_.Resumed(now);
-  }
-  changed_.notify_all();
+  MutexLock lock(mutex_);
+  const PaceClock::time_point now = PaceClock::now();
+  tokens_ = 1;
+  refilled_ = now;
+  if (pace_.mode == Pace::Mode::kAuto) finder_.Resumed(now);
+  Changed();
 }
 
-void Pacer::Wake() { changed_.notify_all(); }
+void Pacer::Wake() {
+  MutexLock lock(mutex_);
+  Changed();
+}
 
 double Pacer::PerMinute() const {
   if (!Paced()) return 0;

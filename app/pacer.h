@@ -113,6 +113,7 @@ class Pacer {
   double Capacity() const REQUIRES(mutex_);
   double PerSecond() const REQUIRES(mutex_);
   void Refill(PaceClock::time_point now) REQUIRES(mutex_);
+  void Changed() REQUIRES(mutex_);  // wakes the waiters
 
   const Pace pace_;
   mutable Mutex mutex_;
@@ -121,6 +122,7 @@ class Pacer {
   double tokens_ GUARDED_BY(mutex_) = 1;
   PaceClock::time_point refilled_ GUARDED_BY(mutex_);
   std::int32_t inFlight_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t changes_ GUARDED_BY(mutex_) = 0;
   // Waiters in the order they came, by ticket: the first is served first.
   std::uint64_t nextTicket_ GUARDED_BY(mutex_) = 0;
   std::deque<std::uint64_t> waiting_ GUARDED_BY(mutex_);
