@@ -74,8 +74,7 @@ def main():
         f.write(b"".join(line.encode("gbk") + b"\r\n" for line in lines))
     engine, base = start_engine()
     tools = {
-        "kelvarn harvest": [os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--encoding", "gbk", "--search-url",
-                            base, "--depth", str(DEPTH), "--workers", str(WORKERS), seeds],
+        "kelvarn harvest": kelvarn_argv(base, seeds),
         "requests + 20 threads": ["/usr/bin/python3", "harvest_requests.py", base, seeds, str(DEPTH)],
         "Scrapy, 20 requests": ["/usr/bin/python3", "harvest_scrapy.py", base, seeds, str(DEPTH)],
     }
@@ -122,8 +121,7 @@ def main():
         blocked_engine, blocked_base = start_engine("--block-after", "500", "--block-ms", "2000")
         try:
             out = os.path.join(work, "blocked.txt")
-            blocked = run([os.path.join(BUILD, "kelvarn"), "harvest", "--quiet", "--encoding", "gbk", "--search-url",
-                           blocked_base, "--depth", str(DEPTH), "--workers", str(WORKERS), seeds], out)
+            blocked = run(kelvarn_argv(blocked_base, seeds), out)
             with open(out, "rb") as f:
                 blocked_same = collections.Counter(f.read().split(b"\r\n")[:-1]) == multisets["kelvarn harvest"]
         finally:
@@ -135,6 +133,16 @@ def main():
         same = same and blocked_same
     if not same:
         sys.exit(1)
+
+
+def kelvarn_argv(base, seeds):
+    """Unpaced, as the peers are: the command paces by itself unless told not
+    to (builds before pacing know no --rate)."""
+    kelvarn = os.path.join(BUILD, "kelvarn")
+    helptext = subprocess.run([kelvarn, "harvest", "--help"], capture_output=True, text=True).stdout
+    pace = ["--rate", "0"] if "--rate" in helptext else []
+    return [kelvarn, "harvest", "--quiet", "--encoding", "gbk", "--search-url", base, "--depth", str(DEPTH),
+            "--workers", str(WORKERS), *pace, seeds]
 
 
 def start_engine(*more):
