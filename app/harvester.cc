@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <ctime>
 #include <system_error>
@@ -120,6 +121,9 @@ void Harvester::OnStartButton() {
   const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
   // Read, never written: a config.ini the program made stays as it was.
   const std::int32_t retries = options_.retries ? *options_.retries : ToInteger(settings_.Retries());
+  // The window's pacing: a value it cannot read paces nothing, as before.
+  const Pace pace = options_.pace ? *options_.pace : ParsePace(settings_.Rate()).value_or(Pace{});
+  const bool unique = options_.unique ? *options_.unique : settings_.Unique() == "1";
   Generation generation;
   {
     MutexLock lock(runMutex_);
@@ -133,9 +137,17 @@ void Harvester::OnStartButton() {
     retries_.clear(), turnedAway_.clear(), heldBack_.clear(), retriesMade_.clear();
     retryLimit_ = std::max(0, retries);
     holdEnd_.reset();
+    holding_ = false;
+    probe_ = -1;
     holdsInARow_ = 0;
-    nextHoldMs_ = options_.holdMs;
+    nextHoldMs_ = firstHoldMs_ = options_.holdMs;
+    blockHeldMs_ = 0;
+    firstProbe_ = true;
     blockedEnd_ = false;
+    pacer_ = std::make_shared<Pacer>(pace);
+    asked_.reset();
+    if (unique) asked_.emplace();
+    repeats_ = 0;
   }
   cutOff_.notify_all();
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
@@ -196,6 +208,11 @@ void Harvester::RunMonitor(Generation generation) {
   const std::int32_t seeds = ui_.列表框_关键字.ItemCount();
   for (std::int32_t i = 0; i < seeds; ++i) {
     const Text keyword = ui_.列表框_关键字.ItemText(i);
+    {
+      MutexLock lock(runMutex_);
+      if (!Current(generation)) return;
+      if (!See(keyword, true).ask) continue;  // a seed listed twice is asked once, with each phrase once
+    }
     if (!AppendAndPost(keyword, std::int32_t{1}, -1, generation)) return;
     Pause(options_.postSpacingMs);
   }
@@ -252,6 +269,10 @@ void Harvester::ShowProgress(Generation generation) {
   if (const std::optional<std::string> until = HoldEnd()) {
     text += " \xB5\xC8\xB4\xFD\xD1\xE9\xD6\xA4\xD6\xC1";  // 等待验证至
     text += *until;
+  } else if (const double perMinute = RequestsPerMinute(); perMinute > 0) {
+    text += " \xCB\xD9\xC2\xCA";  // 速率
+    text += std::to_string(std::lround(perMinute));
+    text += "\xB4\xCE/\xB7\xD6";  // 次/分
   }
   ui_.状态条1.SetProgressText(text);
 }
@@ -271,6 +292,10 @@ struct Harvester::Task {
   const Generation generation;
   Text keyword, seed;  // the seed only when onPhrase listens and the page gave phrases
   std::int32_t level = 0, depth = 0, retriesMade = 0;
+  std::shared_ptr<Pacer> pacer;
+  PaceClock::time_point sentAt;
+  bool probe = false;   // the one request of a hold
+  bool unique = false;  // each phrase once
   TextArray phrases;
   PageOutcome outcome{};
   std::uint32_t status = 0;
@@ -307,12 +332,15 @@ bool Harvester::ReadTask(Task& task) {
   task.level = ToInteger(record.GetMember(kLevelKey));
   // Most tasks of a deep run lie below the depth and never use their keyword.
   if (task.level > task.depth) return true;
-  // No request starts while the run holds: the task waits for the hold's
-  // end, still pending, and its worker goes on to the next.
-  if (holdEnd_ || blockedEnd_) {
+  // No request starts while the run holds but its probe: the task waits
+  // for the hold's end, still pending, and its worker goes on to the next.
+  task.probe = probe_ == task.record;
+  if (holdEnd_ || blockedEnd_ || (probe_ >= 0 && !task.probe)) {
     heldBack_.push_back(task.record);
     return false;
   }
+  task.pacer = pacer_;
+  task.unique = asked_.has_value();
   task.keyword = ToText(record.GetMember(kKeywordKey));
   if (const auto made = retriesMade_.find(task.record); made != retriesMade_.end()) task.retriesMade = made->second;
   return true;
@@ -321,12 +349,31 @@ bool Harvester::ReadTask(Task& task) {
 bool Harvester::FetchPage(Task& task) {
   // The page is let go before its phrases are posted: bodies count against a
   // bound for the whole process.
+  // A paced request waits for its token; a hold that begins meanwhile
+  // sends it back to wait for the hold's end, as one taken during the hold.
+  const bool mayAsk = task.pacer->Acquire(
+      [&] { return !Current(task.generation) || ThreadPool::IsCutOff() || (holding_.load() && !task.probe); });
+  if (!mayAsk) {
+    MutexLock lock(runMutex_);
+    if (!Current(task.generation)) return false;
+    if (holdEnd_ || probe_ >= 0) {
+      heldBack_.push_back(task.record);
+    } else {
+      // The hold ended between the pacer's look and this one.
+      workerPool_.PostWorkItem(&Harvester::HarvestTask, task.record, static_cast<std::int32_t>(task.generation));
+    }
+    return false;
+  }
+  task.sentAt = PaceClock::now();
   HttpClient client;
   client.SetAbortHook([this, generation = task.generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
   client.Open("GET", BuildSearchUrl(task.keyword, options_.searchBase));
   client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
   const HttpClient::Ending ending = client.LastEnding();
-  if (ending == HttpClient::Ending::kAborted) return false;  // the run was stopped: no outcome
+  if (ending == HttpClient::Ending::kAborted) {
+    task.pacer->Release(task.sentAt, false, false);
+    return false;  // the run was stopped: no outcome
+  }
   RelatedBlock block =
       FindRelatedBlock(client.ResponseTextView(), http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
   task.phrases = std::move(block.phrases);
@@ -335,6 +382,9 @@ bool Harvester::FetchPage(Task& task) {
                                     ending == HttpClient::Ending::kComplete, task.status, client.FinalUrl(),
                                     client.ResponseTextView(), block.found});
   task.unrecognised = task.outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(client.ResponseTextView());
+  // What the engine served tells the pacer of its limit; a failure does not.
+  task.pacer->Release(task.sentAt, task.outcome != PageOutcome::kFailed && task.status != 0,
+                      task.outcome == PageOutcome::kVerification);
   return true;
 }
 
@@ -344,9 +394,28 @@ bool Harvester::SettleOutcome(Task& task) {
   MutexLock lock(runMutex_);
   if (!Current(task.generation)) return false;
   if (task.outcome == PageOutcome::kVerification && !blockedEnd_) {
-    turnedAway_.push_back(task.record);
-    if (!holdEnd_) StartHold();
+    if (task.probe) {
+      // Still blocked: the probe goes back to the front, and the run holds
+      // again, longer.
+      probe_ = -1;
+      firstProbe_ = false;
+      turnedAway_.insert(turnedAway_.begin(), task.record);
+      StartHold();
+    } else {
+      turnedAway_.push_back(task.record);
+      // The first page of a block (others were on their way with it).
+      if (!holdEnd_ && probe_ < 0) {
+        nextHoldMs_ = std::max(nextHoldMs_, firstHoldMs_);
+        blockHeldMs_ = 0;
+        firstProbe_ = true;
+        StartHold();
+      }
+    }
     return false;
+  }
+  if (task.probe) {
+    probe_ = -1;
+    EndHold(task.generation);  // the engine served the probe: the block is over
   }
   const bool transient = task.outcome == PageOutcome::kFailed ||
                          (task.outcome == PageOutcome::kErrorStatus && task.status >= 500 && task.phrases.empty());
@@ -360,7 +429,7 @@ bool Harvester::SettleOutcome(Task& task) {
   retriesMade_.erase(task.record);
   ++pageCounts_[static_cast<std::size_t>(task.outcome)];
   if (task.unrecognised) ++unrecognised_;
-  if (task.outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = options_.holdMs;
+  if (task.outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = firstHoldMs_;
   if (options_.onPhrase && !task.phrases.empty()) {
     const std::size_t i = static_cast<std::size_t>(task.record);
     const std::int32_t root = i < origins_.size() ? origins_[i].seed : task.record;
@@ -379,6 +448,27 @@ bool Harvester::PostPhrases(const Task& task) {
   std::int32_t position = 0;
   for (const Text& phrase : task.phrases) {
     ++position;
+    if (task.unique) {
+      Sighting sighting{};
+      {
+        MutexLock lock(runMutex_);
+        if (!Current(task.generation)) return false;
+        sighting = See(phrase, task.level + 1 <= task.depth);
+      }
+      if (sighting.repeat) {
+        // Not listed again; the tree's edge is still told. It is asked for
+        // only when it was seen first below the depth.
+        if (options_.onPhrase) {
+          AddPhraseWithOrigin({phrase, task.level + 1, task.keyword, task.seed, task.outcome, position, true},
+                              task.generation);
+        }
+        if (sighting.ask &&
+            !AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, task.generation)) {
+          return false;
+        }
+        continue;
+      }
+    }
     const std::int32_t index =
         options_.onPhrase
             ? AddPhraseWithOrigin({phrase, task.level + 1, task.keyword, task.seed, task.outcome, position},
@@ -398,10 +488,19 @@ std::int32_t Harvester::AddPhraseWithOrigin(const PhraseOrigin& origin, Generati
   std::int32_t index = -1;
   window_.Invoke([&] {
     if (!Current(generation)) return;  // checked where a stop moves it on: no phrase is told after a stop
+    if (origin.repeat) return options_.onPhrase(origin);
     index = ui_.列表框_相关关键字.AddItem(origin.phrase);
     if (index >= 0) options_.onPhrase(origin);
   });
   return index;
+}
+
+Harvester::Sighting Harvester::See(std::string_view phrase, bool withinDepth) {
+  if (!asked_) return {false, true};
+  const PhraseSet::Seen before = asked_->Note(FoldPhrase(phrase), withinDepth);
+  if (before == PhraseSet::Seen::kNot) return {false, true};
+  ++repeats_;
+  return {true, withinDepth && before == PhraseSet::Seen::kListed};
 }
 
 std::int32_t Harvester::PendingTasks() {
@@ -416,7 +515,31 @@ void Harvester::StartHold() {
   }
   ++holdsInARow_;
   holdEnd_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(nextHoldMs_);
+  holding_ = true;
+  blockHeldMs_ += nextHoldMs_;
   nextHoldMs_ = std::min<std::int64_t>(nextHoldMs_ * 2, options_.maxHoldMs);
+  if (pacer_) pacer_->Wake();  // requests waiting for a token wait for the hold's end instead
+}
+
+void Harvester::EndHold(Generation generation) {
+  holdEnd_.reset();
+  holding_ = false;
+  // The block lasted at most what this one's holds came to: the next starts
+  // shorter when the first probe was served, else with what this one took.
+  const std::int64_t floor = std::max<std::int64_t>(1, options_.holdMs / 4);
+  firstHoldMs_ = std::clamp<std::int64_t>(firstProbe_ ? blockHeldMs_ * 3 / 4 : blockHeldMs_, floor,
+                                          std::max<std::int64_t>(floor, options_.maxHoldMs));
+  nextHoldMs_ = firstHoldMs_;
+  blockHeldMs_ = 0;
+  firstProbe_ = true;
+  for (const std::int32_t record : turnedAway_) {
+    workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
+  }
+  for (const std::int32_t record : heldBack_) {
+    workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
+  }
+  turnedAway_.clear(), heldBack_.clear();
+  if (pacer_) pacer_->Resumed();
 }
 
 void Harvester::PostWaitingTasks(Generation generation) {
@@ -426,11 +549,16 @@ void Harvester::PostWaitingTasks(Generation generation) {
   };
   if (holdEnd_ && now >= *holdEnd_) {
     holdEnd_.reset();
-    for (const std::int32_t record : turnedAway_) post(record);
-    for (const std::int32_t record : heldBack_) post(record);
-    turnedAway_.clear(), heldBack_.clear();
+    if (turnedAway_.empty()) {
+      EndHold(generation);
+    } else {
+      // One request decides whether the block is over.
+      probe_ = turnedAway_.front();
+      turnedAway_.erase(turnedAway_.begin());
+      post(probe_);
+    }
   }
-  if (holdEnd_) return;
+  if (holding_) return;
   std::stable_sort(retries_.begin(), retries_.end(), [](const Retry& a, const Retry& b) { return a.due < b.due; });
   auto due = retries_.begin();
   for (; due != retries_.end() && due->due <= now; ++due) post(due->record);
@@ -448,6 +576,8 @@ void Harvester::EndBlockedRun(Generation generation) {
     // pending.
     pageCounts_[static_cast<std::size_t>(PageOutcome::kVerification)] += static_cast<std::int64_t>(turnedAway_.size());
     pendingTasks_ = 0;
+    probe_ = -1;
+    holding_ = false;
     turnedAway_.clear(), heldBack_.clear(), retries_.clear();
     counts = pageCounts_;
   }
@@ -476,6 +606,20 @@ std::optional<std::string> Harvester::HoldEnd() {
   char clock[16] = "";
   if (localtime_r(&t, &local)) std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
   return std::string(clock);
+}
+
+double Harvester::RequestsPerMinute() {
+  std::shared_ptr<Pacer> pacer;
+  {
+    MutexLock lock(runMutex_);
+    pacer = pacer_;
+  }
+  return pacer ? pacer->PerMinute() : 0;
+}
+
+std::int64_t Harvester::Repeats() {
+  MutexLock lock(runMutex_);
+  return repeats_;
 }
 
 std::int64_t Harvester::UnrecognisedLayouts() {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/pacer.h"
 #include "app/page_outcome.h"
+#include "app/phrase_set.h"
 #include "app/settings.h"
 #include "base/thread_safety.h"
 #include "json/json.h"
@@ -61,6 +64,7 @@ class Harvester {
     std::string_view seed;    // the seed that keyword descends from (the parent itself on level 2)
     PageOutcome outcome;      // what that page gave
     std::int32_t position;    // on that page, from 1
+    bool repeat = false;      // listed already in this run (each phrase once): not listed again
   };
 
   struct Options {
@@ -84,14 +88,26 @@ class Harvester {
     std::optional<std::int32_t> retries;
     std::int32_t retryDelayMs = 1000;
     // From a verification page on, the run holds: no request starts for
-    // holdMs, doubled with each hold in a row up to maxHoldMs; then the pages
-    // turned away are requested again first. After maxHolds holds in a row
-    // without a page of phrases the run ends as if stopped (0: at the first
-    // verification page), and onBlockedEnd is called on the window thread.
+    // holdMs, doubled with each hold in a row up to maxHoldMs; then one page
+    // turned away is requested again, the probe. When the engine answers it,
+    // the pages turned away are requested again first, then the rest; when
+    // it turns the probe away too, the run holds again. A block that one
+    // hold outlasted starts the next block's holds a quarter shorter (never
+    // under a quarter of holdMs); one that needed more starts them at the
+    // time it took. After maxHolds holds in a row without a page of phrases
+    // the run ends as if stopped (0: at the first verification page), and
+    // onBlockedEnd is called on the window thread.
     std::int32_t holdMs = 60000;
     std::int32_t maxHoldMs = 15 * 60000;
     std::int32_t maxHolds = 5;
     std::function<void()> onBlockedEnd;
+
+    // How fast the run asks, and whether it asks for each distinct phrase
+    // once (FoldPhrase's comparison; a repeat is listed and requested no
+    // more, but told to onPhrase with `repeat` set). None: config.ini's
+    // 采集节奏 section, which the window's settings dialog writes.
+    std::optional<Pace> pace;
+    std::optional<bool> unique;
 
     // Called on the window thread with every phrase, in the same step that
     // adds it to the collected list, so that it is told exactly what the
@@ -149,6 +165,10 @@ class Harvester {
   std::int64_t UnrecognisedLayouts() EXCLUDES(runMutex_);
   // When the current run's hold ends, while it holds: local time, "HH:MM:SS".
   std::optional<std::string> HoldEnd() EXCLUDES(runMutex_);
+  // The current run's requests a minute; 0 when it is not paced.
+  double RequestsPerMinute() EXCLUDES(runMutex_);
+  // Phrases of the current run that were repeats, and so not asked for.
+  std::int64_t Repeats() EXCLUDES(runMutex_);
 
  private:
   static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
@@ -173,13 +193,25 @@ class Harvester {
   bool AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, Generation generation)
       EXCLUDES(runMutex_);
   // Adds a phrase to the collected list and tells onPhrase of it, in one step
-  // on the window thread; the list's index, or -1.
+  // on the window thread; the list's index, or -1. A repeat is only told.
   std::int32_t AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) EXCLUDES(runMutex_);
+  // With each phrase once, what a phrase seen again means: it was listed
+  // already (a repeat), and whether it is to be asked for now: when it lies
+  // within the depth and was not asked before (it may have been seen first
+  // below the depth). Without it, every phrase is new and asked (runMutex_
+  // held).
+  struct Sighting {
+    bool repeat, ask;
+  };
+  Sighting See(std::string_view phrase, bool withinDepth) REQUIRES(runMutex_);
   // Redraws the progress field from the run's counts (monitor thread).
   void ShowProgress(Generation generation) EXCLUDES(runMutex_);
   // Starts a hold, or marks the run for its end after too many in a row
   // (runMutex_ held).
   void StartHold() REQUIRES(runMutex_);
+  // The probe's page was served: the hold is over, and what it held back is
+  // posted, the pages turned away first (runMutex_ held).
+  void EndHold(Generation generation) REQUIRES(runMutex_);
   // Posts the tasks whose wait is over (runMutex_ held).
   void PostWaitingTasks(Generation generation) REQUIRES(runMutex_);
   // Ends a run turned away by the engine as a stop would (monitor thread).
@@ -224,8 +256,22 @@ class Harvester {
   std::unordered_map<std::int32_t, std::int32_t> retriesMade_ GUARDED_BY(runMutex_);  // by record
   std::int32_t retryLimit_ GUARDED_BY(runMutex_) = 2;
   std::optional<std::chrono::steady_clock::time_point> holdEnd_ GUARDED_BY(runMutex_);
+  // From a block to the probe's page served: holdEnd_ or a probe out. Read
+  // without the lock by workers waiting for the pacer.
+  std::atomic<bool> holding_{false};
+  std::int32_t probe_ GUARDED_BY(runMutex_) = -1;       // the record asked as the probe; -1: none out
   std::int32_t holdsInARow_ GUARDED_BY(runMutex_) = 0;  // without a page of phrases
   std::int64_t nextHoldMs_ GUARDED_BY(runMutex_) = 0;
+  // What this block's holds came to, whether its first probe was served, and
+  // what the next block's first hold is to be.
+  std::int64_t blockHeldMs_ GUARDED_BY(runMutex_) = 0;
+  bool firstProbe_ GUARDED_BY(runMutex_) = true;
+  std::int64_t firstHoldMs_ GUARDED_BY(runMutex_) = 0;
+  // The run's pacing (shared with tasks that may outlive the run) and its
+  // phrases asked, with each phrase once.
+  std::shared_ptr<Pacer> pacer_ GUARDED_BY(runMutex_);
+  std::optional<PhraseSet> asked_ GUARDED_BY(runMutex_);
+  std::int64_t repeats_ GUARDED_BY(runMutex_) = 0;
   bool blockedEnd_ GUARDED_BY(runMutex_) = false;  // the engine turned the run away for good
 
   // The current run's monitor; window thread only.

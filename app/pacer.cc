@@ -40,6 +40,7 @@ std::string PaceText(const Pace& pace) {
 }
 
 void RateFinder::Sent(PaceClock::time_point at) {
+  if (blocked_) return;  // the probe, or requests already on their way
   if (!stretchStart_) stretchStart_ = at;
   if (!cleanSince_) cleanSince_ = at;
   Raise(at);
@@ -47,76 +48,87 @@ void RateFinder::Sent(PaceClock::time_point at) {
 
 void RateFinder::Answered(PaceClock::time_point sentAt, bool verification) {
   if (!verification) {
-    // A page sent before the stretch's block still counts in its stretch;
-    // one sent after it (the probe's) belongs to the next.
+    // A page sent before the stretch's block counts in its stretch; the
+    // probe's belongs to the next.
     if (!blocked_) stretchPages_ += 1;
     return;
   }
-  if (blocked_) return;  // the block is known already: one drop a block
+  if (blocked_) return;  // one drop a block
   blocked_ = true;
   const double drew = rate_;
   lowestBlocked_ = std::min(lowestBlocked_.value_or(drew), drew);
-  if (stretchStart_) {
-    const double seconds = Seconds(sentAt - *stretchStart_);
-    if (seconds > 0.5) stretches_.push_back({seconds, stretchPages_});
+  const double seconds = stretchStart_ ? Seconds(sentAt - *stretchStart_) : 0;
+  if (seconds > 0) stretches_.push_back({seconds, stretchPages_, steady_ && !slowStart_});
+  if (stretches_.size() > 32) stretches_.erase(stretches_.begin());
+  // The stretches at one rate from a rest to a block fit pages = B + R×T
+  // exactly; the slow start's wastes the bucket's refill while it asks below
+  // R, so a line through it only bounds R from above: a wider margin then.
+  std::vector<Stretch> points;
+  for (const Stretch& s : stretches_) {
+    if (s.steady) points.push_back(s);
   }
-  // A least-squares line through the stretches (pages = B + R×T), when
-  // their lengths differ enough to tell a slope: R is the allowance.
+  const bool steadyOnly = points.size() >= 2;
+  if (!steadyOnly) points = stretches_;
   estimate_.reset();
-  if (stretches_.size() >= 2) {
-    double st = 0, sp = 0, stt = 0, stp = 0;
-    const double n = static_cast<double>(stretches_.size());
-    for (const Stretch& s : stretches_) st += s.seconds, sp += s.pages, stt += s.seconds * s.seconds,
-                                        stp += s.seconds * s.pages;
-    const double spread = stt - st * st / n;
-    const double shortest = std::min_element(stretches_.begin(), stretches_.end(), [](auto& a, auto& b) {
-                              return a.seconds < b.seconds;
-                            })->seconds;
-    const double longest = std::max_element(stretches_.begin(), stretches_.end(), [](auto& a, auto& b) {
-                             return a.seconds < b.seconds;
-                           })->seconds;
-    if (longest > shortest * 1.5 && spread > 0) {
-      const double slope = (stp - st * sp / n) / spread;
-      if (slope > 0 && slope < drew) estimate_ = slope;
-    }
+  if (const std::optional<double> slope = Slope(points); slope && *slope < drew) estimate_ = slope;
+  if (estimate_) {
+    rate_ = std::min(*estimate_ * (steadyOnly ? 0.95 : 0.8), drew * 0.97);
+  } else if (slowStart_ && seconds > 0) {
+    rate_ = std::min(drew * 0.6, 0.85 * stretchPages_ / seconds);
+  } else {
+    rate_ = drew * 0.75;
   }
-  const double margin = 0.92;
-  rate_ = estimate_ ? std::min(*estimate_ * margin, drew * 0.8) : drew / 2;
   rate_ = std::clamp(rate_, kMinPerSecond, kMaxPerSecond);
   slowStart_ = false;
 }
 
+std::optional<double> RateFinder::Slope(const std::vector<Stretch>& points) {
+  if (points.size() < 2) return std::nullopt;
+  const auto [shortest, longest] = std::minmax_element(
+      points.begin(), points.end(), [](const Stretch& a, const Stretch& b) { return a.seconds < b.seconds; });
+  if (longest->seconds < shortest->seconds * 1.3) return std::nullopt;  // too alike to tell a slope
+  double st = 0, sp = 0, stt = 0, stp = 0;
+  for (const Stretch& s : points) {
+    st += s.seconds, sp += s.pages, stt += s.seconds * s.seconds, stp += s.seconds * s.pages;
+  }
+  const double n = static_cast<double>(points.size());
+  const double spread = stt - st * st / n;
+  if (spread <= 0) return std::nullopt;
+  const double slope = (stp - st * sp / n) / spread;
+  if (slope <= 0) return std::nullopt;
+  return slope;
+}
+
 void RateFinder::Resumed(PaceClock::time_point at) {
   blocked_ = false;
-  stretchStart_ = at;
+  steady_ = true;
+  stretchStart_.reset();
   cleanSince_ = at;
   stretchPages_ = 0;
 }
 
 void RateFinder::Raise(PaceClock::time_point now) {
-  if (blocked_ || !cleanSince_) return;
   const double clean = Seconds(now - *cleanSince_);
   if (slowStart_) {
-    if (clean < 2) return;
+    if (clean < 0.5) return;
     rate_ = std::min(rate_ * 2, kMaxPerSecond);
   } else {
     if (clean < 60) return;
-    const double ceiling = lowestBlocked_ ? *lowestBlocked_ * 0.97 : kMaxPerSecond;
-    rate_ = std::max(rate_, std::min(rate_ * 1.01, ceiling));
+    double ceiling = lowestBlocked_ ? *lowestBlocked_ * 0.97 : kMaxPerSecond;
+    if (estimate_) ceiling = std::min(ceiling, *estimate_);
+    if (rate_ * 1.01 <= ceiling) rate_ *= 1.01, steady_ = false;
   }
   cleanSince_ = now;
 }
 
 Pacer::Pacer(Pace pace) : pace_(pace), refilled_(PaceClock::now()) {}
 
-double Pacer::PerSecond() const {
-  return pace_.mode == Pace::Mode::kAuto ? finder_.PerSecond() : pace_.perMinute / 60;
-}
+double Pacer::PerSecond() const { return pace_.mode == Pace::Mode::kAuto ? finder_.PerSecond() : pace_.perMinute / 60; }
 
-double Pacer::Capacity() const { return std::max(1.0, std::floor(PerSecond())); }
+double Pacer::InFlightLimit() const { return std::max(1.0, std::floor(PerSecond())); }
 
 void Pacer::Refill(PaceClock::time_point now) {
-  tokens_ = std::min(Capacity(), tokens_ + Seconds(now - refilled_) * PerSecond());
+  tokens_ = std::min(1.0, tokens_ + Seconds(now - refilled_) * PerSecond());
   refilled_ = now;
 }
 
@@ -134,7 +146,7 @@ bool Pacer::Acquire(const std::function<bool()>& stop) {
     const PaceClock::time_point now = PaceClock::now();
     Refill(now);
     auto wait = std::chrono::milliseconds(100);
-    if (waiting_.front() == ticket && inFlight_ < static_cast<std::int32_t>(Capacity())) {
+    if (waiting_.front() == ticket && inFlight_ < static_cast<std::int32_t>(InFlightLimit())) {
       if (tokens_ >= 1) {
         tokens_ -= 1;
         ++inFlight_;
@@ -171,7 +183,7 @@ void Pacer::Resumed() {
   if (!Paced()) return;
   MutexLock lock(mutex_);
   const PaceClock::time_point now = PaceClock::now();
-  tokens_ = 1;
+  tokens_ = 0;  // the probe took this second's token
   refilled_ = now;
   if (pace_.mode == Pace::Mode::kAuto) finder_.Resumed(now);
   Changed();

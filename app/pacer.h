@@ -3,10 +3,11 @@
 // ask at some sustained rate with a burst on top, and answers anything more
 // with verification pages for a while; asking during that while prolongs it.
 //
-// A Pacer is a token bucket in front of the identity's requests: a worker
-// waits for a token before it sends, and never more requests are in flight
-// than the bucket holds, so a block draws one verification page or two, not
-// one per worker. A RateFinder picks the bucket's rate when the user asks
+// A Pacer is a token bucket of one token in front of the identity's
+// requests: a worker waits for the token before it sends, so requests leave
+// evenly spaced, never in a burst the engine might not allow; and never more
+// are in flight than one second's worth, so a block draws a verification
+// page or two, not one per worker. A RateFinder picks the bucket's rate when the user asks
 // for "auto".
 #pragma once
 
@@ -44,14 +45,15 @@ std::string PaceText(const Pace& pace);
 // Not thread-safe: the Pacer calls it under its lock. Times are passed in, so
 // that tests can run it against a model of the engine in simulated time.
 //
-// It starts modestly and doubles the rate every two seconds of clean pages,
-// as TCP's slow start does. The engine allows a rate R and a burst B, so a
-// stretch of clean pages from a rest to a block holds about B + R×T pages in
-// T seconds; two stretches of different length give R. At a verification
-// page the rate drops well below the rate that drew it (to R's estimate less
-// a margin when there is one, else to half), and from then on it is raised
-// only slowly, 1% a minute of clean pages, never to within 3% of the lowest
-// rate that drew a block.
+// The engine allows a rate R and a burst B: a stretch of requests at one
+// rate above R, from a rest to the block, holds B + R×T pages in its T
+// seconds, so stretches of different length give R. The finder starts
+// modestly and doubles the rate every half second of clean pages, as TCP's
+// slow start does. At the first verification page it drops well below the
+// rate that drew it, to the pages a second the stretch got, less a margin;
+// at each later one to R's estimate less a margin (or by a quarter). From
+// the first block on it raises the rate only slowly, 1% a minute of clean
+// pages, never above R's estimate nor within 3% of a rate that drew a block.
 class RateFinder {
  public:
   static constexpr double kStartPerSecond = 2;
@@ -59,31 +61,34 @@ class RateFinder {
   static constexpr double kMaxPerSecond = 2000;
 
   double PerSecond() const { return rate_; }
-  // A request leaves at `at`; its answer comes back later.
+  // A request leaves at `at`.
   void Sent(PaceClock::time_point at);
-  // The answer to a request sent at `sentAt`: a page (of phrases, or of no
-  // block, or an error status: the engine answered it) or a verification
-  // page. Failures that say nothing of the engine's limit are not reported.
+  // The answer to a request sent at `sentAt`: a page the engine served (of
+  // phrases, of no block, of an error status) or a verification page.
+  // Failures that say nothing of the engine's limit are not reported.
   void Answered(PaceClock::time_point sentAt, bool verification);
-  // The run goes on after a rest: a new stretch begins.
+  // The run goes on after a rest: a new stretch begins with the next request.
   void Resumed(PaceClock::time_point at);
-  // The estimated burst and rate of the engine, once two stretches tell them.
   std::optional<double> EstimatedPerSecond() const { return estimate_; }
 
  private:
   struct Stretch {
     double seconds, pages;
+    bool steady;  // at one rate throughout, after a rest
   };
+  // The slope of the least-squares line pages = B + R×T through the points.
+  static std::optional<double> Slope(const std::vector<Stretch>& points);
   void Raise(PaceClock::time_point now);
 
   double rate_ = kStartPerSecond;
   bool slowStart_ = true;
-  std::optional<double> lowestBlocked_;  // the lowest rate that drew a block
+  bool steady_ = false;  // the rate has not changed since the stretch began
+  std::optional<double> lowestBlocked_;
   std::optional<double> estimate_;
-  std::vector<Stretch> stretches_;  // each ended by a block
+  std::vector<Stretch> stretches_;  // each ended by a block; the last 32
   std::optional<PaceClock::time_point> stretchStart_, cleanSince_;
   double stretchPages_ = 0;
-  bool blocked_ = false;  // between a block and the next rest's end
+  bool blocked_ = false;  // from a block to the next rest's end
 };
 
 class Pacer {
@@ -108,9 +113,8 @@ class Pacer {
   double PerMinute() const EXCLUDES(mutex_);
 
  private:
-  // Tokens the bucket holds at most, and so requests in flight at most: one
-  // second's worth, at least one.
-  double Capacity() const REQUIRES(mutex_);
+  // Requests in flight at most: one second's worth, at least one.
+  double InFlightLimit() const REQUIRES(mutex_);
   double PerSecond() const REQUIRES(mutex_);
   void Refill(PaceClock::time_point now) REQUIRES(mutex_);
   void Changed() REQUIRES(mutex_);  // wakes the waiters

@@ -7,13 +7,13 @@
 namespace kelvarn {
 namespace {
 
-constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                     // 配置
-constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";  // 工作线程
-constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";    // 采集级别
-constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";  // 重试次数
+constexpr std::string_view kSection = "\xC5\xE4\xD6\xC3";                      // 配置
+constexpr std::string_view kWorkersKey = "\xB9\xA4\xD7\xF7\xCF\xDF\xB3\xCC";   // 工作线程
+constexpr std::string_view kDepthKey = "\xB2\xC9\xBC\xAF\xBC\xB6\xB1\xF0";     // 采集级别
+constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";   // 重试次数
 constexpr std::string_view kPaceSection = "\xB2\xC9\xBC\xAF\xBD\xDA\xD7\xE0";  // 采集节奏
-constexpr std::string_view kRateKey = "\xC7\xEB\xC7\xF3\xC6\xB5\xC2\xCA";     // 请求频率
-constexpr std::string_view kUniqueKey = "\xB6\xCC\xD3\xEF\xC8\xA5\xD6\xD8";   // 短语去重
+constexpr std::string_view kRateKey = "\xC7\xEB\xC7\xF3\xC6\xB5\xC2\xCA";      // 请求频率
+constexpr std::string_view kUniqueKey = "\xB6\xCC\xD3\xEF\xC8\xA5\xD6\xD8";    // 短语去重
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,7 @@ constexpr std::size_t kEncodingSampleBytes = std::size_t{64} << 10;
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
+    "                       [--rate N|auto|0] [--unique]\n"
     "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
@@ -50,10 +52,18 @@ constexpr const char* kUsage =
     "workers default to config.ini (1 and 20): beside the program when that directory is\n"
     "writable, else in $XDG_CONFIG_HOME/kelvarn (~/.config/kelvarn). The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
+    "--rate paces the requests: N a minute; auto (the default) finds what the engine allows,\n"
+    "starting slowly and backing off well below a rate that drew a verification page; 0 asks\n"
+    "as fast as the workers go. Never more requests are on their way than a second's worth.\n"
+    "--unique asks for each phrase once (compared with full-width letters and digits made\n"
+    "half-width, spaces collapsed and letters in lower case): text output lists it once; tsv\n"
+    "and jsonl write each repeat too, marked repeat.\n"
     "A failed page, or a 5xx page without phrases, is requested again --retries times (default:\n"
-    "config.ini's 重试次数, else 2), after 1 s and then 4 s. At a verification page the run holds\n"
-    "for 60 s, doubling up to 15 min, and asks for the pages turned away again; after 5 holds in\n"
-    "a row without phrases it ends. --on-block stop ends it at the first verification page.\n"
+    "config.ini's 重试次数, else 2), after 1 s and then 4 s. At a verification page the run rests\n"
+    "for 60 s, then asks for one page turned away: when it is served the rest follow, else the\n"
+    "run rests twice as long, up to 15 min. A block that one rest outlasted makes the next\n"
+    "block's first rest a quarter shorter. After 5 rests in a row without phrases the run ends.\n"
+    "--on-block stop ends it at the first verification page.\n"
     "Exit status: 0 when every page gave phrases or had no related block; 3 when the run\n"
     "completed but pages failed, had an error status or were verification pages; 4 when\n"
     "the run ended at a verification page; 1 on a file error; 2 on a usage error.\n"
@@ -81,6 +91,8 @@ struct Arguments {
   std::optional<Encoding> encoding;      // kUtf8 or kGb18030; absent: the locale's
   bool quiet = false;
   bool stopOnBlock = false;  // --on-block stop
+  bool unique = false;
+  Pace pace{Pace::Mode::kAuto, 0};
   OutputFormat format = OutputFormat::kText;
 };
 
@@ -107,6 +119,13 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
     }
     if (arg == "--quiet" || arg == "-q") {
       a.quiet = true;
+    } else if (arg == "--unique") {
+      a.unique = true;
+    } else if (arg == "--rate") {
+      const char* v = value(argv[i]);
+      const std::optional<Pace> pace = ParsePace(v ? v : "");
+      if (!pace) return UsageError("--rate needs auto, 0 or requests a minute (1 to 100000)");
+      a.pace = *pace;
     } else if (arg == "--on-block") {
       const char* v = value(argv[i]);
       const std::string_view mode = v ? v : "";
@@ -371,13 +390,13 @@ struct Session {
 // --format tsv and jsonl: the lines come from the harvester's listener,
 // which knows where each phrase came from, in place of the list's. They are
 // written as they arrive, as text lines are.
-void WriteTreeLines(OutputFormat format, Session& session, Harvester::Options& options) {
+void WriteTreeLines(OutputFormat format, bool unique, Session& session, Harvester::Options& options) {
   session.window.phrases.added = nullptr;
-  const std::string_view header = TreeHeader(format);
+  const std::string_view header = TreeHeader(format, unique);
   if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
-  options.onPhrase = [&session, format, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
+  options.onPhrase = [&session, format, unique, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
     line.clear();
-    AppendTreeLine(format, origin, line);
+    AppendTreeLine(format, origin, unique, line);
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
 }
@@ -405,7 +424,9 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
     const std::string line = OutputLine(phrase, encoding);
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
-  if (args.format != OutputFormat::kText) WriteTreeLines(args.format, session, options);
+  if (args.format != OutputFormat::kText) WriteTreeLines(args.format, args.unique, session, options);
+  options.pace = args.pace;
+  options.unique = args.unique;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;
@@ -442,9 +463,15 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
       lastReport = now;
       const double seconds = std::chrono::duration<double>(now - start).count();
       const std::optional<std::string> until = harvester.HoldEnd();
-      const std::string hold = until ? "  waiting for verification until " + *until : "";
+      const double perMinute = harvester.RequestsPerMinute();
+      const std::string hold = until           ? "  resting until " + *until
+                               : perMinute > 0 ? "  asking at " + std::to_string(std::lround(perMinute)) + "/min"
+                                               : "";
       const std::int64_t unrecognised = harvester.UnrecognisedLayouts();
-      const std::string layouts = unrecognised > 0 ? "  layout not recognised " + std::to_string(unrecognised) : "";
+      std::string layouts = unrecognised > 0 ? "  layout not recognised " + std::to_string(unrecognised) : "";
+      if (const std::int64_t repeats = harvester.Repeats(); repeats > 0) {
+        layouts += "  repeats " + std::to_string(repeats);
+      }
       std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s%s%s  %.1f pages/s",
                    harvester.DeepestLevel(), static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
                    window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),

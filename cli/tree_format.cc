@@ -55,11 +55,12 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
   return std::nullopt;
 }
 
-std::string_view TreeHeader(OutputFormat format) {
-  return format == OutputFormat::kTsv ? "phrase\tlevel\tparent\tseed\n" : "";
+std::string_view TreeHeader(OutputFormat format, bool repeatColumn) {
+  if (format != OutputFormat::kTsv) return "";
+  return repeatColumn ? "phrase\tlevel\tparent\tseed\trepeat\n" : "phrase\tlevel\tparent\tseed\n";
 }
 
-void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, std::string& out) {
+void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out) {
   const std::string level = std::to_string(origin.level);
   if (format == OutputFormat::kTsv) {
     AppendTsvField(origin.phrase, out);
@@ -69,6 +70,7 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     AppendTsvField(origin.parent, out);
     out += '\t';
     AppendTsvField(origin.seed, out);
+    if (repeatColumn) out += origin.repeat ? "\t1" : "\t0";
   } else {
     out += "{\"phrase\":";
     AppendJsonString(origin.phrase, out);
@@ -78,7 +80,9 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     AppendJsonString(origin.seed, out);
     out += ",\"outcome\":\"";
     out += kOutcomeNames[static_cast<std::size_t>(origin.outcome)];
-    out += "\",\"position\":" + std::to_string(origin.position) + "}";
+    out += "\",\"position\":" + std::to_string(origin.position);
+    if (origin.repeat) out += ",\"repeat\":true";
+    out += '}';
   }
   out += '\n';
 }

@@ -16,10 +16,12 @@ enum class OutputFormat { kText, kTsv, kJsonl };
 std::optional<OutputFormat> ParseOutputFormat(std::string_view name);
 
 // What goes before the first phrase: the tsv header row, else nothing.
-std::string_view TreeHeader(OutputFormat format);
+// repeatColumn (each phrase once): tsv rows end in a `repeat` field, 1 for a
+// phrase asked for already, else 0; jsonl marks a repeat "repeat":true.
+std::string_view TreeHeader(OutputFormat format, bool repeatColumn);
 
 // Appends the phrase's line, ending in LF, for tsv or jsonl. tsv fields carry
 // no tab or line end: a tab, LF, CR and backslash are written \t \n \r \\.
-void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, std::string& out);
+void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out);
 
 }  // namespace kelvarn

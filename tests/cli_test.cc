@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -95,7 +96,8 @@ class CliTest : public ::testing::Test {
 
   // In the window's keyword file format, whatever the locale.
   std::vector<std::string> Harvest(std::vector<std::string> more) {
-    std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl(), "--encoding", "gbk"};
+    // Unpaced unless a test asks otherwise: the engine here has no limit.
+    std::vector<std::string> args{"harvest", "--search-url", engine_->BaseUrl(), "--encoding", "gbk", "--rate", "0"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -444,6 +446,36 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
     EXPECT_EQ("220\n", Slurp(dir_ + "check")) << format;  // 2 seeds, 10 phrases each, 10 for each of those
   }
   EXPECT_EQ(2, Run(Harvest({"--format", "csv", "--seed", "a"})).exitCode);
+
+  // Each phrase once: tsv keeps every edge and marks the repeats, no
+  // keyword is asked for twice, and the text lists each phrase once.
+  const std::uint64_t before = engine_->RequestCount();
+  const std::string tsv = dir_ + "unique.tsv", once = dir_ + "unique.txt";
+  ASSERT_EQ(0,
+            Run(Harvest({"--depth", "3", "--quiet", "--unique", "--format", "tsv", "--output", tsv, seeds})).exitCode);
+  const std::uint64_t requests = engine_->RequestCount() - before;
+  std::size_t rows = 0, repeats = 0;
+  std::set<std::string> parents, firsts;  // the keywords asked (but the seeds), the phrases listed
+  std::string lines = Slurp(tsv);
+  ASSERT_TRUE(lines.starts_with("phrase\tlevel\tparent\tseed\trepeat\n"));
+  for (std::size_t at = lines.find('\n') + 1, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::vector<std::string> fields;
+    std::istringstream row(lines.substr(at, end - at));
+    for (std::string field; std::getline(row, field, '\t');) fields.push_back(field);
+    ASSERT_EQ(5u, fields.size());
+    ++rows;
+    if (fields[1] != "2") parents.insert(fields[2]);
+    if (fields[4] == "1")
+      ++repeats;
+    else
+      EXPECT_TRUE(firsts.insert(fields[0]).second) << fields[0];
+  }
+  EXPECT_EQ(10 * requests, rows);  // every phrase of every page asked
+  EXPECT_GT(repeats, 0u);
+  EXPECT_EQ(parents.size() + 2, requests);  // no keyword twice
+  ASSERT_EQ(0, Run(Harvest({"--depth", "3", "--quiet", "--unique", "--output", once, seeds})).exitCode);
+  const TextArray listed = TextSplit(Slurp(once), "\r\n");
+  EXPECT_EQ(listed.size(), std::set<Text>(listed.begin(), listed.end()).size());
 }
 
 }  // namespace

@@ -26,10 +26,10 @@ url=$(head -n 1 "$work/url")
 iconv -f UTF-8 -t GBK "$seeds" | sed 's/$/\r/' >"$work/seeds"
 
 status=0
-"$kelvarn" harvest --search-url "$url" --depth 2 --workers 8 --encoding gbk --quiet - <"$work/seeds" \
+"$kelvarn" harvest --search-url "$url" --rate 0 --depth 2 --workers 8 --encoding gbk --quiet - <"$work/seeds" \
   >"$work/linux" || status=$?
 [ "$status" -eq 0 ] || { echo "Linux kelvarn harvest: exit $status"; exit 1; }
-"$wine" "$cli" harvest --search-url "$url" --depth 2 --workers 8 --encoding gbk --quiet - <"$work/seeds" \
+"$wine" "$cli" harvest --search-url "$url" --rate 0 --depth 2 --workers 8 --encoding gbk --quiet - <"$work/seeds" \
   >"$work/windows" || status=$?
 [ "$status" -eq 0 ] || { echo "kelvarn-cli.exe harvest: exit $status"; exit 1; }
 

@@ -98,7 +98,9 @@ TEST_F(SlowHarvesterTest, TwoHundredStartStopCycles) {
 void CloseDuringARun(bool ok) {
   static HeadlessFramePlatform platform;
   InitFrame(platform);
-  OfflineEngine engine(EngineOptions{0, 10, 2000});
+  EngineOptions slow;
+  slow.latencyMs = 2000;
+  OfflineEngine engine(slow);
   engine.Start();
   HeadlessWindow w;
   Harvester::Options o;
