@@ -18,10 +18,12 @@ files are polled every second, so each new phrase gets a time.
 Every figure is a ratio within this run. The ceiling of distinct phrases a
 second is the allowance times the distinct phrases a page of the unlimited
 harvest. The engine's phrases come from a small vocabulary, so most distinct
-phrases turn up in the first few hundred pages, and even a client pacing
-exactly at the allowance finds few new ones late in the run: the "ideal pacing"
-rows give what that client would reach, from the unlimited harvest's curve,
-and pages a second against the allowance tells the pacing apart from that.
+phrases turn up in the first few hundred pages: even a client pacing exactly
+at the allowance finds few new ones late in the run, and a harvest that lost
+time early finds more of them later. So the "ideal pacing" rows give what such
+a client reaches (from the unlimited harvest's curve of distinct phrases
+against pages), and the pages served a second against the allowance, and in
+the whole run against that client's, measure the pacing itself.
     bench/peers/limits.py [--minutes N] [BUILD_DIR]     (default build/default, 8 minutes)
 """
 import os
@@ -285,29 +287,25 @@ def main():
             stop(engine)
 
     end = LIMIT_S
+    row = "%-30s %10s %8s %8s %8s %6s %7s %8s %7s %8s %8s  %s"
     print()
-    print("%-30s %10s %8s %8s %8s %8s %9s %9s %9s %8s  %s"
-          % ("minutes %g-%g" % (WARMUP_S / 60, LIMIT_S / 60), "distinct/s", "/ceiling", "pages/s", "/allow.",
-             "distinct", "/ideal", "verif.", "requests", "req/dist", "done"))
+    print(row % ("minutes %g-%g" % (WARMUP_S / 60, LIMIT_S / 60), "distinct/s", "/ceiling", "pages/s", "/allow.",
+                 "pages", "/ideal", "distinct", "verif.", "requests", "req/dist", "done"))
     for name, source in (("ideal pacing at the allowance", "rate 0"),
                          ("ideal pacing, each phrase once", "rate 0 unique")):
         if source not in free:
             continue
         points = curve(free[source])
         total = points[-1][0]
-
-        def ideal_pages(t):
-            return min(total, BURST + RATE * t)
-
         done_s = (total - BURST) / RATE
         last = min(end, done_s)
         window = last - WARMUP_S
-        d0, d1 = distinct_after(points, ideal_pages(WARMUP_S)), distinct_after(points, ideal_pages(last))
-        pages_rate = (ideal_pages(last) - ideal_pages(WARMUP_S)) / window
-        print("%-30s %10.3f %8.3f %8.2f %8.3f %8d %9.3f %8.2f%% %9d %8.2f  %s"
-              % (name, (d1 - d0) / window, (d1 - d0) / window / ceiling, pages_rate, pages_rate / RATE, d1, 1, 0,
-                 ideal_pages(last), ideal_pages(last) / d1,
-                 "ends at %.0f s" % done_s if done_s <= end else "not done in %g min" % (LIMIT_S / 60)))
+        p0, p1 = min(total, BURST + RATE * WARMUP_S), min(total, BURST + RATE * last)
+        d0, d1 = distinct_after(points, p0), distinct_after(points, p1)
+        print(row % (name, figure((d1 - d0) / window), figure((d1 - d0) / window / ceiling),
+                     figure((p1 - p0) / window, 2), figure((p1 - p0) / window / RATE), "%d" % p1, "1.000", "%d" % d1,
+                     "0%", "%d" % p1, "%.2f" % (p1 / d1),
+                     "ends at %.0f s" % done_s if done_s <= end else "not done in %g min" % (LIMIT_S / 60)))
     results = {}
     for (name, _, source), h in zip(configs, harvests):
         if h.error or not h.samples:
@@ -321,27 +319,30 @@ def main():
             rate_pages = (h.stat_at(last, "pages") - h.stat_at(WARMUP_S, "pages")) / window
         else:
             rate_distinct = rate_pages = float("nan")
-        points = curve(free[source])
-        ideal = distinct_after(points, min(points[-1][0], BURST + RATE * last))
+        ideal_pages = min(curve(free[source])[-1][0], BURST + RATE * last)
         share = stats["verification"] / max(stats["requests"], 1)
         if h.ended_s is None:
             done = "not done in %g min" % (LIMIT_S / 60)
         else:
-            done = "ended at %.0f s (exit %d, %s)" % (h.ended_s, h.exit_code,
-                                                      "all" if distinct >= full_distinct else "%d short" %
-                                                      (full_distinct - distinct))
+            done = "ended at %.0f s (exit %d, %s)" % (h.ended_s, h.exit_code, "all phrases" if distinct >= full_distinct
+                                                      else "%d phrases short" % (full_distinct - distinct))
         results[name] = (rate_distinct / ceiling, rate_pages / RATE, share, stats["requests"] / max(distinct, 1))
-        print("%-30s %10s %8s %8s %8s %8d %9.3f %8.2f%% %9d %8.2f  %s"
-              % (name, figure(rate_distinct), figure(rate_distinct / ceiling), figure(rate_pages, 2),
-                 figure(rate_pages / RATE), distinct,
-                 distinct / max(ideal, 1), 100 * share, stats["requests"], stats["requests"] / max(distinct, 1),
-                 done))
+        print(row % (name, figure(rate_distinct), figure(rate_distinct / ceiling), figure(rate_pages, 2),
+                     figure(rate_pages / RATE), "%d" % stats["pages"], "%.3f" % (stats["pages"] / ideal_pages),
+                     "%d" % distinct, "%.2f%%" % (100 * share), "%d" % stats["requests"],
+                     "%.2f" % (stats["requests"] / max(distinct, 1)), done))
         if stats["blocks"]:
             print("%-30s   %d blocks, %d identities" % ("", stats["blocks"], stats["identities"]))
     print()
-    print("ceiling: %g pages/s x %.3f distinct a page = %.3f distinct/s; /ideal: distinct phrases at the end "
-          "against a client pacing exactly at the allowance from a full bucket, for as long" % (RATE, per_page, ceiling))
+    print("ceiling: %g pages/s x %.3f distinct a page = %.3f distinct/s. pages /ideal: pages served in the run "
+          "against a client asking exactly at the allowance from a full bucket, for as long" % (RATE, per_page, ceiling))
     goals(results)
+    if "rate 0 unique" in free:
+        u = free["rate 0 unique"].final()
+        print("--unique, complete harvests without limits: %.2f requests a distinct phrase against %.2f (%.3fx), "
+              "%d distinct phrases against %d"
+              % (u[3]["requests"] / u[1], full_stats["requests"] / full_distinct,
+                 (u[3]["requests"] / u[1]) / (full_stats["requests"] / full_distinct), u[1], full_distinct))
 
 
 def goals(results):
@@ -363,7 +364,7 @@ def goals(results):
               % (FIXED_PER_MINUTE, GOAL_SHARE, fixed[0], verdict(fixed[0] >= GOAL_SHARE), fixed[1],
                  verdict(fixed[1] >= GOAL_SHARE), 100 * fixed[2], verdict(fixed[2] == 0)))
     if auto and unique:
-        print("--unique: %.2f requests a distinct phrase against %.2f without it (%.3fx)"
+        print("--unique: %.2f requests a distinct phrase against %.2f without it (%.3fx) in the time given"
               % (unique[3], auto[3], unique[3] / auto[3]))
 
 
