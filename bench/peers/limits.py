@@ -27,7 +27,6 @@ the whole run against that client's, measure the pacing itself.
     bench/peers/limits.py [--minutes N] [BUILD_DIR]     (default build/default, 8 minutes)
 """
 import os
-import re
 import signal
 import subprocess
 import sys
