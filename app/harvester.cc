@@ -347,8 +347,6 @@ bool Harvester::ReadTask(Task& task) {
 }
 
 bool Harvester::FetchPage(Task& task) {
-  // The page is let go before its phrases are posted: bodies count against a
-  // bound for the whole process.
   // A paced request waits for its token; a hold that begins meanwhile
   // sends it back to wait for the hold's end, as one taken during the hold.
   const bool mayAsk = task.pacer->Acquire(
@@ -365,6 +363,8 @@ bool Harvester::FetchPage(Task& task) {
     return false;
   }
   task.sentAt = PaceClock::now();
+  // The page is let go before its phrases are posted: bodies count against a
+  // bound for the whole process.
   HttpClient client;
   client.SetAbortHook([this, generation = task.generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
   client.Open("GET", BuildSearchUrl(task.keyword, options_.searchBase));

@@ -141,6 +141,8 @@ class Harvester {
   void LoadSettings();
   void SaveWorkerCount();
   void SaveDepth();
+  // The pacing settings dialog: asks until the rate is valid or cancelled, then saves both.
+  void EditPacing();
   // Ends any run at once: the monitor and the tasks are cut off, queued tasks
   // dropped, requests aborted (window thread).
   void StopEverything() EXCLUDES(runMutex_);

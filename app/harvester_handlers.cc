@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/harvester.h"
+#include "app/pacer.h"
 #include "frame/frame.h"
 #include "text/encoding.h"
 #include "text/files.h"
@@ -17,6 +18,16 @@ constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC."; 
 constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";                    // 导出完成.
 constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";                // 导出失败.
 constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";            // 列表已清空..
+// 请求频率应为0、auto或每分钟1至100000次.
+constexpr std::string_view kBadRate =
+    "\xC7\xEB\xC7\xF3\xC6\xB5\xC2\xCA\xD3\xA6\xCE\xAA"
+    "0\xA1\xA2"
+    "auto\xBB\xF2\xC3\xBF\xB7\xD6\xD6\xD3"
+    "1\xD6\xC1"
+    "100000\xB4\xCE.";
+// config.ini无法写入,设置未保存.
+constexpr std::string_view kNotSaved =
+    "config.ini\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB,\xC9\xE8\xD6\xC3\xCE\xB4\xB1\xA3\xB4\xE6.";
 // 是否进入Veskor官方查看最新作品?
 constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
@@ -103,5 +114,22 @@ void Harvester::LoadSettings() {
 void Harvester::SaveWorkerCount() { settings_.SaveWorkers(ui_.编辑框_工作线程.Content()); }
 
 void Harvester::SaveDepth() { settings_.SaveDepth(ui_.编辑框_采集级别.Content()); }
+
+void Harvester::EditPacing() {
+  Text rate = settings_.Rate();
+  bool unique = settings_.Unique() == "1";
+  // A rate that does not read is refused, and the dialog comes back with
+  // what was typed, so that the user can correct it.
+  std::optional<Pace> pace;
+  while (!pace) {
+    if (!dialogs_.PacingDialog(rate, unique)) return;
+    pace = ParsePace(rate);
+    if (!pace) dialogs_.ShowMessage(Text(kBadRate), kMbOk | kMbIconWarning);
+  }
+  // Said, not passed over: nothing else in the window shows these settings.
+  if (!settings_.SaveRate(PaceText(*pace)) || !settings_.SaveUnique(unique ? "1" : "0")) {
+    dialogs_.ShowMessage(Text(kNotSaved), kMbOk | kMbIconError);
+  }
+}
 
 }  // namespace kelvarn

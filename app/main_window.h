@@ -34,9 +34,11 @@ inline constexpr char kKeywordMenu[] = "关键字菜单";
 inline constexpr char kAddItem[] = "关键字菜单_添加";
 inline constexpr char kImportItem[] = "关键字菜单_导入";
 inline constexpr char kClearSeedsItem[] = "关键字菜单_清空";
+inline constexpr char kKeywordPacingItem[] = "关键字菜单_采集设置";
 inline constexpr char kPhraseMenu[] = "相关关键字菜单";
 inline constexpr char kExportItem[] = "相关关键字菜单_导出";
 inline constexpr char kClearPhrasesItem[] = "相关关键字菜单_清空";
+inline constexpr char kPhrasePacingItem[] = "相关关键字菜单_采集设置";
 
 WindowTemplate MainWindowTemplate();
 
@@ -48,8 +50,9 @@ struct AppHandles {
 
 std::vector<EventBinding> MainWindowBindings(AppHandles& app);
 
-// "添加", "导入", separator, "清空" and "导出", separator, "清空"; choosing an
-// item raises its click event on the main window.
+// "添加", "导入", separator, "清空" and "导出", separator, "清空"; each then
+// a separator and "采集设置...", the pacing settings. Choosing an item
+// raises its click event on the main window.
 Menu KeywordMenu();
 Menu PhraseMenu();
 

@@ -58,21 +58,27 @@ void RateFinder::Answered(PaceClock::time_point sentAt, bool verification) {
   const double drew = rate_;
   lowestBlocked_ = std::min(lowestBlocked_.value_or(drew), drew);
   const double seconds = stretchStart_ ? Seconds(sentAt - *stretchStart_) : 0;
-  if (seconds > 0) stretches_.push_back({seconds, stretchPages_, steady_ && !slowStart_});
+  if (seconds > 0) stretches_.push_back({seconds, stretchPages_, steady_ && !slowStart_, std::move(ramp_)});
+  ramp_.clear();
   if (stretches_.size() > 32) stretches_.erase(stretches_.begin());
   // The stretches at one rate from a rest to a block fit pages = B + R×T
-  // exactly; the slow start's wastes the bucket's refill while it asks below
-  // R, so a line through it only bounds R from above: a wider margin then.
+  // exactly; the slow start's from where its rate passed R. Lengths 10 s or
+  // more apart tell R well: a small margin will do. Closer ones are at the
+  // mercy of a page more or less; then the line through the slow start's
+  // whole stretch, which its wasted refill makes too steep, bounds R from
+  // above, with a wider margin.
   std::vector<Stretch> points;
   for (const Stretch& s : stretches_) {
     if (s.steady) points.push_back(s);
   }
-  const bool steadyOnly = points.size() >= 2;
-  if (!steadyOnly) points = stretches_;
+  if (points.size() < 2) points = stretches_;
   estimate_.reset();
-  if (const std::optional<double> slope = Slope(points); slope && *slope < drew) estimate_ = slope;
+  const auto [shortest, longest] = std::minmax_element(
+      points.begin(), points.end(), [](const Stretch& a, const Stretch& b) { return a.seconds < b.seconds; });
+  exact_ = points.size() >= 2 && longest->seconds - shortest->seconds >= 10;
+  if (const std::optional<double> slope = Slope(points, exact_); slope && *slope < drew) estimate_ = slope;
   if (estimate_) {
-    rate_ = std::min(*estimate_ * (steadyOnly ? 0.95 : 0.8), drew * 0.97);
+    rate_ = std::min(*estimate_ * (exact_ ? 0.95 : 0.8), drew * 0.97);
   } else if (slowStart_ && seconds > 0) {
     rate_ = std::min(drew * 0.6, 0.85 * stretchPages_ / seconds);
   } else {
@@ -82,20 +88,30 @@ void RateFinder::Answered(PaceClock::time_point sentAt, bool verification) {
   slowStart_ = false;
 }
 
-std::optional<double> RateFinder::Slope(const std::vector<Stretch>& points) {
+std::optional<double> RateFinder::Slope(const std::vector<Stretch>& points, bool fromRate) {
   if (points.size() < 2) return std::nullopt;
   const auto [shortest, longest] = std::minmax_element(
       points.begin(), points.end(), [](const Stretch& a, const Stretch& b) { return a.seconds < b.seconds; });
   if (longest->seconds < shortest->seconds * 1.3) return std::nullopt;  // too alike to tell a slope
-  double st = 0, sp = 0, stt = 0, stp = 0;
-  for (const Stretch& s : points) {
-    st += s.seconds, sp += s.pages, stt += s.seconds * s.seconds, stp += s.seconds * s.pages;
+  std::optional<double> slope;
+  for (int round = 0; round < (fromRate ? 4 : 1); ++round) {
+    double st = 0, sp = 0, stt = 0, stp = 0;
+    for (const Stretch& s : points) {
+      double seconds = s.seconds, pages = s.pages;
+      if (slope) {
+        const auto passed =
+            std::find_if(s.ramp.begin(), s.ramp.end(), [&](const Step& step) { return step.rate > *slope; });
+        if (passed != s.ramp.end() && passed->seconds < seconds) seconds -= passed->seconds, pages -= passed->pages;
+      }
+      st += seconds, sp += pages, stt += seconds * seconds, stp += seconds * pages;
+    }
+    const double n = static_cast<double>(points.size());
+    const double spread = stt - st * st / n;
+    if (spread <= 0) break;
+    const double next = (stp - st * sp / n) / spread;
+    if (next <= 0) break;
+    slope = next;
   }
-  const double n = static_cast<double>(points.size());
-  const double spread = stt - st * st / n;
-  if (spread <= 0) return std::nullopt;
-  const double slope = (stp - st * sp / n) / spread;
-  if (slope <= 0) return std::nullopt;
   return slope;
 }
 
@@ -105,17 +121,20 @@ void RateFinder::Resumed(PaceClock::time_point at) {
   stretchStart_.reset();
   cleanSince_ = at;
   stretchPages_ = 0;
+  ramp_.clear();
 }
 
 void RateFinder::Raise(PaceClock::time_point now) {
   const double clean = Seconds(now - *cleanSince_);
   if (slowStart_) {
+    if (ramp_.empty()) ramp_.push_back({0, 0, rate_});
     if (clean < 0.5) return;
     rate_ = std::min(rate_ * 2, kMaxPerSecond);
+    ramp_.push_back({Seconds(now - *stretchStart_), stretchPages_, rate_});
   } else {
     if (clean < 60) return;
     double ceiling = lowestBlocked_ ? *lowestBlocked_ * 0.97 : kMaxPerSecond;
-    if (estimate_) ceiling = std::min(ceiling, *estimate_);
+    if (estimate_) ceiling = std::min(ceiling, *estimate_ * (exact_ ? 0.98 : 1));
     if (rate_ * 1.01 <= ceiling) rate_ *= 1.01, steady_ = false;
   }
   cleanSince_ = now;

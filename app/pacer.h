@@ -72,12 +72,21 @@ class RateFinder {
   std::optional<double> EstimatedPerSecond() const { return estimate_; }
 
  private:
+  // Where the slow start doubled: seconds into the stretch, clean pages by
+  // then, and the rate from then on.
+  struct Step {
+    double seconds, pages, rate;
+  };
   struct Stretch {
     double seconds, pages;
-    bool steady;  // at one rate throughout, after a rest
+    bool steady;             // at one rate throughout, after a rest
+    std::vector<Step> ramp;  // the slow start's
   };
   // The slope of the least-squares line pages = B + R×T through the points.
-  static std::optional<double> Slope(const std::vector<Stretch>& points);
+  // fromRate: the slow start's stretch counts from where its rate passed R,
+  // since before that the bucket stayed full and its refill was wasted; R is
+  // not known, so the line is fitted again from its own slope, a few times.
+  static std::optional<double> Slope(const std::vector<Stretch>& points, bool fromRate);
   void Raise(PaceClock::time_point now);
 
   double rate_ = kStartPerSecond;
@@ -85,9 +94,11 @@ class RateFinder {
   bool steady_ = false;  // the rate has not changed since the stretch began
   std::optional<double> lowestBlocked_;
   std::optional<double> estimate_;
+  bool exact_ = false;              // the estimate comes from stretches far apart in length
   std::vector<Stretch> stretches_;  // each ended by a block; the last 32
   std::optional<PaceClock::time_point> stretchStart_, cleanSince_;
   double stretchPages_ = 0;
+  std::vector<Step> ramp_;
   bool blocked_ = false;  // from a block to the next rest's end
 };
 

@@ -365,7 +365,8 @@ TEST(HarvesterFaultTest, HoldsEndTheRunOrAStopEndsThem) {
 // the run's: 60 s, doubling while the probe is turned away, the next block's
 // first a quarter shorter when one sufficed.
 TEST(PacingTest, AutoFindsMostOfTheAllowance) {
-  for (const char* policy : {"rate=4,burst=20,penalty=30", "rate=4,burst=5,penalty=30"}) {
+  for (const char* policy : {"rate=4,burst=20,penalty=30", "rate=4,burst=5,penalty=30", "rate=20,burst=50,penalty=30",
+                             "rate=50,burst=200,penalty=30"}) {
     EngineLimits engine(*ParseEnginePolicy(policy));
     const double allowed = ParseEnginePolicy(policy)->rate;
     RateFinder finder;
@@ -374,7 +375,7 @@ TEST(PacingTest, AutoFindsMostOfTheAllowance) {
     double tokens = 0, hold = 60, firstHold = 60, held = 0;
     bool firstProbe = true;
     std::optional<double> holdUntil;
-    constexpr double kStep = 0.005;
+    constexpr double kStep = 0.001;
     for (double t = 0; t < 480; t += kStep) {
       const auto now = t0 + std::chrono::duration_cast<PaceClock::duration>(std::chrono::duration<double>(t));
       const auto ask = [&] {

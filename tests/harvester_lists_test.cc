@@ -138,6 +138,37 @@ TEST_F(HarvesterTest, AddAndClear) {
   EXPECT_EQ(Utf8ToGbk("列表已清空.."), w_.状态条1.PanelText(0));
 }
 
+// The pacing settings live in a section of their own, which a file from
+// before them lacks; a rate that does not read is refused and asked again.
+TEST_F(HarvesterTest, PacingSettingsAreAskedUntilValidThenSaved) {
+  using Pacing = ScriptedDialogs::Pacing;
+  const std::string ini = dir_ + "config.ini";
+  w_.dialogs.pacingAnswers = {Pacing{"fast", true}, Pacing{" 120 ", true}};
+  OnWindow([&] { harvester_->EditPacing(); });
+  const std::vector<Pacing>& shown = w_.dialogs.pacingShown;
+  ASSERT_EQ(2u, shown.size());
+  EXPECT_EQ("0", shown[0].rate);  // no section: no pacing, every phrase asked
+  EXPECT_FALSE(shown[0].unique);
+  EXPECT_EQ("fast", shown[1].rate);  // back with what was typed
+  EXPECT_TRUE(shown[1].unique);
+  ASSERT_EQ(1u, w_.dialogs.messagesShown.size());
+  EXPECT_EQ(Utf8ToGbk("请求频率应为0、auto或每分钟1至100000次."), w_.dialogs.messagesShown[0].text);
+  const auto saved = [&] {
+    const ByteArray bytes = ReadFileBytes(ini);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::string written =
+      Utf8ToGbk("[配置]\r\n工作线程=20\r\n采集级别=1\r\n[采集节奏]\r\n请求频率=120\r\n短语去重=1\r\n");
+  EXPECT_EQ(written, saved());
+
+  w_.dialogs.pacingAnswers = {std::nullopt};  // cancelled: nothing changes
+  OnWindow([&] { harvester_->EditPacing(); });
+  EXPECT_EQ("120", shown.back().rate);
+  EXPECT_TRUE(shown.back().unique);
+  EXPECT_EQ(1u, w_.dialogs.messagesShown.size());
+  EXPECT_EQ(written, saved());
+}
+
 // Bad local input: broken keyword files, settings files and export targets.
 
 TEST_F(HarvesterTest, ZeroBytesEndLinesAndBinaryFilesImportAsLines) {
@@ -245,8 +276,12 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
     w.ui.Invoke([&] { h.LoadSettings(); });
     w.编辑框_工作线程.SetContent("9");
     w.ui.Invoke([&] { h.SaveWorkerCount(); });
+    w.dialogs.pacingAnswers = {ScriptedDialogs::Pacing{"auto", true}};
+    w.ui.Invoke([&] { h.EditPacing(); });  // the pacing settings say they were not kept
     return w.编辑框_工作线程.Content() == "9" && w.编辑框_采集级别.Content() == "1" &&
-           ReadSetting(locked + "config.ini", Utf8ToGbk("配置"), Utf8ToGbk("工作线程")) == "7";
+           ReadSetting(locked + "config.ini", Utf8ToGbk("配置"), Utf8ToGbk("工作线程")) == "7" &&
+           w.dialogs.messagesShown.size() == 1 &&
+           w.dialogs.messagesShown[0].text == Utf8ToGbk("config.ini无法写入,设置未保存.");
   }));
   // A full disk: the new file cannot be written whole, the old one stays.
   ::chmod(locked.c_str(), 0777);

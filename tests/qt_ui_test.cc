@@ -3,6 +3,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -289,7 +290,9 @@ bool Answer(QtDialogs& dialogs, std::optional<std::string_view> prompt, std::opt
   return dialogs.InputBox(prompt, std::nullopt, std::nullopt, variable, mode);
 }
 
-TEST_F(QtDialogsTest, InputBoxModesAndKinds) {
+// What was typed is stored on OK, in the input box and in the pacing
+// settings alike; Cancel leaves everything as it was.
+TEST_F(QtDialogsTest, DialogsStoreWhatWasTypedOnOkOnly) {
   Value text = Text();
   EXPECT_TRUE(Answer(dialogs_, Utf8ToGbk("请输入关键字:"), std::nullopt, QStringLiteral(" a.1"), true, text,
                      QStringLiteral("关键字")));
@@ -314,6 +317,35 @@ TEST_F(QtDialogsTest, InputBoxModesAndKinds) {
   Value kept = Text("old");
   EXPECT_FALSE(Answer(dialogs_, std::nullopt, 1, QStringLiteral("new"), false, kept));
   EXPECT_EQ(Value(Text("old")), kept);
+
+  // The pacing settings come up as given, the rate selected: typing replaces it.
+  Text rate = "0";
+  bool unique = false;
+  QStringList seen;
+  const auto answer = [&](const QString& typed, const char* button) {
+    WhenModal([&seen, typed, button](QWidget* w) {
+      auto* entry = w->findChild<QLineEdit*>(QStringLiteral("rate"));
+      auto* once = w->findChild<QCheckBox*>(QStringLiteral("unique"));
+      seen = {w->windowTitle(), w->findChild<QLabel*>()->text(), once->text(), entry->text(),
+              once->isChecked() ? QStringLiteral("ticked") : QStringLiteral("clear")};
+      QTest::keyClicks(entry, typed);
+      once->click();
+      w->findChild<QPushButton*>(QString::fromUtf8(button))->click();
+    });
+  };
+  answer(QStringLiteral("30"), "confirm");
+  EXPECT_TRUE(dialogs_.PacingDialog(rate, unique));
+  EXPECT_EQ(QStringList({QStringLiteral("采集设置"), QStringLiteral("每分钟请求数(0为不限,auto为自动):"),
+                         QStringLiteral("每个短语只采一次"), QStringLiteral("0"), QStringLiteral("clear")}),
+            seen);
+  EXPECT_EQ("30", rate);
+  EXPECT_TRUE(unique);
+  answer(QStringLiteral("auto"), "cancel");
+  EXPECT_FALSE(dialogs_.PacingDialog(rate, unique));
+  EXPECT_EQ(QStringLiteral("30"), seen[3]);
+  EXPECT_EQ(QStringLiteral("ticked"), seen[4]);
+  EXPECT_EQ("30", rate);
+  EXPECT_TRUE(unique);
 }
 
 TEST_F(QtDialogsTest, InputBoxLayoutsAndMasking) {

@@ -305,7 +305,9 @@ TEST_F(Win32UiTest, MessageBoxButtonsCaptionAndResults) {
   EXPECT_EQ(kIdOk, Win32Dialogs::MessageResult(0));  // a box that could not be shown
 }
 
-TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
+// The input box and the pacing settings: what they show, what typing
+// enters, and what OK stores and Cancel keeps.
+TEST_F(Win32UiTest, InputBoxAndPacingDialog) {
   Win32Dialogs dialogs(host_);
   struct Seen {
     Text caption, prompt, entry, font;
@@ -352,6 +354,38 @@ TEST_F(Win32UiTest, InputBoxLayoutsModesAndKinds) {
   Value real = 0.0;
   EXPECT_TRUE(dialogs.InputBox(std::nullopt, std::nullopt, std::nullopt, real, 3));
   EXPECT_EQ(Value(1.5), real);
+
+  // The pacing settings come up as given, the rate selected: typing replaces
+  // it, and a click on the check box ticks it.
+  std::vector<Text> shown;
+  const auto pacing = [&](std::string typed, int button) {
+    WhenShown([&shown, typed, button](HWND box) {
+      HWND entry = GetDlgItem(box, 101), once = GetDlgItem(box, 102);
+      shown = {TextOf(box), TextOf(GetDlgItem(box, 100)), TextOf(once), TextOf(entry),
+               IsDlgButtonChecked(box, 102) == BST_CHECKED ? "ticked" : "clear"};
+      for (const char c : typed) SendMessageA(entry, WM_CHAR, static_cast<unsigned char>(c), 0);
+      SendMessageA(once, BM_CLICK, 0, 0);
+      PostMessageA(box, WM_COMMAND, button, 0);
+    });
+  };
+  Text rate = "0";
+  bool unique = false;
+  pacing("30", IDOK);
+  EXPECT_TRUE(dialogs.PacingDialog(rate, unique));
+  // 采集设置, 每分钟请求数(0为不限,auto为自动):, 每个短语只采一次
+  EXPECT_EQ((std::vector<Text>{"\xB2\xC9\xBC\xAF\xC9\xE8\xD6\xC3",
+                               "\xC3\xBF\xB7\xD6\xD6\xD3\xC7\xEB\xC7\xF3\xCA\xFD(0\xCE\xAA\xB2\xBB\xCF\xDE,"
+                               "auto\xCE\xAA\xD7\xD4\xB6\xAF):",
+                               "\xC3\xBF\xB8\xF6\xB6\xCC\xD3\xEF\xD6\xBB\xB2\xC9\xD2\xBB\xB4\xCE", "0", "clear"}),
+            shown);
+  EXPECT_EQ("30", rate);
+  EXPECT_TRUE(unique);
+  pacing("auto", IDCANCEL);
+  EXPECT_FALSE(dialogs.PacingDialog(rate, unique));
+  EXPECT_EQ("30", shown[3]);
+  EXPECT_EQ("ticked", shown[4]);
+  EXPECT_EQ("30", rate);
+  EXPECT_TRUE(unique);
 }
 
 TEST_F(Win32UiTest, PopupMenuChoosesAnItemOrNothing) {

@@ -168,7 +168,8 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n挖掘\r\n")}));
   world->window->SetFileChooser(
       [&](std::int32_t type, const Text&) -> std::optional<Text> { return type == FileDialog::kOpen ? seeds : out; });
-  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空")}),
+  EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空"),
+                         QStringLiteral("-"), QStringLiteral("采集设置...")}),
             Choose(kSeedList, QStringLiteral("导入")));
   EXPECT_EQ(QStringLiteral("导入完成."), Status());
   ASSERT_TRUE(WaitFor([] { return Rows(kSeedList) == 2; }));
@@ -178,7 +179,8 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("采集完成,空闲等待中,相关关键字共(20)个"); }));
   EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>(kStartButton)->text());
 
-  EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("-"), QStringLiteral("清空")}),
+  EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("-"), QStringLiteral("清空"), QStringLiteral("-"),
+                         QStringLiteral("采集设置...")}),
             Choose(kPhraseList, QStringLiteral("导出")));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
@@ -201,6 +203,13 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   Choose(kSeedList, QStringLiteral("清空"));
   EXPECT_EQ(QStringLiteral("列表已清空.."), Status());
   EXPECT_TRUE(WaitFor([] { return Rows(kSeedList) == 0; }));
+
+  // The pacing settings, from either list's menu, go to a section of their own.
+  Choose(kPhraseList, QStringLiteral("采集设置..."), [](QWidget* dialog) {
+    dialog->findChild<QLineEdit*>(QStringLiteral("rate"))->setText(QStringLiteral("auto"));
+    dialog->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+  });
+  EXPECT_EQ("auto", ReadSetting(world->dir + "config.ini", Utf8ToGbk("采集节奏"), Utf8ToGbk("请求频率")));
 }
 
 TEST(WindowTest, StandardButtonsSpeakChinese) {

@@ -1,6 +1,6 @@
-// Modal interaction: message box, input box, pop-up menus, and letting the
-// window handle pending events during a long loop. All of them belong to the
-// window thread. Nothing here includes Qt.
+// Modal interaction: message box, input box, the pacing settings, pop-up
+// menus, and letting the window handle pending events during a long loop. All
+// of them belong to the window thread. Nothing here includes Qt.
 #pragma once
 
 #include <functional>
@@ -77,6 +77,12 @@ class Dialogs {
   virtual bool InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                         std::optional<std::string_view> initial, Value& variable,
                         std::optional<std::int32_t> mode = std::nullopt) = 0;
+
+  // The pacing settings: the rate as typed (GBK: "0", "auto" or requests a
+  // minute; not checked here) and whether each phrase is asked once. Shows
+  // them as given; OK stores what the dialog holds into both and returns
+  // true; Cancel leaves both unchanged and returns false.
+  virtual bool PacingDialog(Text& rate, bool& unique) = 0;
 
   // Shows the items of `menu` 3 pixels right of and below the mouse cursor
   // (x or y, when given, replace those coordinates); a chosen item runs its

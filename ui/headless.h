@@ -4,6 +4,7 @@
 // with a guarded effect.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -72,6 +73,11 @@ class ScriptedDialogs final : public Dialogs {
     Text initial;
   };
 
+  struct Pacing {
+    Text rate;
+    bool unique = false;
+  };
+
   std::int32_t messageAnswer = kIdOk;
   // Called as each message box is shown, before it is answered: what the
   // program had done by then can be looked at.
@@ -79,6 +85,10 @@ class ScriptedDialogs final : public Dialogs {
   std::optional<Text> inputAnswer;  // nothing: the input box is cancelled
   std::vector<Message> messagesShown;
   std::vector<Input> inputsShown;
+  // The pacing dialog's answers, one for each time it comes up: what is
+  // left in it on OK, nothing for Cancel. Once they run out, it is cancelled.
+  std::deque<std::optional<Pacing>> pacingAnswers;
+  std::vector<Pacing> pacingShown;  // what it held when it came up
   std::vector<std::string> menusShown;
   int pendingMessagePumps = 0;
   // Stands for the events the window handles at each pump.
@@ -98,6 +108,16 @@ class ScriptedDialogs final : public Dialogs {
                            Text(initial.value_or(""))});
     if (!inputAnswer) return false;
     StoreInput(*inputAnswer, variable);
+    return true;
+  }
+  bool PacingDialog(Text& rate, bool& unique) override {
+    pacingShown.push_back({rate, unique});
+    if (pacingAnswers.empty()) return false;
+    const std::optional<Pacing> answer = std::move(pacingAnswers.front());
+    pacingAnswers.pop_front();
+    if (!answer) return false;
+    rate = answer->rate;
+    unique = answer->unique;
     return true;
   }
   void PopupMenu(const Menu& menu, std::optional<std::int32_t> = std::nullopt,

@@ -1,6 +1,7 @@
 #include "ui/qt/qt_dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCursor>
 #include <QDialog>
 #include <QFrame>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 
 #include "ui/input_box.h"
+#include "ui/pacing_dialog.h"
 #include "ui/qt/gbk.h"
 
 namespace kelvarn {
@@ -111,22 +113,57 @@ std::int32_t QtDialogs::ShowMessage(const Value& content, std::int32_t flags, st
   return kIdOk;
 }
 
+namespace {
+
+// The dialogs' font: the input box's, 宋体 9 points.
+QFont DialogFont() {
+  QFont font(FromGbk(kInputFont));
+  font.setPointSize(kInputFontPoints);
+  return font;
+}
+
+// Places in dialog units as pixels of `font`: a quarter of its average
+// character width across, an eighth of its height down.
+class DialogUnits {
+ public:
+  explicit DialogUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    unitX_ =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
+    unitY_ = metrics.height() / 8.0;
+  }
+  QRect operator()(DialogRect r) const {
+    return {qRound(r.x * unitX_), qRound(r.y * unitY_), qRound(r.width * unitX_), qRound(r.height * unitY_)};
+  }
+
+ private:
+  double unitX_, unitY_;
+};
+
+// OK, the default button, and Cancel, named "confirm" and "cancel".
+void AddAnswerButtons(QDialog& dialog, const DialogUnits& rect, std::string_view confirmText, DialogRect confirm,
+                      std::string_view cancelText, DialogRect cancel) {
+  auto* ok = new QPushButton(FromGbk(confirmText), &dialog);
+  ok->setObjectName(QStringLiteral("confirm"));
+  ok->setGeometry(rect(confirm));
+  ok->setDefault(true);
+  auto* no = new QPushButton(FromGbk(cancelText), &dialog);
+  no->setObjectName(QStringLiteral("cancel"));
+  no->setGeometry(rect(cancel));
+  QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+  QObject::connect(no, &QPushButton::clicked, &dialog, &QDialog::reject);
+}
+
+}  // namespace
+
 bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                          std::optional<std::string_view> initial, Value& variable, std::optional<std::int32_t> mode) {
   const int inputMode = InputMode(mode);
   QDialog dialog;
   dialog.setObjectName(QStringLiteral("inputBox"));
   dialog.setWindowTitle(FromGbk(caption.value_or(kInputCaption)));
-  QFont font(FromGbk(kInputFont));
-  font.setPointSize(kInputFontPoints);
-  dialog.setFont(font);
-  const QFontMetrics metrics(font);
-  const double unitX =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 / 4.0;
-  const double unitY = metrics.height() / 8.0;
-  const auto rect = [&](DialogRect r) {
-    return QRect(qRound(r.x * unitX), qRound(r.y * unitY), qRound(r.width * unitX), qRound(r.height * unitY));
-  };
+  dialog.setFont(DialogFont());
+  const DialogUnits rect(dialog.font());
 
   const bool withPrompt = prompt && !prompt->empty();
   const InputBoxLayout& layout = withPrompt ? kInputWithPrompt : kInputWithoutPrompt;
@@ -134,12 +171,7 @@ bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<s
   auto* edit = new QLineEdit(&dialog);
   edit->setObjectName(QStringLiteral("entry"));
   edit->setGeometry(rect(layout.entry));
-  auto* ok = new QPushButton(FromGbk(kInputConfirm), &dialog);
-  ok->setObjectName(QStringLiteral("confirm"));
-  ok->setGeometry(rect(layout.confirm));
-  auto* cancel = new QPushButton(FromGbk(kInputCancel), &dialog);
-  cancel->setObjectName(QStringLiteral("cancel"));
-  cancel->setGeometry(rect(layout.cancel));
+  AddAnswerButtons(dialog, rect, kInputConfirm, layout.confirm, kInputCancel, layout.cancel);
   if (withPrompt) {
     auto* frame = new QFrame(&dialog);
     frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -153,12 +185,36 @@ bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<s
   edit->installEventFilter(new InputFilter(edit, inputMode));
   edit->setText(FromGbk(initial.value_or("")));
   edit->selectAll();
-  ok->setDefault(true);
-  QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
-  QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
   edit->setFocus();
   if (dialog.exec() != QDialog::Accepted) return false;
   StoreInput(ToGbk(edit->text()), variable);
+  return true;
+}
+
+bool QtDialogs::PacingDialog(Text& rate, bool& unique) {
+  QDialog dialog;
+  dialog.setObjectName(QStringLiteral("pacingDialog"));
+  dialog.setWindowTitle(FromGbk(kPacingCaption));
+  dialog.setFont(DialogFont());
+  const DialogUnits rect(dialog.font());
+  const PacingDialogLayout& layout = kPacingLayout;
+  dialog.setFixedSize(rect({0, 0, layout.width, layout.height}).size());
+  auto* label = new QLabel(FromGbk(kPacingRateLabel), &dialog);
+  label->setGeometry(rect(layout.label));
+  auto* edit = new QLineEdit(FromGbk(rate), &dialog);
+  edit->setObjectName(QStringLiteral("rate"));
+  edit->setGeometry(rect(layout.rate));
+  label->setBuddy(edit);
+  auto* once = new QCheckBox(FromGbk(kPacingUnique), &dialog);
+  once->setObjectName(QStringLiteral("unique"));
+  once->setGeometry(rect(layout.unique));
+  once->setChecked(unique);
+  AddAnswerButtons(dialog, rect, kPacingConfirm, layout.confirm, kPacingCancel, layout.cancel);
+  edit->selectAll();
+  edit->setFocus();
+  if (dialog.exec() != QDialog::Accepted) return false;
+  rate = ToGbk(edit->text());
+  unique = once->isChecked();
   return true;
 }
 

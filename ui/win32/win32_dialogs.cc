@@ -4,12 +4,13 @@
 #include <vector>
 
 #include "ui/input_box.h"
+#include "ui/pacing_dialog.h"
 
 namespace kelvarn {
 namespace {
 
 constexpr WORD kButtonClass = 0x0080, kEditClass = 0x0081, kStaticClass = 0x0082;
-constexpr WORD kPromptId = 100, kEntryId = 101;
+constexpr WORD kPromptId = 100, kEntryId = 101, kUniqueId = 102;
 constexpr const char* kFilterProperty = "kelvarn.inputFilter";
 
 // A dialog template in memory: the header, then the items, each on a
@@ -59,6 +60,12 @@ class DialogTemplate {
   std::size_t count_ = 0;
 };
 
+Text WindowText(HWND hwnd) {
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
 struct InputState {
   std::string_view prompt, caption, initial;
   int mode;
@@ -103,10 +110,40 @@ INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
     if (LOWORD(wParam) == IDOK) {
       auto* state = reinterpret_cast<InputState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-      HWND entry = GetDlgItem(dialog, kEntryId);
-      std::string typed(static_cast<std::size_t>(GetWindowTextLengthA(entry)) + 1, '\0');
-      typed.resize(static_cast<std::size_t>(GetWindowTextA(entry, typed.data(), static_cast<int>(typed.size()))));
-      state->typed = std::move(typed);
+      state->typed = WindowText(GetDlgItem(dialog, kEntryId));
+    }
+    EndDialog(dialog, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+struct PacingState {
+  Text rate;
+  bool unique;
+};
+
+INT_PTR CALLBACK PacingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    const auto* state = reinterpret_cast<const PacingState*>(lParam);
+    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    SetWindowTextA(dialog, std::string(kPacingCaption).c_str());
+    SetDlgItemTextA(dialog, kPromptId, std::string(kPacingRateLabel).c_str());
+    SetDlgItemTextA(dialog, kUniqueId, std::string(kPacingUnique).c_str());
+    SetDlgItemTextA(dialog, IDOK, std::string(kPacingConfirm).c_str());
+    SetDlgItemTextA(dialog, IDCANCEL, std::string(kPacingCancel).c_str());
+    CheckDlgButton(dialog, kUniqueId, state->unique ? BST_CHECKED : BST_UNCHECKED);
+    HWND entry = GetDlgItem(dialog, kEntryId);
+    SetWindowTextA(entry, state->rate.c_str());
+    SendMessageA(entry, EM_SETSEL, 0, -1);
+    SetFocus(entry);
+    return FALSE;  // the focus is set
+  }
+  if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    if (LOWORD(wParam) == IDOK) {
+      auto* state = reinterpret_cast<PacingState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+      state->rate = WindowText(GetDlgItem(dialog, kEntryId));
+      state->unique = IsDlgButtonChecked(dialog, kUniqueId) == BST_CHECKED;
     }
     EndDialog(dialog, LOWORD(wParam));
     return TRUE;
@@ -221,6 +258,25 @@ bool Win32Dialogs::InputBox(std::optional<std::string_view> prompt, std::optiona
                                                  reinterpret_cast<LPARAM>(&state));
   if (result != IDOK) return false;
   StoreInput(state.typed, variable);
+  return true;
+}
+
+bool Win32Dialogs::PacingDialog(Text& rate, bool& unique) {
+  PacingState state{rate, unique};
+  const PacingDialogLayout& layout = kPacingLayout;
+  DialogTemplate form(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, layout.width,
+                      layout.height);
+  form.Item(kStaticClass, kPromptId, SS_LEFT, layout.label);
+  form.Item(kEditClass, kEntryId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, layout.rate);
+  form.Item(kButtonClass, kUniqueId, WS_TABSTOP | BS_AUTOCHECKBOX, layout.unique);
+  form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, layout.confirm);
+  form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, layout.cancel);
+  if (DialogBoxIndirectParamA(GetModuleHandleA(nullptr), form.Get(), owner_, &PacingProc,
+                              reinterpret_cast<LPARAM>(&state)) != IDOK) {
+    return false;
+  }
+  rate = std::move(state.rate);
+  unique = state.unique;
   return true;
 }
 

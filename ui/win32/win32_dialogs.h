@@ -1,5 +1,6 @@
 // Dialogs on Win32 (ui/dialogs.h), through the ANSI functions: MessageBoxA,
-// an input box built in memory, TrackPopupMenu. Window thread only.
+// an input box and the pacing settings built in memory, TrackPopupMenu.
+// Window thread only.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
@@ -12,7 +13,8 @@ namespace kelvarn {
 
 class Win32Dialogs final : public Dialogs {
  public:
-  // `owner` owns the pop-up menus and the input box; message boxes have none.
+  // `owner` owns the pop-up menus, the input box and the pacing settings;
+  // message boxes have none.
   explicit Win32Dialogs(HWND owner = nullptr) : owner_(owner) {}
   void SetOwner(HWND owner) { owner_ = owner; }
 
@@ -21,6 +23,7 @@ class Win32Dialogs final : public Dialogs {
   bool InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                 std::optional<std::string_view> initial, Value& variable,
                 std::optional<std::int32_t> mode = std::nullopt) override;
+  bool PacingDialog(Text& rate, bool& unique) override;
   void PopupMenu(const Menu& menu, std::optional<std::int32_t> x = std::nullopt,
                  std::optional<std::int32_t> y = std::nullopt) override;
   void ProcessPendingMessages() override;
