@@ -211,7 +211,7 @@ void Harvester::RunMonitor(Generation generation) {
     {
       MutexLock lock(runMutex_);
       if (!Current(generation)) return;
-      if (!See(keyword, true).ask) continue;  // a seed listed twice is asked once, with each phrase once
+      if (!See(keyword, false, true).ask) continue;  // a seed given twice is asked once, with each phrase once
     }
     if (!AppendAndPost(keyword, std::int32_t{1}, -1, generation)) return;
     Pause(options_.postSpacingMs);
@@ -448,35 +448,24 @@ bool Harvester::PostPhrases(const Task& task) {
   std::int32_t position = 0;
   for (const Text& phrase : task.phrases) {
     ++position;
+    // Each phrase once: a repeat is not listed again, though the tree's edge
+    // is still told; a phrase is asked for only once, and only within the
+    // depth (one seen first below it is asked when it turns up within).
+    Sighting sighting{false, true};
     if (task.unique) {
-      Sighting sighting{};
-      {
-        MutexLock lock(runMutex_);
-        if (!Current(task.generation)) return false;
-        sighting = See(phrase, task.level + 1 <= task.depth);
-      }
-      if (sighting.repeat) {
-        // Not listed again; the tree's edge is still told. It is asked for
-        // only when it was seen first below the depth.
-        if (options_.onPhrase) {
-          AddPhraseWithOrigin({phrase, task.level + 1, task.keyword, task.seed, task.outcome, position, true},
-                              task.generation);
-        }
-        if (sighting.ask &&
-            !AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, task.generation)) {
-          return false;
-        }
-        continue;
-      }
+      MutexLock lock(runMutex_);
+      if (!Current(task.generation)) return false;
+      sighting = See(phrase, true, task.level + 1 <= task.depth);
     }
-    const std::int32_t index =
-        options_.onPhrase
-            ? AddPhraseWithOrigin({phrase, task.level + 1, task.keyword, task.seed, task.outcome, position},
-                                  task.generation)
-            : ui_.列表框_相关关键字.AddItem(phrase);
+    const PhraseOrigin origin{phrase, task.level + 1, task.keyword, task.seed, task.outcome, position, sighting.repeat};
+    const std::int32_t index = options_.onPhrase ? AddPhraseWithOrigin(origin, task.generation)
+                               : sighting.repeat ? -1
+                                                 : ui_.列表框_相关关键字.AddItem(phrase);
     if (index < 0 && !Current(task.generation)) return false;
-    ui_.列表框_相关关键字.SetCurrentSelection(index);
-    if (!AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, task.generation)) return false;
+    if (!sighting.repeat) ui_.列表框_相关关键字.SetCurrentSelection(index);
+    if (sighting.ask && !AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, task.generation)) {
+      return false;
+    }
     if (!lastLevel) Pause(options_.postSpacingMs);
   }
   // A stop ends this longer pause at once, as it would end the spaced ones.
@@ -495,12 +484,12 @@ std::int32_t Harvester::AddPhraseWithOrigin(const PhraseOrigin& origin, Generati
   return index;
 }
 
-Harvester::Sighting Harvester::See(std::string_view phrase, bool withinDepth) {
+Harvester::Sighting Harvester::See(std::string_view phrase, bool listed, bool withinDepth) {
   if (!asked_) return {false, true};
-  const PhraseSet::Seen before = asked_->Note(FoldPhrase(phrase), withinDepth);
-  if (before == PhraseSet::Seen::kNot) return {false, true};
-  ++repeats_;
-  return {true, withinDepth && before == PhraseSet::Seen::kListed};
+  const PhraseSet::Seen before = asked_->Note(FoldPhrase(phrase), listed, withinDepth);
+  const Sighting sighting{listed && before.listed, withinDepth && !before.asked};
+  if (sighting.repeat) ++repeats_;
+  return sighting;
 }
 
 std::int32_t Harvester::PendingTasks() {

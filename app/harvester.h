@@ -169,7 +169,7 @@ class Harvester {
   std::optional<std::string> HoldEnd() EXCLUDES(runMutex_);
   // The current run's requests a minute; 0 when it is not paced.
   double RequestsPerMinute() EXCLUDES(runMutex_);
-  // Phrases of the current run that were repeats, and so not asked for.
+  // Phrases of the current run that were listed already (each phrase once).
   std::int64_t Repeats() EXCLUDES(runMutex_);
 
  private:
@@ -197,15 +197,15 @@ class Harvester {
   // Adds a phrase to the collected list and tells onPhrase of it, in one step
   // on the window thread; the list's index, or -1. A repeat is only told.
   std::int32_t AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) EXCLUDES(runMutex_);
-  // With each phrase once, what a phrase seen again means: it was listed
-  // already (a repeat), and whether it is to be asked for now: when it lies
-  // within the depth and was not asked before (it may have been seen first
-  // below the depth). Without it, every phrase is new and asked (runMutex_
-  // held).
+  // With each phrase once, what seeing a phrase means: whether it was
+  // listed already (a repeat; a seed is asked, never listed), and whether it
+  // is to be asked for now: when it lies within the depth and was not asked
+  // before (it may have been seen first below the depth). Without it, every
+  // phrase is new and asked (runMutex_ held).
   struct Sighting {
     bool repeat, ask;
   };
-  Sighting See(std::string_view phrase, bool withinDepth) REQUIRES(runMutex_);
+  Sighting See(std::string_view phrase, bool listed, bool withinDepth) REQUIRES(runMutex_);
   // Redraws the progress field from the run's counts (monitor thread).
   void ShowProgress(Generation generation) EXCLUDES(runMutex_);
   // Starts a hold, or marks the run for its end after too many in a row

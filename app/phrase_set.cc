@@ -12,7 +12,8 @@ constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 constexpr int kPlaceBits = 40;
 constexpr std::uint64_t kPlaceMask = (std::uint64_t{1} << kPlaceBits) - 1;
 constexpr std::uint64_t kAskedBit = std::uint64_t{1} << kPlaceBits;
-constexpr std::uint64_t kTagMask = ~(kPlaceMask | kAskedBit);
+constexpr std::uint64_t kListedBit = kAskedBit << 1;
+constexpr std::uint64_t kTagMask = ~(kPlaceMask | kAskedBit | kListedBit);
 
 // The GB18030 forms of U+FF01..U+FF5E (full-width ASCII) and U+3000 (the
 // ideographic space), each two bytes, with the ASCII they fold to: from the
@@ -99,22 +100,22 @@ std::uint64_t PhraseSet::Store(std::string_view text) {
   return place + 1;
 }
 
-PhraseSet::Seen PhraseSet::Note(std::string_view folded, bool asked) {
+PhraseSet::Seen PhraseSet::Note(std::string_view folded, bool listed, bool asked) {
   folded = folded.substr(0, std::min<std::size_t>(folded.size(), 32767));
   const std::uint64_t hash = Hash(folded);
   const std::uint64_t tag = hash & kTagMask;
-  const std::uint64_t askedBit = asked ? kAskedBit : 0;
+  const std::uint64_t bits = (listed ? kListedBit : 0) | (asked ? kAskedBit : 0);
   const std::size_t mask = table_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     std::uint64_t& slot = table_[i];
     if (slot == 0) {
-      slot = tag | askedBit | Store(folded);
+      slot = tag | bits | Store(folded);
       if (++size_ * 2 > table_.size()) Grow();
-      return Seen::kNot;
+      return {};
     }
     if ((slot & kTagMask) == tag && At(slot) == folded) {
-      const Seen before = (slot & kAskedBit) != 0 ? Seen::kAsked : Seen::kListed;
-      slot |= askedBit;
+      const Seen before{(slot & kListedBit) != 0, (slot & kAskedBit) != 0};
+      slot |= bits;
       return before;
     }
   }

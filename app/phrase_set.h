@@ -20,10 +20,14 @@ std::string FoldPhrase(std::string_view gbk);
 // bytes beyond its text; texts sit in large blocks, never moved.
 class PhraseSet {
  public:
-  // How far a phrase went: listed only (it lay below the depth), or asked.
-  enum class Seen { kNot, kListed, kAsked };
-  // Notes the phrase as listed, or asked; returns how far it had gone before.
-  Seen Note(std::string_view folded, bool asked);
+  // What had become of a phrase: listed (in the collected list), asked for
+  // (a seed is asked and not listed; a phrase below the depth listed and
+  // not asked), both, or neither when it is new.
+  struct Seen {
+    bool listed = false, asked = false;
+  };
+  // Notes the phrase as listed and, or, asked; returns what it was before.
+  Seen Note(std::string_view folded, bool listed, bool asked);
   std::size_t Size() const { return size_; }
   // What the set holds in memory, its texts included.
   std::size_t MemoryBytes() const;
@@ -34,8 +38,8 @@ class PhraseSet {
   void Grow();
 
   // A slot: 0 for none, else the text's place in the blocks plus one (40
-  // bits), whether it was asked (1 bit) and 23 bits of its hash, which rule
-  // out most texts unread.
+  // bits), whether it was listed and whether asked (a bit each) and 22 bits
+  // of its hash, which rule out most texts unread.
   std::vector<std::uint64_t> table_ = std::vector<std::uint64_t>(1024);
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t used_ = 0;  // in the last block

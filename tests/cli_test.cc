@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -448,7 +449,10 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   EXPECT_EQ(2, Run(Harvest({"--format", "csv", "--seed", "a"})).exitCode);
 
   // Each phrase once: tsv keeps every edge and marks the repeats, no
-  // keyword is asked for twice, and the text lists each phrase once.
+  // keyword is asked for twice, and the text lists each phrase once, even
+  // one that is also a seed.
+  const Text alsoSeed = OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[3];
+  ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n") + alsoSeed + "\r\n"}));
   const std::uint64_t before = engine_->RequestCount();
   const std::string tsv = dir_ + "unique.tsv", once = dir_ + "unique.txt";
   ASSERT_EQ(0,
@@ -476,6 +480,7 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   ASSERT_EQ(0, Run(Harvest({"--depth", "3", "--quiet", "--unique", "--output", once, seeds})).exitCode);
   const TextArray listed = TextSplit(Slurp(once), "\r\n");
   EXPECT_EQ(listed.size(), std::set<Text>(listed.begin(), listed.end()).size());
+  EXPECT_EQ(1, std::count(listed.begin(), listed.end(), alsoSeed));
 }
 
 }  // namespace
