@@ -32,8 +32,8 @@ std::optional<std::string> PercentDecoded(std::string_view text) {
 bool IsHostName(std::string_view host) {
   if (host.empty() || host.size() > 253) return false;
   for (const char c : host) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '.' || c == '_';
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
     if (!ok) return false;
   }
   return true;

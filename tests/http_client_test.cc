@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -269,12 +270,23 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
                                         << "localhost\tFALSE\t/\tFALSE\t1\texpired\tlong-ago\n";
   EXPECT_TRUE(HttpClient::LoadCookieFile(path));
   EXPECT_FALSE(HttpClient::LoadCookieFile(path + ".missing"));
+  // The same file seeds an identity's own store, which the process's
+  // cookies never reach.
+  const std::shared_ptr<HttpIdentity> identity = HttpIdentity::Create().identity;
+  ASSERT_TRUE(identity);
+  EXPECT_TRUE(identity->LoadCookieFile(path));
   std::filesystem::remove(path);
   ASSERT_TRUE(client.Open("GET", base + "/third"));
   ASSERT_TRUE(client.Send());
   EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"),
                                                                     HasSubstr("script=unseen"))));
   EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("expired"))));
+  HttpClient seeded;
+  seeded.SetIdentity(identity);
+  ASSERT_TRUE(seeded.Open("GET", base + "/fourth"));
+  ASSERT_TRUE(seeded.Send());
+  EXPECT_THAT(server.Lines(3), ::testing::Contains(::testing::AllOf(HasSubstr("lent=yes"), HasSubstr("script=unseen"),
+                                                                    ::testing::Not(HasSubstr("session")))));
 }
 
 TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {
@@ -519,6 +531,14 @@ TEST(ProxyUrlTest, ParsesOrSaysWhyWithoutTheCredentials) {
   EXPECT_EQ("u@x", socks.proxy->user);
   EXPECT_EQ("p:w%", socks.proxy->password);
   EXPECT_EQ("[::1]:1080", socks.proxy->Display());
+  // Over WinINet a SOCKS5 proxy is refused, never silently gone round.
+  const HttpIdentity::Made made = HttpIdentity::Create(socks.proxy);
+#ifdef _WIN32
+  EXPECT_FALSE(made.identity);
+  EXPECT_EQ("proxy [::1]:1080: SOCKS5 proxies need the Linux build; use an http:// proxy here", made.error);
+#else
+  EXPECT_TRUE(made.identity) << made.error;
+#endif
   const ProxyParse http = ParseProxyUrl("http://proxy.example:3128/");
   ASSERT_TRUE(http.proxy) << http.error;
   EXPECT_EQ("proxy.example:3128", http.proxy->Display());
@@ -540,7 +560,7 @@ TEST(ProxyUrlTest, ParsesOrSaysWhyWithoutTheCredentials) {
 // cookie apart.
 class ProxyTest : public ::testing::Test {
  protected:
-  static constexpr const char* kUser = "kelvarn", *kPassword = "pa55-w.rd";
+  static constexpr const char *kUser = "kelvarn", *kPassword = "pa55-w.rd";
 
   void SetUp() override {
 #ifdef _WIN32

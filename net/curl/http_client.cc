@@ -102,9 +102,8 @@ CURLSH* MakeCookieShare(std::mutex* locks) {
   if (!made) return made;
   curl_share_setopt(made, CURLSHOPT_USERDATA, locks);
   curl_share_setopt(
-      made, CURLSHOPT_LOCKFUNC, +[](CURL*, curl_lock_data data, curl_lock_access, void* locks) {
-        static_cast<std::mutex*>(locks)[data].lock();
-      });
+      made, CURLSHOPT_LOCKFUNC,
+      +[](CURL*, curl_lock_data data, curl_lock_access, void* locks) { static_cast<std::mutex*>(locks)[data].lock(); });
   curl_share_setopt(
       made, CURLSHOPT_UNLOCKFUNC,
       +[](CURL*, curl_lock_data data, void* locks) { static_cast<std::mutex*>(locks)[data].unlock(); });
@@ -383,8 +382,9 @@ void HttpClient::SetRoute(const Request& request, CURL* easy) const {
   // SOCKS5 with the name resolved by the proxy: the engine's address is the
   // one seen where the proxy is, and the local resolver never learns which
   // host the identity visits.
-  curl_easy_setopt(easy, CURLOPT_PROXYTYPE,
-                   static_cast<long>(proxy->kind == ProxyUrl::Kind::kSocks5 ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
+  curl_easy_setopt(
+      easy, CURLOPT_PROXYTYPE,
+      static_cast<long>(proxy->kind == ProxyUrl::Kind::kSocks5 ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
   if (proxy->HasCredentials()) {
     curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy->user.c_str());
     curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy->password.c_str());
@@ -394,8 +394,7 @@ void HttpClient::SetRoute(const Request& request, CURL* easy) const {
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   // An http target goes to an http:// proxy in absolute form; a target set
   // by hand must say so itself.
-  if (proxy->kind == ProxyUrl::Kind::kHttp && request.where.scheme == kSchemeHttp &&
-      !request.requestTarget.empty()) {
+  if (proxy->kind == ProxyUrl::Kind::kHttp && request.where.scheme == kSchemeHttp && !request.requestTarget.empty()) {
     const std::string absolute = request.where.schemeName + "://" + request.where.host + ":" +
                                  std::to_string(request.where.port) + request.requestTarget;
     curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, absolute.c_str());
