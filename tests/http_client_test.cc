@@ -621,6 +621,7 @@ class ProxyTest : public ::testing::Test {
   static int FreePort() { return testing::Listener().Port(); }
   void Start(const std::vector<std::string>& args) {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t quiet;
