@@ -77,6 +77,7 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
                       std::int32_t receiveTimeout) {
   CheckThread();
   ending_ = Ending::kNotSent;
+  lastError_.clear();
   finalUrl_.clear();
   redirects_.clear();
   if (!EnsureRootHandle()) return false;
@@ -94,6 +95,18 @@ bool HttpClient::Send(const Value& body, std::int32_t connectTimeout, std::int32
     redirects_.push_back(progress.redirect->location);
     Follow(*progress.redirect, request);
   }
+}
+
+void HttpClient::SetIdentity(std::shared_ptr<HttpIdentity> identity) {
+  CheckThread();
+  identity_ = std::move(identity);
+  rootHandle_.reset();  // the route is the root handle's
+}
+
+std::string HttpClient::ProxyError(std::string_view what) const {
+  const std::optional<ProxyUrl>* proxy = identity_ ? &identity_->Proxy() : nullptr;
+  if (!proxy || !*proxy) return std::string(what);
+  return "proxy " + (*proxy)->Display() + ": " + std::string(what);
 }
 
 void HttpClient::ClearTarget() {
@@ -212,6 +225,15 @@ bool HttpClient::Finish(const Progress& progress, std::size_t bodyBefore) {
     ending_ = Ending::kOutOfMemory;
   } else if (progress.responded) {
     ending_ = progress.finished && !progress.capped ? Ending::kComplete : Ending::kCutOff;
+  }
+  // A proxy that turns its credentials down answers in the engine's place;
+  // the engine itself never asks for authentication.
+  const bool httpProxy = identity_ && identity_->Proxy() && identity_->Proxy()->kind == ProxyUrl::Kind::kHttp;
+  if (ok && httpProxy && (progress.status == 407 || progress.status == 401)) {
+    statusCode_ = progress.status;
+    ending_ = Ending::kNotSent;
+    lastError_ = ProxyError("refused the user name or password (" + std::to_string(progress.status) + ")");
+    return false;
   }
   if (ok) {
     if (progress.status > 0) statusCode_ = progress.status;

@@ -24,7 +24,8 @@
 //
 // Cookies live in one store for the whole process, as the platform's stack
 // keeps them: a cookie set on one client's response goes with every later
-// request of every client. Every request goes over a new connection, closed
+// request of every client. A client given an identity (SetIdentity) uses the
+// identity's store instead, and its route (see HttpIdentity below). Every request goes over a new connection, closed
 // after it: bytes a server leaves on a kept connection could pass for the
 // answer to the next request. WinINet also sends "Connection: close"; over a
 // connection its server keeps open anyway, no other request is answered.
@@ -58,6 +59,38 @@
 // false; one that would pass the process-wide bound returns false and keeps
 // nothing of that response.
 //
+// Identities. An HttpIdentity is one way to the engine: a route (direct, or
+// one proxy) and a cookie store of its own, made once and shared by every
+// client that sends through it, on any thread. A client without one behaves
+// as above: the process's store, direct, no proxy from the environment.
+// - A cookie set on a response through an identity goes only with later
+//   requests through that identity; the process's store neither gives it
+//   cookies nor takes its cookies.
+// - An http:// proxy carries http targets as absolute-form requests and https
+//   ones through a CONNECT tunnel; a socks5:// proxy resolves the target's
+//   host name itself (the engine's name is looked up where the proxy is, as
+//   a browser behind it would, and the local resolver sees nothing of it).
+//   The proxy's user and password go as Basic proxy authorisation or SOCKS5
+//   user/password authentication.
+// - The connect time-out bounds reaching the proxy and, for SOCKS5 and
+//   CONNECT, its handshake; a proxy that accepts and then says nothing ends
+//   at the stall time-outs and the deadline as a server does.
+// - A proxy that refuses its credentials (a 407, or a 401 from an http://
+//   proxy: the engine never asks for authentication, and some proxies answer
+//   wrong credentials so) fails Send: its page is not the engine's. The
+//   status stays readable; LastError says what happened.
+// - Over WinINet: the route is the root handle's (INTERNET_OPEN_TYPE_PROXY),
+//   the credentials are set on each request handle, and cookies never reach
+//   the system's store (INTERNET_FLAG_NO_COOKIES): the client sends the
+//   identity's Cookie line itself and keeps every Set-Cookie of every
+//   response, redirects included, as Send follows them itself. That store
+//   keeps name, value, domain (host-only or with subdomains), path, Secure
+//   and the expiry (Max-Age or Expires); it sends cookies longest path first
+//   and ignores SameSite and HttpOnly, which a non-browser client has no use
+//   for. SOCKS5 proxies are refused when the identity is made.
+// No text this layer makes (LastError, Display, the reasons a proxy or an
+// identity is refused) holds the proxy's user or password.
+//
 // Thread safety: a client belongs to the thread that constructed it. Open and
 // Send on any other thread are a run-time error ("WEB客户不能跨线程使用。")
 // that ends the program. Separate clients on separate threads are
@@ -75,9 +108,43 @@
 #include <vector>
 
 #include "net/http_text.h"
+#include "net/proxy.h"
 #include "text/value.h"
 
 namespace kelvarn {
+
+// A route and a cookie store, shared by the clients sending through it.
+// Thread-safe: every member may be used from any thread at once.
+class HttpIdentity {
+ public:
+  struct Made {
+    std::shared_ptr<HttpIdentity> identity;  // none when refused
+    std::string error;                       // why, without credentials
+  };
+  // An identity going direct (no proxy) or through `proxy`, with an empty
+  // cookie store. Refused when this build's stack cannot use the proxy
+  // (SOCKS5 over WinINet) or cannot make a store.
+  static Made Create(std::optional<ProxyUrl> proxy = std::nullopt);
+  ~HttpIdentity();
+  HttpIdentity(const HttpIdentity&) = delete;
+  HttpIdentity& operator=(const HttpIdentity&) = delete;
+
+  const std::optional<ProxyUrl>& Proxy() const { return proxy_; }
+  // "direct", or the proxy's host:port.
+  std::string Display() const { return proxy_ ? proxy_->Display() : "direct"; }
+  // Adds the cookies of a Netscape cookie file to this identity's store, as
+  // HttpClient::LoadCookieFile does to the process's. False when it cannot
+  // be read.
+  bool LoadCookieFile(const std::string& path);
+
+  struct Store;  // the backend's cookie store
+  Store& Cookies() { return *store_; }
+
+ private:
+  HttpIdentity(std::optional<ProxyUrl> proxy, std::unique_ptr<Store> store);
+  const std::optional<ProxyUrl> proxy_;
+  const std::unique_ptr<Store> store_;
+};
 
 class HttpClient {
  public:
@@ -163,6 +230,15 @@ class HttpClient {
   // file is never written. False when it cannot be read.
   static bool LoadCookieFile(const std::string& path);
 
+  // Every later request goes through `identity` (none: the process's store,
+  // direct). Like Open, it starts over with a new root handle, so time-outs
+  // given before are forgotten.
+  void SetIdentity(std::shared_ptr<HttpIdentity> identity);
+  const std::shared_ptr<HttpIdentity>& Identity() const { return identity_; }
+  // Why the last Send failed, in English, naming a proxy by its Display
+  // only; empty after a Send that succeeded, and when the stack said nothing.
+  const std::string& LastError() const { return lastError_; }
+
   // The last response: numeric status (0 when none) and header lines of the
   // final response in order of arrival, status line dropped.
   std::uint32_t StatusCode() const { return statusCode_; }
@@ -196,6 +272,8 @@ class HttpClient {
   void Follow(const Redirect& redirect, Request& request) const;
   // Send's result, status, headers and ending from the response it ended at.
   bool Finish(const Progress& progress, std::size_t bodyBefore);
+  // "proxy HOST:PORT: " + `what`, or `what` alone without a proxy.
+  std::string ProxyError(std::string_view what) const;
   // Shrinks the body to `size` bytes, giving back what it held beyond them.
   void TrimBody(std::size_t size);
 
@@ -208,6 +286,8 @@ class HttpClient {
   void Perform(const Request& request, Progress& progress,
                std::optional<std::chrono::steady_clock::time_point> deadline);
   void SetTransferOptions(const Request& request, Transfer& transfer) const;
+  // The identity's proxy (or none) on the backend's request handle.
+  void SetRoute(const Request& request, void* handle) const;
   void RunTransfer(const Request& request, Transfer& transfer,
                    std::optional<std::chrono::steady_clock::time_point> deadline) const;
 
@@ -223,6 +303,8 @@ class HttpClient {
   std::vector<std::string> redirects_;
   std::string body_;  // every byte of it is counted in ResponseMemoryHeld()
   std::function<bool()> abortHook_;
+  std::shared_ptr<HttpIdentity> identity_;
+  std::string lastError_;
   const std::thread::id ownerThread_ = std::this_thread::get_id();
 };
 

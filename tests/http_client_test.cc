@@ -6,11 +6,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
 #include <tuple>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#endif
 
 #include "frame/runtime.h"
 #include "tests/raw_server.h"
@@ -262,12 +270,23 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
                                         << "localhost\tFALSE\t/\tFALSE\t1\texpired\tlong-ago\n";
   EXPECT_TRUE(HttpClient::LoadCookieFile(path));
   EXPECT_FALSE(HttpClient::LoadCookieFile(path + ".missing"));
+  // The same file seeds an identity's own store, which the process's
+  // cookies never reach.
+  const std::shared_ptr<HttpIdentity> identity = HttpIdentity::Create().identity;
+  ASSERT_TRUE(identity);
+  EXPECT_TRUE(identity->LoadCookieFile(path));
   std::filesystem::remove(path);
   ASSERT_TRUE(client.Open("GET", base + "/third"));
   ASSERT_TRUE(client.Send());
   EXPECT_THAT(server.Lines(2), ::testing::Contains(::testing::AllOf(HasSubstr("session=42"), HasSubstr("lent=yes"),
                                                                     HasSubstr("script=unseen"))));
   EXPECT_THAT(server.Lines(2), ::testing::Not(::testing::Contains(HasSubstr("expired"))));
+  HttpClient seeded;
+  seeded.SetIdentity(identity);
+  ASSERT_TRUE(seeded.Open("GET", base + "/fourth"));
+  ASSERT_TRUE(seeded.Send());
+  EXPECT_THAT(server.Lines(3), ::testing::Contains(::testing::AllOf(HasSubstr("lent=yes"), HasSubstr("script=unseen"),
+                                                                    ::testing::Not(HasSubstr("session")))));
 }
 
 TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {
@@ -503,6 +522,198 @@ TEST_F(EngineTest, RedirectLoopEndsWithTheLastRedirect) {
   EXPECT_EQ(302u, client.StatusCode());
   EXPECT_EQ(std::string::npos, client.GetResponseText().find("<a"));
   EXPECT_LE(engine_.RequestCount(), 32u);
+}
+
+TEST(ProxyUrlTest, ParsesOrSaysWhyWithoutTheCredentials) {
+  const ProxyParse socks = ParseProxyUrl("socks5://u%40x:p%3Aw%25@[::1]:1080");
+  ASSERT_TRUE(socks.proxy) << socks.error;
+  EXPECT_EQ(ProxyUrl::Kind::kSocks5, socks.proxy->kind);
+  EXPECT_EQ("u@x", socks.proxy->user);
+  EXPECT_EQ("p:w%", socks.proxy->password);
+  EXPECT_EQ("[::1]:1080", socks.proxy->Display());
+  // Over WinINet a SOCKS5 proxy is refused, never silently gone round.
+  const HttpIdentity::Made made = HttpIdentity::Create(socks.proxy);
+#ifdef _WIN32
+  EXPECT_FALSE(made.identity);
+  EXPECT_EQ("proxy [::1]:1080: SOCKS5 proxies need the Linux build; use an http:// proxy here", made.error);
+#else
+  EXPECT_TRUE(made.identity) << made.error;
+#endif
+  const ProxyParse http = ParseProxyUrl("http://proxy.example:3128/");
+  ASSERT_TRUE(http.proxy) << http.error;
+  EXPECT_EQ("proxy.example:3128", http.proxy->Display());
+  EXPECT_FALSE(http.proxy->HasCredentials());
+  for (const std::string bad :
+       {"proxy:3128", "https://secret:word@h:1", "http://secret:word@h", "http://secret:word@h:0",
+        "http://secret:word@h:65536", "http://secret:word@h:1x", "socks5://secret:word@h:1/path",
+        "http://secret:word@[::1:1", "http://secret:w%zz@h:1", "http://:word@h:1", "http://secret:word@h b:1"}) {
+    const ProxyParse parsed = ParseProxyUrl(bad);
+    EXPECT_FALSE(parsed.proxy) << bad;
+    EXPECT_THAT(parsed.error, ::testing::StartsWith("proxy URL: ")) << bad;
+    EXPECT_THAT(parsed.error, ::testing::Not(HasSubstr("secret"))) << bad;
+  }
+}
+
+// Real proxies in front of the engine: an HTTP proxy whose connections to
+// the engine leave from 127.0.0.2, and a SOCKS5 one with a user and
+// password, from 127.0.0.3. The engine's statistics tell each address and
+// cookie apart.
+class ProxyTest : public ::testing::Test {
+ protected:
+  static constexpr const char *kUser = "kelvarn", *kPassword = "pa55-w.rd";
+
+  void SetUp() override {
+#ifdef _WIN32
+    // The proxies run on the Linux host, started by the test's script.
+    const char* http = std::getenv("KELVARN_TEST_HTTP_PROXY");
+    if (!http) GTEST_SKIP() << "KELVARN_TEST_HTTP_PROXY names no proxy";
+    httpPort_ = std::atoi(http);
+#else
+    if (!std::filesystem::exists("/usr/bin/tinyproxy") || !std::filesystem::exists("/usr/bin/microsocks")) {
+      GTEST_SKIP() << "tinyproxy and microsocks are not installed (scripts/setup installs them)";
+    }
+    dir_ = std::filesystem::temp_directory_path() / ("kelvarn-proxies-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    httpPort_ = FreePort(), socksPort_ = FreePort();
+    const std::string conf = (dir_ / "tinyproxy.conf").string();
+    std::ofstream(conf) << "Port " << httpPort_ << "\nListen 127.0.0.1\nBind 127.0.0.2\nAllow 127.0.0.1\n"
+                        << "Timeout 30\nLogLevel Critical\nMaxClients 16\nBasicAuth " << kUser << " " << kPassword
+                        << "\n";
+    Start({"/usr/bin/tinyproxy", "-d", "-c", conf});
+    Start({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(socksPort_), "-b", "127.0.0.3", "-u", kUser,
+           "-P", kPassword});
+    ASSERT_TRUE(Listening(httpPort_) && Listening(socksPort_)) << "the proxies did not start";
+#endif
+    ASSERT_GT(engine_.Start(), 0);
+  }
+  void TearDown() override {
+#ifndef _WIN32
+    for (const pid_t pid : pids_) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+#endif
+  }
+
+  static std::shared_ptr<HttpIdentity> Through(const std::string& url) {
+    const ProxyParse parsed = ParseProxyUrl(url);
+    EXPECT_TRUE(parsed.proxy) << parsed.error;
+    HttpIdentity::Made made = HttpIdentity::Create(parsed.proxy);
+    EXPECT_TRUE(made.identity) << made.error;
+    return made.identity;
+  }
+  std::string Proxy(const char* scheme, int port, const std::string& password = kPassword) const {
+    return std::string(scheme) + "://" + kUser + ":" + password + "@127.0.0.1:" + std::to_string(port);
+  }
+  // The body and status of a search through `identity` (none: the default).
+  std::pair<std::string, std::uint32_t> Fetch(const std::shared_ptr<HttpIdentity>& identity,
+                                              const std::string& target = "/s?wd=abc") {
+    HttpClient client;
+    client.SetIdentity(identity);
+    EXPECT_TRUE(client.Open("GET", engine_.BaseUrl() + target));
+    EXPECT_TRUE(client.Send(Value{}, 5000, 5000, 5000)) << client.LastError();
+    return {client.GetResponseText(), client.StatusCode()};
+  }
+
+  OfflineEngine engine_{EngineOptions{.policy = EnginePolicy{.rate = 1000, .burst = 1000}}};
+  int httpPort_ = 0, socksPort_ = 0;
+
+ private:
+#ifndef _WIN32
+  static int FreePort() { return testing::Listener().Port(); }
+  void Start(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) == 0) pids_.push_back(pid);
+    posix_spawn_file_actions_destroy(&quiet);
+  }
+  static bool Listening(int port) {
+    for (int i = 0; i < 500; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      addr.sin_port = htons(static_cast<std::uint16_t>(port));
+      const bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+      ::close(fd);
+      if (open) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  std::filesystem::path dir_;
+  std::vector<pid_t> pids_;
+#endif
+};
+
+// Each identity reaches the engine from its own address and keeps its own
+// cookie, on whichever thread its clients run; the default client keeps the
+// process's store, direct.
+TEST_F(ProxyTest, EachIdentityHasItsRouteAndItsCookies) {
+  std::vector<std::shared_ptr<HttpIdentity>> identities{nullptr, HttpIdentity::Create().identity,
+                                                        Through(Proxy("http", httpPort_))};
+#ifndef _WIN32
+  identities.push_back(Through(Proxy("socks5", socksPort_)));
+#endif
+  const Text page = OfflineEngine::PageFor("abc", {}, EngineFault::kNone);
+  for (const auto& identity : identities) {
+    SCOPED_TRACE(identity ? identity->Display() : "default");
+    EXPECT_EQ(page, Fetch(identity).first);
+    std::thread([&] { EXPECT_EQ(page, Fetch(identity).first); }).join();  // another client, another thread
+  }
+  // The first request of each pair gets its cookie (numbered after the
+  // request), the second sends it back.
+  std::string expected =
+      "requests " + std::to_string(2 * identities.size()) +
+      "\nidentity 127.0.0.1 - pages 2 verification 0 blocks 0\n"
+      "identity 127.0.0.1 1 pages 1 verification 0 blocks 0\nidentity 127.0.0.1 3 pages 1 verification 0 blocks 0\n"
+      "identity 127.0.0.2 - pages 1 verification 0 blocks 0\nidentity 127.0.0.2 5 pages 1 verification 0 blocks 0\n";
+#ifndef _WIN32
+  expected +=
+      "identity 127.0.0.3 - pages 1 verification 0 blocks 0\nidentity 127.0.0.3 7 pages 1 verification 0 blocks 0\n";
+#endif
+  EXPECT_EQ(expected, Fetch(nullptr, "/stats").first);
+}
+
+// A proxy that refuses the credentials, is not there, says nothing or
+// answers garbage: Send fails within the connect time-out, and says why
+// without the password.
+TEST_F(ProxyTest, FailuresSayWhyWithoutTheCredentials) {
+  testing::RawServer silent([](const std::string&, int) { return std::string("hang"); });
+  testing::RawServer garbage([](const std::string&, int) { return std::string("\x01\x02garbage\r\n\r\n"); });
+  const int dead = testing::Listener().Port();
+  const struct {
+    std::string proxy, error;
+  } table[] = {
+      {Proxy("http", httpPort_, "wrong"), "refused the user name or password (401)"},
+#ifdef _WIN32
+      {Proxy("http", dead), "no connection"},
+#else
+      {Proxy("socks5", socksPort_, "wrong"), "refused the user name or password"},
+      {Proxy("socks5", dead), "no connection"},
+      {Proxy("socks5", silent.Port()), "no answer within the time-out"},
+      {Proxy("http", garbage.Port()), "no HTTP answer"},
+      {Proxy("http", socksPort_), "no HTTP answer"},  // a SOCKS5 proxy spoken to as HTTP
+#endif
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.proxy);
+    HttpClient client;
+    client.SetIdentity(Through(row.proxy));
+    ASSERT_TRUE(client.Open("GET", engine_.BaseUrl() + "/s?wd=abc"));
+    const auto start = Clock::now();
+    EXPECT_FALSE(client.Send(Value{}, 700, 10000, 10000));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    EXPECT_THAT(client.LastError(), ::testing::StartsWith("proxy 127.0.0.1:"));
+    EXPECT_THAT(client.LastError(), HasSubstr(row.error));
+    EXPECT_THAT(client.LastError(), ::testing::Not(::testing::AnyOf(HasSubstr(kUser), HasSubstr("wrong"))));
+  }
+  EXPECT_EQ(0u, engine_.RequestCount());
 }
 
 // A run-time error exits with -1: the shell sees 255, Windows the code itself.

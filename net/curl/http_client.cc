@@ -92,27 +92,74 @@ void InitCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// The process's cookie store, shared by every request on every thread, with
-// a lock for each kind of data curl shares. Never destroyed: a thread may end
-// after the process's static objects have gone. Plain std::mutex: curl takes
-// and releases them in separate callbacks, which the thread-safety analysis
-// cannot pair, and they guard curl's data, none of ours.
-std::mutex* const shareLocks = new std::mutex[CURL_LOCK_DATA_LAST];
+// A cookie store: a share of cookie data with a lock for each kind of data
+// curl shares, `locks` (CURL_LOCK_DATA_LAST of them). Plain std::mutex: curl
+// takes and releases them in separate callbacks, which the thread-safety
+// analysis cannot pair, and they guard curl's data, none of ours.
+CURLSH* MakeCookieShare(std::mutex* locks) {
+  InitCurlOnce();
+  CURLSH* made = curl_share_init();
+  if (!made) return made;
+  curl_share_setopt(made, CURLSHOPT_USERDATA, locks);
+  curl_share_setopt(
+      made, CURLSHOPT_LOCKFUNC,
+      +[](CURL*, curl_lock_data data, curl_lock_access, void* locks) { static_cast<std::mutex*>(locks)[data].lock(); });
+  curl_share_setopt(
+      made, CURLSHOPT_UNLOCKFUNC,
+      +[](CURL*, curl_lock_data data, void* locks) { static_cast<std::mutex*>(locks)[data].unlock(); });
+  curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  return made;
+}
 
+// The process's cookie store, shared by every request on every thread
+// without an identity. Never destroyed: a thread may end after the process's
+// static objects have gone.
 CURLSH* Cookies() {
-  static CURLSH* const share = [] {
-    InitCurlOnce();
-    CURLSH* made = curl_share_init();
-    if (!made) return made;
-    curl_share_setopt(
-        made, CURLSHOPT_LOCKFUNC,
-        +[](CURL*, curl_lock_data data, curl_lock_access, void*) { shareLocks[data].lock(); });
-    curl_share_setopt(
-        made, CURLSHOPT_UNLOCKFUNC, +[](CURL*, curl_lock_data data, void*) { shareLocks[data].unlock(); });
-    curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    return made;
-  }();
+  static CURLSH* const share = MakeCookieShare(new std::mutex[CURL_LOCK_DATA_LAST]);
   return share;
+}
+
+bool LoadCookiesInto(CURLSH* cookies, const std::string& path) {
+  // Read here, not by libcurl, which would open a FIFO or a device named
+  // cookies.txt and wait on it for ever; each line goes to libcurl's own
+  // parser, as its file loader hands them over.
+  const std::optional<std::string> text = ReadRegularFile(path);
+  CURL* easy = text && cookies ? curl_easy_init() : nullptr;
+  if (!easy) return false;
+  curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
+  for (std::size_t from = 0; from < text->size();) {
+    const std::size_t end = std::min(text->find('\n', from), text->size());
+    std::string line = text->substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start != std::string::npos) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str() + start);
+  }
+  curl_easy_cleanup(easy);
+  return true;
+}
+
+// What a failed transfer through a proxy says, never quoting its
+// credentials; curl's own words otherwise, which hold none either.
+std::string Failure(CURL* easy, CURLcode code, bool proxied) {
+  long connectCode = 0;
+  curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+  long proxyError = CURLPX_OK;  // a handle keeps its last one: only CURLE_PROXY says it is this transfer's
+  if (code == CURLE_PROXY) curl_easy_getinfo(easy, CURLINFO_PROXY_ERROR, &proxyError);
+  if (proxied) {
+    if (connectCode == 407 || proxyError == CURLPX_USER_REJECTED || proxyError == CURLPX_NO_AUTH) {
+      return "refused the user name or password" + (connectCode == 407 ? std::string(" (407)") : "");
+    }
+    if (code == CURLE_PROXY) return "the SOCKS5 handshake failed (" + std::to_string(proxyError) + ")";
+    if (code == CURLE_COULDNT_CONNECT && connectCode == 0) return "no connection";
+    if (code == CURLE_OPERATION_TIMEDOUT) return "no answer within the time-out";
+    if (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR ||
+        code == CURLE_UNSUPPORTED_PROTOCOL) {  // the last: garbage read as HTTP/0.9
+      return "no HTTP answer";
+    }
+    if (connectCode >= 400) return "refused the tunnel (" + std::to_string(connectCode) + ")";
+  }
+  return curl_easy_strerror(code);
 }
 
 }  // namespace
@@ -206,6 +253,7 @@ class HttpClient::Transfer {
   curl_slist* lines = nullptr;
   const std::string* url = nullptr;  // the URL asked, which a relative Location builds on
   curl_off_t uploaded = 0;
+  std::optional<CURLcode> result;  // how curl ended it, when curl did
   Clock::time_point lastMoved = Clock::now();
 };
 
@@ -220,26 +268,32 @@ bool HttpClient::EnsureRootHandle() {
   return true;
 }
 
-bool HttpClient::LoadCookieFile(const std::string& path) {
-  // Read here, not by libcurl, which would open a FIFO or a device named
-  // cookies.txt and wait on it for ever; each line goes to libcurl's own
-  // parser, as its file loader hands them over.
-  const std::optional<std::string> text = ReadRegularFile(path);
-  CURLSH* cookies = text ? Cookies() : nullptr;
-  CURL* easy = cookies ? curl_easy_init() : nullptr;
-  if (!easy) return false;
-  curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
-  for (std::size_t from = 0; from < text->size();) {
-    const std::size_t end = std::min(text->find('\n', from), text->size());
-    std::string line = text->substr(from, end - from);
-    from = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t start = line.find_first_not_of(" \t");
-    if (start != std::string::npos) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str() + start);
+bool HttpClient::LoadCookieFile(const std::string& path) { return LoadCookiesInto(Cookies(), path); }
+
+struct HttpIdentity::Store {
+  std::mutex locks[CURL_LOCK_DATA_LAST];
+  CURLSH* const share = MakeCookieShare(locks);
+  Store() = default;
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  // Every client of the identity holds it, and its easy handles leave the
+  // share when they end (GiveBackEasy): nothing uses the share any more.
+  ~Store() {
+    if (share) curl_share_cleanup(share);
   }
-  curl_easy_cleanup(easy);
-  return true;
+};
+
+HttpIdentity::HttpIdentity(std::optional<ProxyUrl> proxy, std::unique_ptr<Store> store)
+    : proxy_(std::move(proxy)), store_(std::move(store)) {}
+HttpIdentity::~HttpIdentity() = default;
+
+HttpIdentity::Made HttpIdentity::Create(std::optional<ProxyUrl> proxy) {
+  auto store = std::make_unique<Store>();
+  if (!store->share) return {nullptr, "no cookie store could be made"};
+  return {std::shared_ptr<HttpIdentity>(new HttpIdentity(std::move(proxy), std::move(store))), ""};
 }
+
+bool HttpIdentity::LoadCookieFile(const std::string& path) { return LoadCookiesInto(store_->share, path); }
 
 void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout) {
   if (connectTimeout > 0) rootHandle_->connectTimeout = connectTimeout;
@@ -258,6 +312,11 @@ void HttpClient::Perform(const Request& request, Progress& progress,
   }
   SetTransferOptions(request, transfer);
   RunTransfer(request, transfer, deadline);
+  if (!progress.responded && !progress.gaveUp) {
+    const bool proxied = identity_ && identity_->Proxy();
+    lastError_ = ProxyError(transfer.result ? Failure(transfer.easy, *transfer.result, proxied)
+                                            : std::string("no answer within the time-outs"));
+  }
   long status = 0;
   if (curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
     progress.status = static_cast<std::uint32_t>(status);
@@ -277,7 +336,7 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   // Redirects are followed by Send, which changes the method and drops the
   // body and its lines where the status says so; libcurl would keep them.
-  curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy from the environment
+  SetRoute(request, easy);
   // A new connection for every request, closed after it. A server may leave
   // bytes on a kept connection (an unasked response, a body longer than it
   // said), and nothing tells them from the answer to the next request sent
@@ -286,8 +345,8 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.lines);
-  curl_easy_setopt(easy, CURLOPT_SHARE, Cookies());
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, on the process's store
+  curl_easy_setopt(easy, CURLOPT_SHARE, identity_ ? identity_->Cookies().share : Cookies());
+  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, on the identity's or the process's store
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
@@ -312,6 +371,36 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   if (http::EqualsIgnoringCase(request.verb, "HEAD")) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
 }
 
+void HttpClient::SetRoute(const Request& request, CURL* easy) const {
+  const ProxyUrl* proxy = identity_ && identity_->Proxy() ? &*identity_->Proxy() : nullptr;
+  if (!proxy) {
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");  // no proxy from the environment
+    return;
+  }
+  curl_easy_setopt(easy, CURLOPT_PROXY, proxy->Display().c_str());
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "");  // no_proxy in the environment exempts no host
+  // SOCKS5 with the name resolved by the proxy: the engine's address is the
+  // one seen where the proxy is, and the local resolver never learns which
+  // host the identity visits.
+  curl_easy_setopt(
+      easy, CURLOPT_PROXYTYPE,
+      static_cast<long>(proxy->kind == ProxyUrl::Kind::kSocks5 ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
+  if (proxy->HasCredentials()) {
+    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy->user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy->password.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+  }
+  // The tunnel's own response is the proxy's, not one to keep.
+  curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  // An http target goes to an http:// proxy in absolute form; a target set
+  // by hand must say so itself.
+  if (proxy->kind == ProxyUrl::Kind::kHttp && request.where.scheme == kSchemeHttp && !request.requestTarget.empty()) {
+    const std::string absolute = request.where.schemeName + "://" + request.where.host + ":" +
+                                 std::to_string(request.where.port) + request.requestTarget;
+    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, absolute.c_str());
+  }
+}
+
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
                              std::optional<std::chrono::steady_clock::time_point> deadline) const {
   // Driven through a multi handle so that the abort hook and the stall
@@ -331,6 +420,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
       int left = 0;
       while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+          transfer.result = message->data.result;
           transfer.progress.finished = message->data.result == CURLE_OK;
         }
       }

@@ -23,6 +23,7 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -54,6 +55,7 @@ struct Shared {
   bool ownConnection GUARDED_BY(mutex) = false;  // WinINet opened a connection for this request
   std::atomic<bool> choosing{false};             // holds the pool gate (see PoolGate)
   bool sent GUARDED_BY(mutex) = false;           // the request, body and all, is on its way
+  DWORD error GUARDED_BY(mutex) = 0;             // why the operation in flight failed
   Clock::time_point lastMoved GUARDED_BY(mutex) = Clock::now();
   std::atomic<int> references{1};
 
@@ -149,6 +151,7 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     case INTERNET_STATUS_REQUEST_COMPLETE:
       shared->completed = true;
       shared->succeeded = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwResult != 0;
+      shared->error = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwError;
       break;
     default:
       return;
@@ -206,7 +209,187 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
   return text;
 }
 
+// A cookie file's lines as (url, "name=value; path=...[; domain=...]", expiry)
+// for each cookie that has not expired, as a browser's store would take them.
+template <typename Take>
+bool ReadCookieFile(const std::string& path, Take take) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  const std::time_t now = std::time(nullptr);
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // curl's files mark HttpOnly cookies so; other "#" lines are comments.
+    constexpr std::string_view kHttpOnly = "#HttpOnly_";
+    if (line.compare(0, kHttpOnly.size(), kHttpOnly) == 0) line.erase(0, kHttpOnly.size());
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    for (std::size_t from = 0;;) {
+      const std::size_t tab = line.find('\t', from);
+      fields.push_back(line.substr(from, tab - from));
+      if (tab == std::string::npos) break;
+      from = tab + 1;
+    }
+    if (fields.size() != 7) continue;
+    const std::string& domain = fields[0];
+    const long long expires = std::atoll(fields[4].c_str());
+    if (domain.empty() || fields[5].empty() || (expires > 0 && expires < now)) continue;
+    const bool anySubdomain = domain[0] == '.' || fields[1] == "TRUE";
+    const std::string host = domain[0] == '.' ? domain.substr(1) : domain;
+    const std::string url = (fields[3] == "TRUE" ? "https://" : "http://") + host + fields[2];
+    std::string data = fields[5] + "=" + fields[6] + "; path=" + fields[2];
+    if (anySubdomain) data += "; domain=." + host;
+    take(url, data, expires > 0 ? std::optional<std::time_t>(expires) : std::nullopt);
+  }
+  return true;
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return lower;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The path of a URL, without its query or fragment; "/" when it has none.
+std::string UrlPath(const std::string& url) {
+  const std::string target = http::RequestTarget(url);
+  return target.substr(0, target.find_first_of("?#"));
+}
+
+// What a failed WinINet operation says, in words that hold no credentials.
+std::string Failure(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_CANNOT_CONNECT:
+      return "no connection";
+    case ERROR_INTERNET_TIMEOUT:
+      return "no answer within the time-out";
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+      return "the host name was not found";
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+      return "no HTTP answer";
+    default:
+      return "WinINet error " + std::to_string(error);
+  }
+}
+
 }  // namespace
+
+// An identity's cookies, kept out of WinINet's store for the process: a
+// cookie set on a response through one identity goes only with that
+// identity's later requests.
+struct HttpIdentity::Store {
+  struct Cookie {
+    std::string name, value, domain, path;  // domain in lower case, without a leading dot
+    bool hostOnly = true, secure = false;
+    std::optional<std::time_t> expires;
+  };
+
+  // Takes a Set-Cookie value received from `url`, or a cookie file's line.
+  void Take(const std::string& url, std::string_view header, std::optional<std::time_t> expires = std::nullopt) {
+    const std::optional<http::CrackedUrl> where = http::CrackUrl(url);
+    if (!where) return;
+    Cookie cookie;
+    std::size_t from = 0;
+    for (bool first = true; from <= header.size(); first = false) {
+      const std::size_t end = std::min(header.find(';', from), header.size());
+      const std::string_view part = header.substr(from, end - from);
+      from = end + 1;
+      const std::size_t equals = part.find('=');
+      const std::string_view name = Trimmed(part.substr(0, equals));
+      const std::string_view value = equals == std::string_view::npos ? "" : Trimmed(part.substr(equals + 1));
+      if (first) {
+        if (equals == std::string_view::npos || name.empty()) return;
+        cookie.name = name, cookie.value = value;
+        continue;
+      }
+      const std::string attribute = Lower(name);
+      if (attribute == "domain" && !value.empty()) {
+        cookie.domain = Lower(value.front() == '.' ? value.substr(1) : value);
+        cookie.hostOnly = false;
+      } else if (attribute == "path" && !value.empty() && value.front() == '/') {
+        cookie.path = value;
+      } else if (attribute == "secure") {
+        cookie.secure = true;
+      } else if (attribute == "max-age" && !value.empty()) {
+        expires = std::time(nullptr) + std::atoll(std::string(value).c_str());
+      } else if (attribute == "expires" && !expires) {
+        SYSTEMTIME system;
+        FILETIME file;
+        if (InternetTimeToSystemTimeA(std::string(value).c_str(), &system, 0) && SystemTimeToFileTime(&system, &file)) {
+          const ULONGLONG ticks = (ULONGLONG{file.dwHighDateTime} << 32) | file.dwLowDateTime;
+          expires = static_cast<std::time_t>(ticks / 10000000 - 11644473600ULL);
+        }
+      }
+    }
+    const std::string host = Lower(where->host);
+    if (cookie.hostOnly) {
+      cookie.domain = host;
+    } else if (host != cookie.domain && !host.ends_with("." + cookie.domain)) {
+      return;  // a domain the host is not in
+    }
+    if (cookie.path.empty()) {
+      const std::string path = UrlPath(url);
+      cookie.path = path.substr(0, std::max<std::size_t>(1, path.rfind('/')));
+    }
+    cookie.expires = expires;
+    MutexLock lock(mutex_);
+    std::erase_if(cookies_, [&](const Cookie& c) {
+      return c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path;
+    });
+    if (!cookie.expires || *cookie.expires > std::time(nullptr)) cookies_.push_back(std::move(cookie));
+  }
+
+  // The Cookie line's value for a request to `url`: longest path first.
+  std::string For(const std::string& url) {
+    const std::optional<http::CrackedUrl> where = http::CrackUrl(url);
+    if (!where) return "";
+    const std::string host = Lower(where->host), path = UrlPath(url);
+    const std::time_t now = std::time(nullptr);
+    std::vector<const Cookie*> matching;
+    MutexLock lock(mutex_);
+    std::erase_if(cookies_, [&](const Cookie& c) { return c.expires && *c.expires <= now; });
+    for (const Cookie& c : cookies_) {
+      const bool domain = c.hostOnly ? host == c.domain : host == c.domain || host.ends_with("." + c.domain);
+      const bool inPath = path.starts_with(c.path) &&
+                          (path.size() == c.path.size() || c.path.back() == '/' || path[c.path.size()] == '/');
+      if (domain && inPath && (!c.secure || where->scheme == HttpClient::kSchemeHttps)) matching.push_back(&c);
+    }
+    std::stable_sort(matching.begin(), matching.end(),
+                     [](const Cookie* a, const Cookie* b) { return a->path.size() > b->path.size(); });
+    std::string line;
+    for (const Cookie* c : matching) line += (line.empty() ? "" : "; ") + c->name + "=" + c->value;
+    return line;
+  }
+
+ private:
+  Mutex mutex_;
+  std::vector<Cookie> cookies_ GUARDED_BY(mutex_);
+};
+
+HttpIdentity::HttpIdentity(std::optional<ProxyUrl> proxy, std::unique_ptr<Store> store)
+    : proxy_(std::move(proxy)), store_(std::move(store)) {}
+HttpIdentity::~HttpIdentity() = default;
+
+HttpIdentity::Made HttpIdentity::Create(std::optional<ProxyUrl> proxy) {
+  // WinINet speaks SOCKS only in its CERN form, without names or passwords:
+  // such an identity would go direct, or nowhere, without a word.
+  if (proxy && proxy->kind == ProxyUrl::Kind::kSocks5) {
+    return {nullptr, "proxy " + proxy->Display() + ": SOCKS5 proxies need the Linux build; use an http:// proxy here"};
+  }
+  return {std::shared_ptr<HttpIdentity>(new HttpIdentity(std::move(proxy), std::make_unique<Store>())), ""};
+}
+
+bool HttpIdentity::LoadCookieFile(const std::string& path) {
+  return ReadCookieFile(path, [this](const std::string& url, const std::string& data,
+                                     std::optional<std::time_t> expires) { store_->Take(url, data, expires); });
+}
 
 // As WinINet combines URLs: spaces and bytes above 0x7F percent-encoded.
 std::optional<std::string> http::ResolveLocation(const std::string& base, std::string_view location) {
@@ -256,6 +439,7 @@ class HttpClient::Transfer {
   Progress& progress;
   Shared* const shared = new Shared;
   HINTERNET request = nullptr;  // the request handle while it is open
+  DWORD error = 0;              // why the last operation failed, when WinINet said
 
  private:
   // Why a wait for WinINet ended.
@@ -288,8 +472,13 @@ HttpClient::HttpClient() { body_.reserve(128); }
 bool HttpClient::EnsureRootHandle() {
   if (!rootHandle_) rootHandle_ = RootHandle{};
   if (!rootHandle_->native) {
-    // Direct access: no proxy from the system's settings.
-    HINTERNET root = InternetOpenA(userAgent_.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr,
+    // Direct access, or the identity's proxy: never one from the system's
+    // settings. Loopback goes through the proxy too ("<-loopback>"), where
+    // WinINet would bypass it.
+    const ProxyUrl* proxy = identity_ && identity_->Proxy() ? &*identity_->Proxy() : nullptr;
+    const std::string proxyName = proxy ? proxy->Display() : "";
+    HINTERNET root = InternetOpenA(userAgent_.c_str(), proxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_DIRECT,
+                                   proxy ? proxyName.c_str() : nullptr, proxy ? "<-loopback>" : nullptr,
                                    INTERNET_FLAG_ASYNC | INTERNET_FLAG_NO_CACHE_WRITE);
     if (!root) return false;
     rootHandle_->native = std::shared_ptr<void>(root, CloseInternetHandle{});
@@ -321,36 +510,11 @@ void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTim
 }
 
 bool HttpClient::LoadCookieFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  const std::time_t now = std::time(nullptr);
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    // curl's files mark HttpOnly cookies so; other "#" lines are comments.
-    constexpr std::string_view kHttpOnly = "#HttpOnly_";
-    if (line.compare(0, kHttpOnly.size(), kHttpOnly) == 0) line.erase(0, kHttpOnly.size());
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    for (std::size_t from = 0;;) {
-      const std::size_t tab = line.find('\t', from);
-      fields.push_back(line.substr(from, tab - from));
-      if (tab == std::string::npos) break;
-      from = tab + 1;
-    }
-    if (fields.size() != 7) continue;
-    const std::string& domain = fields[0];
-    const long long expires = std::atoll(fields[4].c_str());
-    if (domain.empty() || fields[5].empty() || (expires > 0 && expires < now)) continue;
-    const bool anySubdomain = domain[0] == '.' || fields[1] == "TRUE";
-    const std::string host = domain[0] == '.' ? domain.substr(1) : domain;
-    const std::string url = (fields[3] == "TRUE" ? "https://" : "http://") + host + fields[2];
-    // Kept for the process only, never written to the system's store: the
-    // expiry is left off.
-    std::string data = fields[5] + "=" + fields[6] + "; path=" + fields[2];
-    if (anySubdomain) data += "; domain=." + host;
+  // Kept for the process only, never written to the system's store: the
+  // expiry is left off.
+  return ReadCookieFile(path, [](const std::string& url, const std::string& data, std::optional<std::time_t>) {
     InternetSetCookieA(url.c_str(), nullptr, data.c_str());
-  }
-  return true;
+  });
 }
 
 void HttpClient::Perform(const Request& request, Progress& progress,
@@ -358,6 +522,9 @@ void HttpClient::Perform(const Request& request, Progress& progress,
   Transfer transfer(*this, progress);
   progress.url = request.url;
   RunTransfer(request, transfer, deadline);
+  if (!progress.responded && !progress.gaveUp) {
+    lastError_ = ProxyError(transfer.error ? Failure(transfer.error) : std::string("no answer within the time-outs"));
+  }
 }
 
 void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) const {
@@ -365,10 +532,24 @@ void HttpClient::SetTransferOptions(const Request& request, Transfer& transfer) 
   // Asks the server to close the connection after its answer; one that
   // does not never answers another request over it (see PoolGate).
   lines.emplace_back("Connection: close");
+  if (identity_) {
+    const std::string cookies = identity_->Cookies().For(request.url);
+    if (!cookies.empty()) lines.push_back("Cookie: " + cookies);
+  }
   for (const std::string& line : lines) {
     HttpAddRequestHeadersA(transfer.request, line.c_str(), static_cast<DWORD>(line.size()),
                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }
+}
+
+void HttpClient::SetRoute(const Request&, void* handle) const {
+  const ProxyUrl* proxy = identity_ && identity_->Proxy() ? &*identity_->Proxy() : nullptr;
+  if (!proxy || !proxy->HasCredentials()) return;
+  // On the request: WinINet answers the proxy's challenge with them.
+  InternetSetOptionA(handle, INTERNET_OPTION_PROXY_USERNAME, const_cast<char*>(proxy->user.c_str()),
+                     static_cast<DWORD>(proxy->user.size()));
+  InternetSetOptionA(handle, INTERNET_OPTION_PROXY_PASSWORD, const_cast<char*>(proxy->password.c_str()),
+                     static_cast<DWORD>(proxy->password.size()));
 }
 
 void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
@@ -395,6 +576,7 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
   DWORD flags =
       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
   if (request.where.scheme == kSchemeHttps) flags |= INTERNET_FLAG_SECURE;
+  if (identity_) flags |= INTERNET_FLAG_NO_COOKIES;  // the identity's store, not the process's
   std::string target = request.requestTarget;
   if (target.empty()) {
     const std::string full = http::RequestTarget(request.url);  // after a redirect: the URL's, without the fragment
@@ -405,10 +587,21 @@ void HttpClient::RunTransfer(const Request& request, Transfer& transfer,
                                       flags, reinterpret_cast<DWORD_PTR>(&shared));
   // A failed open may or may not have called back: the reference is kept
   // rather than risk giving it back twice.
-  if (!transfer.request) return;
+  if (!transfer.request) {
+    transfer.error = GetLastError();
+    return;
+  }
+  SetRoute(request, transfer.request);
   SetTransferOptions(request, transfer);
   if (!transfer.SendRequest(request.payload, deadline)) return;
   transfer.ReadHead(request.verb);
+  if (identity_) {
+    for (const HeaderEntry& header : http::ParseHeaderBlock(transfer.progress.rawHeaders)) {
+      if (header.name && header.value && http::EqualsIgnoringCase(*header.name, "Set-Cookie")) {
+        identity_->Cookies().Take(request.url, *header.value);
+      }
+    }
+  }
   // A redirect's body is of no use: the request ends at its headers.
   if (transfer.progress.FindRedirect(transfer.progress.status, request.url)) return;
   // Nothing to read: whole at its headers, where the read loop would take
@@ -465,10 +658,14 @@ bool HttpClient::Transfer::Complete(Begin begin, Deadline deadline) {
     shared->completed = false;
   }
   if (begin()) return true;
-  if (GetLastError() != ERROR_IO_PENDING) return false;
+  if (const DWORD failed = GetLastError(); failed != ERROR_IO_PENDING) {
+    error = failed;
+    return false;
+  }
   switch (Wait(deadline)) {
     case Waited::kCompleted: {
       MutexLock lock(shared->mutex);
+      if (!shared->succeeded) error = shared->error;
       return shared->succeeded;
     }
     case Waited::kAborted:
