@@ -22,13 +22,16 @@ import sys
 import tempfile
 import time
 
+import offline
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 BLOCKED = "--blocked" in sys.argv[1:]
 ARGS = [a for a in sys.argv[1:] if a != "--blocked"]
 BUILD = os.path.abspath(ARGS[0] if ARGS else os.path.join(ROOT, "build", "default"))
 HOLD_S = 60
-SEEDS, DEPTH, PHRASES, WORKERS, LATENCY_MS, JITTER_MS, SPACING_MS = 20, 3, 10, 20, 50, 10, 5
+SEEDS, DEPTH, WORKERS, SPACING_MS = 20, 3, 20, 5
+LATENCY_MS, PHRASES = offline.LATENCY_MS, offline.PHRASES
 
 
 def run(argv, out_path):
@@ -67,11 +70,7 @@ def ideal_seconds():
 
 def main():
     work = tempfile.mkdtemp(prefix="kelvarn-peers-")
-    seeds = os.path.join(work, "seeds.txt")
-    with open(os.path.join(ROOT, "tools", "sample", "seeds.txt"), encoding="utf-8") as f:
-        lines = [line.strip() for line in f if line.strip()][:SEEDS]
-    with open(seeds, "wb") as f:
-        f.write(b"".join(line.encode("gbk") + b"\r\n" for line in lines))
+    seeds = offline.write_seeds(work, SEEDS)
     engine, base = start_engine()
     tools = {
         "kelvarn harvest": kelvarn_argv(base, seeds),
@@ -146,10 +145,7 @@ def kelvarn_argv(base, seeds):
 
 
 def start_engine(*more):
-    engine = subprocess.Popen([os.path.join(BUILD, "kelvarn-engine"), "--latency", str(LATENCY_MS), "--jitter",
-                               str(JITTER_MS), "--phrases", str(PHRASES), *more], stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
-    return engine, engine.stdout.readline().decode().strip()
+    return offline.start_engine(BUILD, *more)
 
 
 def best_peer_cpu(results):

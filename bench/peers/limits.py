@@ -35,9 +35,11 @@ import threading
 import time
 import urllib.request
 
+import offline
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-SEEDS, DEPTH, PHRASES, WORKERS, LATENCY_MS, JITTER_MS = 20, 3, 10, 20, 50, 10
+SEEDS, DEPTH, WORKERS = 20, 3, 20
 RATE, BURST, PENALTY_S, COOKIELESS = 4, 20, 30, 0.5
 FIXED_PER_MINUTE = 216  # 90% of the allowance
 GOAL_SHARE, GOAL_VERIFICATION, GOAL_AUTO_WALL = 0.85, 0.01, 1.5
@@ -63,10 +65,7 @@ KELVARN = os.path.join(BUILD, "kelvarn")
 
 
 def start_engine(*more):
-    engine = subprocess.Popen([os.path.join(BUILD, "kelvarn-engine"), "--latency", str(LATENCY_MS), "--jitter",
-                               str(JITTER_MS), "--phrases", str(PHRASES), *more], stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL)
-    return engine, engine.stdout.readline().decode().strip()
+    return offline.start_engine(BUILD, *more)
 
 
 def stop(process):
@@ -200,11 +199,7 @@ def harvest_help():
 
 def main():
     work = tempfile.mkdtemp(prefix="kelvarn-limits-")
-    seeds = os.path.join(work, "seeds.txt")
-    with open(os.path.join(ROOT, "tools", "sample", "seeds.txt"), encoding="utf-8") as f:
-        lines = [line.strip() for line in f if line.strip()][:SEEDS]
-    with open(seeds, "wb") as f:
-        f.write(b"".join(line.encode("gbk") + b"\r\n" for line in lines))
+    seeds = offline.write_seeds(work, SEEDS)
     helptext = harvest_help()
     has_rate, has_unique = "--rate" in helptext, "--unique" in helptext
     if not has_rate:
