@@ -74,6 +74,37 @@ void Pause(std::int32_t ms) {
 
 }  // namespace
 
+// One identity of a run: its way to the engine, its pacing, its holds and
+// its rests after failures, and what its requests got. `resting` and `busy`
+// are read without the lock; the rest changes under runMutex_.
+struct Harvester::Identity {
+  Identity(std::shared_ptr<HttpIdentity> way, Pace pace, std::int64_t holdMs)
+      : http(std::move(way)),
+        name(http ? http->Display() : "direct"),
+        pacer(std::make_shared<Pacer>(pace)),
+        nextHoldMs(holdMs),
+        firstHoldMs(holdMs) {}
+
+  const std::shared_ptr<HttpIdentity> http;  // null: direct, with the process's cookies
+  const std::string name;
+  const std::shared_ptr<Pacer> pacer;
+  std::atomic<bool> resting{false};   // from a rest's start to its end: waiters for the pacer leave
+  std::atomic<std::int32_t> busy{0};  // tasks waiting for its pacer or asking through it
+  IdentityProgress::State state = IdentityProgress::State::kAsking;
+  std::optional<std::chrono::steady_clock::time_point> restEnd;  // holding or failing, until its probe
+  bool probeWanted = false;  // its rest is over and nothing waited: the next task is its probe
+  std::int32_t probe = -1;   // the record out as its probe
+  std::int32_t holdsInARow = 0;
+  // What this block's holds came to, whether its first probe was served,
+  // and the next holds (see Options::holdMs).
+  std::int64_t nextHoldMs, blockHeldMs = 0, firstHoldMs;
+  bool firstProbe = true;
+  std::int32_t failsInARow = 0;
+  std::int64_t nextFailMs = 0;
+  std::int64_t served = 0, verification = 0, failures = 0;
+  std::string lastError;
+};
+
 Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
     : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)), settings_(options_.settingsDir) {
   // A browser session lent to the tool: the engine trusts a client that
@@ -100,7 +131,7 @@ void Harvester::BeginGeneration() {
   {
     MutexLock lock(runMutex_);
     generation_.fetch_add(1);
-    holdEnd_.reset();  // a stop ends a hold at once
+    for (const std::shared_ptr<Identity>& identity : identities_) identity->restEnd.reset();  // a stop ends a hold at once
   }
   cutOff_.notify_all();
 }
@@ -136,15 +167,12 @@ void Harvester::OnStartButton() {
     unrecognised_ = 0;
     retries_.clear(), turnedAway_.clear(), heldBack_.clear(), retriesMade_.clear();
     retryLimit_ = std::max(0, retries);
-    holdEnd_.reset();
-    holding_ = false;
-    probe_ = -1;
-    holdsInARow_ = 0;
-    nextHoldMs_ = firstHoldMs_ = options_.holdMs;
-    blockHeldMs_ = 0;
-    firstProbe_ = true;
     blockedEnd_ = false;
-    pacer_ = std::make_shared<Pacer>(pace);
+    identities_.clear(), probes_.clear();
+    for (const std::shared_ptr<HttpIdentity>& http : options_.identities) {
+      identities_.push_back(std::make_shared<Identity>(http, pace, options_.holdMs));
+    }
+    if (identities_.empty()) identities_.push_back(std::make_shared<Identity>(nullptr, pace, options_.holdMs));
     asked_.reset();
     if (unique) asked_.emplace();
     repeats_ = 0;
@@ -266,6 +294,14 @@ void Harvester::ShowProgress(Generation generation) {
   }
   // The phrases in the list belong to every run since it was last cleared.
   Text text = ProgressText(counts, ui_.列表框_相关关键字.ItemCount(), pending, unrecognised);
+  // With several identities, how many rest: the run goes on while one asks.
+  if (const std::vector<IdentityProgress> identities = Identities(); identities.size() > 1) {
+    const auto resting = std::count_if(identities.begin(), identities.end(), [](const IdentityProgress& identity) {
+      return identity.state != IdentityProgress::State::kAsking;
+    });
+    text += " \xD0\xDD\xCF\xA2";  // 休息
+    text += std::to_string(resting) + "/" + std::to_string(identities.size());
+  }
   if (const std::optional<std::string> until = HoldEnd()) {
     text += " \xB5\xC8\xB4\xFD\xD1\xE9\xD6\xA4\xD6\xC1";  // 等待验证至
     text += *until;
@@ -292,9 +328,10 @@ struct Harvester::Task {
   const Generation generation;
   Text keyword, seed;  // the seed only when onPhrase listens and the page gave phrases
   std::int32_t level = 0, depth = 0, retriesMade = 0;
-  std::shared_ptr<Pacer> pacer;
+  std::shared_ptr<Identity> identity;
   PaceClock::time_point sentAt;
-  bool probe = false;   // the one request of a hold
+  bool probe = false;   // the one request of its identity's hold
+  std::string error;    // why the request failed, when it did
   bool unique = false;  // each phrase once
   TextArray phrases;
   PageOutcome outcome{};
@@ -332,14 +369,15 @@ bool Harvester::ReadTask(Task& task) {
   task.level = ToInteger(record.GetMember(kLevelKey));
   // Most tasks of a deep run lie below the depth and never use their keyword.
   if (task.level > task.depth) return true;
-  // No request starts while the run holds but its probe: the task waits
-  // for the hold's end, still pending, and its worker goes on to the next.
-  task.probe = probe_ == task.record;
-  if (holdEnd_ || blockedEnd_ || (probe_ >= 0 && !task.probe)) {
+  // No request starts while every identity holds, but a probe: the task
+  // waits for a hold's end, still pending, and its worker goes on to the next.
+  if (!blockedEnd_) task.identity = ChooseIdentity(task.record);
+  if (!task.identity) {
     heldBack_.push_back(task.record);
     return false;
   }
-  task.pacer = pacer_;
+  task.probe = task.identity->probe == task.record;
+  ++task.identity->busy;
   task.unique = asked_.has_value();
   task.keyword = ToText(record.GetMember(kKeywordKey));
   if (const auto made = retriesMade_.find(task.record); made != retriesMade_.end()) task.retriesMade = made->second;
@@ -347,33 +385,34 @@ bool Harvester::ReadTask(Task& task) {
 }
 
 bool Harvester::FetchPage(Task& task) {
-  // A paced request waits for its token; a hold that begins meanwhile
-  // sends it back to wait for the hold's end, as one taken during the hold.
-  const bool mayAsk = task.pacer->Acquire(
-      [&] { return !Current(task.generation) || ThreadPool::IsCutOff() || (holding_.load() && !task.probe); });
+  // A paced request waits for its token; a rest of its identity that begins
+  // meanwhile sends it back, to another identity or to wait for a hold's end.
+  Identity& identity = *task.identity;
+  const bool mayAsk = identity.pacer->Acquire([&] {
+    return !Current(task.generation) || ThreadPool::IsCutOff() || (identity.resting.load() && !task.probe);
+  });
   if (!mayAsk) {
+    --identity.busy;
     MutexLock lock(runMutex_);
     if (!Current(task.generation)) return false;
-    if (holdEnd_ || probe_ >= 0) {
-      heldBack_.push_back(task.record);
-    } else {
-      // The hold ended between the pacer's look and this one.
-      workerPool_.PostWorkItem(&Harvester::HarvestTask, task.record, static_cast<std::int32_t>(task.generation));
-    }
+    Requeue(task.record, Waits::kHeldBack, task.generation);
     return false;
   }
   task.sentAt = PaceClock::now();
   // The page is let go before its phrases are posted: bodies count against a
   // bound for the whole process.
   HttpClient client;
+  if (identity.http) client.SetIdentity(identity.http);
   client.SetAbortHook([this, generation = task.generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
   client.Open("GET", BuildSearchUrl(task.keyword, options_.searchBase));
   client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
   const HttpClient::Ending ending = client.LastEnding();
   if (ending == HttpClient::Ending::kAborted) {
-    task.pacer->Release(task.sentAt, false, false);
+    identity.pacer->Release(task.sentAt, false, false);
+    --identity.busy;
     return false;  // the run was stopped: no outcome
   }
+  if (ending != HttpClient::Ending::kComplete) task.error = client.LastError();
   RelatedBlock block =
       FindRelatedBlock(client.ResponseTextView(), http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
   task.phrases = std::move(block.phrases);
@@ -383,8 +422,9 @@ bool Harvester::FetchPage(Task& task) {
                                     client.ResponseTextView(), block.found});
   task.unrecognised = task.outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(client.ResponseTextView());
   // What the engine served tells the pacer of its limit; a failure does not.
-  task.pacer->Release(task.sentAt, task.outcome != PageOutcome::kFailed && task.status != 0,
-                      task.outcome == PageOutcome::kVerification);
+  identity.pacer->Release(task.sentAt, task.outcome != PageOutcome::kFailed && task.status != 0,
+                          task.outcome == PageOutcome::kVerification);
+  --identity.busy;
   return true;
 }
 
@@ -393,32 +433,47 @@ bool Harvester::SettleOutcome(Task& task) {
   // again: then it waits, still pending, and is counted only when it ends.
   MutexLock lock(runMutex_);
   if (!Current(task.generation)) return false;
+  Identity& identity = *task.identity;
+  if (task.probe) identity.probe = -1;
   if (task.outcome == PageOutcome::kVerification && !blockedEnd_) {
-    if (task.probe) {
-      // Still blocked: the probe goes back to the front, and the run holds
-      // again, longer.
-      probe_ = -1;
-      firstProbe_ = false;
-      turnedAway_.insert(turnedAway_.begin(), task.record);
-      StartHold();
+    ++identity.verification;
+    if (task.probe && identity.state == IdentityProgress::State::kHolding) {
+      // Still blocked: the identity holds again, longer, and the probe goes
+      // first among the pages turned away.
+      identity.firstProbe = false;
+      StartHold(identity);
+      Requeue(task.record, Waits::kTurnedAwayFirst, task.generation);
     } else {
-      turnedAway_.push_back(task.record);
-      // The first page of a block (others were on their way with it).
-      if (!holdEnd_ && probe_ < 0) {
-        nextHoldMs_ = std::max(nextHoldMs_, firstHoldMs_);
-        blockHeldMs_ = 0;
-        firstProbe_ = true;
-        StartHold();
+      // The first page of the identity's block (others were on their way with it).
+      if (identity.state == IdentityProgress::State::kAsking || task.probe) {
+        identity.nextHoldMs = std::max(identity.nextHoldMs, identity.firstHoldMs);
+        identity.blockHeldMs = 0;
+        identity.firstProbe = true;
+        StartHold(identity);
       }
+      Requeue(task.record, Waits::kTurnedAway, task.generation);
     }
     return false;
   }
-  if (task.probe) {
-    probe_ = -1;
-    EndHold(task.generation);  // the engine served the probe: the block is over
-  }
   const bool transient = task.outcome == PageOutcome::kFailed ||
                          (task.outcome == PageOutcome::kErrorStatus && task.status >= 500 && task.phrases.empty());
+  if (transient) {
+    ++identity.failures;
+    identity.lastError = task.error.empty() ? "HTTP " + std::to_string(task.status) : task.error;
+    // A proxy that fails rests, and its page goes to another identity
+    // without spending a retry; while no other could take it, the failure
+    // is the page's, as the direct connection's always are.
+    if (identity.http && AnyAsking(&identity)) {
+      if (identity.state == IdentityProgress::State::kAsking || task.probe) StartFailRest(identity);
+      Requeue(task.record, Waits::kHeldBack, task.generation);
+      return false;
+    }
+  } else {
+    ++identity.served;
+    identity.failsInARow = 0;
+  }
+  if (task.probe) EndHold(identity, task.generation);  // the engine served the probe: the block is over
+  if (AllBlocked()) blockedEnd_ = true;
   if (transient && task.retriesMade < retryLimit_) {
     retriesMade_[task.record] = task.retriesMade + 1;
     std::int64_t delayMs = options_.retryDelayMs;
@@ -429,7 +484,7 @@ bool Harvester::SettleOutcome(Task& task) {
   retriesMade_.erase(task.record);
   ++pageCounts_[static_cast<std::size_t>(task.outcome)];
   if (task.unrecognised) ++unrecognised_;
-  if (task.outcome == PageOutcome::kPhrases) holdsInARow_ = 0, nextHoldMs_ = firstHoldMs_;
+  if (task.outcome == PageOutcome::kPhrases) identity.holdsInARow = 0, identity.nextHoldMs = identity.firstHoldMs;
   if (options_.onPhrase && !task.phrases.empty()) {
     const std::size_t i = static_cast<std::size_t>(task.record);
     const std::int32_t root = i < origins_.size() ? origins_[i].seed : task.record;
@@ -497,30 +552,91 @@ std::int32_t Harvester::PendingTasks() {
   return pendingTasks_;
 }
 
-void Harvester::StartHold() {
-  if (holdsInARow_ >= options_.maxHolds) {
-    blockedEnd_ = true;  // the monitor ends the run
-    return;
+std::shared_ptr<Harvester::Identity> Harvester::ChooseIdentity(std::int32_t record) {
+  if (const auto probe = probes_.find(record); probe != probes_.end()) {
+    std::shared_ptr<Identity> identity = std::move(probe->second);
+    probes_.erase(probe);
+    return identity;
   }
-  ++holdsInARow_;
-  holdEnd_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(nextHoldMs_);
-  holding_ = true;
-  blockHeldMs_ += nextHoldMs_;
-  nextHoldMs_ = std::min<std::int64_t>(nextHoldMs_ * 2, options_.maxHoldMs);
-  if (pacer_) pacer_->Wake();  // requests waiting for a token wait for the hold's end instead
+  for (const std::shared_ptr<Identity>& identity : identities_) {
+    if (identity->probeWanted) {
+      identity->probeWanted = false;
+      identity->probe = record;
+      return identity;
+    }
+  }
+  // The least busy for its rate: each identity's waiters then wait about
+  // as long, however their rates differ.
+  std::shared_ptr<Identity> best;
+  double bestLoad = 0;
+  const std::size_t n = identities_.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::shared_ptr<Identity>& identity = identities_[(nextIdentity_ + k) % n];
+    if (identity->state != IdentityProgress::State::kAsking) continue;
+    const double rate = identity->pacer->PerMinute();
+    const double load = (identity->busy.load() + 1) / (rate > 0 ? rate : 1);
+    if (!best || load < bestLoad) best = identity, bestLoad = load;
+  }
+  ++nextIdentity_;
+  return best;
 }
 
-void Harvester::EndHold(Generation generation) {
-  holdEnd_.reset();
-  holding_ = false;
-  // The block lasted at most what this one's holds came to: the next starts
-  // shorter when the first probe was served, else with what this one took.
-  const std::int64_t floor = std::max<std::int64_t>(1, options_.holdMs / 4);
-  firstHoldMs_ = std::clamp<std::int64_t>(firstProbe_ ? blockHeldMs_ * 3 / 4 : blockHeldMs_, floor,
-                                          std::max<std::int64_t>(floor, options_.maxHoldMs));
-  nextHoldMs_ = firstHoldMs_;
-  blockHeldMs_ = 0;
-  firstProbe_ = true;
+bool Harvester::AnyAsking(const Identity* besides) const {
+  return std::any_of(identities_.begin(), identities_.end(), [&](const std::shared_ptr<Identity>& identity) {
+    return identity.get() != besides &&
+           (identity->state == IdentityProgress::State::kAsking || identity->probeWanted);
+  });
+}
+
+void Harvester::Requeue(std::int32_t record, Waits waits, Generation generation) {
+  if (AnyAsking()) {
+    workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
+  } else if (waits == Waits::kHeldBack) {
+    heldBack_.push_back(record);
+  } else {
+    turnedAway_.insert(waits == Waits::kTurnedAwayFirst ? turnedAway_.begin() : turnedAway_.end(), record);
+  }
+}
+
+void Harvester::StartHold(Identity& identity) {
+  identity.restEnd.reset();
+  identity.resting = true;
+  identity.pacer->Wake();  // requests waiting for a token go to another identity, or wait for the hold's end
+  if (identity.holdsInARow >= options_.maxHolds) {
+    identity.state = IdentityProgress::State::kGivenUp;
+    if (AllBlocked()) blockedEnd_ = true;  // the monitor ends the run
+    return;
+  }
+  identity.state = IdentityProgress::State::kHolding;
+  ++identity.holdsInARow;
+  identity.restEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(identity.nextHoldMs);
+  identity.blockHeldMs += identity.nextHoldMs;
+  identity.nextHoldMs = std::min<std::int64_t>(identity.nextHoldMs * 2, options_.maxHoldMs);
+}
+
+void Harvester::StartFailRest(Identity& identity) {
+  identity.state = IdentityProgress::State::kFailing;
+  identity.resting = true;
+  identity.pacer->Wake();
+  identity.nextFailMs = identity.failsInARow++ == 0 ? options_.failRestMs
+                                                    : std::min<std::int64_t>(identity.nextFailMs * 2, options_.maxHoldMs);
+  identity.restEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(identity.nextFailMs);
+}
+
+void Harvester::EndHold(Identity& identity, Generation generation) {
+  if (identity.state == IdentityProgress::State::kHolding) {
+    // The block lasted at most what this one's holds came to: the next starts
+    // shorter when the first probe was served, else with what this one took.
+    const std::int64_t floor = std::max<std::int64_t>(1, options_.holdMs / 4);
+    identity.firstHoldMs = std::clamp<std::int64_t>(identity.firstProbe ? identity.blockHeldMs * 3 / 4 : identity.blockHeldMs,
+                                                    floor, std::max<std::int64_t>(floor, options_.maxHoldMs));
+    identity.nextHoldMs = identity.firstHoldMs;
+    identity.blockHeldMs = 0;
+    identity.firstProbe = true;
+  }
+  identity.state = IdentityProgress::State::kAsking;
+  identity.restEnd.reset();
+  identity.resting = false;
   for (const std::int32_t record : turnedAway_) {
     workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
   }
@@ -528,7 +644,19 @@ void Harvester::EndHold(Generation generation) {
     workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
   }
   turnedAway_.clear(), heldBack_.clear();
-  if (pacer_) pacer_->Resumed();
+  identity.pacer->Resumed();
+}
+
+bool Harvester::AllBlocked() const {
+  bool givenUp = false;
+  for (const std::shared_ptr<Identity>& identity : identities_) {
+    if (identity->state == IdentityProgress::State::kGivenUp) {
+      givenUp = true;
+    } else if (!(identity->http && identity->served == 0 && identity->failures > 0)) {
+      return false;  // it may still serve
+    }
+  }
+  return givenUp;
 }
 
 void Harvester::PostWaitingTasks(Generation generation) {
@@ -536,18 +664,23 @@ void Harvester::PostWaitingTasks(Generation generation) {
   const auto post = [&](std::int32_t record) {
     workerPool_.PostWorkItem(&Harvester::HarvestTask, record, static_cast<std::int32_t>(generation));
   };
-  if (holdEnd_ && now >= *holdEnd_) {
-    holdEnd_.reset();
-    if (turnedAway_.empty()) {
-      EndHold(generation);
+  for (const std::shared_ptr<Identity>& identity : identities_) {
+    if (!identity->restEnd || now < *identity->restEnd) continue;
+    identity->restEnd.reset();
+    // One request decides whether the identity's rest is over: a page that
+    // waits for an identity, the first turned away first, or else the next
+    // task to come.
+    std::vector<std::int32_t>& waiting = turnedAway_.empty() ? heldBack_ : turnedAway_;
+    if (waiting.empty()) {
+      identity->probeWanted = true;
     } else {
-      // One request decides whether the block is over.
-      probe_ = turnedAway_.front();
-      turnedAway_.erase(turnedAway_.begin());
-      post(probe_);
+      identity->probe = waiting.front();
+      waiting.erase(waiting.begin());
+      probes_[identity->probe] = identity;
+      post(identity->probe);
     }
   }
-  if (holding_) return;
+  if (!AnyAsking()) return;
   std::stable_sort(retries_.begin(), retries_.end(), [](const Retry& a, const Retry& b) { return a.due < b.due; });
   auto due = retries_.begin();
   for (; due != retries_.end() && due->due <= now; ++due) post(due->record);
@@ -565,8 +698,7 @@ void Harvester::EndBlockedRun(Generation generation) {
     // pending.
     pageCounts_[static_cast<std::size_t>(PageOutcome::kVerification)] += static_cast<std::int64_t>(turnedAway_.size());
     pendingTasks_ = 0;
-    probe_ = -1;
-    holding_ = false;
+    probes_.clear();
     turnedAway_.clear(), heldBack_.clear(), retries_.clear();
     counts = pageCounts_;
   }
@@ -582,28 +714,57 @@ void Harvester::EndBlockedRun(Generation generation) {
   });
 }
 
-std::optional<std::string> Harvester::HoldEnd() {
-  std::chrono::steady_clock::duration left;
-  {
-    MutexLock lock(runMutex_);
-    if (!holdEnd_) return std::nullopt;
-    left = *holdEnd_ - std::chrono::steady_clock::now();
-  }
+namespace {
+
+std::string LocalClock(std::chrono::steady_clock::time_point at) {
+  const auto left = at - std::chrono::steady_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(
       std::chrono::system_clock::now() + std::chrono::duration_cast<std::chrono::system_clock::duration>(left));
   std::tm local{};
   char clock[16] = "";
   if (localtime_r(&t, &local)) std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-  return std::string(clock);
+  return clock;
+}
+
+}  // namespace
+
+std::optional<std::string> Harvester::HoldEnd() {
+  std::optional<std::chrono::steady_clock::time_point> end;
+  {
+    MutexLock lock(runMutex_);
+    if (AnyAsking()) return std::nullopt;
+    for (const std::shared_ptr<Identity>& identity : identities_) {
+      if (identity->restEnd && (!end || *identity->restEnd < *end)) end = identity->restEnd;
+    }
+  }
+  if (!end) return std::nullopt;
+  return LocalClock(*end);
 }
 
 double Harvester::RequestsPerMinute() {
-  std::shared_ptr<Pacer> pacer;
+  MutexLock lock(runMutex_);
+  double perMinute = 0;
+  for (const std::shared_ptr<Identity>& identity : identities_) {
+    if (identity->state == IdentityProgress::State::kAsking) perMinute += identity->pacer->PerMinute();
+  }
+  return perMinute;
+}
+
+std::vector<Harvester::IdentityProgress> Harvester::Identities() {
+  std::vector<IdentityProgress> all;
+  std::vector<std::optional<std::chrono::steady_clock::time_point>> ends;
   {
     MutexLock lock(runMutex_);
-    pacer = pacer_;
+    for (const std::shared_ptr<Identity>& identity : identities_) {
+      all.push_back({identity->name, identity->state, identity->pacer->PerMinute(), std::nullopt, identity->served,
+                     identity->verification, identity->failures, identity->lastError});
+      ends.push_back(identity->restEnd);
+    }
   }
-  return pacer ? pacer->PerMinute() : 0;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (ends[i]) all[i].until = LocalClock(*ends[i]);
+  }
+  return all;
 }
 
 std::int64_t Harvester::Repeats() {

@@ -35,6 +35,7 @@
 #include "app/phrase_set.h"
 #include "app/settings.h"
 #include "base/thread_safety.h"
+#include "net/http_client.h"
 #include "json/json.h"
 #include "pool/thread_pool.h"
 #include "ui/components.h"
@@ -109,6 +110,18 @@ class Harvester {
     std::optional<Pace> pace;
     std::optional<bool> unique;
 
+    // The identities the run asks through: each a way to the engine (null:
+    // direct, with the process's cookies) with its own pacing and its own
+    // holds, as above. A blocked identity holds while the others go on, and
+    // its pages go to them; the run holds only when every identity holds,
+    // and ends blocked only when each has been blocked maxHolds times in a
+    // row or has never worked. A proxy that fails (no answer, or a 5xx of
+    // its own) rests failRestMs, doubled each time up to maxHoldMs, while
+    // another identity can ask; its page goes to them without spending a
+    // retry. None: the direct connection alone.
+    std::vector<std::shared_ptr<HttpIdentity>> identities;
+    std::int32_t failRestMs = 30000;
+
     // Called on the window thread with every phrase, in the same step that
     // adds it to the collected list, so that it is told exactly what the
     // list holds. None (the window): no origins are kept at all.
@@ -172,7 +185,20 @@ class Harvester {
   // Phrases of the current run that were listed already (each phrase once).
   std::int64_t Repeats() EXCLUDES(runMutex_);
 
+  // Each identity of the current run as it stands.
+  struct IdentityProgress {
+    enum class State { kAsking, kHolding, kFailing, kGivenUp };
+    std::string name;                  // "direct", or the proxy's host:port
+    State state = State::kAsking;      // kHolding: blocked; kFailing: rested after failures
+    double perMinute = 0;              // its requests a minute; 0 when unpaced
+    std::optional<std::string> until;  // when its rest ends, local "HH:MM:SS"
+    std::int64_t served = 0, verification = 0, failures = 0;  // its requests, by what they got
+    std::string lastError;             // why its last request failed, without credentials
+  };
+  std::vector<IdentityProgress> Identities() EXCLUDES(runMutex_);
+
  private:
+  struct Identity;  // one way to the engine during a run, with its pacing and rests
   static void HarvestTask(std::int32_t recordIndex, std::int32_t generation);
   void RunTask(std::int32_t recordIndex, Generation generation) EXCLUDES(runMutex_);
   // RunTask's steps, each false when the task ends there without its last
@@ -208,12 +234,27 @@ class Harvester {
   Sighting See(std::string_view phrase, bool listed, bool withinDepth) REQUIRES(runMutex_);
   // Redraws the progress field from the run's counts (monitor thread).
   void ShowProgress(Generation generation) EXCLUDES(runMutex_);
-  // Starts a hold, or marks the run for its end after too many in a row
-  // (runMutex_ held).
-  void StartHold() REQUIRES(runMutex_);
-  // The probe's page was served: the hold is over, and what it held back is
-  // posted, the pages turned away first (runMutex_ held).
-  void EndHold(Generation generation) REQUIRES(runMutex_);
+  // The identity a task is to ask through: its probe's, one whose rest
+  // just ended, else the least busy for its rate; none while every identity
+  // rests (runMutex_ held).
+  std::shared_ptr<Identity> ChooseIdentity(std::int32_t record) REQUIRES(runMutex_);
+  // Whether an identity besides the one given may ask now, or takes the next task as its probe.
+  bool AnyAsking(const Identity* besides = nullptr) const REQUIRES(runMutex_);
+  // A task that could not ask goes to another identity now, or waits for
+  // one to be free: among the pages turned away (first, for a probe) or
+  // those held back.
+  enum class Waits { kTurnedAway, kTurnedAwayFirst, kHeldBack };
+  void Requeue(std::int32_t record, Waits waits, Generation generation) REQUIRES(runMutex_);
+  // Starts a hold of the identity, or gives it up after too many in a row
+  // and marks the run for its end when none is left (runMutex_ held).
+  void StartHold(Identity& identity) REQUIRES(runMutex_);
+  // Rests a proxy that failed, longer each time in a row.
+  void StartFailRest(Identity& identity) REQUIRES(runMutex_);
+  // The identity's probe was served: its hold is over, and what waited for
+  // an identity is posted, the pages turned away first (runMutex_ held).
+  void EndHold(Identity& identity, Generation generation) REQUIRES(runMutex_);
+  // Whether every identity is given up, or has never worked (runMutex_ held).
+  bool AllBlocked() const REQUIRES(runMutex_);
   // Posts the tasks whose wait is over (runMutex_ held).
   void PostWaitingTasks(Generation generation) REQUIRES(runMutex_);
   // Ends a run turned away by the engine as a stop would (monitor thread).
@@ -257,21 +298,13 @@ class Harvester {
   std::vector<std::int32_t> heldBack_ GUARDED_BY(runMutex_);
   std::unordered_map<std::int32_t, std::int32_t> retriesMade_ GUARDED_BY(runMutex_);  // by record
   std::int32_t retryLimit_ GUARDED_BY(runMutex_) = 2;
-  std::optional<std::chrono::steady_clock::time_point> holdEnd_ GUARDED_BY(runMutex_);
-  // From a block to the probe's page served: holdEnd_ or a probe out. Read
-  // without the lock by workers waiting for the pacer.
-  std::atomic<bool> holding_{false};
-  std::int32_t probe_ GUARDED_BY(runMutex_) = -1;       // the record asked as the probe; -1: none out
-  std::int32_t holdsInARow_ GUARDED_BY(runMutex_) = 0;  // without a page of phrases
-  std::int64_t nextHoldMs_ GUARDED_BY(runMutex_) = 0;
-  // What this block's holds came to, whether its first probe was served, and
-  // what the next block's first hold is to be.
-  std::int64_t blockHeldMs_ GUARDED_BY(runMutex_) = 0;
-  bool firstProbe_ GUARDED_BY(runMutex_) = true;
-  std::int64_t firstHoldMs_ GUARDED_BY(runMutex_) = 0;
-  // The run's pacing (shared with tasks that may outlive the run) and its
-  // phrases asked, with each phrase once.
-  std::shared_ptr<Pacer> pacer_ GUARDED_BY(runMutex_);
+  // The run's identities, shared with tasks that may outlive the run; their
+  // state changes under runMutex_. A record posted as an identity's probe is
+  // asked through that identity.
+  std::vector<std::shared_ptr<Identity>> identities_ GUARDED_BY(runMutex_);
+  std::unordered_map<std::int32_t, std::shared_ptr<Identity>> probes_ GUARDED_BY(runMutex_);
+  std::uint32_t nextIdentity_ GUARDED_BY(runMutex_) = 0;  // where the search for the least busy begins
+  // The run's phrases asked, with each phrase once.
   std::optional<PhraseSet> asked_ GUARDED_BY(runMutex_);
   std::int64_t repeats_ GUARDED_BY(runMutex_) = 0;
   bool blockedEnd_ GUARDED_BY(runMutex_) = false;  // the engine turned the run away for good

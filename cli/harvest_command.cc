@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/headless_window.h"
+#include "app/proxy_list.h"
 #include "app/search_base.h"
 #include "app/search_page.h"
 #include "app/settings.h"
@@ -22,6 +23,8 @@
 #include "base/thread_safety.h"
 #include "cli/system.h"
 #include "cli/tree_format.h"
+#include "net/http_client.h"
+#include "net/proxy.h"
 #include "text/encoding.h"
 #include "text/files.h"
 #include "text/line_splitter.h"
@@ -40,7 +43,8 @@ constexpr std::size_t kEncodingSampleBytes = std::size_t{64} << 10;
 constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
-    "                       [--rate N|auto|0] [--unique]\n"
+    "                       [--rate N|auto|0] [--unique] [--proxy URL]... [--proxies FILE]\n"
+    "                       [--no-direct]\n"
     "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
@@ -55,6 +59,13 @@ constexpr const char* kUsage =
     "--rate paces the requests: N a minute; auto (the default) finds what the engine allows,\n"
     "starting slowly and backing off well below a rate that drew a verification page; 0 asks\n"
     "as fast as the workers go. Never more requests are on their way than a second's worth.\n"
+    "--proxy http://[USER:PASS@]HOST:PORT or socks5://[USER:PASS@]HOST:PORT (repeatable) and\n"
+    "--proxies FILE (one such URL a line, # comments, optionally a tab and a cookies.txt for\n"
+    "that proxy) add identities: each asks at its own pace with its own cookies and rests on\n"
+    "its own when blocked, while the others take its pages. The direct connection, with\n"
+    "config.ini's cookies.txt, is one more unless --no-direct. A proxy that fails rests 30 s,\n"
+    "twice as long each time in a row, up to 15 min; one that never worked is named at the end.\n"
+    "Passwords are never printed; keep the proxies file readable by its owner alone.\n"
     "--unique asks for each phrase once (compared with full-width letters and digits made\n"
     "half-width, spaces collapsed and letters in lower case): text output lists it once; tsv\n"
     "and jsonl write each repeat too, marked repeat.\n"
@@ -62,7 +73,8 @@ constexpr const char* kUsage =
     "config.ini's 重试次数, else 2), after 1 s and then 4 s. At a verification page the run rests\n"
     "for 60 s, then asks for one page turned away: when it is served the rest follow, else the\n"
     "run rests twice as long, up to 15 min. A block that one rest outlasted makes the next\n"
-    "block's first rest a quarter shorter. After 5 rests in a row without phrases the run ends.\n"
+    "block's first rest a quarter shorter. After 5 rests in a row without phrases the run ends\n"
+    "(with several identities, when each has had 5, or never worked).\n"
     "--on-block stop ends it at the first verification page.\n"
     "Exit status: 0 when every page gave phrases or had no related block; 3 when the run\n"
     "completed but pages failed, had an error status or were verification pages; 4 when\n"
@@ -93,6 +105,9 @@ struct Arguments {
   bool stopOnBlock = false;  // --on-block stop
   bool unique = false;
   Pace pace{Pace::Mode::kAuto, 0};
+  std::vector<ProxyUrl> proxies;         // --proxy
+  std::optional<std::string> proxiesFile;
+  bool noDirect = false;
   OutputFormat format = OutputFormat::kText;
 };
 
@@ -121,6 +136,17 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       a.quiet = true;
     } else if (arg == "--unique") {
       a.unique = true;
+    } else if (arg == "--no-direct") {
+      a.noDirect = true;
+    } else if (arg == "--proxy") {
+      const char* v = value(argv[i]);
+      ProxyParse parsed = ParseProxyUrl(v ? v : "");
+      if (!parsed.proxy) return UsageError("--proxy: " + parsed.error);  // the reason, never the URL: it may hold a password
+      a.proxies.push_back(std::move(*parsed.proxy));
+    } else if (arg == "--proxies") {
+      const char* v = value(argv[i]);
+      if (!v || !*v) return UsageError("--proxies needs a file name");
+      a.proxiesFile = v;
     } else if (arg == "--rate") {
       const char* v = value(argv[i]);
       const std::optional<Pace> pace = ParsePace(v ? v : "");
@@ -169,6 +195,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   }
   if (!a.seedsFile && a.seeds.empty())
     return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
+  if (a.noDirect && a.proxies.empty() && !a.proxiesFile) return UsageError("--no-direct needs --proxy or --proxies");
   // A bad search base would fail every request of the run, one by one.
   if (const std::optional<std::string> error = GivenSearchBaseError(a.searchUrl)) return UsageError(*error);
   return std::nullopt;
@@ -332,7 +359,46 @@ struct Plan {
   std::int32_t depth = 1, workers = 20, retries = 2;
   Encoding encoding = Encoding::kGb18030;  // of the seeds and the output: kUtf8 or kGb18030
   FILE* out = stdout;
+  std::vector<std::shared_ptr<HttpIdentity>> identities;  // none: direct alone
 };
+
+// The identities of the flags: direct (unless --no-direct), each --proxy,
+// then each line of --proxies, with its cookies. An exit code, after a
+// message, when one cannot be made.
+std::optional<int> MakeIdentities(const Arguments& args, Plan& plan) {
+  std::vector<ProxyEntry> entries;
+  for (const ProxyUrl& proxy : args.proxies) entries.push_back({proxy, {}});
+  if (args.proxiesFile) {
+    ProxyList list = ReadProxyList(*args.proxiesFile);
+    for (const std::string& warning : list.warnings) std::fprintf(stderr, "kelvarn harvest: warning: %s\n", warning.c_str());
+    for (const std::string& error : list.errors) std::fprintf(stderr, "kelvarn harvest: %s\n", error.c_str());
+    if (!list.errors.empty()) return 1;
+    for (ProxyEntry& entry : list.entries) entries.push_back(std::move(entry));
+  }
+  if (entries.empty()) return std::nullopt;
+  if (!args.noDirect) plan.identities.push_back(nullptr);
+  for (const ProxyEntry& entry : entries) {
+    const std::string name = entry.proxy.Display();
+    for (const std::shared_ptr<HttpIdentity>& made : plan.identities) {
+      if (made && *made->Proxy() == entry.proxy) {
+        std::fprintf(stderr, "kelvarn harvest: proxy %s is given twice\n", name.c_str());
+        return 2;
+      }
+    }
+    HttpIdentity::Made made = HttpIdentity::Create(entry.proxy);
+    if (!made.identity) {
+      std::fprintf(stderr, "kelvarn harvest: proxy %s: %s\n", name.c_str(), made.error.c_str());
+      return 2;
+    }
+    if (!entry.cookieFile.empty() && !made.identity->LoadCookieFile(entry.cookieFile)) {
+      std::fprintf(stderr, "kelvarn harvest: proxy %s: cannot read its cookies %s\n", name.c_str(),
+                   entry.cookieFile.c_str());
+      return 1;
+    }
+    plan.identities.push_back(std::move(made.identity));
+  }
+  return std::nullopt;
+}
 
 // Reads the seeds and the settings and opens the output; an exit code when
 // one of them fails.
@@ -358,6 +424,7 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   plan.depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth);
   plan.workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
   plan.retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
+  if (const std::optional<int> code = MakeIdentities(args, plan)) return code;
 
   if (!args.output.empty()) {
     plan.out = std::fopen(args.output.c_str(), "wb");
@@ -401,6 +468,32 @@ void WriteTreeLines(OutputFormat format, bool unique, Session& session, Harveste
   };
 }
 
+using IdentityState = Harvester::IdentityProgress::State;
+
+// An identity as the progress lines and the summary name it: its state,
+// its rate and its requests by what they got.
+std::string IdentityLine(const Harvester::IdentityProgress& identity) {
+  std::string line = identity.name + "  ";
+  switch (identity.state) {
+    case IdentityState::kAsking:
+      line += identity.perMinute > 0 ? "asking at " + std::to_string(std::lround(identity.perMinute)) + "/min" : "asking";
+      break;
+    case IdentityState::kHolding:
+      line += identity.until ? "resting until " + *identity.until + " (blocked)" : "probing (blocked)";
+      break;
+    case IdentityState::kFailing:
+      line += identity.until ? "resting until " + *identity.until + " (failing)" : "probing (failing)";
+      break;
+    case IdentityState::kGivenUp:
+      line += "given up (blocked too often)";
+      break;
+  }
+  line += "  served " + std::to_string(identity.served);
+  if (identity.verification > 0) line += "  verification " + std::to_string(identity.verification);
+  if (identity.failures > 0) line += "  failed " + std::to_string(identity.failures);
+  return line;
+}
+
 // How a run ended, besides completing.
 struct Ending {
   bool interrupted = false, readerGone = false, blocked = false;
@@ -431,6 +524,7 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;
   options.retries = plan.retries;
+  options.identities = plan.identities;
   Harvester& harvester = session.harvester.emplace(window.Components(), window.ui, window.dialogs, options);
   for (const Text& seed : plan.seeds) window.列表框_关键字.AddItem(seed);
   window.编辑框_工作线程.SetContent(std::to_string(plan.workers));
@@ -440,6 +534,8 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   window.ui.Invoke([&] { harvester.OnStartButton(); });
   const bool progress = !args.quiet && cli::IsTerminal(stderr);
   auto lastReport = start, lastFlush = start;
+  std::vector<IdentityState> states(std::max<std::size_t>(1, plan.identities.size()), IdentityState::kAsking);
+  std::size_t identityLines = 0;  // drawn below the progress line
   Ending ending;
   for (;;) {
     const auto nextFlush = lastFlush + std::chrono::milliseconds(100);
@@ -459,8 +555,21 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
         if (std::fflush(session.out) != 0) session.NoteWriteFailure();
       });
     }
-    if (progress && now - lastReport >= std::chrono::milliseconds(250)) {
-      lastReport = now;
+    if (now - lastReport < std::chrono::milliseconds(250)) continue;
+    lastReport = now;
+    const std::vector<Harvester::IdentityProgress> identities = harvester.Identities();
+    // A proxy that starts failing is said at once, even without a terminal:
+    // a long run's log shows when and why it was rested.
+    for (std::size_t i = 0; i < identities.size() && i < states.size(); ++i) {
+      const Harvester::IdentityProgress& identity = identities[i];
+      if (identity.state == IdentityState::kFailing && states[i] != IdentityState::kFailing && !args.quiet) {
+        if (progress) std::fputs("\r\x1b[J", stderr);
+        std::fprintf(stderr, "kelvarn harvest: %s failed (%s); resting it until %s\n", identity.name.c_str(),
+                     identity.lastError.c_str(), identity.until.value_or("its probe").c_str());
+      }
+      states[i] = identity.state;
+    }
+    if (progress) {
       const double seconds = std::chrono::duration<double>(now - start).count();
       const std::optional<std::string> until = harvester.HoldEnd();
       const double perMinute = harvester.RequestsPerMinute();
@@ -472,14 +581,18 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
       if (const std::int64_t repeats = harvester.Repeats(); repeats > 0) {
         layouts += "  repeats " + std::to_string(repeats);
       }
-      std::fprintf(stderr, "\r\x1b[Klevel %d  pages %lld  pending %d  phrases %d%s%s%s  %.1f pages/s",
+      std::fprintf(stderr, "\r\x1b[Jlevel %d  pages %lld  pending %d  phrases %d%s%s%s  %.1f pages/s",
                    harvester.DeepestLevel(), static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
                    window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),
                    layouts.c_str(), hold.c_str(),
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
+      // Several identities: a line each below, the cursor back on the first.
+      identityLines = identities.size() > 1 ? identities.size() : 0;
+      for (std::size_t i = 0; i < identityLines; ++i) std::fprintf(stderr, "\n  %s", IdentityLine(identities[i]).c_str());
+      if (identityLines > 0) std::fprintf(stderr, "\x1b[%zuA\r", identityLines);
     }
   }
-  if (progress) std::fputs("\r\x1b[K", stderr);
+  if (progress) std::fputs("\r\x1b[J", stderr);
   if (ending.interrupted || ending.readerGone || ending.blocked) {
     window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
   }
@@ -513,9 +626,22 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   }
   if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", cli::ForTheUser(status).c_str());
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
+  const std::vector<Harvester::IdentityProgress> identities = harvester.Identities();
   if (ending.blocked) {
     std::fprintf(stderr, "kelvarn harvest: stopped: the engine asks for verification (%s); %d phrases kept\n",
-                 args.stopOnBlock ? "--on-block stop" : "5 holds in a row", window.列表框_相关关键字.ItemCount());
+                 args.stopOnBlock             ? "--on-block stop"
+                 : identities.size() > 1 ? "every identity rested 5 times in a row or never worked"
+                                         : "5 holds in a row",
+                 window.列表框_相关关键字.ItemCount());
+  }
+  // Each identity's share, and, even with --quiet, a proxy that never worked:
+  // the user pays for it and is to know.
+  for (const Harvester::IdentityProgress& identity : identities) {
+    if (identities.size() > 1 && !args.quiet) std::fprintf(stderr, "kelvarn harvest: %s\n", IdentityLine(identity).c_str());
+    if (identity.name != "direct" && identity.served == 0 && identity.verification == 0 && identity.failures > 0) {
+      std::fprintf(stderr, "kelvarn harvest: proxy %s never worked: %s\n", identity.name.c_str(),
+                   identity.lastError.c_str());
+    }
   }
   // Pages of a layout not recognised are the early sign of a changed engine.
   const std::int64_t unrecognised = harvester.UnrecognisedLayouts();

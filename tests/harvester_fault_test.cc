@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "net/http_client.h"
+#include "tests/proxies.h"
 #include "tests/raw_server.h"
 
 namespace kelvarn {
@@ -446,6 +448,46 @@ TEST(PacingTest, AFixedRateUnderTheAllowanceIsNeverTurnedAway) {
   EXPECT_EQ(TwoSeedRun::DepthTwoPhrases(), run.Collected());
   EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
   EXPECT_EQ(0u, run.engine.BlockedCount());
+}
+
+// Four identities: direct, a proxy, a proxy whose address the engine turns
+// away, and a dead proxy. The blocked one rests and the dead one rests
+// longer each time, while the other two ask for their pages: the run gets
+// everything, each page counted once, and no failure through the dead proxy
+// spends a page's retry.
+TEST(PacingTest, ABlockedOrDeadIdentityRestsWhileTheOthersGoOn) {
+  testing::Proxies proxies({.http = 3});
+  if (proxies.Absent()) GTEST_SKIP() << proxies.Error();
+  ASSERT_EQ("", proxies.Error());
+  std::vector<std::shared_ptr<HttpIdentity>> identities{nullptr};
+  for (std::size_t i = 0; i < 3; ++i) identities.push_back(HttpIdentity::Create(ParseProxyUrl(proxies.Url(i)).proxy).identity);
+#ifdef _WIN32
+  GTEST_SKIP() << "one proxy under Wine";
+#else
+  proxies.Kill(2);
+  EngineOptions options;
+  options.blockFrom = testing::Proxies::From(1);
+  TwoSeedRun run(
+      options,
+      [&](Harvester::Options& o) {
+        o.identities = identities;
+        o.holdMs = o.failRestMs = 200;
+        o.retries = 0;
+      },
+      "2");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(TwoSeedRun::DepthTwoPhrases(), run.Collected());
+  EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), run.h->RunPageCounts());
+  using State = Harvester::IdentityProgress::State;
+  const std::vector<Harvester::IdentityProgress> seen = run.h->Identities();
+  ASSERT_EQ(4u, seen.size());
+  EXPECT_EQ("direct", seen[0].name);
+  EXPECT_EQ(22, seen[0].served + seen[1].served);
+  EXPECT_TRUE(seen[2].served == 0 && seen[2].verification > 0 && seen[2].state != State::kAsking);
+  EXPECT_TRUE(seen[3].served == 0 && seen[3].failures > 0 && seen[3].state == State::kFailing);
+  EXPECT_EQ("127.0.0.1:" + std::to_string(proxies.Port(2)), seen[3].name);
+  EXPECT_THAT(seen[3].lastError, ::testing::Not(::testing::HasSubstr(testing::Proxies::kPassword)));
+#endif
 }
 
 // A 5xx page is asked for again, at most twice more; a page that heals

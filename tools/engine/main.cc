@@ -17,12 +17,14 @@ constexpr const char* kUsage =
     "                      [--fault none|error|reset|stall|huge|trickle|garbage|redirect|\n"
     "                               redirect-loop|no-block-end|upper-case|verify]\n"
     "                      [--block-after N --block-ms MS] [--require-cookie] [--fail-first N]\n"
+    "                      [--block-from ADDRESS]\n"
     "                      [--policy rate=R,burst=B,penalty=S,cookieless=C]\n"
     "                      [--layout classic|2008|2018|2021|2022|mobile|mixed]\n"
     "Serves GET /s?wd=KEYWORD on 127.0.0.1 until interrupted; --port 0 (the default) picks a free\n"
     "port. Prints the base URL on the first line of standard output. Like the real engine it sets\n"
     "a cookie, and turns clients away to its verification page: after N search requests for MS\n"
-    "milliseconds, and always when they lack its cookie with --require-cookie. --fail-first N\n"
+    "milliseconds, always when they lack its cookie with --require-cookie, and always when they\n"
+    "come from ADDRESS with --block-from (a proxy bound to it, say). --fail-first N\n"
     "answers the first N search requests with 503. --layout picks the form of the related block:\n"
     "the classic GBK one (the default), those of 2008 (GBK), 2018 and 2021 (UTF-8), 2022 (the 2021\n"
     "one on indented lines, its data in a comment, icons and character references in some links),\n"
@@ -80,6 +82,8 @@ int main(int argc, char** argv) {
       const auto policy = kelvarn::ParseEnginePolicy(value);
       ok = policy.has_value();
       if (policy) options.policy = *policy;
+    } else if (arg == "--block-from") {
+      options.blockFrom = value;
     } else if (arg == "--layout") {
       const auto layout = kelvarn::ParseEngineLayout(value);
       ok = layout.has_value();

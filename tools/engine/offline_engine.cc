@@ -447,7 +447,7 @@ bool OfflineEngine::TurnsAway(const httplib::Request& req, httplib::Response& re
   const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
   if (hasCookie) withCookie_.fetch_add(1);
   if (!hasCookie) res.set_header("Set-Cookie", cookie + "=" + std::to_string(number) + "; Path=/");
-  if (fault == EngineFault::kVerify || Blocks(hasCookie) ||
+  if (fault == EngineFault::kVerify || Blocks(hasCookie) || req.remote_addr == options_.blockFrom ||
       !limits_.Admit(req.remote_addr + " " + (hasCookie ? CookieValue(req.get_header_value("Cookie"), cookie) : "-"),
                      hasCookie, std::chrono::steady_clock::now())) {
     blocked_.fetch_add(1);
