@@ -20,7 +20,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: kelvarn [--search-url URL] [--seeds FILE] [--harvest]   open the window\n"
     "       kelvarn harvest [OPTIONS] [SEEDS_FILE | -]   harvest without a window (kelvarn harvest --help)\n"
-    "       kelvarn check [--search-url URL] [KEYWORD]   request one results page and say what it gave\n"
+    "       kelvarn check [--search-url URL] [--proxy URL] [KEYWORD]\n"
+    "                                     request one results page and say what it gave\n"
     "       kelvarn url KEYWORD...        print the search URL of each keyword (UTF-8 in)\n"
     "       kelvarn extract [PAGE | -]    print the related phrases of a results page in any form\n"
     "                                     Kelvarn reads, as GB18030 lines ending in CR LF\n"

@@ -13,14 +13,8 @@
 #include <thread>
 #include <tuple>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#endif
-
 #include "frame/runtime.h"
+#include "tests/proxies.h"
 #include "tests/raw_server.h"
 #include "tools/engine/offline_engine.h"
 
@@ -555,42 +549,15 @@ TEST(ProxyUrlTest, ParsesOrSaysWhyWithoutTheCredentials) {
 }
 
 // Real proxies in front of the engine: an HTTP proxy whose connections to
-// the engine leave from 127.0.0.2, and a SOCKS5 one with a user and
-// password, from 127.0.0.3. The engine's statistics tell each address and
+// the engine leave from 127.0.0.2, and a SOCKS5 one from 127.0.0.3, both
+// with a user and password. The engine's statistics tell each address and
 // cookie apart.
 class ProxyTest : public ::testing::Test {
  protected:
-  static constexpr const char *kUser = "kelvarn", *kPassword = "pa55-w.rd";
-
   void SetUp() override {
-#ifdef _WIN32
-    // The proxies run on the Linux host, started by the test's script.
-    const char* http = std::getenv("KELVARN_TEST_HTTP_PROXY");
-    if (!http) GTEST_SKIP() << "KELVARN_TEST_HTTP_PROXY names no proxy";
-    httpPort_ = std::atoi(http);
-#else
-    if (!std::filesystem::exists("/usr/bin/tinyproxy") || !std::filesystem::exists("/usr/bin/microsocks")) {
-      GTEST_SKIP() << "tinyproxy and microsocks are not installed (scripts/setup installs them)";
-    }
-    dir_ = std::filesystem::temp_directory_path() / ("kelvarn-proxies-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    httpPort_ = FreePort(), socksPort_ = FreePort();
-    const std::string conf = (dir_ / "tinyproxy.conf").string();
-    std::ofstream(conf) << "Port " << httpPort_ << "\nListen 127.0.0.1\nBind 127.0.0.2\nAllow 127.0.0.1\n"
-                        << "Timeout 30\nLogLevel Critical\nMaxClients 16\nBasicAuth " << kUser << " " << kPassword
-                        << "\n";
-    Start({"/usr/bin/tinyproxy", "-d", "-c", conf});
-    Start({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(socksPort_), "-b", "127.0.0.3", "-u", kUser,
-           "-P", kPassword});
-    ASSERT_TRUE(Listening(httpPort_) && Listening(socksPort_)) << "the proxies did not start";
-#endif
+    if (proxies_.Absent()) GTEST_SKIP() << proxies_.Error();
+    ASSERT_EQ("", proxies_.Error());
     ASSERT_GT(engine_.Start(), 0);
-  }
-  void TearDown() override {
-#ifndef _WIN32
-    for (const pid_t pid : pids_) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-#endif
   }
 
   static std::shared_ptr<HttpIdentity> Through(const std::string& url) {
@@ -599,9 +566,6 @@ class ProxyTest : public ::testing::Test {
     HttpIdentity::Made made = HttpIdentity::Create(parsed.proxy);
     EXPECT_TRUE(made.identity) << made.error;
     return made.identity;
-  }
-  std::string Proxy(const char* scheme, int port, const std::string& password = kPassword) const {
-    return std::string(scheme) + "://" + kUser + ":" + password + "@127.0.0.1:" + std::to_string(port);
   }
   // The body and status of a search through `identity` (none: the default).
   std::pair<std::string, std::uint32_t> Fetch(const std::shared_ptr<HttpIdentity>& identity,
@@ -613,42 +577,8 @@ class ProxyTest : public ::testing::Test {
     return {client.GetResponseText(), client.StatusCode()};
   }
 
+  testing::Proxies proxies_{{.socks = true}};
   OfflineEngine engine_{EngineOptions{.policy = EnginePolicy{.rate = 1000, .burst = 1000}}};
-  int httpPort_ = 0, socksPort_ = 0;
-
- private:
-#ifndef _WIN32
-  static int FreePort() { return testing::Listener().Port(); }
-  void Start(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) == 0) pids_.push_back(pid);
-    posix_spawn_file_actions_destroy(&quiet);
-  }
-  static bool Listening(int port) {
-    for (int i = 0; i < 500; ++i) {
-      const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in addr{};
-      addr.sin_family = AF_INET;
-      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      addr.sin_port = htons(static_cast<std::uint16_t>(port));
-      const bool open = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-      ::close(fd);
-      if (open) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-  std::filesystem::path dir_;
-  std::vector<pid_t> pids_;
-#endif
 };
 
 // Each identity reaches the engine from its own address and keeps its own
@@ -656,9 +586,9 @@ class ProxyTest : public ::testing::Test {
 // process's store, direct.
 TEST_F(ProxyTest, EachIdentityHasItsRouteAndItsCookies) {
   std::vector<std::shared_ptr<HttpIdentity>> identities{nullptr, HttpIdentity::Create().identity,
-                                                        Through(Proxy("http", httpPort_))};
+                                                        Through(proxies_.Url(0))};
 #ifndef _WIN32
-  identities.push_back(Through(Proxy("socks5", socksPort_)));
+  identities.push_back(Through(proxies_.SocksUrl()));
 #endif
   const Text page = OfflineEngine::PageFor("abc", {}, EngineFault::kNone);
   for (const auto& identity : identities) {
@@ -687,18 +617,21 @@ TEST_F(ProxyTest, FailuresSayWhyWithoutTheCredentials) {
   testing::RawServer silent([](const std::string&, int) { return std::string("hang"); });
   testing::RawServer garbage([](const std::string&, int) { return std::string("\x01\x02garbage\r\n\r\n"); });
   const int dead = testing::Listener().Port();
+  const auto Url = [](const char* scheme, int port, const char* password = testing::Proxies::kPassword) {
+    return testing::Proxies::UrlFor(scheme, port, password);
+  };
   const struct {
     std::string proxy, error;
   } table[] = {
-      {Proxy("http", httpPort_, "wrong"), "refused the user name or password (401)"},
+      {Url("http", proxies_.Port(0), "wrong"), "refused the user name or password (401)"},
 #ifdef _WIN32
-      {Proxy("http", dead), "no connection"},
+      {Url("http", dead), "no connection"},
 #else
-      {Proxy("socks5", socksPort_, "wrong"), "refused the user name or password"},
-      {Proxy("socks5", dead), "no connection"},
-      {Proxy("socks5", silent.Port()), "no answer within the time-out"},
-      {Proxy("http", garbage.Port()), "no HTTP answer"},
-      {Proxy("http", socksPort_), "no HTTP answer"},  // a SOCKS5 proxy spoken to as HTTP
+      {Url("socks5", proxies_.SocksPort(), "wrong"), "refused the user name or password"},
+      {Url("socks5", dead), "no connection"},
+      {Url("socks5", silent.Port()), "no answer within the time-out"},
+      {Url("http", garbage.Port()), "no HTTP answer"},
+      {Url("http", proxies_.SocksPort()), "no HTTP answer"},  // a SOCKS5 proxy spoken to as HTTP
 #endif
   };
   for (const auto& row : table) {
@@ -711,7 +644,8 @@ TEST_F(ProxyTest, FailuresSayWhyWithoutTheCredentials) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
     EXPECT_THAT(client.LastError(), ::testing::StartsWith("proxy 127.0.0.1:"));
     EXPECT_THAT(client.LastError(), HasSubstr(row.error));
-    EXPECT_THAT(client.LastError(), ::testing::Not(::testing::AnyOf(HasSubstr(kUser), HasSubstr("wrong"))));
+    EXPECT_THAT(client.LastError(),
+                ::testing::Not(::testing::AnyOf(HasSubstr(testing::Proxies::kUser), HasSubstr("wrong"))));
   }
   EXPECT_EQ(0u, engine_.RequestCount());
 }

@@ -90,6 +90,16 @@ std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t ma
 // The whole file as bytes, or the empty array when ReadFile gives nothing.
 ByteArray ReadFileBytes(std::string_view path);
 
+// `path` as seen from the directory of `file`: unchanged when absolute or
+// when `file` names no directory, else that directory's path followed by it.
+// Lets a list file name other files beside itself.
+std::string PathBeside(std::string_view file, std::string_view path);
+
+// Whether users other than the owner may read the file at `path`: its mode
+// gives group or others read permission. False when it cannot be looked at,
+// and always on Windows (see win32/files.cc).
+bool OthersMayRead(std::string_view path);
+
 // Replaces the file with the parts, in order, as an ordinary write would:
 // through symbolic links (making the file a dangling one names), refused for a
 // read-only file, keeping the file's mode, its user attributes (user.*) and,

@@ -64,6 +64,17 @@ const std::string& SettingsDirectory() {
   return directory;
 }
 
+std::string PathBeside(std::string_view file, std::string_view path) {
+  const std::size_t end = file.rfind('/');
+  if (detail::IsAbsolutePath(path) || end == std::string_view::npos) return std::string(path);
+  return std::string(file.substr(0, end + 1)).append(path);
+}
+
+bool OthersMayRead(std::string_view path) {
+  struct stat st {};
+  return ::stat(std::string(path).c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 namespace {
 
 // Reads the open file to its end or `maxBytes`, and closes it.

@@ -162,6 +162,26 @@ std::optional<std::string> Read(std::string_view path, std::size_t maxBytes, boo
 
 }  // namespace
 
+std::string PathBeside(std::string_view file, std::string_view path) {
+  // The last separator, stepping over double-byte characters as
+  // ProgramDirectory does: a GBK trail byte may be 0x5C.
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    if (::IsDBCSLeadByte(static_cast<BYTE>(file[i])) && i + 1 < file.size()) {
+      ++i;
+    } else if (file[i] == '\\' || file[i] == '/') {
+      end = i + 1;
+    }
+  }
+  if (detail::IsAbsolutePath(path) || end == 0) return std::string(path);
+  return std::string(file.substr(0, end)).append(path);
+}
+
+// Who may read a file is its ACL's matter, usually inherited from a profile
+// directory that is private already; the mode bits that would tell here
+// carry only the read-only attribute, so no warning can be founded on them.
+bool OthersMayRead(std::string_view) { return false; }
+
 std::optional<std::string> ReadFile(std::string_view path, std::size_t maxBytes) { return Read(path, maxBytes, false); }
 
 std::optional<std::string> ReadRegularFile(std::string_view path, std::size_t maxBytes) {
