@@ -131,7 +131,8 @@ void Harvester::BeginGeneration() {
   {
     MutexLock lock(runMutex_);
     generation_.fetch_add(1);
-    for (const std::shared_ptr<Identity>& identity : identities_) identity->restEnd.reset();  // a stop ends a hold at once
+    for (const std::shared_ptr<Identity>& identity : identities_)
+      identity->restEnd.reset();  // a stop ends a hold at once
   }
   cutOff_.notify_all();
 }
@@ -388,9 +389,8 @@ bool Harvester::FetchPage(Task& task) {
   // A paced request waits for its token; a rest of its identity that begins
   // meanwhile sends it back, to another identity or to wait for a hold's end.
   Identity& identity = *task.identity;
-  const bool mayAsk = identity.pacer->Acquire([&] {
-    return !Current(task.generation) || ThreadPool::IsCutOff() || (identity.resting.load() && !task.probe);
-  });
+  const bool mayAsk = identity.pacer->Acquire(
+      [&] { return !Current(task.generation) || ThreadPool::IsCutOff() || (identity.resting.load() && !task.probe); });
   if (!mayAsk) {
     --identity.busy;
     MutexLock lock(runMutex_);
@@ -583,8 +583,7 @@ std::shared_ptr<Harvester::Identity> Harvester::ChooseIdentity(std::int32_t reco
 
 bool Harvester::AnyAsking(const Identity* besides) const {
   return std::any_of(identities_.begin(), identities_.end(), [&](const std::shared_ptr<Identity>& identity) {
-    return identity.get() != besides &&
-           (identity->state == IdentityProgress::State::kAsking || identity->probeWanted);
+    return identity.get() != besides && (identity->state == IdentityProgress::State::kAsking || identity->probeWanted);
   });
 }
 
@@ -618,8 +617,9 @@ void Harvester::StartFailRest(Identity& identity) {
   identity.state = IdentityProgress::State::kFailing;
   identity.resting = true;
   identity.pacer->Wake();
-  identity.nextFailMs = identity.failsInARow++ == 0 ? options_.failRestMs
-                                                    : std::min<std::int64_t>(identity.nextFailMs * 2, options_.maxHoldMs);
+  identity.nextFailMs = identity.failsInARow++ == 0
+                            ? options_.failRestMs
+                            : std::min<std::int64_t>(identity.nextFailMs * 2, options_.maxHoldMs);
   identity.restEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(identity.nextFailMs);
 }
 
@@ -628,8 +628,9 @@ void Harvester::EndHold(Identity& identity, Generation generation) {
     // The block lasted at most what this one's holds came to: the next starts
     // shorter when the first probe was served, else with what this one took.
     const std::int64_t floor = std::max<std::int64_t>(1, options_.holdMs / 4);
-    identity.firstHoldMs = std::clamp<std::int64_t>(identity.firstProbe ? identity.blockHeldMs * 3 / 4 : identity.blockHeldMs,
-                                                    floor, std::max<std::int64_t>(floor, options_.maxHoldMs));
+    identity.firstHoldMs =
+        std::clamp<std::int64_t>(identity.firstProbe ? identity.blockHeldMs * 3 / 4 : identity.blockHeldMs, floor,
+                                 std::max<std::int64_t>(floor, options_.maxHoldMs));
     identity.nextHoldMs = identity.firstHoldMs;
     identity.blockHeldMs = 0;
     identity.firstProbe = true;

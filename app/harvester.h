@@ -35,8 +35,8 @@
 #include "app/phrase_set.h"
 #include "app/settings.h"
 #include "base/thread_safety.h"
-#include "net/http_client.h"
 #include "json/json.h"
+#include "net/http_client.h"
 #include "pool/thread_pool.h"
 #include "ui/components.h"
 #include "ui/dialogs.h"
@@ -188,12 +188,12 @@ class Harvester {
   // Each identity of the current run as it stands.
   struct IdentityProgress {
     enum class State { kAsking, kHolding, kFailing, kGivenUp };
-    std::string name;                  // "direct", or the proxy's host:port
-    State state = State::kAsking;      // kHolding: blocked; kFailing: rested after failures
-    double perMinute = 0;              // its requests a minute; 0 when unpaced
-    std::optional<std::string> until;  // when its rest ends, local "HH:MM:SS"
+    std::string name;                                         // "direct", or the proxy's host:port
+    State state = State::kAsking;                             // kHolding: blocked; kFailing: rested after failures
+    double perMinute = 0;                                     // its requests a minute; 0 when unpaced
+    std::optional<std::string> until;                         // when its rest ends, local "HH:MM:SS"
     std::int64_t served = 0, verification = 0, failures = 0;  // its requests, by what they got
-    std::string lastError;             // why its last request failed, without credentials
+    std::string lastError;                                    // why its last request failed, without credentials
   };
   std::vector<IdentityProgress> Identities() EXCLUDES(runMutex_);
 

@@ -105,7 +105,7 @@ struct Arguments {
   bool stopOnBlock = false;  // --on-block stop
   bool unique = false;
   Pace pace{Pace::Mode::kAuto, 0};
-  std::vector<ProxyUrl> proxies;         // --proxy
+  std::vector<ProxyUrl> proxies;  // --proxy
   std::optional<std::string> proxiesFile;
   bool noDirect = false;
   OutputFormat format = OutputFormat::kText;
@@ -141,7 +141,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
     } else if (arg == "--proxy") {
       const char* v = value(argv[i]);
       ProxyParse parsed = ParseProxyUrl(v ? v : "");
-      if (!parsed.proxy) return UsageError("--proxy: " + parsed.error);  // the reason, never the URL: it may hold a password
+      if (!parsed.proxy)
+        return UsageError("--proxy: " + parsed.error);  // the reason, never the URL: it may hold a password
       a.proxies.push_back(std::move(*parsed.proxy));
     } else if (arg == "--proxies") {
       const char* v = value(argv[i]);
@@ -370,7 +371,8 @@ std::optional<int> MakeIdentities(const Arguments& args, Plan& plan) {
   for (const ProxyUrl& proxy : args.proxies) entries.push_back({proxy, {}});
   if (args.proxiesFile) {
     ProxyList list = ReadProxyList(*args.proxiesFile);
-    for (const std::string& warning : list.warnings) std::fprintf(stderr, "kelvarn harvest: warning: %s\n", warning.c_str());
+    for (const std::string& warning : list.warnings)
+      std::fprintf(stderr, "kelvarn harvest: warning: %s\n", warning.c_str());
     for (const std::string& error : list.errors) std::fprintf(stderr, "kelvarn harvest: %s\n", error.c_str());
     if (!list.errors.empty()) return 1;
     for (ProxyEntry& entry : list.entries) entries.push_back(std::move(entry));
@@ -476,7 +478,8 @@ std::string IdentityLine(const Harvester::IdentityProgress& identity) {
   std::string line = identity.name + "  ";
   switch (identity.state) {
     case IdentityState::kAsking:
-      line += identity.perMinute > 0 ? "asking at " + std::to_string(std::lround(identity.perMinute)) + "/min" : "asking";
+      line +=
+          identity.perMinute > 0 ? "asking at " + std::to_string(std::lround(identity.perMinute)) + "/min" : "asking";
       break;
     case IdentityState::kHolding:
       line += identity.until ? "resting until " + *identity.until + " (blocked)" : "probing (blocked)";
@@ -588,7 +591,8 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
                    seconds > 0 ? static_cast<double>(harvester.PagesFetched()) / seconds : 0.0);
       // Several identities: a line each below, the cursor back on the first.
       identityLines = identities.size() > 1 ? identities.size() : 0;
-      for (std::size_t i = 0; i < identityLines; ++i) std::fprintf(stderr, "\n  %s", IdentityLine(identities[i]).c_str());
+      for (std::size_t i = 0; i < identityLines; ++i)
+        std::fprintf(stderr, "\n  %s", IdentityLine(identities[i]).c_str());
       if (identityLines > 0) std::fprintf(stderr, "\x1b[%zuA\r", identityLines);
     }
   }
@@ -629,7 +633,7 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   const std::vector<Harvester::IdentityProgress> identities = harvester.Identities();
   if (ending.blocked) {
     std::fprintf(stderr, "kelvarn harvest: stopped: the engine asks for verification (%s); %d phrases kept\n",
-                 args.stopOnBlock             ? "--on-block stop"
+                 args.stopOnBlock        ? "--on-block stop"
                  : identities.size() > 1 ? "every identity rested 5 times in a row or never worked"
                                          : "5 holds in a row",
                  window.列表框_相关关键字.ItemCount());
@@ -637,7 +641,8 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   // Each identity's share, and, even with --quiet, a proxy that never worked:
   // the user pays for it and is to know.
   for (const Harvester::IdentityProgress& identity : identities) {
-    if (identities.size() > 1 && !args.quiet) std::fprintf(stderr, "kelvarn harvest: %s\n", IdentityLine(identity).c_str());
+    if (identities.size() > 1 && !args.quiet)
+      std::fprintf(stderr, "kelvarn harvest: %s\n", IdentityLine(identity).c_str());
     if (identity.name != "direct" && identity.served == 0 && identity.verification == 0 && identity.failures > 0) {
       std::fprintf(stderr, "kelvarn harvest: proxy %s never worked: %s\n", identity.name.c_str(),
                    identity.lastError.c_str());

@@ -460,7 +460,8 @@ TEST(PacingTest, ABlockedOrDeadIdentityRestsWhileTheOthersGoOn) {
   if (proxies.Absent()) GTEST_SKIP() << proxies.Error();
   ASSERT_EQ("", proxies.Error());
   std::vector<std::shared_ptr<HttpIdentity>> identities{nullptr};
-  for (std::size_t i = 0; i < 3; ++i) identities.push_back(HttpIdentity::Create(ParseProxyUrl(proxies.Url(i)).proxy).identity);
+  for (std::size_t i = 0; i < 3; ++i)
+    identities.push_back(HttpIdentity::Create(ParseProxyUrl(proxies.Url(i)).proxy).identity);
 #ifdef _WIN32
   GTEST_SKIP() << "one proxy under Wine";
 #else
