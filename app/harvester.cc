@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/page_forms.h"
+#include "app/proxy_list.h"
 #include "app/search_page.h"
 #include "frame/frame.h"
 #include "frame/process.h"
@@ -32,6 +33,11 @@ constexpr std::string_view kLevelKey = "\xCF\xD6\xD0\xD0\xBC\xB6\xB1\xF0";      
 constexpr std::string_view kBlockedEnd =
     "\xB2\xC9\xBC\xAF\xD2\xD1\xCD\xA3\xD6\xB9,\xCB\xD1\xCB\xF7\xD2\xFD\xC7\xE6\xD2\xAA\xC7\xF3\xB0\xB2\xC8\xAB"
     "\xD1\xE9\xD6\xA4";
+
+// 代理列表文件无法使用,采集未开始:
+constexpr std::string_view kBadProxies =
+    "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xCA\xB9\xD3\xC3,\xB2\xC9\xBC\xAF\xCE\xB4\xBF\xAA"
+    "\xCA\xBC:";
 
 // The harvester that tasks and monitors work for, and how many of them are
 // inside it: its destructor waits for them to leave.
@@ -149,6 +155,8 @@ void Harvester::OnStartButton() {
     ui_.状态条1.SetProgressText({});
     return;
   }
+  std::vector<std::shared_ptr<HttpIdentity>> identities = options_.identities;
+  if (identities.empty() && !WindowIdentities(identities)) return;
   ui_.按钮_开始采集.SetCaption(kStopCaption);
   const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
   // Read, never written: a config.ini the program made stays as it was.
@@ -170,7 +178,7 @@ void Harvester::OnStartButton() {
     retryLimit_ = std::max(0, retries);
     blockedEnd_ = false;
     identities_.clear(), probes_.clear();
-    for (const std::shared_ptr<HttpIdentity>& http : options_.identities) {
+    for (const std::shared_ptr<HttpIdentity>& http : identities) {
       identities_.push_back(std::make_shared<Identity>(http, pace, options_.holdMs));
     }
     if (identities_.empty()) identities_.push_back(std::make_shared<Identity>(nullptr, pace, options_.holdMs));
@@ -196,6 +204,26 @@ void Harvester::OnStartButton() {
       Leave();
     }
   }
+}
+
+bool Harvester::WindowIdentities(std::vector<std::shared_ptr<HttpIdentity>>& identities) {
+  // Read at every start, so that an edited list counts at once. A list that
+  // cannot be used is said, and the run does not begin: asking through the
+  // wrong identities would spend the allowance the user meant to spare.
+  const Text file = settings_.ProxiesFile();
+  if (file.empty()) return true;
+  const ProxyList list = ReadProxyList(file);
+  MadeIdentities made = MakeIdentities(list.entries, settings_.NoDirect() != "1");
+  std::vector<std::string> problems = list.errors;
+  if (problems.empty()) problems = made.errors;
+  if (problems.empty()) {
+    identities = std::move(made.made);
+    return true;
+  }
+  Text message(kBadProxies);
+  for (const std::string& problem : problems) message += "\r\n" + problem;
+  dialogs_.ShowMessage(message, kMbOk | kMbIconWarning);
+  return false;
 }
 
 void Harvester::StopEverything() {

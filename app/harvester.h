@@ -213,6 +213,9 @@ class Harvester {
   bool PostPhrases(const Task& task) EXCLUDES(runMutex_);
   void RunMonitor(Generation generation) EXCLUDES(runMutex_);
   void BeginGeneration() EXCLUDES(runMutex_);  // window thread
+  // The identities of config.ini's proxies file, when it names one; false,
+  // after a message box, when the file cannot be used (window thread).
+  bool WindowIdentities(std::vector<std::shared_ptr<HttpIdentity>>& identities);
   bool Current(Generation generation) const { return generation_.load() == generation; }
   // Waits ms milliseconds, or less when the run is cut off meanwhile.
   void PauseInRun(std::int64_t ms, Generation generation) EXCLUDES(runMutex_);

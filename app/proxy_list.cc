@@ -81,4 +81,27 @@ ProxyList ReadProxyList(const std::string& path) {
   return list;
 }
 
+MadeIdentities MakeIdentities(const std::vector<ProxyEntry>& entries, bool direct) {
+  MadeIdentities identities;
+  if (direct) identities.made.push_back(nullptr);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const ProxyEntry& entry = entries[i];
+    const std::string name = "proxy " + entry.proxy.Display();
+    if (std::any_of(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(i),
+                    [&](const ProxyEntry& earlier) { return earlier.proxy == entry.proxy; })) {
+      identities.errors.push_back(name + " is given twice");
+      continue;
+    }
+    HttpIdentity::Made made = HttpIdentity::Create(entry.proxy);
+    if (!made.identity) {
+      identities.errors.push_back(name + ": " + made.error);
+    } else if (!entry.cookieFile.empty() && !made.identity->LoadCookieFile(entry.cookieFile)) {
+      identities.errors.push_back(name + ": cannot read its cookies " + entry.cookieFile);
+    } else {
+      identities.made.push_back(std::move(made.identity));
+    }
+  }
+  return identities;
+}
+
 }  // namespace kelvarn

@@ -14,9 +14,11 @@
 // function of the files it reads, safe from any thread.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "net/http_client.h"
 #include "net/proxy.h"
 
 namespace kelvarn {
@@ -41,5 +43,16 @@ struct ProxyList {
 // Warning: the file holds credentials and users other than its owner may
 // read it (POSIX only).
 ProxyList ReadProxyList(const std::string& path);
+
+// The identities a harvest asks through: the direct connection first (a
+// null, which asks with the process's cookies) unless `direct` is false,
+// then one per entry with its cookies. Errors name the proxy by host:port:
+// the same URL twice, a proxy this build cannot use, a cookie file that
+// cannot be read; a caller should use no identity while there is one.
+struct MadeIdentities {
+  std::vector<std::shared_ptr<HttpIdentity>> made;
+  std::vector<std::string> errors;
+};
+MadeIdentities MakeIdentities(const std::vector<ProxyEntry>& entries, bool direct);
 
 }  // namespace kelvarn

@@ -366,7 +366,7 @@ struct Plan {
 // The identities of the flags: direct (unless --no-direct), each --proxy,
 // then each line of --proxies, with its cookies. An exit code, after a
 // message, when one cannot be made.
-std::optional<int> MakeIdentities(const Arguments& args, Plan& plan) {
+std::optional<int> AddIdentities(const Arguments& args, Plan& plan) {
   std::vector<ProxyEntry> entries;
   for (const ProxyUrl& proxy : args.proxies) entries.push_back({proxy, {}});
   if (args.proxiesFile) {
@@ -378,27 +378,10 @@ std::optional<int> MakeIdentities(const Arguments& args, Plan& plan) {
     for (ProxyEntry& entry : list.entries) entries.push_back(std::move(entry));
   }
   if (entries.empty()) return std::nullopt;
-  if (!args.noDirect) plan.identities.push_back(nullptr);
-  for (const ProxyEntry& entry : entries) {
-    const std::string name = entry.proxy.Display();
-    for (const std::shared_ptr<HttpIdentity>& made : plan.identities) {
-      if (made && *made->Proxy() == entry.proxy) {
-        std::fprintf(stderr, "kelvarn harvest: proxy %s is given twice\n", name.c_str());
-        return 2;
-      }
-    }
-    HttpIdentity::Made made = HttpIdentity::Create(entry.proxy);
-    if (!made.identity) {
-      std::fprintf(stderr, "kelvarn harvest: proxy %s: %s\n", name.c_str(), made.error.c_str());
-      return 2;
-    }
-    if (!entry.cookieFile.empty() && !made.identity->LoadCookieFile(entry.cookieFile)) {
-      std::fprintf(stderr, "kelvarn harvest: proxy %s: cannot read its cookies %s\n", name.c_str(),
-                   entry.cookieFile.c_str());
-      return 1;
-    }
-    plan.identities.push_back(std::move(made.identity));
-  }
+  MadeIdentities identities = MakeIdentities(entries, !args.noDirect);
+  for (const std::string& error : identities.errors) std::fprintf(stderr, "kelvarn harvest: %s\n", error.c_str());
+  if (!identities.errors.empty()) return 2;
+  plan.identities = std::move(identities.made);
   return std::nullopt;
 }
 
@@ -426,7 +409,7 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   plan.depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth);
   plan.workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
   plan.retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
-  if (const std::optional<int> code = MakeIdentities(args, plan)) return code;
+  if (const std::optional<int> code = AddIdentities(args, plan)) return code;
 
   if (!args.output.empty()) {
     plan.out = std::fopen(args.output.c_str(), "wb");

@@ -149,6 +149,8 @@ class OfflineEngine {
   // Search requests answered so far, and how many of them were blocked.
   std::uint64_t RequestCount() const { return requests_.load(); }
   std::uint64_t BlockedCount() const { return blocked_.load(); }
+  // The policy's count of each identity, as /stats gives it.
+  std::string LimitsReport() const { return limits_.Report(); }
   // Search requests that carried the engine's cookie.
   std::uint64_t CookieCount() const { return withCookie_.load(); }
 
