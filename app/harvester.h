@@ -154,7 +154,7 @@ class Harvester {
   void LoadSettings();
   void SaveWorkerCount();
   void SaveDepth();
-  // The pacing settings dialog: asks until the rate is valid or cancelled, then saves both.
+  // The harvest settings dialog: asks until the settings are usable or cancelled, then saves them.
   void EditPacing();
   // Ends any run at once: the monitor and the tasks are cut off, queued tasks
   // dropped, requests aborted (window thread).

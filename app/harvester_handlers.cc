@@ -28,6 +28,12 @@ constexpr std::string_view kBadRate =
 // config.ini无法写入,设置未保存.
 constexpr std::string_view kNotSaved =
     "config.ini\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB,\xC9\xE8\xD6\xC3\xCE\xB4\xB1\xA3\xB4\xE6.";
+// 代理列表文件无法读取.
+constexpr std::string_view kProxiesUnreadable =
+    "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1.";
+// 不直连时需要代理列表文件.
+constexpr std::string_view kNoRoute =
+    "\xB2\xBB\xD6\xB1\xC1\xAC\xCA\xB1\xD0\xE8\xD2\xAA\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE.";
 // 是否进入Veskor官方查看最新作品?
 constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
@@ -41,6 +47,19 @@ void ForEachFileLine(std::string_view fileBytes, const LineSplitter::Line& line)
   const Encoding from = ReadAs(DetectEncoding(fileBytes));
   if (from == Encoding::kGb18030) return LineSplitter::Split(fileBytes, line);
   LineSplitter::Split(ToGbk(fileBytes, from), line, LineSplitter::Ends::kLf);
+}
+
+// The proxies file as config.ini will give it back: without the blanks around
+// it and one pair of quotes (as a path copied from a file manager comes), so
+// that the file checked is the file a run reads.
+std::string ProxiesPath(std::string_view typed) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v'; };
+  while (!typed.empty() && blank(typed.front())) typed.remove_prefix(1);
+  while (!typed.empty() && blank(typed.back())) typed.remove_suffix(1);
+  if (typed.size() >= 2 && (typed.front() == '"' || typed.front() == '\'') && typed.back() == typed.front()) {
+    typed = typed.substr(1, typed.size() - 2);
+  }
+  return std::string(typed);
 }
 
 }  // namespace
@@ -116,18 +135,30 @@ void Harvester::SaveWorkerCount() { settings_.SaveWorkers(ui_.编辑框_工作�
 void Harvester::SaveDepth() { settings_.SaveDepth(ui_.编辑框_采集级别.Content()); }
 
 void Harvester::EditPacing() {
-  Text rate = settings_.Rate();
-  bool unique = settings_.Unique() == "1";
-  // A rate that does not read is refused, and the dialog comes back with
-  // what was typed, so that the user can correct it.
+  HarvestSettings edited{settings_.Rate(), settings_.Unique() == "1", settings_.ProxiesFile(),
+                         settings_.NoDirect() == "1"};
+  // Settings a run could not use are refused, and the dialog comes back with
+  // what was typed, so that the user can correct them.
   std::optional<Pace> pace;
-  while (!pace) {
-    if (!dialogs_.PacingDialog(rate, unique)) return;
-    pace = ParsePace(rate);
-    if (!pace) dialogs_.ShowMessage(Text(kBadRate), kMbOk | kMbIconWarning);
+  std::string proxies;
+  for (;;) {
+    if (!dialogs_.PacingDialog(edited)) return;
+    pace = ParsePace(edited.rate);
+    proxies = ProxiesPath(edited.proxiesFile);
+    std::string_view problem;
+    if (!pace) {
+      problem = kBadRate;
+    } else if (!proxies.empty() && !ReadRegularFile(proxies, 0)) {  // opened only: a FIFO is refused, not waited on
+      problem = kProxiesUnreadable;
+    } else if (edited.noDirect && proxies.empty()) {
+      problem = kNoRoute;
+    }
+    if (problem.empty()) break;
+    dialogs_.ShowMessage(Text(problem), kMbOk | kMbIconWarning);
   }
   // Said, not passed over: nothing else in the window shows these settings.
-  if (!settings_.SaveRate(PaceText(*pace)) || !settings_.SaveUnique(unique ? "1" : "0")) {
+  if (!settings_.SaveRate(PaceText(*pace)) || !settings_.SaveUnique(edited.unique ? "1" : "0") ||
+      !settings_.SaveProxiesFile(proxies) || !settings_.SaveNoDirect(edited.noDirect ? "1" : "0")) {
     dialogs_.ShowMessage(Text(kNotSaved), kMbOk | kMbIconError);
   }
 }

@@ -14,6 +14,8 @@ constexpr std::string_view kRetriesKey = "\xD6\xD8\xCA\xD4\xB4\xCE\xCA\xFD";   /
 constexpr std::string_view kPaceSection = "\xB2\xC9\xBC\xAF\xBD\xDA\xD7\xE0";  // 采集节奏
 constexpr std::string_view kRateKey = "\xC7\xEB\xC7\xF3\xC6\xB5\xC2\xCA";      // 请求频率
 constexpr std::string_view kUniqueKey = "\xB6\xCC\xD3\xEF\xC8\xA5\xD6\xD8";    // 短语去重
+constexpr std::string_view kProxiesKey = "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED";   // 代理列表
+constexpr std::string_view kNoDirectKey = "\xB2\xBB\xD6\xB1\xC1\xAC";          // 不直连
 
 }  // namespace
 
@@ -31,6 +33,8 @@ Text Settings::Depth() const { return ReadSetting(path_, kSection, kDepthKey, kD
 Text Settings::Retries() const { return ReadSetting(path_, kSection, kRetriesKey, kDefaultRetries); }
 Text Settings::Rate() const { return ReadSetting(path_, kPaceSection, kRateKey, kDefaultRate); }
 Text Settings::Unique() const { return ReadSetting(path_, kPaceSection, kUniqueKey, kDefaultUnique); }
+Text Settings::ProxiesFile() const { return ReadSetting(path_, kPaceSection, kProxiesKey, kDefaultProxiesFile); }
+Text Settings::NoDirect() const { return ReadSetting(path_, kPaceSection, kNoDirectKey, kDefaultNoDirect); }
 
 bool Settings::SaveWorkers(std::string_view workers) const {
   return WriteSetting(path_, kSection, kWorkersKey, workers);
@@ -39,6 +43,13 @@ bool Settings::SaveDepth(std::string_view depth) const { return WriteSetting(pat
 bool Settings::SaveRate(std::string_view rate) const { return WriteSetting(path_, kPaceSection, kRateKey, rate); }
 bool Settings::SaveUnique(std::string_view unique) const {
   return WriteSetting(path_, kPaceSection, kUniqueKey, unique);
+}
+
+bool Settings::SaveProxiesFile(std::string_view path) const {
+  return WriteSetting(path_, kPaceSection, kProxiesKey, path);
+}
+bool Settings::SaveNoDirect(std::string_view noDirect) const {
+  return WriteSetting(path_, kPaceSection, kNoDirectKey, noDirect);
 }
 
 }  // namespace kelvarn

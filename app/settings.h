@@ -3,9 +3,12 @@
 // shows 工作线程 (workers) and 采集级别 (depth) and saves every edit;
 // 重试次数 (retries) is read only, so that a file the program wrote stays as
 // it was. The window and `kelvarn harvest` both read through here. Section
-// 采集节奏 holds the window's pacing, written by its settings dialog:
-// 请求频率 ("0": none, "auto", or requests a minute) and 短语去重 ("1": each
-// phrase asked once); a file without it paces nothing, as the window always did.
+// 采集节奏 holds the window's harvest settings, written by its settings dialog:
+// 请求频率 ("0": none, "auto", or requests a minute), 短语去重 ("1": each
+// phrase asked once), 代理列表 (a file of proxies, one a line, by its path in
+// the platform's own encoding; empty: none) and 不直连 ("1": only through
+// those proxies, never directly). A file without the section paces nothing and
+// goes direct, as the window always did.
 //
 // Values are GBK texts as typed; a missing file, section or key gives the
 // default. Safe from any thread (each call reads or replaces the file whole).
@@ -23,7 +26,8 @@ namespace kelvarn {
 class Settings {
  public:
   static constexpr std::string_view kDefaultWorkers = "20", kDefaultDepth = "1", kDefaultRetries = "2",
-                                    kDefaultRate = "0", kDefaultUnique = "0";
+                                    kDefaultRate = "0", kDefaultUnique = "0", kDefaultProxiesFile = "",
+                                    kDefaultNoDirect = "0";
 
   // `settingsDir` ends in "/".
   explicit Settings(std::string_view settingsDir);
@@ -39,11 +43,15 @@ class Settings {
   Text Retries() const;
   Text Rate() const;
   Text Unique() const;
+  Text ProxiesFile() const;
+  Text NoDirect() const;
   // False when the file cannot be written.
   bool SaveWorkers(std::string_view workers) const;
   bool SaveDepth(std::string_view depth) const;
   bool SaveRate(std::string_view rate) const;
   bool SaveUnique(std::string_view unique) const;
+  bool SaveProxiesFile(std::string_view path) const;
+  bool SaveNoDirect(std::string_view noDirect) const;
 
  private:
   std::string path_;

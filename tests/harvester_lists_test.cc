@@ -138,34 +138,42 @@ TEST_F(HarvesterTest, AddAndClear) {
   EXPECT_EQ(Utf8ToGbk("列表已清空.."), w_.状态条1.PanelText(0));
 }
 
-// The pacing settings live in a section of their own, which a file from
-// before them lacks; a rate that does not read is refused and asked again.
-TEST_F(HarvesterTest, PacingSettingsAreAskedUntilValidThenSaved) {
-  using Pacing = ScriptedDialogs::Pacing;
-  const std::string ini = dir_ + "config.ini";
-  w_.dialogs.pacingAnswers = {Pacing{"fast", true}, Pacing{" 120 ", true}};
+// The harvest settings live in a section of their own, which a file from
+// before them lacks; settings a run could not use are refused and asked
+// again with what was typed.
+TEST_F(HarvesterTest, HarvestSettingsAreAskedUntilUsableThenSaved) {
+  const std::string ini = dir_ + "config.ini", proxies = dir_ + "proxies.txt";
+  ASSERT_TRUE(WriteFileBytes(proxies, {"127.0.0.1:8080\r\n"}));
+  const std::vector<HarvestSettings> typed = {
+      {.rate = "fast", .unique = true},
+      {.rate = " 120 ", .unique = true, .proxiesFile = dir_ + "missing.txt"},
+      {.rate = "120", .proxiesFile = dir_},  // a folder is no list
+      {.rate = "120", .noDirect = true},
+      {.rate = "120", .unique = true, .proxiesFile = " \"" + proxies + "\" ", .noDirect = true}};
+  w_.dialogs.pacingAnswers.assign(typed.begin(), typed.end());
   OnWindow([&] { harvester_->EditPacing(); });
-  const std::vector<Pacing>& shown = w_.dialogs.pacingShown;
-  ASSERT_EQ(2u, shown.size());
-  EXPECT_EQ("0", shown[0].rate);  // no section: no pacing, every phrase asked
-  EXPECT_FALSE(shown[0].unique);
-  EXPECT_EQ("fast", shown[1].rate);  // back with what was typed
-  EXPECT_TRUE(shown[1].unique);
-  ASSERT_EQ(1u, w_.dialogs.messagesShown.size());
-  EXPECT_EQ(Utf8ToGbk("请求频率应为0、auto或每分钟1至100000次."), w_.dialogs.messagesShown[0].text);
+  const std::vector<HarvestSettings>& shown = w_.dialogs.pacingShown;
+  ASSERT_EQ(typed.size(), shown.size());
+  EXPECT_EQ(HarvestSettings{.rate = "0"}, shown[0]);  // no section: no pacing, every phrase asked, direct
+  for (std::size_t i = 1; i < typed.size(); ++i) EXPECT_EQ(typed[i - 1], shown[i]);
+  std::vector<Text> warnings;
+  for (const ScriptedDialogs::Message& m : w_.dialogs.messagesShown) warnings.push_back(m.text);
+  EXPECT_EQ((std::vector<Text>{Utf8ToGbk("请求频率应为0、auto或每分钟1至100000次."), Utf8ToGbk("代理列表文件无法读取."),
+                               Utf8ToGbk("代理列表文件无法读取."), Utf8ToGbk("不直连时需要代理列表文件.")}),
+            warnings);
   const auto saved = [&] {
     const ByteArray bytes = ReadFileBytes(ini);
     return std::string(bytes.begin(), bytes.end());
   };
   const std::string written =
-      Utf8ToGbk("[配置]\r\n工作线程=20\r\n采集级别=1\r\n[采集节奏]\r\n请求频率=120\r\n短语去重=1\r\n");
+      Utf8ToGbk("[配置]\r\n工作线程=20\r\n采集级别=1\r\n[采集节奏]\r\n请求频率=120\r\n短语去重=1\r\n代理列表=") +
+      proxies + Utf8ToGbk("\r\n不直连=1\r\n");
   EXPECT_EQ(written, saved());
 
   w_.dialogs.pacingAnswers = {std::nullopt};  // cancelled: nothing changes
   OnWindow([&] { harvester_->EditPacing(); });
-  EXPECT_EQ("120", shown.back().rate);
-  EXPECT_TRUE(shown.back().unique);
-  EXPECT_EQ(1u, w_.dialogs.messagesShown.size());
+  EXPECT_EQ((HarvestSettings{"120", true, proxies, true}), shown.back());
+  EXPECT_EQ(4u, w_.dialogs.messagesShown.size());
   EXPECT_EQ(written, saved());
 }
 
@@ -276,7 +284,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
     w.ui.Invoke([&] { h.LoadSettings(); });
     w.编辑框_工作线程.SetContent("9");
     w.ui.Invoke([&] { h.SaveWorkerCount(); });
-    w.dialogs.pacingAnswers = {ScriptedDialogs::Pacing{"auto", true}};
+    w.dialogs.pacingAnswers = {HarvestSettings{.rate = "auto", .unique = true}};
     w.ui.Invoke([&] { h.EditPacing(); });  // the pacing settings say they were not kept
     return w.编辑框_工作线程.Content() == "9" && w.编辑框_采集级别.Content() == "1" &&
            ReadSetting(locked + "config.ini", Utf8ToGbk("配置"), Utf8ToGbk("工作线程")) == "7" &&

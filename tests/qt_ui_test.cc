@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -318,34 +319,58 @@ TEST_F(QtDialogsTest, DialogsStoreWhatWasTypedOnOkOnly) {
   EXPECT_FALSE(Answer(dialogs_, std::nullopt, 1, QStringLiteral("new"), false, kept));
   EXPECT_EQ(Value(Text("old")), kept);
 
-  // The pacing settings come up as given, the rate selected: typing replaces it.
-  Text rate = "0";
-  bool unique = false;
+  // The harvest settings come up as given, the rate selected: typing replaces
+  // it; the browse button fills in the proxies file, a path in the file
+  // system's encoding; every label and check box is wide enough for its text.
+  const QTemporaryDir folder;
+  const QString list = folder.filePath(QStringLiteral("代理.txt"));
+  QFile(list).open(QIODevice::WriteOnly);
+  HarvestSettings settings{.rate = "0"};
   QStringList seen;
+  bool fits = true;
   const auto answer = [&](const QString& typed, const char* button) {
-    WhenModal([&seen, typed, button](QWidget* w) {
+    WhenModal([&, typed, button](QWidget* w) {
       auto* entry = w->findChild<QLineEdit*>(QStringLiteral("rate"));
+      auto* file = w->findChild<QLineEdit*>(QStringLiteral("proxiesFile"));
       auto* once = w->findChild<QCheckBox*>(QStringLiteral("unique"));
-      seen = {w->windowTitle(), w->findChild<QLabel*>()->text(), once->text(), entry->text(),
-              once->isChecked() ? QStringLiteral("ticked") : QStringLiteral("clear")};
+      auto* noDirect = w->findChild<QCheckBox*>(QStringLiteral("noDirect"));
+      const auto label = [w](const char* name) { return w->findChild<QLabel*>(QString::fromUtf8(name))->text(); };
+      const auto tick = [](QCheckBox* box) {
+        return box->isChecked() ? QStringLiteral("ticked") : QStringLiteral("clear");
+      };
+      seen = {w->windowTitle(), label("rateLabel"), once->text(), label("proxiesLabel"), noDirect->text(),
+              entry->text(),    tick(once),         file->text(), tick(noDirect)};
+      for (QWidget* text : w->findChildren<QWidget*>()) {
+        if (qobject_cast<QLabel*>(text) || qobject_cast<QCheckBox*>(text)) {
+          fits = fits && text->sizeHint().width() <= text->width() && w->rect().contains(text->geometry());
+        }
+      }
       QTest::keyClicks(entry, typed);
       once->click();
+      noDirect->click();
+      WhenModal(
+          [&](QWidget* chooser) {
+            static_cast<QFileDialog*>(chooser)->selectFile(list);
+            static_cast<QDialog*>(chooser)->accept();
+          },
+          "QFileDialog");
+      w->findChild<QPushButton*>(QStringLiteral("browse"))->click();
       w->findChild<QPushButton*>(QString::fromUtf8(button))->click();
     });
   };
   answer(QStringLiteral("30"), "confirm");
-  EXPECT_TRUE(dialogs_.PacingDialog(rate, unique));
+  EXPECT_TRUE(dialogs_.PacingDialog(settings));
   EXPECT_EQ(QStringList({QStringLiteral("采集设置"), QStringLiteral("每分钟请求数(0为不限,auto为自动):"),
-                         QStringLiteral("每个短语只采一次"), QStringLiteral("0"), QStringLiteral("clear")}),
+                         QStringLiteral("每个短语只采一次"), QStringLiteral("代理列表文件(每行一个代理):"),
+                         QStringLiteral("不直连(只用代理)"), QStringLiteral("0"), QStringLiteral("clear"), QString(),
+                         QStringLiteral("clear")}),
             seen);
-  EXPECT_EQ("30", rate);
-  EXPECT_TRUE(unique);
+  EXPECT_TRUE(fits);
+  EXPECT_EQ((HarvestSettings{"30", true, list.toUtf8().toStdString(), true}), settings);
   answer(QStringLiteral("auto"), "cancel");
-  EXPECT_FALSE(dialogs_.PacingDialog(rate, unique));
-  EXPECT_EQ(QStringLiteral("30"), seen[3]);
-  EXPECT_EQ(QStringLiteral("ticked"), seen[4]);
-  EXPECT_EQ("30", rate);
-  EXPECT_TRUE(unique);
+  EXPECT_FALSE(dialogs_.PacingDialog(settings));
+  EXPECT_EQ(QStringList({QStringLiteral("30"), QStringLiteral("ticked"), list, QStringLiteral("ticked")}), seen.mid(5));
+  EXPECT_EQ((HarvestSettings{"30", true, list.toUtf8().toStdString(), true}), settings);
 }
 
 TEST_F(QtDialogsTest, InputBoxLayoutsAndMasking) {

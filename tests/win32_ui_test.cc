@@ -35,8 +35,9 @@ void Pump() {
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchWindowMessage(message);
 }
 
-// Runs `act` on the first window of `windowClass` this thread shows, from a
-// timer that the modal loop showing it dispatches.
+// Runs `act` on the first window of `windowClass` this thread shows and
+// takes input in (not one a modal dialog above it disables), from a timer
+// that the modal loop showing it dispatches.
 std::function<void(HWND)> whenShown;
 const char* shownClass = "#32770";
 void CALLBACK LookForWindow(HWND, UINT, UINT_PTR timer, DWORD) {
@@ -46,7 +47,7 @@ void CALLBACK LookForWindow(HWND, UINT, UINT_PTR timer, DWORD) {
       [](HWND hwnd, LPARAM out) -> BOOL {
         char name[32] = {};
         GetClassNameA(hwnd, name, sizeof name);
-        if (std::string_view(name) != shownClass || !IsWindowVisible(hwnd)) return TRUE;
+        if (std::string_view(name) != shownClass || !IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd)) return TRUE;
         *reinterpret_cast<HWND*>(out) = hwnd;
         return FALSE;
       },
@@ -305,7 +306,7 @@ TEST_F(Win32UiTest, MessageBoxButtonsCaptionAndResults) {
   EXPECT_EQ(kIdOk, Win32Dialogs::MessageResult(0));  // a box that could not be shown
 }
 
-// The input box and the pacing settings: what they show, what typing
+// The input box and the harvest settings: what they show, what typing
 // enters, and what OK stores and Cancel keeps.
 TEST_F(Win32UiTest, InputBoxAndPacingDialog) {
   Win32Dialogs dialogs(host_);
@@ -355,37 +356,59 @@ TEST_F(Win32UiTest, InputBoxAndPacingDialog) {
   EXPECT_TRUE(dialogs.InputBox(std::nullopt, std::nullopt, std::nullopt, real, 3));
   EXPECT_EQ(Value(1.5), real);
 
-  // The pacing settings come up as given, the rate selected: typing replaces
-  // it, and a click on the check box ticks it.
+  // The harvest settings come up as given, the rate selected: typing replaces
+  // it, a click on a check box ticks it, and the browse button fills in the
+  // proxies file through the open dialog.
+  char folder[MAX_PATH] = {};
+  GetTempPathA(sizeof folder, folder);
+  const std::string list = std::string(folder) + "\xB4\xFA\xC0\xED.txt";  // 代理.txt
+  std::fclose(std::fopen(list.c_str(), "wb"));
   std::vector<Text> shown;
   const auto pacing = [&](std::string typed, int button) {
-    WhenShown([&shown, typed, button](HWND box) {
-      HWND entry = GetDlgItem(box, 101), once = GetDlgItem(box, 102);
-      shown = {TextOf(box), TextOf(GetDlgItem(box, 100)), TextOf(once), TextOf(entry),
-               IsDlgButtonChecked(box, 102) == BST_CHECKED ? "ticked" : "clear"};
+    WhenShown([&shown, &list, typed, button](HWND box) {
+      HWND entry = GetDlgItem(box, 101), once = GetDlgItem(box, 102), noDirect = GetDlgItem(box, 106);
+      const auto tick = [box](int id) -> Text {
+        return IsDlgButtonChecked(box, id) == BST_CHECKED ? "ticked" : "clear";
+      };
+      shown = {TextOf(box),      TextOf(GetDlgItem(box, 100)),
+               TextOf(once),     TextOf(GetDlgItem(box, 103)),
+               TextOf(noDirect), TextOf(entry),
+               tick(102),        TextOf(GetDlgItem(box, 104)),
+               tick(106)};
       for (const char c : typed) SendMessageA(entry, WM_CHAR, static_cast<unsigned char>(c), 0);
       SendMessageA(once, BM_CLICK, 0, 0);
+      SendMessageA(noDirect, BM_CLICK, 0, 0);
+      // The open dialog comes up over the settings, which are found again
+      // until it shows.
+      std::function<void(HWND)> choose = [box, &list, &choose](HWND chooser) {
+        if (chooser == box) return WhenShown(choose);
+        SendMessageA(chooser, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(list.c_str()));
+        PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+      };
+      WhenShown(choose);
+      SendMessageA(GetDlgItem(box, 105), BM_CLICK, 0, 0);
       PostMessageA(box, WM_COMMAND, button, 0);
     });
   };
-  Text rate = "0";
-  bool unique = false;
+  HarvestSettings settings{.rate = "0"};
   pacing("30", IDOK);
-  EXPECT_TRUE(dialogs.PacingDialog(rate, unique));
-  // 采集设置, 每分钟请求数(0为不限,auto为自动):, 每个短语只采一次
-  EXPECT_EQ((std::vector<Text>{"\xB2\xC9\xBC\xAF\xC9\xE8\xD6\xC3",
-                               "\xC3\xBF\xB7\xD6\xD6\xD3\xC7\xEB\xC7\xF3\xCA\xFD(0\xCE\xAA\xB2\xBB\xCF\xDE,"
-                               "auto\xCE\xAA\xD7\xD4\xB6\xAF):",
-                               "\xC3\xBF\xB8\xF6\xB6\xCC\xD3\xEF\xD6\xBB\xB2\xC9\xD2\xBB\xB4\xCE", "0", "clear"}),
+  EXPECT_TRUE(dialogs.PacingDialog(settings));
+  // 采集设置, 每分钟请求数(0为不限,auto为自动):, 每个短语只采一次,
+  // 代理列表文件(每行一个代理):, 不直连(只用代理)
+  EXPECT_EQ((std::vector<Text>{
+                "\xB2\xC9\xBC\xAF\xC9\xE8\xD6\xC3",
+                "\xC3\xBF\xB7\xD6\xD6\xD3\xC7\xEB\xC7\xF3\xCA\xFD(0\xCE\xAA\xB2\xBB\xCF\xDE,"
+                "auto\xCE\xAA\xD7\xD4\xB6\xAF):",
+                "\xC3\xBF\xB8\xF6\xB6\xCC\xD3\xEF\xD6\xBB\xB2\xC9\xD2\xBB\xB4\xCE",
+                "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE(\xC3\xBF\xD0\xD0\xD2\xBB\xB8\xF6\xB4\xFA\xC0\xED):",
+                "\xB2\xBB\xD6\xB1\xC1\xAC(\xD6\xBB\xD3\xC3\xB4\xFA\xC0\xED)", "0", "clear", "", "clear"}),
             shown);
-  EXPECT_EQ("30", rate);
-  EXPECT_TRUE(unique);
+  EXPECT_EQ((HarvestSettings{"30", true, list, true}), settings);
   pacing("auto", IDCANCEL);
-  EXPECT_FALSE(dialogs.PacingDialog(rate, unique));
-  EXPECT_EQ("30", shown[3]);
-  EXPECT_EQ("ticked", shown[4]);
-  EXPECT_EQ("30", rate);
-  EXPECT_TRUE(unique);
+  EXPECT_FALSE(dialogs.PacingDialog(settings));
+  EXPECT_EQ((std::vector<Text>{"30", "ticked", list, "ticked"}), std::vector<Text>(shown.begin() + 5, shown.end()));
+  EXPECT_EQ((HarvestSettings{"30", true, list, true}), settings);
+  DeleteFileA(list.c_str());
 }
 
 TEST_F(Win32UiTest, PopupMenuChoosesAnItemOrNothing) {

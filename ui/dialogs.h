@@ -1,4 +1,4 @@
-// Modal interaction: message box, input box, the pacing settings, pop-up
+// Modal interaction: message box, input box, the harvest settings, pop-up
 // menus, and letting the window handle pending events during a long loop. All
 // of them belong to the window thread. Nothing here includes Qt.
 #pragma once
@@ -55,6 +55,19 @@ struct Menu {
   std::vector<MenuItem> items;
 };
 
+// What the harvest settings dialog edits. The rate and the file are as typed,
+// not checked here.
+struct HarvestSettings {
+  Text rate{};          // GBK: "0", "auto" or requests a minute
+  bool unique = false;  // each phrase asked once
+  // The file of proxies, one a line: a file-system path in the platform's own
+  // encoding (GBK on Windows); empty for none.
+  std::string proxiesFile{};
+  bool noDirect = false;  // only through the proxies, never the direct route
+
+  bool operator==(const HarvestSettings&) const = default;
+};
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -78,11 +91,10 @@ class Dialogs {
                         std::optional<std::string_view> initial, Value& variable,
                         std::optional<std::int32_t> mode = std::nullopt) = 0;
 
-  // The pacing settings: the rate as typed (GBK: "0", "auto" or requests a
-  // minute; not checked here) and whether each phrase is asked once. Shows
-  // them as given; OK stores what the dialog holds into both and returns
-  // true; Cancel leaves both unchanged and returns false.
-  virtual bool PacingDialog(Text& rate, bool& unique) = 0;
+  // The harvest settings. Shows them as given; a browse button beside the
+  // proxies file picks an existing file. OK stores what the dialog holds into
+  // `settings` and returns true; Cancel leaves it unchanged and returns false.
+  virtual bool PacingDialog(HarvestSettings& settings) = 0;
 
   // Shows the items of `menu` 3 pixels right of and below the mouse cursor
   // (x or y, when given, replace those coordinates); a chosen item runs its

@@ -73,11 +73,6 @@ class ScriptedDialogs final : public Dialogs {
     Text initial;
   };
 
-  struct Pacing {
-    Text rate;
-    bool unique = false;
-  };
-
   std::int32_t messageAnswer = kIdOk;
   // Called as each message box is shown, before it is answered: what the
   // program had done by then can be looked at.
@@ -87,8 +82,8 @@ class ScriptedDialogs final : public Dialogs {
   std::vector<Input> inputsShown;
   // The pacing dialog's answers, one for each time it comes up: what is
   // left in it on OK, nothing for Cancel. Once they run out, it is cancelled.
-  std::deque<std::optional<Pacing>> pacingAnswers;
-  std::vector<Pacing> pacingShown;  // what it held when it came up
+  std::deque<std::optional<HarvestSettings>> pacingAnswers;
+  std::vector<HarvestSettings> pacingShown;  // what it held when it came up
   std::vector<std::string> menusShown;
   int pendingMessagePumps = 0;
   // Stands for the events the window handles at each pump.
@@ -110,14 +105,13 @@ class ScriptedDialogs final : public Dialogs {
     StoreInput(*inputAnswer, variable);
     return true;
   }
-  bool PacingDialog(Text& rate, bool& unique) override {
-    pacingShown.push_back({rate, unique});
+  bool PacingDialog(HarvestSettings& settings) override {
+    pacingShown.push_back(settings);
     if (pacingAnswers.empty()) return false;
-    const std::optional<Pacing> answer = std::move(pacingAnswers.front());
+    std::optional<HarvestSettings> answer = std::move(pacingAnswers.front());
     pacingAnswers.pop_front();
     if (!answer) return false;
-    rate = answer->rate;
-    unique = answer->unique;
+    settings = std::move(*answer);
     return true;
   }
   void PopupMenu(const Menu& menu, std::optional<std::int32_t> = std::nullopt,

@@ -1,4 +1,4 @@
-// The pacing settings dialog (Dialogs::PacingDialog) as every window system
+// The harvest settings dialog (Dialogs::PacingDialog) as every window system
 // draws it: its texts and its layout, in the input box's font and units, so
 // that it looks the same on each.
 #pragma once
@@ -10,20 +10,37 @@
 namespace kelvarn {
 
 // "采集设置", the title; "每分钟请求数(0为不限,auto为自动):", the rate's label;
-// "每个短语只采一次", the check box; "确定(&O)" and the input box's "取消(&C)".
+// "每个短语只采一次", the check box; "代理列表文件(每行一个代理):", the
+// proxies file's label, and "..." its browse button; "不直连(只用代理)", the
+// second check box; "确定(&O)" and the input box's "取消(&C)".
 inline constexpr std::string_view kPacingCaption = "\xB2\xC9\xBC\xAF\xC9\xE8\xD6\xC3";
 inline constexpr std::string_view kPacingRateLabel =
     "\xC3\xBF\xB7\xD6\xD6\xD3\xC7\xEB\xC7\xF3\xCA\xFD(0\xCE\xAA\xB2\xBB\xCF\xDE,auto\xCE\xAA\xD7\xD4\xB6\xAF):";
 inline constexpr std::string_view kPacingUnique = "\xC3\xBF\xB8\xF6\xB6\xCC\xD3\xEF\xD6\xBB\xB2\xC9\xD2\xBB\xB4\xCE";
+inline constexpr std::string_view kPacingProxiesLabel =
+    "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE(\xC3\xBF\xD0\xD0\xD2\xBB\xB8\xF6\xB4\xFA\xC0\xED):";
+inline constexpr std::string_view kPacingBrowse = "...";
+inline constexpr std::string_view kPacingNoDirect = "\xB2\xBB\xD6\xB1\xC1\xAC(\xD6\xBB\xD3\xC3\xB4\xFA\xC0\xED)";
 inline constexpr std::string_view kPacingConfirm = "\xC8\xB7\xB6\xA8(&O)";
 inline constexpr std::string_view kPacingCancel = kInputCancel;
 
 struct PacingDialogLayout {
   int width, height;
-  DialogRect label, rate, unique, confirm, cancel;
+  DialogRect label, rate, unique;
+  DialogRect proxiesLabel, proxiesFile, browse, noDirect;
+  DialogRect confirm, cancel;
 };
 
-inline constexpr PacingDialogLayout kPacingLayout{
-    200, 80, {7, 7, 186, 10}, {7, 19, 186, 12}, {7, 38, 186, 10}, {76, 55, 55, 19}, {138, 55, 55, 19}};
+inline constexpr PacingDialogLayout kPacingLayout{.width = 200,
+                                                  .height = 122,
+                                                  .label = {7, 7, 186, 10},
+                                                  .rate = {7, 19, 186, 12},
+                                                  .unique = {7, 36, 186, 10},
+                                                  .proxiesLabel = {7, 52, 186, 10},
+                                                  .proxiesFile = {7, 64, 164, 12},
+                                                  .browse = {174, 64, 19, 12},
+                                                  .noDirect = {7, 81, 186, 10},
+                                                  .confirm = {76, 97, 55, 19},
+                                                  .cancel = {138, 97, 55, 19}};
 
 }  // namespace kelvarn

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCursor>
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,9 +14,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "ui/components.h"
 #include "ui/input_box.h"
 #include "ui/pacing_dialog.h"
 #include "ui/qt/gbk.h"
+#include "ui/qt/qt_components.h"
 
 namespace kelvarn {
 namespace {
@@ -191,7 +195,7 @@ bool QtDialogs::InputBox(std::optional<std::string_view> prompt, std::optional<s
   return true;
 }
 
-bool QtDialogs::PacingDialog(Text& rate, bool& unique) {
+bool QtDialogs::PacingDialog(HarvestSettings& settings) {
   QDialog dialog;
   dialog.setObjectName(QStringLiteral("pacingDialog"));
   dialog.setWindowTitle(FromGbk(kPacingCaption));
@@ -199,22 +203,53 @@ bool QtDialogs::PacingDialog(Text& rate, bool& unique) {
   const DialogUnits rect(dialog.font());
   const PacingDialogLayout& layout = kPacingLayout;
   dialog.setFixedSize(rect({0, 0, layout.width, layout.height}).size());
-  auto* label = new QLabel(FromGbk(kPacingRateLabel), &dialog);
-  label->setGeometry(rect(layout.label));
-  auto* edit = new QLineEdit(FromGbk(rate), &dialog);
+  const auto addLabel = [&](std::string_view text, DialogRect place, const QString& name, QWidget* buddy) {
+    auto* label = new QLabel(FromGbk(text), &dialog);
+    label->setObjectName(name);
+    label->setGeometry(rect(place));
+    label->setBuddy(buddy);
+  };
+  const auto addCheckBox = [&](std::string_view text, DialogRect place, const QString& name, bool checked) {
+    auto* box = new QCheckBox(FromGbk(text), &dialog);
+    box->setObjectName(name);
+    box->setGeometry(rect(place));
+    box->setChecked(checked);
+    return box;
+  };
+  // Created in tab order.
+  auto* edit = new QLineEdit(FromGbk(settings.rate), &dialog);
   edit->setObjectName(QStringLiteral("rate"));
   edit->setGeometry(rect(layout.rate));
-  label->setBuddy(edit);
-  auto* once = new QCheckBox(FromGbk(kPacingUnique), &dialog);
-  once->setObjectName(QStringLiteral("unique"));
-  once->setGeometry(rect(layout.unique));
-  once->setChecked(unique);
+  addLabel(kPacingRateLabel, layout.label, QStringLiteral("rateLabel"), edit);
+  QCheckBox* once = addCheckBox(kPacingUnique, layout.unique, QStringLiteral("unique"), settings.unique);
+  // A path, not a text: shown and kept in the file system's own encoding.
+  auto* file = new QLineEdit(QFile::decodeName(QByteArray::fromStdString(settings.proxiesFile)), &dialog);
+  file->setObjectName(QStringLiteral("proxiesFile"));
+  file->setGeometry(rect(layout.proxiesFile));
+  addLabel(kPacingProxiesLabel, layout.proxiesLabel, QStringLiteral("proxiesLabel"), file);
+  auto* browse = new QPushButton(FromGbk(kPacingBrowse), &dialog);
+  browse->setObjectName(QStringLiteral("browse"));
+  browse->setGeometry(rect(layout.browse));
+  browse->setAutoDefault(false);  // Enter still confirms the dialog
+  QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, file] {
+    QFileDialog chooser(&dialog);
+    chooser.setNameFilters(QtNameFilters(kTextFileFilter));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    if (!file->text().isEmpty()) chooser.selectFile(file->text());
+    if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
+      file->setText(chooser.selectedFiles().constFirst());
+    }
+  });
+  QCheckBox* noDirect = addCheckBox(kPacingNoDirect, layout.noDirect, QStringLiteral("noDirect"), settings.noDirect);
   AddAnswerButtons(dialog, rect, kPacingConfirm, layout.confirm, kPacingCancel, layout.cancel);
   edit->selectAll();
   edit->setFocus();
   if (dialog.exec() != QDialog::Accepted) return false;
-  rate = ToGbk(edit->text());
-  unique = once->isChecked();
+  settings.rate = ToGbk(edit->text());
+  settings.unique = once->isChecked();
+  settings.proxiesFile = QFile::encodeName(file->text()).toStdString();
+  settings.noDirect = noDirect->isChecked();
   return true;
 }
 

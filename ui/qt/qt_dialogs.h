@@ -18,7 +18,7 @@ class QtDialogs final : public Dialogs {
   bool InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                 std::optional<std::string_view> initial, Value& variable,
                 std::optional<std::int32_t> mode = std::nullopt) override;
-  bool PacingDialog(Text& rate, bool& unique) override;
+  bool PacingDialog(HarvestSettings& settings) override;
   void PopupMenu(const Menu& menu, std::optional<std::int32_t> x = std::nullopt,
                  std::optional<std::int32_t> y = std::nullopt) override;
   void ProcessPendingMessages() override;

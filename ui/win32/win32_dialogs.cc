@@ -3,14 +3,17 @@
 #include <string>
 #include <vector>
 
+#include "ui/components.h"
 #include "ui/input_box.h"
 #include "ui/pacing_dialog.h"
+#include "ui/win32/win32_components.h"
 
 namespace kelvarn {
 namespace {
 
 constexpr WORD kButtonClass = 0x0080, kEditClass = 0x0081, kStaticClass = 0x0082;
-constexpr WORD kPromptId = 100, kEntryId = 101, kUniqueId = 102;
+constexpr WORD kPromptId = 100, kEntryId = 101, kUniqueId = 102, kProxiesLabelId = 103, kProxiesFileId = 104,
+               kBrowseId = 105, kNoDirectId = 106;
 constexpr const char* kFilterProperty = "kelvarn.inputFilter";
 
 // A dialog template in memory: the header, then the items, each on a
@@ -118,32 +121,42 @@ INT_PTR CALLBACK InputProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   return FALSE;
 }
 
-struct PacingState {
-  Text rate;
-  bool unique;
-};
-
 INT_PTR CALLBACK PacingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    const auto* state = reinterpret_cast<const PacingState*>(lParam);
+    const auto* settings = reinterpret_cast<const HarvestSettings*>(lParam);
     SetWindowLongPtrA(dialog, DWLP_USER, lParam);
     SetWindowTextA(dialog, std::string(kPacingCaption).c_str());
     SetDlgItemTextA(dialog, kPromptId, std::string(kPacingRateLabel).c_str());
     SetDlgItemTextA(dialog, kUniqueId, std::string(kPacingUnique).c_str());
+    SetDlgItemTextA(dialog, kProxiesLabelId, std::string(kPacingProxiesLabel).c_str());
+    SetDlgItemTextA(dialog, kBrowseId, std::string(kPacingBrowse).c_str());
+    SetDlgItemTextA(dialog, kNoDirectId, std::string(kPacingNoDirect).c_str());
     SetDlgItemTextA(dialog, IDOK, std::string(kPacingConfirm).c_str());
     SetDlgItemTextA(dialog, IDCANCEL, std::string(kPacingCancel).c_str());
-    CheckDlgButton(dialog, kUniqueId, state->unique ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, kUniqueId, settings->unique ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextA(dialog, kProxiesFileId, settings->proxiesFile.c_str());
+    CheckDlgButton(dialog, kNoDirectId, settings->noDirect ? BST_CHECKED : BST_UNCHECKED);
     HWND entry = GetDlgItem(dialog, kEntryId);
-    SetWindowTextA(entry, state->rate.c_str());
+    SetWindowTextA(entry, settings->rate.c_str());
     SendMessageA(entry, EM_SETSEL, 0, -1);
     SetFocus(entry);
     return FALSE;  // the focus is set
   }
+  if (message == WM_COMMAND && LOWORD(wParam) == kBrowseId && HIWORD(wParam) == BN_CLICKED) {
+    HWND file = GetDlgItem(dialog, kProxiesFileId);
+    if (const std::optional<Text> chosen =
+            Win32FileChooser(dialog, kTextFileFilter, "txt")(FileDialog::kOpen, WindowText(file))) {
+      SetWindowTextA(file, chosen->c_str());
+    }
+    return TRUE;
+  }
   if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
     if (LOWORD(wParam) == IDOK) {
-      auto* state = reinterpret_cast<PacingState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-      state->rate = WindowText(GetDlgItem(dialog, kEntryId));
-      state->unique = IsDlgButtonChecked(dialog, kUniqueId) == BST_CHECKED;
+      auto* settings = reinterpret_cast<HarvestSettings*>(GetWindowLongPtrA(dialog, DWLP_USER));
+      settings->rate = WindowText(GetDlgItem(dialog, kEntryId));
+      settings->unique = IsDlgButtonChecked(dialog, kUniqueId) == BST_CHECKED;
+      settings->proxiesFile = WindowText(GetDlgItem(dialog, kProxiesFileId));
+      settings->noDirect = IsDlgButtonChecked(dialog, kNoDirectId) == BST_CHECKED;
     }
     EndDialog(dialog, LOWORD(wParam));
     return TRUE;
@@ -261,22 +274,26 @@ bool Win32Dialogs::InputBox(std::optional<std::string_view> prompt, std::optiona
   return true;
 }
 
-bool Win32Dialogs::PacingDialog(Text& rate, bool& unique) {
-  PacingState state{rate, unique};
+bool Win32Dialogs::PacingDialog(HarvestSettings& settings) {
+  HarvestSettings edited = settings;
   const PacingDialogLayout& layout = kPacingLayout;
   DialogTemplate form(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, layout.width,
                       layout.height);
+  // In tab order.
   form.Item(kStaticClass, kPromptId, SS_LEFT, layout.label);
   form.Item(kEditClass, kEntryId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, layout.rate);
   form.Item(kButtonClass, kUniqueId, WS_TABSTOP | BS_AUTOCHECKBOX, layout.unique);
+  form.Item(kStaticClass, kProxiesLabelId, SS_LEFT, layout.proxiesLabel);
+  form.Item(kEditClass, kProxiesFileId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, layout.proxiesFile);
+  form.Item(kButtonClass, kBrowseId, WS_TABSTOP | BS_PUSHBUTTON, layout.browse);
+  form.Item(kButtonClass, kNoDirectId, WS_TABSTOP | BS_AUTOCHECKBOX, layout.noDirect);
   form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, layout.confirm);
   form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, layout.cancel);
   if (DialogBoxIndirectParamA(GetModuleHandleA(nullptr), form.Get(), owner_, &PacingProc,
-                              reinterpret_cast<LPARAM>(&state)) != IDOK) {
+                              reinterpret_cast<LPARAM>(&edited)) != IDOK) {
     return false;
   }
-  rate = std::move(state.rate);
-  unique = state.unique;
+  settings = std::move(edited);
   return true;
 }
 

@@ -1,5 +1,5 @@
 // Dialogs on Win32 (ui/dialogs.h), through the ANSI functions: MessageBoxA,
-// an input box and the pacing settings built in memory, TrackPopupMenu.
+// an input box and the harvest settings built in memory, TrackPopupMenu.
 // Window thread only.
 #pragma once
 
@@ -13,7 +13,7 @@ namespace kelvarn {
 
 class Win32Dialogs final : public Dialogs {
  public:
-  // `owner` owns the pop-up menus, the input box and the pacing settings;
+  // `owner` owns the pop-up menus, the input box and the harvest settings;
   // message boxes have none.
   explicit Win32Dialogs(HWND owner = nullptr) : owner_(owner) {}
   void SetOwner(HWND owner) { owner_ = owner; }
@@ -23,7 +23,7 @@ class Win32Dialogs final : public Dialogs {
   bool InputBox(std::optional<std::string_view> prompt, std::optional<std::string_view> caption,
                 std::optional<std::string_view> initial, Value& variable,
                 std::optional<std::int32_t> mode = std::nullopt) override;
-  bool PacingDialog(Text& rate, bool& unique) override;
+  bool PacingDialog(HarvestSettings& settings) override;
   void PopupMenu(const Menu& menu, std::optional<std::int32_t> x = std::nullopt,
                  std::optional<std::int32_t> y = std::nullopt) override;
   void ProcessPendingMessages() override;
