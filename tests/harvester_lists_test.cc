@@ -175,6 +175,17 @@ TEST_F(HarvesterTest, HarvestSettingsAreAskedUntilUsableThenSaved) {
   EXPECT_EQ((HarvestSettings{"120", true, proxies, true}), shown.back());
   EXPECT_EQ(4u, w_.dialogs.messagesShown.size());
   EXPECT_EQ(written, saved());
+
+  // A run reads the list when it starts: one it cannot use is said, and
+  // nothing starts.
+  Seeds({"a"});
+  Click();
+  ASSERT_EQ(5u, w_.dialogs.messagesShown.size());
+  EXPECT_TRUE(w_.dialogs.messagesShown.back().text.starts_with(Utf8ToGbk("代理列表文件无法使用,采集未开始:\r\n") +
+                                                               proxies + ":1: proxy URL: "))
+      << w_.dialogs.messagesShown.back().text;
+  EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
+  EXPECT_EQ(0, engine_->RequestCount());
 }
 
 // Bad local input: broken keyword files, settings files and export targets.
