@@ -578,7 +578,7 @@ class ProxyTest : public ::testing::Test {
   }
 
   testing::Proxies proxies_{{.socks = true}};
-  OfflineEngine engine_{EngineOptions{.policy = EnginePolicy{.rate = 1000, .burst = 1000}}};
+  OfflineEngine engine_{EngineOptions{.policy = EnginePolicy{.rate = 1000, .burst = 1000}, .blockFrom = {}}};
 };
 
 // Each identity reaches the engine from its own address and keeps its own

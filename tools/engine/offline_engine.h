@@ -126,10 +126,10 @@ struct EngineOptions {
   int blockAfter = 0;
   int blockMs = 0;
   bool requireCookie = false;  // block every search request without the engine's cookie
-  std::string blockFrom;       // block every search request from this source address
   int failFirst = 0;           // answer the first N search requests with 503
   EngineLayout layout = EngineLayout::kClassic;
   EnginePolicy policy;  // no limit unless its rate is set
+  std::string blockFrom;  // block every search request from this source address
 };
 
 class OfflineEngine {
