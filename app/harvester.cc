@@ -235,7 +235,7 @@ void Harvester::StopEverything() {
   workerPool_.Destroy(1);
 }
 
-bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent,
+bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, std::int32_t position,
                               Generation generation) {
   MutexLock lock(runMutex_);
   if (!Current(generation)) return false;
@@ -246,11 +246,11 @@ bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std:
   taskRecords_.Append(record);
   ++pendingTasks_;
   const std::int32_t index = taskRecords_.GetLength() - 1;
-  if (options_.onPhrase) {
+  if (KeepsOrigins()) {
     const std::size_t p = static_cast<std::size_t>(parent);
     const std::int32_t seed = parent >= 0 && p < origins_.size() ? origins_[p].seed : index;
     origins_.resize(static_cast<std::size_t>(index) + 1);
-    origins_.back() = {parent, seed};
+    origins_.back() = {parent, seed, position};
   }
   workerPool_.PostWorkItem(&Harvester::HarvestTask, index, static_cast<std::int32_t>(generation));
   return true;
@@ -270,7 +270,7 @@ void Harvester::RunMonitor(Generation generation) {
       if (!Current(generation)) return;
       if (!See(keyword, false, true).ask) continue;  // a seed given twice is asked once, with each phrase once
     }
-    if (!AppendAndPost(keyword, std::int32_t{1}, -1, generation)) return;
+    if (!AppendAndPost(keyword, std::int32_t{1}, -1, i + 1, generation)) return;
     Pause(options_.postSpacingMs);
   }
   PageCounts counts;
@@ -355,7 +355,9 @@ struct Harvester::Task {
 
   const std::int32_t record;
   const Generation generation;
-  Text keyword, seed;  // the seed only when onPhrase listens and the page gave phrases
+  Text keyword, parent, seed;  // parent and seed only when origins are kept
+  std::string path;            // only when pages are journaled or replayed
+  bool replayed = false;       // answered in an earlier run: not asked
   std::int32_t level = 0, depth = 0, retriesMade = 0;
   std::shared_ptr<Identity> identity;
   PaceClock::time_point sentAt;
@@ -374,9 +376,11 @@ void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
   if (task.level <= task.depth) {
     const RunGuard guard(generation_, generation);
     const ScopedRunGuard scope(guard);
-    if (!FetchPage(task)) return;
-    pagesFetched_.fetch_add(1);
-    if (!SettleOutcome(task)) return;
+    if (!task.replayed) {
+      if (!FetchPage(task)) return;
+      pagesFetched_.fetch_add(1);
+      if (!SettleOutcome(task)) return;
+    }
     for (std::int32_t deepest = deepestLevel_.load();
          deepest < task.level && !deepestLevel_.compare_exchange_weak(deepest, task.level);) {
     }
@@ -398,6 +402,19 @@ bool Harvester::ReadTask(Task& task) {
   task.level = ToInteger(record.GetMember(kLevelKey));
   // Most tasks of a deep run lie below the depth and never use their keyword.
   if (task.level > task.depth) return true;
+  if (options_.onPageEnd || options_.answered) task.path = PathOf(task.record);
+  if (options_.answered) {
+    if (std::optional<Answered> answered = options_.answered(task.path)) {
+      // Counted now, as the page it stands for was when it ended.
+      task.replayed = true;
+      task.keyword = ToText(record.GetMember(kKeywordKey));
+      task.outcome = answered->outcome;
+      task.phrases = std::move(answered->phrases);
+      ++pageCounts_[static_cast<std::size_t>(task.outcome)];
+      NameOrigins(task);
+      return true;
+    }
+  }
   // No request starts while every identity holds, but a probe: the task
   // waits for a hold's end, still pending, and its worker goes on to the next.
   if (!blockedEnd_) task.identity = ChooseIdentity(task.record);
@@ -513,11 +530,7 @@ bool Harvester::SettleOutcome(Task& task) {
   ++pageCounts_[static_cast<std::size_t>(task.outcome)];
   if (task.unrecognised) ++unrecognised_;
   if (task.outcome == PageOutcome::kPhrases) identity.holdsInARow = 0, identity.nextHoldMs = identity.firstHoldMs;
-  if (options_.onPhrase && !task.phrases.empty()) {
-    const std::size_t i = static_cast<std::size_t>(task.record);
-    const std::int32_t root = i < origins_.size() ? origins_[i].seed : task.record;
-    task.seed = ToText(taskRecords_.GetItem(root).GetMember(kKeywordKey));
-  }
+  NameOrigins(task);
   return true;
 }
 
@@ -528,6 +541,10 @@ bool Harvester::PostPhrases(const Task& task) {
   // would have held its worker: the schedule stays the same, without a
   // wake-up per phrase (most of a harvest's phrases are on its last level).
   const bool lastLevel = task.level >= task.depth;
+  // A replayed page was spaced out when it was asked.
+  const std::int32_t spacingMs = task.replayed ? 0 : options_.postSpacingMs;
+  const bool journaled = options_.onPageEnd && !task.replayed;
+  std::vector<PhraseOrigin> told;
   std::int32_t position = 0;
   for (const Text& phrase : task.phrases) {
     ++position;
@@ -540,20 +557,56 @@ bool Harvester::PostPhrases(const Task& task) {
       if (!Current(task.generation)) return false;
       sighting = See(phrase, true, task.level + 1 <= task.depth);
     }
-    const PhraseOrigin origin{phrase, task.level + 1, task.keyword, task.seed, task.outcome, position, sighting.repeat};
+    const PhraseOrigin origin{phrase,       task.level + 1, task.keyword,    task.seed,
+                              task.outcome, position,       sighting.repeat, task.replayed};
+    if (journaled) told.push_back(origin);
     const std::int32_t index = options_.onPhrase ? AddPhraseWithOrigin(origin, task.generation)
                                : sighting.repeat ? -1
                                                  : ui_.列表框_相关关键字.AddItem(phrase);
     if (index < 0 && !Current(task.generation)) return false;
     if (!sighting.repeat) ui_.列表框_相关关键字.SetCurrentSelection(index);
-    if (sighting.ask && !AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, task.generation)) {
+    if (sighting.ask &&
+        !AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, position, task.generation)) {
       return false;
     }
-    if (!lastLevel) Pause(options_.postSpacingMs);
+    if (!lastLevel) Pause(spacingMs);
+  }
+  if (journaled) {
+    bool ended = false;
+    window_.Invoke([&] {
+      if (!Current(task.generation)) return;
+      options_.onPageEnd(
+          {task.path, task.keyword, task.parent, task.seed, task.level, task.outcome, task.status, told});
+      ended = true;
+    });
+    if (!ended) return false;
   }
   // A stop ends this longer pause at once, as it would end the spaced ones.
-  if (lastLevel) PauseInRun(static_cast<std::int64_t>(task.phrases.size()) * options_.postSpacingMs, task.generation);
+  if (lastLevel) PauseInRun(static_cast<std::int64_t>(task.phrases.size()) * spacingMs, task.generation);
   return true;
+}
+
+void Harvester::NameOrigins(Task& task) {
+  if (!KeepsOrigins()) return;
+  const std::size_t i = static_cast<std::size_t>(task.record);
+  if (i >= origins_.size()) return;
+  task.seed = ToText(taskRecords_.GetItem(origins_[i].seed).GetMember(kKeywordKey));
+  if (origins_[i].parent >= 0) task.parent = ToText(taskRecords_.GetItem(origins_[i].parent).GetMember(kKeywordKey));
+}
+
+std::string Harvester::PathOf(std::int32_t record) const {
+  std::vector<std::int32_t> positions;
+  for (std::size_t i = static_cast<std::size_t>(record); i < origins_.size() && positions.size() < 64;) {
+    positions.push_back(origins_[i].position);
+    if (origins_[i].parent < 0) break;
+    i = static_cast<std::size_t>(origins_[i].parent);
+  }
+  std::string path;
+  for (auto p = positions.rbegin(); p != positions.rend(); ++p) {
+    if (!path.empty()) path += '.';
+    path += std::to_string(*p);
+  }
+  return path;
 }
 
 std::int32_t Harvester::AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) {

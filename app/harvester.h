@@ -66,6 +66,24 @@ class Harvester {
     PageOutcome outcome;      // what that page gave
     std::int32_t position;    // on that page, from 1
     bool repeat = false;      // listed already in this run (each phrase once): not listed again
+    bool replayed = false;    // from a page answered in an earlier run (Options::answered)
+  };
+
+  // A page asked for that ended, with what it gave: its place in the tree
+  // (its path: "3.5.2" is the third seed's fifth phrase's second phrase,
+  // the same in every run of the same seeds against the same pages), and its
+  // phrases as told to onPhrase. The texts live only for the call.
+  struct PageEnd {
+    std::string_view path, keyword, parent, seed;  // parent empty for a seed, whose seed is itself
+    std::int32_t level;
+    PageOutcome outcome;
+    std::uint32_t status;
+    const std::vector<PhraseOrigin>& phrases;
+  };
+  // What an earlier run of the same harvest got for a page.
+  struct Answered {
+    PageOutcome outcome;
+    TextArray phrases;
   };
 
   struct Options {
@@ -126,6 +144,15 @@ class Harvester {
     // adds it to the collected list, so that it is told exactly what the
     // list holds. None (the window): no origins are kept at all.
     std::function<void(const PhraseOrigin&)> onPhrase;
+    // Called on the window thread when a page asked for ends, after its
+    // phrases were listed and their tasks posted; never for a page a stop
+    // cut off, nor for one turned away and asked again.
+    std::function<void(const PageEnd&)> onPageEnd;
+    // A page an earlier run got with phrases or without a block, by its
+    // path: it is not asked again, and its phrases are listed and queued as
+    // if just asked, told to onPhrase as replayed, not to onPageEnd. Called
+    // on workers, under the run's lock: it must not call back.
+    std::function<std::optional<Answered>(std::string_view path)> answered;
   };
 
   // One per process: the pool's routine finds it through a process-wide
@@ -211,6 +238,8 @@ class Harvester {
   bool FetchPage(Task& task) EXCLUDES(runMutex_);
   bool SettleOutcome(Task& task) EXCLUDES(runMutex_);
   bool PostPhrases(const Task& task) EXCLUDES(runMutex_);
+  // The task's parent and seed texts, when origins are kept (runMutex_ held).
+  void NameOrigins(Task& task) REQUIRES(runMutex_);
   void RunMonitor(Generation generation) EXCLUDES(runMutex_);
   void BeginGeneration() EXCLUDES(runMutex_);  // window thread
   // The identities of config.ini's proxies file, when it names one; false,
@@ -221,8 +250,11 @@ class Harvester {
   void PauseInRun(std::int64_t ms, Generation generation) EXCLUDES(runMutex_);
   // Appends a record and posts its task, unless the run was cut off. parent:
   // the record whose page gave the keyword, -1 for a seed.
-  bool AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, Generation generation)
-      EXCLUDES(runMutex_);
+  bool AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, std::int32_t position,
+                     Generation generation) EXCLUDES(runMutex_);
+  // The record's path (see PageEnd), from the origins (runMutex_ held).
+  std::string PathOf(std::int32_t record) const REQUIRES(runMutex_);
+  bool KeepsOrigins() const { return options_.onPhrase || options_.onPageEnd || options_.answered; }
   // Adds a phrase to the collected list and tells onPhrase of it, in one step
   // on the window thread; the list's index, or -1. A repeat is only told.
   std::int32_t AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) EXCLUDES(runMutex_);
@@ -283,7 +315,7 @@ class Harvester {
   // not texts: the texts are read from those records when a phrase is told.
   // A deque grows without the copy a vector makes, which would be the peak.
   struct Origin {
-    std::int32_t parent, seed;
+    std::int32_t parent, seed, position;  // position: on the parent's page, or in the seed list, from 1
   };
   std::deque<Origin> origins_ GUARDED_BY(runMutex_);
   std::int32_t pendingTasks_ GUARDED_BY(runMutex_) = 0;

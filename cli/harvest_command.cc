@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/headless_window.h"
+#include "app/journal.h"
 #include "app/proxy_list.h"
 #include "app/search_base.h"
 #include "app/search_page.h"
@@ -44,7 +45,7 @@ constexpr const char* kUsage =
     "usage: kelvarn harvest [--depth N] [--workers N] [--search-url URL] [--output FILE]\n"
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
     "                       [--rate N|auto|0] [--unique] [--proxy URL]... [--proxies FILE]\n"
-    "                       [--no-direct]\n"
+    "                       [--no-direct] [--journal FILE | --resume FILE]\n"
     "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
@@ -66,6 +67,12 @@ constexpr const char* kUsage =
     "config.ini's cookies.txt, is one more unless --no-direct. A proxy that fails rests 30 s,\n"
     "twice as long each time in a row, up to 15 min; one that never worked is named at the end.\n"
     "Passwords are never printed; keep the proxies file readable by its owner alone.\n"
+    "--journal FILE writes a line to FILE for every page that ends, after its phrases reach\n"
+    "--output (needed then); each line is on disk within a second. After a crash, a kill or\n"
+    "a stop, the same command with --resume FILE asks only for the pages not answered yet\n"
+    "and appends to the same output, which ends as if the run had never stopped. A resume\n"
+    "is refused (exit 2) when the seeds, the depth, --unique, --format, --encoding or\n"
+    "--output differ from the journal's; pacing, workers and proxies may change.\n"
     "--unique asks for each phrase once (compared with full-width letters and digits made\n"
     "half-width, spaces collapsed and letters in lower case): text output lists it once; tsv\n"
     "and jsonl write each repeat too, marked repeat.\n"
@@ -108,6 +115,8 @@ struct Arguments {
   std::vector<ProxyUrl> proxies;  // --proxy
   std::optional<std::string> proxiesFile;
   bool noDirect = false;
+  std::optional<std::string> journal;  // with resume: the journal to continue
+  bool resume = false;
   OutputFormat format = OutputFormat::kText;
 };
 
@@ -138,6 +147,12 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       a.unique = true;
     } else if (arg == "--no-direct") {
       a.noDirect = true;
+    } else if (arg == "--journal" || arg == "--resume") {
+      const char* v = value(argv[i]);
+      if (!v || !*v) return UsageError(std::string(arg) + " needs a file name");
+      if (a.journal) return UsageError("one --journal or --resume at most");
+      a.journal = v;
+      a.resume = arg == "--resume";
     } else if (arg == "--proxy") {
       const char* v = value(argv[i]);
       ProxyParse parsed = ParseProxyUrl(v ? v : "");
@@ -197,6 +212,10 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   if (!a.seedsFile && a.seeds.empty())
     return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
   if (a.noDirect && a.proxies.empty() && !a.proxiesFile) return UsageError("--no-direct needs --proxy or --proxies");
+  if (a.journal && a.output.empty()) {
+    return UsageError(std::string(a.resume ? "--resume" : "--journal") +
+                      " needs --output FILE: a resumed run appends to it");
+  }
   // A bad search base would fail every request of the run, one by one.
   if (const std::optional<std::string> error = GivenSearchBaseError(a.searchUrl)) return UsageError(*error);
   return std::nullopt;
@@ -361,7 +380,69 @@ struct Plan {
   Encoding encoding = Encoding::kGb18030;  // of the seeds and the output: kUtf8 or kGb18030
   FILE* out = stdout;
   std::vector<std::shared_ptr<HttpIdentity>> identities;  // none: direct alone
+  // A journaled run: the journal, the output it appends whole pages to, the
+  // output's size, and what an earlier run got (when resuming).
+  std::optional<AppendFile> journal, output;
+  std::int64_t outputBytes = 0;
+  std::shared_ptr<const JournalContents> resumed;
 };
+
+const char* FormatName(OutputFormat format) {
+  return format == OutputFormat::kTsv ? "tsv" : format == OutputFormat::kJsonl ? "jsonl" : "text";
+}
+
+// Opens the journal and the output of a journaled run: for a new one, an
+// empty journal and an emptied output; to resume, the journal read, checked
+// against this run, and both cut to what it holds whole. An exit code, after
+// a message, when that fails.
+std::optional<int> OpenJournal(const Arguments& args, Plan& plan) {
+  const std::string& path = *args.journal;
+  const auto fail = [&](int code, const std::string& why) {
+    std::fprintf(stderr, "kelvarn harvest: %s\n", why.c_str());
+    return code;
+  };
+  plan.journal = AppendFile::Open(path);
+  if (!plan.journal) return fail(1, path + ": " + std::strerror(errno));
+  if (!plan.journal->Lock()) return fail(1, path + ": in use by another run");
+  const JournalRun run{SeedsDigest(plan.seeds),
+                       static_cast<std::int64_t>(plan.seeds.size()),
+                       plan.depth,
+                       args.unique,
+                       "related",
+                       FormatName(args.format),
+                       plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
+                       args.output,
+                       PaceText(args.pace)};
+  if (!args.resume && plan.journal->Size() > 0) {
+    return fail(2, path + " holds a journal already: continue it with --resume " + path + ", or name another file");
+  }
+  plan.output = AppendFile::Open(args.output);
+  if (!plan.output) return fail(1, "cannot write " + args.output + ": " + std::strerror(errno));
+  if (!args.resume) {
+    const std::string_view header = TreeHeader(args.format, args.unique);
+    if (!plan.output->Truncate(0) || !plan.output->Append(header) ||
+        !plan.journal->Append(JournalHeaderLine(run, static_cast<std::int64_t>(header.size())))) {
+      return fail(1, "cannot write " + args.output + " and " + path + ": " + std::strerror(errno));
+    }
+    plan.outputBytes = static_cast<std::int64_t>(header.size());
+    return std::nullopt;
+  }
+  const std::optional<std::string> bytes = ReadFile(path);
+  if (!bytes) return fail(1, "cannot read " + path + ": " + std::strerror(errno));
+  auto contents = std::make_shared<JournalContents>(JournalContents::Read(*bytes, plan.output->Size()));
+  if (!contents->Error().empty()) return fail(1, path + ": " + contents->Error());
+  if (const std::optional<std::string> differs = contents->Differs(run)) {
+    return fail(2, "cannot resume " + path + ": " + *differs);
+  }
+  // What a crash left half-written goes: a torn last line, and phrases of
+  // pages the journal does not hold.
+  if (!plan.journal->Truncate(contents->KeptBytes()) || !plan.output->Truncate(contents->OutputEnd())) {
+    return fail(1, "cannot cut " + path + " and " + args.output + " to what they hold whole: " + std::strerror(errno));
+  }
+  plan.outputBytes = contents->OutputEnd();
+  plan.resumed = std::move(contents);
+  return std::nullopt;
+}
 
 // The identities of the flags: direct (unless --no-direct), each --proxy,
 // then each line of --proxies, with its cookies. An exit code, after a
@@ -410,8 +491,9 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   plan.workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
   plan.retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
   if (const std::optional<int> code = AddIdentities(args, plan)) return code;
+  if (args.journal) return OpenJournal(args, plan);
 
-  if (!args.output.empty()) {
+  if (!args.output.empty() && !args.journal) {
     plan.out = std::fopen(args.output.c_str(), "wb");
     if (!plan.out) {
       std::fprintf(stderr, "kelvarn harvest: cannot write %s: %s\n", args.output.c_str(), std::strerror(errno));
@@ -488,7 +570,32 @@ struct Ending {
 // Runs the harvest until it completes, is turned away, is interrupted or
 // loses its reader; flushes the output every 100 ms and draws the progress
 // line on a terminal every 250 ms.
-Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
+// A journaled run writes each page whole when it ends: its phrases in one
+// write to the output, then its line in one write to the journal. So a
+// crash leaves the output as some pages' phrases, each page whole, and the
+// journal naming exactly those (up to its last line).
+void JournalPages(const Arguments& args, Plan& plan, Session& session, Harvester::Options& options) {
+  session.window.phrases.added = nullptr;
+  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique,
+                       block = std::string()](const Harvester::PageEnd& page) mutable {
+    block.clear();
+    for (const Harvester::PhraseOrigin& origin : page.phrases) {
+      if (format != OutputFormat::kText) {
+        AppendTreeLine(format, origin, unique, block);
+      } else if (!origin.repeat) {
+        block += OutputLine(origin.phrase, plan.encoding);
+      }
+    }
+    if (!plan.output->Append(block)) return session.NoteWriteFailure();
+    plan.outputBytes += static_cast<std::int64_t>(block.size());
+    if (!plan.journal->Append(JournalPageLine(page, plan.outputBytes))) session.NoteWriteFailure();
+  };
+  if (plan.resumed) {
+    options.answered = [resumed = plan.resumed](std::string_view path) { return resumed->Answered(path); };
+  }
+}
+
+Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   HeadlessWindow& window = session.window;
   Wake& wake = session.wake;
   cli::OnInterrupt([&wake] { wake.Set(&Wake::interrupted); });
@@ -503,7 +610,11 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
     const std::string line = OutputLine(phrase, encoding);
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
-  if (args.format != OutputFormat::kText) WriteTreeLines(args.format, args.unique, session, options);
+  if (args.journal) {
+    JournalPages(args, plan, session, options);
+  } else if (args.format != OutputFormat::kText) {
+    WriteTreeLines(args.format, args.unique, session, options);
+  }
   options.pace = args.pace;
   options.unique = args.unique;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
@@ -519,7 +630,7 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   const auto start = std::chrono::steady_clock::now();
   window.ui.Invoke([&] { harvester.OnStartButton(); });
   const bool progress = !args.quiet && cli::IsTerminal(stderr);
-  auto lastReport = start, lastFlush = start;
+  auto lastReport = start, lastFlush = start, lastSync = start;
   std::vector<IdentityState> states(std::max<std::size_t>(1, plan.identities.size()), IdentityState::kAsking);
   std::size_t identityLines = 0;  // drawn below the progress line
   Ending ending;
@@ -540,6 +651,13 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
       window.ui.Invoke([&] {
         if (std::fflush(session.out) != 0) session.NoteWriteFailure();
       });
+    }
+    // A journaled run's pages reach the disk within a second: the output's
+    // first, so that no line of the journal outlives the phrases it follows.
+    if (plan.journal && now - lastSync >= std::chrono::seconds(1)) {
+      lastSync = now;
+      plan.output->Sync();
+      plan.journal->Sync();
     }
     if (now - lastReport < std::chrono::milliseconds(250)) continue;
     lastReport = now;
@@ -582,6 +700,11 @@ Ending RunHarvest(const Arguments& args, const Plan& plan, Session& session) {
   if (progress) std::fputs("\r\x1b[J", stderr);
   if (ending.interrupted || ending.readerGone || ending.blocked) {
     window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
+  }
+  if (plan.journal) {
+    window.ui.Invoke([&] {
+      if (!plan.output->Sync() || !plan.journal->Sync()) session.NoteWriteFailure();
+    });
   }
   return ending;
 }

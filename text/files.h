@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "text/text.h"
 
@@ -115,6 +116,39 @@ bool OthersMayRead(std::string_view path);
 // system allows, so a full disk still fails before a byte changes. Devices,
 // pipes and terminals (NUL, CON) are written straight. An empty path gives
 // false and touches nothing.
+// A file a long run appends whole records to, for a journal or an output
+// that must survive the process's death: each Append is one write on a file
+// opened for appending, so a killed process leaves every record whole or
+// absent. Errors come back as false with errno set. Move-only; closes on
+// destruction. Not thread-safe: one thread appends.
+class AppendFile {
+ public:
+  // Opens `path` for appending, creating it (mode 0644 before the umask).
+  static std::optional<AppendFile> Open(std::string_view path);
+  AppendFile(AppendFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  AppendFile& operator=(AppendFile&& other) noexcept {
+    std::swap(fd_, other.fd_);  // the file held before closes with `other`
+    return *this;
+  }
+  AppendFile(const AppendFile&) = delete;
+  ~AppendFile();
+
+  // An exclusive lock held until the file is closed: false at once when
+  // another process holds it (flock; LockFileEx on Windows).
+  bool Lock();
+  bool Append(std::string_view bytes);
+  // What was appended so far reaches the disk (fdatasync; _commit on Windows).
+  bool Sync();
+  // Cuts the file to `size` bytes; later appends go at the new end.
+  bool Truncate(std::int64_t size);
+  // The file's size, or -1.
+  std::int64_t Size() const;
+
+ private:
+  explicit AppendFile(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
 bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_view> parts);
 bool WriteFileBytes(std::string_view path, const ByteArray& bytes);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -274,6 +275,42 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
   }
   if (inPlace >= 0) ::close(inPlace);
   return renamed;
+}
+
+std::optional<AppendFile> AppendFile::Open(std::string_view path) {
+  const int fd = ::open(std::string(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return std::nullopt;
+  return AppendFile(fd);
+}
+
+AppendFile::~AppendFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool AppendFile::Lock() { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
+
+bool AppendFile::Append(std::string_view bytes) {
+  // One write for the whole record; a short one (a full disk) is finished
+  // or failed, never left half-way without a word.
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool AppendFile::Sync() { return ::fdatasync(fd_) == 0 || errno == EINVAL; }  // EINVAL: a pipe or a device
+
+bool AppendFile::Truncate(std::int64_t size) { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+std::int64_t AppendFile::Size() const {
+  struct stat st {};
+  return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
 }  // namespace kelvarn

@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -248,5 +252,43 @@ bool WriteFileBytes(std::string_view path, std::initializer_list<std::string_vie
   if (!replaced) ::DeleteFileA(temporary.c_str());
   return replaced;
 }
+
+std::optional<AppendFile> AppendFile::Open(std::string_view path) {
+  const int fd = ::_open(std::string(path).c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+  if (fd < 0) return std::nullopt;
+  return AppendFile(fd);
+}
+
+AppendFile::~AppendFile() {
+  if (fd_ >= 0) ::_close(fd_);
+}
+
+bool AppendFile::Lock() {
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd_));
+  OVERLAPPED whole{};
+  if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) return true;
+  errno = EWOULDBLOCK;
+  return false;
+}
+
+bool AppendFile::Append(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    const int n = ::_write(fd_, bytes.data(), chunk);
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool AppendFile::Sync() { return ::_commit(fd_) == 0; }
+
+bool AppendFile::Truncate(std::int64_t size) { return ::_chsize_s(fd_, size) == 0; }
+
+std::int64_t AppendFile::Size() const { return ::_filelengthi64(fd_); }
 
 }  // namespace kelvarn

@@ -128,7 +128,7 @@ struct EngineOptions {
   bool requireCookie = false;  // block every search request without the engine's cookie
   int failFirst = 0;           // answer the first N search requests with 503
   EngineLayout layout = EngineLayout::kClassic;
-  EnginePolicy policy;  // no limit unless its rate is set
+  EnginePolicy policy;    // no limit unless its rate is set
   std::string blockFrom;  // block every search request from this source address
 };
 

@@ -1,0 +1,85 @@
+// The journal of a harvest: one JSON line per page that ended, so that a run
+// killed at any moment can be resumed without asking again for what it got.
+//
+//   {"journal":"kelvarn","version":1,"seeds":"fnv1a64:…","seedCount":20,"depth":3,"unique":false,
+//    "source":"related","format":"text","encoding":"gbk","output":"out.txt","pace":"auto","end":0}
+//   {"path":"3.5","keyword":"…","level":2,"parent":"…","seed":"…","outcome":"phrases","status":200,
+//    "phrases":["…",…],"end":1234}
+//
+// The header names what decides which pages a run asks for and how its
+// output is written; pacing is told, not compared, since it changes only
+// when pages are asked. Each page line follows its phrases into the output,
+// and `end` is the output's size just after them. Texts are UTF-8.
+//
+// Reading tolerates what a crash leaves: a last line without its end is
+// not a page, and a page whose `end` lies beyond the output's size (its
+// phrases never reached the disk) is not either, nor is anything after it.
+// Pure functions; safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "app/harvester.h"
+#include "text/text.h"
+
+namespace kelvarn {
+
+// What a run asks for and how it writes, as its journal's header holds it.
+struct JournalRun {
+  std::string seeds;  // SeedsDigest
+  std::int64_t seedCount = 0;
+  std::int32_t depth = 0;
+  bool unique = false;
+  std::string source = "related";
+  std::string format, encoding, output, pace;
+};
+
+// A digest of the seeds in their order ("fnv1a64:" and 16 hex digits).
+std::string SeedsDigest(const TextArray& seeds);
+
+// The header line, and a page's line; each ends in LF.
+std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd);
+std::string JournalPageLine(const Harvester::PageEnd& page, std::int64_t outputEnd);
+
+// A GBK text as a JSON string, in UTF-8 (bytes that are not GBK become U+FFFD).
+void AppendJsonText(std::string_view gbk, std::string& out);
+
+// What a journal holds.
+class JournalContents {
+ public:
+  // Reads a journal's bytes, given the size of the output it belongs to.
+  static JournalContents Read(std::string_view bytes, std::int64_t outputSize);
+
+  // Why it is no journal ("line 1: …"); empty when it is one.
+  const std::string& Error() const { return error_; }
+  const JournalRun& Run() const { return run_; }
+  // The bytes of its whole, valid lines: the rest is cut off before appending.
+  std::int64_t KeptBytes() const { return keptBytes_; }
+  // The output's size after the last page kept: the rest is cut off too.
+  std::int64_t OutputEnd() const { return outputEnd_; }
+  std::int64_t Pages() const { return pages_; }
+  // What the journal's last line for the page at `path` says it gave, when
+  // that is phrases or no related block.
+  std::optional<Harvester::Answered> Answered(std::string_view path) const;
+  std::size_t AnsweredCount() const { return answered_.size(); }
+
+  // The first of the header's fields that differs from `now`, said as
+  // "depth: the journal's 3, this run's 2"; nothing when none does.
+  std::optional<std::string> Differs(const JournalRun& now) const;
+
+ private:
+  struct Page {
+    PageOutcome outcome;
+    std::string phrases;  // UTF-8, each ended by a zero byte
+  };
+  std::string error_;
+  JournalRun run_;
+  std::int64_t keptBytes_ = 0, outputEnd_ = 0, pages_ = 0;
+  std::unordered_map<std::string, Page> answered_;
+};
+
+}  // namespace kelvarn
