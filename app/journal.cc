@@ -15,11 +15,21 @@ void AppendJsonUtf8(std::string_view utf8, std::string& out) {
   out += '"';
   for (const char c : utf8) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char unicode[8];
@@ -68,11 +78,21 @@ class LineParser {
       }
       if (i_ >= s_.size()) return false;
       switch (const char e = s_[i_++]) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           std::uint32_t code = 0;
           if (!Hex(code)) return false;
@@ -149,7 +169,10 @@ class LineParser {
     if (i_ + 4 > s_.size()) return false;
     for (int k = 0; k < 4; ++k) {
       const char c = s_[i_++];
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
       if (digit < 0) return false;
       out = out * 16 + static_cast<std::uint32_t>(digit);
     }
@@ -340,8 +363,7 @@ std::optional<std::string> JournalContents::Differs(const JournalRun& now) const
            std::to_string(now.seedCount) + ")";
   }
   for (std::optional<std::string> d :
-       {
-        differ("depth", was.depth, now.depth), differ("--unique", was.unique, now.unique),
+       {differ("depth", was.depth, now.depth), differ("--unique", was.unique, now.unique),
         differ("source", was.source, now.source), differ("--format", was.format, now.format),
         differ("--encoding", was.encoding, now.encoding), differ("--output", was.output, now.output)}) {
     if (d) return d;
