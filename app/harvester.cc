@@ -7,6 +7,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "app/journal.h"
 #include "app/page_forms.h"
 #include "app/proxy_list.h"
 #include "app/search_page.h"
@@ -151,6 +152,7 @@ void Harvester::PauseInRun(std::int64_t ms, Generation generation) {
 void Harvester::OnStartButton() {
   if (ui_.按钮_开始采集.Caption() != kStartCaption) {
     StopEverything();
+    RetireRunJournal();  // the user ended it
     ui_.按钮_开始采集.SetCaption(kStartCaption);
     ui_.状态条1.SetProgressText({});
     return;
@@ -164,6 +166,7 @@ void Harvester::OnStartButton() {
   // The window's pacing: a value it cannot read paces nothing, as before.
   const Pace pace = options_.pace ? *options_.pace : ParsePace(settings_.Rate()).value_or(Pace{});
   const bool unique = options_.unique ? *options_.unique : settings_.Unique() == "1";
+  if (options_.journalRuns) OpenRunJournal(pace, unique);
   Generation generation;
   {
     MutexLock lock(runMutex_);
@@ -184,6 +187,7 @@ void Harvester::OnStartButton() {
     if (identities_.empty()) identities_.push_back(std::make_shared<Identity>(nullptr, pace, options_.holdMs));
     asked_.reset();
     if (unique) asked_.emplace();
+    resumed_ = std::move(continued_);
     repeats_ = 0;
   }
   cutOff_.notify_all();
@@ -302,6 +306,7 @@ void Harvester::RunMonitor(Generation generation) {
   window_.Invoke([&] {
     if (!Current(generation)) return;
     if (monitorThread_.joinable() && monitorThread_.get_id() == monitor) monitorThread_.detach();
+    RetireRunJournal();
     ui_.按钮_开始采集.SetCaption(kStartCaption);
     ui_.状态条1.SetPanelText(
         0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) + ProblemPagesText(counts));
@@ -402,9 +407,10 @@ bool Harvester::ReadTask(Task& task) {
   task.level = ToInteger(record.GetMember(kLevelKey));
   // Most tasks of a deep run lie below the depth and never use their keyword.
   if (task.level > task.depth) return true;
-  if (options_.onPageEnd || options_.answered) task.path = PathOf(task.record);
-  if (options_.answered) {
-    if (std::optional<Answered> answered = options_.answered(task.path)) {
+  if (options_.onPageEnd || options_.answered || options_.journalRuns) task.path = PathOf(task.record);
+  if (options_.answered || resumed_) {
+    if (std::optional<Answered> answered =
+            options_.answered ? options_.answered(task.path) : resumed_->Answered(task.path)) {
       // Counted now, as the page it stands for was when it ended.
       task.replayed = true;
       task.keyword = ToText(record.GetMember(kKeywordKey));
@@ -543,7 +549,7 @@ bool Harvester::PostPhrases(const Task& task) {
   const bool lastLevel = task.level >= task.depth;
   // A replayed page was spaced out when it was asked.
   const std::int32_t spacingMs = task.replayed ? 0 : options_.postSpacingMs;
-  const bool journaled = options_.onPageEnd && !task.replayed;
+  const bool journaled = (options_.onPageEnd || options_.journalRuns) && !task.replayed;
   std::vector<PhraseOrigin> told;
   std::int32_t position = 0;
   for (const Text& phrase : task.phrases) {
@@ -575,8 +581,17 @@ bool Harvester::PostPhrases(const Task& task) {
     bool ended = false;
     window_.Invoke([&] {
       if (!Current(task.generation)) return;
-      options_.onPageEnd(
-          {task.path, task.keyword, task.parent, task.seed, task.level, task.outcome, task.status, told});
+      const PageEnd end{task.path, task.keyword, task.parent, task.seed, task.level, task.outcome, task.status, told};
+      if (options_.onPageEnd) options_.onPageEnd(end);
+      if (runJournal_) {
+        // A journal that cannot be written only stops being kept: the run
+        // itself is the user's, and goes on.
+        if (!runJournal_->Append(JournalPageLine(end, 0))) runJournal_.reset();
+        if (runJournal_ && std::chrono::steady_clock::now() - runJournalSynced_ >= std::chrono::seconds(1)) {
+          runJournal_->Sync();
+          runJournalSynced_ = std::chrono::steady_clock::now();
+        }
+      }
       ended = true;
     });
     if (!ended) return false;

@@ -38,6 +38,7 @@
 #include "json/json.h"
 #include "net/http_client.h"
 #include "pool/thread_pool.h"
+#include "text/files.h"
 #include "ui/components.h"
 #include "ui/dialogs.h"
 
@@ -53,6 +54,8 @@ struct MainComponents {
   StatusBar& 状态条1;
   FileDialog& 通用对话框1;
 };
+
+class JournalContents;
 
 class Harvester {
  public:
@@ -153,6 +156,11 @@ class Harvester {
     // if just asked, told to onPhrase as replayed, not to onPageEnd. Called
     // on workers, under the run's lock: it must not call back.
     std::function<std::optional<Answered>(std::string_view path)> answered;
+    // The window keeps a journal of each run in the settings directory's
+    // runs/ (the last few), so that a run a crash or a closed window cut
+    // short can be continued (OfferToContinue). A completed run, or one the
+    // user stopped, is retired.
+    bool journalRuns = false;
   };
 
   // One per process: the pool's routine finds it through a process-wide
@@ -183,6 +191,10 @@ class Harvester {
   void SaveDepth();
   // The harvest settings dialog: asks until the settings are usable or cancelled, then saves them.
   void EditPacing();
+  // When the window's last run did not end, asks whether to continue it;
+  // on yes, puts its seeds and depth back and starts it again, asking only
+  // for the pages it did not get (window thread, at start-up, before any run).
+  void OfferToContinue();
   // Ends any run at once: the monitor and the tasks are cut off, queued tasks
   // dropped, requests aborted (window thread).
   void StopEverything() EXCLUDES(runMutex_);
@@ -254,7 +266,13 @@ class Harvester {
                      Generation generation) EXCLUDES(runMutex_);
   // The record's path (see PageEnd), from the origins (runMutex_ held).
   std::string PathOf(std::int32_t record) const REQUIRES(runMutex_);
-  bool KeepsOrigins() const { return options_.onPhrase || options_.onPageEnd || options_.answered; }
+  bool KeepsOrigins() const {
+    return options_.onPhrase || options_.onPageEnd || options_.answered || options_.journalRuns;
+  }
+  // The window's journal of the run starting now (a new one, or the one
+  // being continued); it ends with a retiring line when the run does.
+  void OpenRunJournal(const Pace& pace, bool unique);
+  void RetireRunJournal();
   // Adds a phrase to the collected list and tells onPhrase of it, in one step
   // on the window thread; the list's index, or -1. A repeat is only told.
   std::int32_t AddPhraseWithOrigin(const PhraseOrigin& origin, Generation generation) EXCLUDES(runMutex_);
@@ -343,6 +361,14 @@ class Harvester {
   std::optional<PhraseSet> asked_ GUARDED_BY(runMutex_);
   std::int64_t repeats_ GUARDED_BY(runMutex_) = 0;
   bool blockedEnd_ GUARDED_BY(runMutex_) = false;  // the engine turned the run away for good
+
+  // The window's run journal (window thread only), what the run continued
+  // got before, and the journal handed from OfferToContinue to the start.
+  std::optional<AppendFile> runJournal_;
+  std::chrono::steady_clock::time_point runJournalSynced_;
+  std::shared_ptr<const JournalContents> resumed_ GUARDED_BY(runMutex_);
+  std::optional<AppendFile> continuing_;
+  std::shared_ptr<const JournalContents> continued_;
 
   // The current run's monitor; window thread only.
   std::thread monitorThread_;

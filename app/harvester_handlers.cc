@@ -1,8 +1,14 @@
 // The window's handlers besides run control: the keyword lists, the
 // settings and the close sequence (window thread).
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "app/harvester.h"
+#include "app/journal.h"
 #include "app/pacer.h"
 #include "frame/frame.h"
 #include "text/encoding.h"
@@ -38,6 +44,27 @@ constexpr std::string_view kNoRoute =
 constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
 constexpr std::string_view kMakerUrl = "https://www.example.com/veskor";
+// 上次采集没有完成(已采N页),是否继续?
+constexpr std::string_view kContinueBefore =
+    "\xC9\xCF\xB4\xCE\xB2\xC9\xBC\xAF\xC3\xBB\xD3\xD0\xCD\xEA\xB3\xC9(\xD2\xD1\xB2\xC9";
+constexpr std::string_view kContinueAfter = "\xD2\xB3),\xCA\xC7\xB7\xF1\xBC\xCC\xD0\xF8?";
+// How many run journals the settings directory keeps.
+constexpr std::size_t kKeptRunJournals = 5;
+
+std::filesystem::path RunsDirectory(const std::string& settingsDir) {
+  return std::filesystem::path(settingsDir) / "runs";
+}
+
+// The run journals, oldest first: their names are the times they began.
+std::vector<std::filesystem::path> RunJournals(const std::string& settingsDir) {
+  std::vector<std::filesystem::path> journals;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(RunsDirectory(settingsDir), error)) {
+    if (entry.path().extension() == ".jsonl") journals.push_back(entry.path());
+  }
+  std::sort(journals.begin(), journals.end());
+  return journals;
+}
 
 // The lines of a keyword file. The window's own format, GBK lines ending in
 // CR LF, is read byte for byte; a file that is clearly UTF-8, as Linux
@@ -161,6 +188,77 @@ void Harvester::EditPacing() {
       !settings_.SaveProxiesFile(proxies) || !settings_.SaveNoDirect(edited.noDirect ? "1" : "0")) {
     dialogs_.ShowMessage(Text(kNotSaved), kMbOk | kMbIconError);
   }
+}
+
+void Harvester::OpenRunJournal(const Pace& pace, bool unique) {
+  runJournal_.reset();
+  runJournalSynced_ = std::chrono::steady_clock::now();
+  if (continuing_) {
+    runJournal_ = std::move(continuing_);
+    continuing_.reset();
+    return;
+  }
+  JournalRun run;
+  for (std::int32_t i = 0; i < ui_.列表框_关键字.ItemCount(); ++i)
+    run.seedList.push_back(ui_.列表框_关键字.ItemText(i));
+  run.seeds = SeedsDigest(run.seedList);
+  run.seedCount = static_cast<std::int64_t>(run.seedList.size());
+  run.depth = ToInteger(ui_.编辑框_采集级别.Content());
+  run.unique = unique;
+  run.format = "window";
+  run.encoding = "gbk";
+  run.pace = PaceText(pace);
+  // Named by the time it began, a second apart at most: a name taken
+  // already gets the next free one.
+  std::error_code error;
+  const std::filesystem::path dir = RunsDirectory(options_.settingsDir);
+  std::filesystem::create_directories(dir, error);
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char stamp[32] = "run";
+  if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  std::filesystem::path path = dir / (std::string(stamp) + ".jsonl");
+  for (int n = 2; std::filesystem::exists(path, error) && n < 100; ++n) {
+    path = dir / (std::string(stamp) + "-" + std::to_string(n) + ".jsonl");
+  }
+  std::optional<AppendFile> journal = AppendFile::Open(path.string());
+  if (!journal || !journal->Lock() || !journal->Append(JournalHeaderLine(run, 0)))
+    return;  // the run goes on unjournaled
+  runJournal_ = std::move(journal);
+  std::vector<std::filesystem::path> journals = RunJournals(options_.settingsDir);
+  for (std::size_t i = 0; i + kKeptRunJournals < journals.size(); ++i) std::filesystem::remove(journals[i], error);
+}
+
+void Harvester::RetireRunJournal() {
+  if (!runJournal_) return;
+  runJournal_->Append(RetiredLine());
+  runJournal_->Sync();
+  runJournal_.reset();
+}
+
+void Harvester::OfferToContinue() {
+  const std::vector<std::filesystem::path> journals = RunJournals(options_.settingsDir);
+  if (journals.empty()) return;
+  const std::string path = journals.back().string();
+  std::optional<AppendFile> journal = AppendFile::Open(path);
+  if (!journal || !journal->Lock()) return;  // another window is running it
+  const std::optional<std::string> bytes = ReadFile(path);
+  if (!bytes) return;
+  auto contents = std::make_shared<JournalContents>(JournalContents::Read(*bytes, INT64_MAX));
+  if (!contents->Error().empty() || contents->Retired() || contents->Run().seedList.empty()) return;
+  const Text question = Text(kContinueBefore) + ToText(contents->Pages()) + Text(kContinueAfter);
+  if (dialogs_.ShowMessage(question, kMbYesNo | kMbIconQuestion) != kIdYes) {
+    journal->Truncate(contents->KeptBytes());
+    journal->Append(RetiredLine());
+    return;
+  }
+  journal->Truncate(contents->KeptBytes());  // a line a crash tore
+  ui_.列表框_关键字.ClearItems();
+  for (const Text& seed : contents->Run().seedList) ui_.列表框_关键字.AddItem(seed);
+  ui_.编辑框_采集级别.SetContent(ToText(contents->Run().depth));
+  continuing_ = std::move(journal);
+  continued_ = std::move(contents);
+  OnStartButton();
 }
 
 }  // namespace kelvarn

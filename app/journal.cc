@@ -220,6 +220,8 @@ bool ReadHeader(std::string_view line, JournalRun& run, std::int64_t& end) {
     if (key == "output") return parser.String(run.output);
     if (key == "pace") return parser.String(run.pace);
     if (key == "end") return parser.Integer(end);
+    if (key == "seedList")
+      return parser.Strings([&](const std::string& seed) { run.seedList.push_back(Utf8ToGbk(seed)); });
     return parser.Skip();
   });
   return read && journal == "kelvarn" && version == 1;
@@ -254,8 +256,18 @@ std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd) {
   AppendField("output", line), AppendJsonUtf8(run.output, line);
   AppendField("pace", line), AppendJsonUtf8(run.pace, line);
   AppendField("end", line), line += std::to_string(outputEnd);
+  if (!run.seedList.empty()) {
+    AppendField("seedList", line), line += '[';
+    for (std::size_t i = 0; i < run.seedList.size(); ++i) {
+      if (i > 0) line += ',';
+      AppendJsonText(run.seedList[i], line);
+    }
+    line += ']';
+  }
   return line += "}\n";
 }
+
+std::string_view RetiredLine() { return "{\"retired\":true}\n"; }
 
 std::string JournalPageLine(const Harvester::PageEnd& page, std::int64_t outputEnd) {
   std::string line;
@@ -289,6 +301,8 @@ JournalContents JournalContents::Read(std::string_view bytes, std::int64_t outpu
         contents.error_ = "line 1: not the header of a Kelvarn journal";
         return contents;
       }
+    } else if (std::string(line) + "\n" == RetiredLine()) {
+      contents.retired_ = true;
     } else {
       LineParser parser(line);
       std::string path, outcome;

@@ -36,6 +36,7 @@ struct JournalRun {
   bool unique = false;
   std::string source = "related";
   std::string format, encoding, output, pace;
+  TextArray seedList;  // the seeds themselves, GBK: the window's journal keeps them, as nothing else does
 };
 
 // A digest of the seeds in their order ("fnv1a64:" and 16 hex digits).
@@ -44,6 +45,8 @@ std::string SeedsDigest(const TextArray& seeds);
 // The header line, and a page's line; each ends in LF.
 std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd);
 std::string JournalPageLine(const Harvester::PageEnd& page, std::int64_t outputEnd);
+// The last line of a journal whose run ended, never to be resumed.
+std::string_view RetiredLine();
 
 // A GBK text as a JSON string, in UTF-8 (bytes that are not GBK become U+FFFD).
 void AppendJsonText(std::string_view gbk, std::string& out);
@@ -67,6 +70,9 @@ class JournalContents {
   std::optional<Harvester::Answered> Answered(std::string_view path) const;
   std::size_t AnsweredCount() const { return answered_.size(); }
 
+  // Whether the journal ends with the line that retires it (RetiredLine).
+  bool Retired() const { return retired_; }
+
   // The first of the header's fields that differs from `now`, said as
   // "depth: the journal's 3, this run's 2"; nothing when none does.
   std::optional<std::string> Differs(const JournalRun& now) const;
@@ -79,6 +85,7 @@ class JournalContents {
   std::string error_;
   JournalRun run_;
   std::int64_t keptBytes_ = 0, outputEnd_ = 0, pages_ = 0;
+  bool retired_ = false;
   std::unordered_map<std::string, Page> answered_;
 };
 

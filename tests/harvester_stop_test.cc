@@ -133,5 +133,65 @@ TEST(HarvesterCloseTest, CloseDuringARunEndsWithExitCodeZero) {
   EXPECT_EXIT(CloseDuringARun(false), ::testing::ExitedWithCode(0), ::testing::MatchesRegex(asked + "cleaned up\n"));
 }
 
+// The window journals its runs. One a close cut short is offered at the
+// next start; continuing it asks only for what it had not got and ends with
+// the list of a run that never stopped. A completed run is offered no more.
+TEST(HarvesterJournalTest, ARunCutShortIsContinuedToTheSameList) {
+  EngineOptions slow;
+  slow.latencyMs = 20;
+  OfflineEngine engine(slow);
+  ASSERT_GT(engine.Start(), 0);
+  const std::string dir = MakeTemporaryDirectory();
+  Harvester::Options o;
+  o.settingsDir = dir;
+  o.searchBase = engine.BaseUrl();
+  o.journalRuns = true;
+  TextArray expected, level{"a", "b"};
+  for (int depth = 1; depth <= 3; ++depth) {
+    TextArray next;
+    for (const Text& keyword : level) {
+      for (Text& phrase : OfflineEngine::PhrasesFor(keyword, 10)) expected.push_back(phrase), next.push_back(phrase);
+    }
+    level = std::move(next);
+  }
+  std::sort(expected.begin(), expected.end());
+  const auto listed = [](HeadlessWindow& w) {
+    TextArray phrases;
+    for (std::int32_t i = 0; i < w.列表框_相关关键字.ItemCount(); ++i)
+      phrases.push_back(w.列表框_相关关键字.ItemText(i));
+    std::sort(phrases.begin(), phrases.end());
+    return phrases;
+  };
+  {
+    HeadlessWindow w;
+    Harvester h(w.Components(), w.ui, w.dialogs, o);
+    w.列表框_关键字.AddItem("a");
+    w.列表框_关键字.AddItem("b");
+    w.编辑框_工作线程.SetContent("4");
+    w.编辑框_采集级别.SetContent("3");
+    w.ui.Invoke([&] { h.OnStartButton(); });
+    ASSERT_TRUE(WaitUntil([&] { return w.列表框_相关关键字.ItemCount() >= 500; }));
+  }  // closed mid-run
+  const std::uint64_t before = engine.RequestCount();
+  {
+    HeadlessWindow w;
+    Harvester h(w.Components(), w.ui, w.dialogs, o);
+    w.dialogs.messageAnswer = kIdYes;
+    w.编辑框_工作线程.SetContent("4");
+    w.ui.Invoke([&] { h.OfferToContinue(); });
+    ASSERT_EQ(1u, w.dialogs.messagesShown.size());
+    EXPECT_TRUE(w.dialogs.messagesShown[0].text.starts_with(Utf8ToGbk("上次采集没有完成(已采")));
+    ASSERT_TRUE(WaitUntil([&] { return w.按钮_开始采集.Caption() == kStart; }));
+    EXPECT_EQ(Text("3"), w.编辑框_采集级别.Content());
+    EXPECT_EQ(expected, listed(w));
+    EXPECT_LT(engine.RequestCount() - before, 200u);  // of 222 pages in all
+  }
+  HeadlessWindow w;
+  Harvester h(w.Components(), w.ui, w.dialogs, o);
+  w.ui.Invoke([&] { h.OfferToContinue(); });
+  EXPECT_TRUE(w.dialogs.messagesShown.empty());
+  RemoveDirectory(dir);
+}
+
 }  // namespace
 }  // namespace kelvarn

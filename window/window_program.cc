@@ -82,9 +82,13 @@ int RunWindowProgram(WindowPlatform& platform, const WindowOptions& options) {
   // The start-up routine.
   Harvester::Options harvester = StartUp(ProcessorChoice::kFirst, options.searchUrl);
   harvester.openUrl = [&platform](std::string_view url) { platform.OpenUrl(url); };
+  harvester.journalRuns = true;
   automation.Prepare(harvester);
   if (OpenMainWindow(platform, handles, std::move(harvester))) {
     if (!options.seedsFile.empty()) handles.harvester->ImportFile(options.seedsFile);
+    // A run a crash or a closed window cut short is offered once the window
+    // is up; a scripted run is the script's, and asks nothing.
+    if (!options.harvest) platform.After(0, [] { handles.harvester->OfferToContinue(); });
     automation.Start();
   }
   TrimWorkingSet();
