@@ -412,7 +412,8 @@ std::optional<int> OpenJournal(const Arguments& args, Plan& plan) {
                        FormatName(args.format),
                        plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
                        args.output,
-                       PaceText(args.pace)};
+                       PaceText(args.pace),
+                       {}};
   if (!args.resume && plan.journal->Size() > 0) {
     return fail(2, path + " holds a journal already: continue it with --resume " + path + ", or name another file");
   }
