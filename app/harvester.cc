@@ -112,6 +112,10 @@ struct Harvester::Identity {
   std::string lastError;
 };
 
+bool Harvester::NeverWorked(const Identity& identity) {
+  return identity.http && identity.served == 0 && identity.verification == 0 && identity.failures > 0;
+}
+
 Harvester::Harvester(MainComponents components, UiThread& ui, Dialogs& dialogs, Options options)
     : ui_(components), window_(ui), dialogs_(dialogs), options_(std::move(options)), settings_(options_.settingsDir) {
   // A browser session lent to the tool: the engine trusts a client that
@@ -511,10 +515,11 @@ bool Harvester::SettleOutcome(Task& task) {
   if (transient) {
     ++identity.failures;
     identity.lastError = task.error.empty() ? "HTTP " + std::to_string(task.status) : task.error;
-    // A proxy that fails rests, and its page goes to another identity
-    // without spending a retry; while no other could take it, the failure
-    // is the page's, as the direct connection's always are.
-    if (identity.http && AnyAsking(&identity)) {
+    // A proxy that fails rests, and its page goes to another identity (now,
+    // or when one's hold ends) without spending a retry; when no other will
+    // ever take it, the failure is the page's, as the direct connection's
+    // always are.
+    if (identity.http && AnyAlive(&identity)) {
       if (identity.state == IdentityProgress::State::kAsking || task.probe) StartFailRest(identity);
       Requeue(task.record, Waits::kHeldBack, task.generation);
       return false;
@@ -744,12 +749,18 @@ void Harvester::EndHold(Identity& identity, Generation generation) {
   identity.pacer->Resumed();
 }
 
+bool Harvester::AnyAlive(const Identity* besides) const {
+  return std::any_of(identities_.begin(), identities_.end(), [&](const std::shared_ptr<Identity>& identity) {
+    return identity.get() != besides && identity->state != IdentityProgress::State::kGivenUp && !NeverWorked(*identity);
+  });
+}
+
 bool Harvester::AllBlocked() const {
   bool givenUp = false;
   for (const std::shared_ptr<Identity>& identity : identities_) {
     if (identity->state == IdentityProgress::State::kGivenUp) {
       givenUp = true;
-    } else if (!(identity->http && identity->served == 0 && identity->failures > 0)) {
+    } else if (!NeverWorked(*identity)) {
       return false;  // it may still serve
     }
   }

@@ -308,6 +308,10 @@ class Harvester {
   void EndHold(Identity& identity, Generation generation) REQUIRES(runMutex_);
   // Whether every identity is given up, or has never worked (runMutex_ held).
   bool AllBlocked() const REQUIRES(runMutex_);
+  // Whether an identity besides the one given may still serve: one not given
+  // up, and not a proxy that has only failed (runMutex_ held).
+  bool AnyAlive(const Identity* besides) const REQUIRES(runMutex_);
+  static bool NeverWorked(const Identity& identity);
   // Posts the tasks whose wait is over (runMutex_ held).
   void PostWaitingTasks(Generation generation) REQUIRES(runMutex_);
   // Ends a run turned away by the engine as a stop would (monitor thread).

@@ -488,6 +488,24 @@ TEST(PacingTest, ABlockedOrDeadIdentityRestsWhileTheOthersGoOn) {
   EXPECT_TRUE(seen[3].served == 0 && seen[3].failures > 0 && seen[3].state == State::kFailing);
   EXPECT_EQ("127.0.0.1:" + std::to_string(proxies.Port(2)), seen[3].name);
   EXPECT_THAT(seen[3].lastError, ::testing::Not(::testing::HasSubstr(testing::Proxies::kPassword)));
+
+  // While every live identity holds, the dead proxy's rests end in probes
+  // that fail: it rests again, and the pages wait for the live ones.
+  EngineOptions blocking;
+  blocking.blockAfter = 3;
+  blocking.blockMs = 1000;
+  TwoSeedRun held(
+      blocking,
+      [&](Harvester::Options& o) {
+        o.identities = {nullptr, identities[3]};
+        o.holdMs = 400;
+        o.failRestMs = 50;
+        o.retries = 0;
+      },
+      "2");
+  ASSERT_TRUE(held.ended);
+  EXPECT_EQ((PageCounts{22, 0, 0, 0, 0}), held.h->RunPageCounts());
+  EXPECT_GT(held.h->Identities()[1].failures, 1);
 #endif
 }
 
