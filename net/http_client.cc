@@ -38,6 +38,32 @@ bool TakeResponseMemory(std::size_t bytes) {
   }
 }
 
+// Whether `text` is `word` (in capitals) in any letter case.
+bool IsWord(std::string_view text, std::string_view word) {
+  return std::equal(text.begin(), text.end(), word.begin(), word.end(),
+                    [](char a, char b) { return (a >= 'a' && a <= 'z' ? a - 'a' + 'A' : a) == b; });
+}
+
+// Whether the fields of a cookie file's line are a cookie's: a host name, a
+// flag, a path, a flag, an expiry, a name and a value, without a control
+// character. Lines of anything else (a binary file) may split into as many
+// fields, and no store would send what they hold.
+bool IsCookieLine(const std::string_view (&fields)[7]) {
+  const auto flag = [](std::string_view text) { return IsWord(text, "TRUE") || IsWord(text, "FALSE"); };
+  const auto only = [](std::string_view text, std::string_view allowed) {
+    return !text.empty() && text.find_first_not_of(allowed) == std::string_view::npos;
+  };
+  const auto plain = [](std::string_view text, std::string_view banned) {
+    return std::none_of(text.begin(), text.end(), [&](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || banned.find(c) != std::string_view::npos;
+    });
+  };
+  constexpr std::string_view kHostCharacters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_";
+  return only(fields[0], kHostCharacters) && flag(fields[1]) && fields[2].starts_with('/') && plain(fields[2], "") &&
+         flag(fields[3]) && only(fields[4], "-0123456789") && !fields[5].empty() && plain(fields[5], " =;,") &&
+         plain(fields[6], ";");
+}
+
 }  // namespace
 
 CookieFileLoad http::ReadCookieFile(const std::string& path, const std::function<bool(const FileCookie&)>& take) {
@@ -77,11 +103,12 @@ CookieFileLoad http::ReadCookieFile(const std::string& path, const std::function
       at = tab + 1;
     }
     if (count != 6 && count != 7) continue;  // six: a name without a value
+    if (!IsCookieLine(fields)) continue;
     const std::int64_t expires = std::atoll(std::string(fields[4]).c_str());
-    if (fields[0].empty() || fields[5].empty() || (expires > 0 && expires < now)) continue;
+    if (expires > 0 && expires < now) continue;
     cookie.domain = fields[0], cookie.path = fields[2], cookie.name = fields[5], cookie.value = fields[6];
-    cookie.anySubdomain = fields[0][0] == '.' || fields[1] == "TRUE";
-    cookie.secure = fields[3] == "TRUE";
+    cookie.anySubdomain = fields[0][0] == '.' || IsWord(fields[1], "TRUE");
+    cookie.secure = IsWord(fields[3], "TRUE");
     if (expires > 0) cookie.expires = expires;
     if (cookies.size() == CookieFileLoad::kMaxCookies) {
       load.error = "more than " + std::to_string(CookieFileLoad::kMaxCookies) + " cookies, more than a browser keeps";

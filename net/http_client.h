@@ -243,9 +243,10 @@ class HttpClient {
   // Loads the cookies of a Netscape cookie file (the cookies.txt that curl
   // reads and browsers' export add-ons write) into the process's store; the
   // file is never written. A usable line has six or seven tab-separated
-  // fields (domain, subdomains, path, secure, expiry, name, value), a
-  // domain, a name and an expiry not past; "#HttpOnly_" may come before the
-  // domain, and other lines are passed over.
+  // fields: a host name, TRUE or FALSE (subdomains too), a path, TRUE or
+  // FALSE (secure), an expiry in seconds not past (0: the session), a name
+  // and a value (none with six), without control characters; "#HttpOnly_"
+  // may come before the host name. Other lines are passed over.
   static CookieFileLoad LoadCookieFile(const std::string& path);
 
   // Every later request goes through `identity` (none: the process's store,

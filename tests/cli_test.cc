@@ -241,9 +241,9 @@ TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
   r = Run(Harvest({"--quiet", "--seed", "x"}));
   EXPECT_EQ(0, r.exitCode);
   EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
-  EXPECT_EQ("kelvarn harvest: warning: " + path +
-                ": 采集级别=abc is not a whole number of at least 1; depth 1 is used\n" + "kelvarn harvest: warning: " +
-                path + ": 工作线程=0 is not a whole number of at least 1; workers 20 is used\n",
+  const std::string warning = "kelvarn harvest: warning: " + path + ": ";
+  EXPECT_EQ(warning + "采集级别=abc is not a whole number of at least 1; depth 1 is used\n" + warning +
+                "工作线程=0 is not a whole number of at least 1; workers 20 is used\n",
             r.err);
 }
 
@@ -362,10 +362,9 @@ TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   std::string lines;
   for (int i = 0; lines.size() < garbage.size(); ++i)
     lines += "localhost\tFALSE\t/\tFALSE\t0\tc" + std::to_string(i) + "\tv\n";
-  for (const auto& [bytes, said] : {std::pair{garbage, cookies + ": 0 usable cookies in 10.0 MiB"},
-                                    std::pair{lines, "none (" + cookies +
-                                                         ": more than 3000 cookies, more than a "
-                                                         "browser keeps)"}}) {
+  const std::string refused = "none (" + cookies + ": more than 3000 cookies, more than a browser keeps)";
+  for (const auto& [bytes, said] :
+       {std::pair{garbage, cookies + ": 0 usable cookies in 10.0 MiB"}, std::pair{lines, refused}}) {
     ASSERT_TRUE(WriteFileBytes(cookies, {bytes}));
     const auto started = std::chrono::steady_clock::now();
     r = Run({"check", "--search-url", engine_->BaseUrl()});
@@ -466,7 +465,7 @@ TEST_F(CliTest, StopSignalsKeepWhatWasWritten) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2)) << name;
     const std::string written = Slurp(file);
     EXPECT_EQ(0u, written.find(Exported("x"))) << name;
-    EXPECT_EQ("\r\n", written.substr(written.size() - 2)) << name;  // whole lines only
+    EXPECT_TRUE(written.ends_with("\r\n")) << name;  // whole lines only
     const std::string kept = std::to_string(TextSplit(written, "\r\n").size());
     EXPECT_EQ("kelvarn harvest: stopped (" + name + "); " + kept + " phrases kept\n", r.err) << name;
   }
