@@ -24,6 +24,10 @@ constexpr std::string_view kImportFailed = "\xB5\xBC\xC8\xEB\xCA\xA7\xB0\xDC."; 
 constexpr std::string_view kExported = "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";                    // 导出完成.
 constexpr std::string_view kExportFailed = "\xB5\xBC\xB3\xF6\xCA\xA7\xB0\xDC.";                // 导出失败.
 constexpr std::string_view kCleared = "\xC1\xD0\xB1\xED\xD2\xD1\xC7\xE5\xBF\xD5..";            // 列表已清空..
+// 文件无法写入,相关关键字未导出.
+constexpr std::string_view kNotExported =
+    "\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB,"
+    "\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6\xCE\xB4\xB5\xBC\xB3\xF6.";
 // 请求频率应为0、auto或每分钟1至100000次.
 constexpr std::string_view kBadRate =
     "\xC7\xEB\xC7\xF3\xC6\xB5\xC2\xCA\xD3\xA6\xCE\xAA"
@@ -148,6 +152,8 @@ void Harvester::ExportPhrases() {
   }
   const bool written = WriteFileBytes(ui_.通用对话框1.FileName(), {text});
   ui_.状态条1.SetPanelText(0, written ? kExported : kExportFailed);
+  // A status line is easily missed, and the user may trust the file.
+  if (!written) dialogs_.ShowMessage(Text(kNotExported), kMbOk | kMbIconError);
 }
 
 void Harvester::ClearPhrases() { ui_.列表框_相关关键字.ClearItems(); }

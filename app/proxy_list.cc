@@ -93,10 +93,13 @@ MadeIdentities MakeIdentities(const std::vector<ProxyEntry>& entries, bool direc
       continue;
     }
     HttpIdentity::Made made = HttpIdentity::Create(entry.proxy);
+    CookieFileLoad cookies;
+    cookies.loaded = 0;  // none to read: none refused
+    if (made.identity && !entry.cookieFile.empty()) cookies = made.identity->LoadCookieFile(entry.cookieFile);
     if (!made.identity) {
       identities.errors.push_back(name + ": " + made.error);
-    } else if (!entry.cookieFile.empty() && !made.identity->LoadCookieFile(entry.cookieFile)) {
-      identities.errors.push_back(name + ": cannot read its cookies " + entry.cookieFile);
+    } else if (!cookies) {
+      identities.errors.push_back(name + ": cannot read its cookies " + entry.cookieFile + ": " + cookies.error);
     } else {
       identities.made.push_back(std::move(made.identity));
     }

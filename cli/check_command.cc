@@ -1,4 +1,5 @@
 // `kelvarn check`: what a user runs first when a harvest gives nothing.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -50,6 +51,26 @@ Verdict VerdictFor(PageOutcome outcome) {
       return {"failed", "no whole answer came; check the network connection and --search-url"};
   }
   return {"", ""};
+}
+
+// A file's size as a person reads it: "812 bytes", "3.4 KiB", "10.0 MiB".
+std::string SizeText(std::uint64_t bytes) {
+  char text[32];
+  if (bytes < 1024) {
+    std::snprintf(text, sizeof text, "%llu byte%s", static_cast<unsigned long long>(bytes), bytes == 1 ? "" : "s");
+  } else {
+    const bool mib = bytes >= (1 << 20);
+    std::snprintf(text, sizeof text, "%.1f %s", static_cast<double>(bytes) / (mib ? 1 << 20 : 1 << 10),
+                  mib ? "MiB" : "KiB");
+  }
+  return text;
+}
+
+// The cookies line for a file that was read: how many cookies the store took
+// from how many bytes, so that a file with no usable line shows as one.
+std::string CookiesLoaded(const std::string& path, const CookieFileLoad& load) {
+  return path + ": " + std::to_string(*load.loaded) + " usable cookie" + (*load.loaded == 1 ? "" : "s") + " in " +
+         SizeText(load.bytes);
 }
 
 }  // namespace
@@ -109,13 +130,17 @@ int RunCheckCommand(int argc, char** argv) {
       return 2;
     }
     identity = std::move(made.identity);
-    if (cookieFile && !identity->LoadCookieFile(*cookieFile)) {
-      std::fprintf(stderr, "kelvarn check: --cookies: %s cannot be read\n", cookieFile->c_str());
+  }
+  CookieFileLoad given;
+  if (cookieFile) {
+    given = identity->LoadCookieFile(*cookieFile);
+    if (!given) {
+      std::fprintf(stderr, "kelvarn check: --cookies: %s: %s\n", cookieFile->c_str(), given.error.c_str());
       return 2;
     }
   }
   const std::string cookies = SettingsDirectory() + "cookies.txt";
-  const bool lent = !identity && HttpClient::LoadCookieFile(cookies);
+  const CookieFileLoad lent = identity ? CookieFileLoad{} : HttpClient::LoadCookieFile(cookies);
   // The default keyword is written here in UTF-8; a given one comes as the user typed it.
   const Text gbkKeyword = keywordGiven ? cli::FromTheUser(keyword) : Utf8ToGbk(keyword);
   const Text request = BuildSearchUrl(gbkKeyword, SearchBase(base));
@@ -135,11 +160,12 @@ int RunCheckCommand(int argc, char** argv) {
   std::printf("identity   %s\n", identity ? identity->Display().c_str() : "direct");
   std::printf("keyword    %s\n", cli::ForTheUser(gbkKeyword).c_str());
   if (cookieFile) {
-    std::printf("cookies    %s loaded\n", cookieFile->c_str());
+    std::printf("cookies    %s\n", CookiesLoaded(*cookieFile, given).c_str());
   } else if (identity) {
     std::printf("cookies    none (a proxy's identity has its own store, not %s; --cookies FILE)\n", cookies.c_str());
   } else {
-    std::printf("cookies    %s\n", (lent ? cookies + " loaded" : "none (no readable " + cookies + ")").c_str());
+    std::printf("cookies    %s\n",
+                (lent ? CookiesLoaded(cookies, lent) : "none (" + cookies + ": " + lent.error + ")").c_str());
   }
   std::printf("request    %s\n", request.c_str());
   for (const std::string& location : client.Redirects()) std::printf("redirect   %s\n", location.c_str());

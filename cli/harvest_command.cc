@@ -55,7 +55,8 @@ constexpr const char* kUsage =
     "(LC_ALL, LC_CTYPE or LANG) is UTF-8, else gbk; a seeds file that looks otherwise is\n"
     "warned about. A seeds file holds at most 64 MiB and 1000000 keywords. Depth and\n"
     "workers default to config.ini (1 and 20): beside the program when that directory is\n"
-    "writable, else in $XDG_CONFIG_HOME/kelvarn (~/.config/kelvarn). The search URL,\n"
+    "writable, else in $XDG_CONFIG_HOME/kelvarn (~/.config/kelvarn); a value there that is\n"
+    "no whole number of at least 1 is warned about, and the default used. The search URL,\n"
     "http[s]://HOST[:PORT], defaults to KELVARN_SEARCH_URL when that is set.\n"
     "--rate paces the requests: N a minute; auto (the default) finds what the engine allows,\n"
     "starting slowly and backing off well below a rate that drew a verification page; 0 asks\n"
@@ -85,9 +86,11 @@ constexpr const char* kUsage =
     "--on-block stop ends it at the first verification page.\n"
     "Exit status: 0 when every page gave phrases or had no related block; 3 when the run\n"
     "completed but pages failed, had an error status or were verification pages; 4 when\n"
-    "the run ended at a verification page; 1 on a file error; 2 on a usage error.\n"
-    "Ctrl-C stops the run and keeps what was written (exit 130); a closed output pipe\n"
-    "stops it silently, as SIGPIPE does.\n"
+    "the run ended at a verification page; 1 on a file error (an output that cannot be\n"
+    "written, a full disk, stops the run at once) or when the seeds hold no keyword; 2 on\n"
+    "a usage error. Ctrl-C, SIGHUP and SIGTERM stop the run and keep what was written, in\n"
+    "whole lines (exit 130, 129 and 143; on Windows closing the console gives 129, logging\n"
+    "off 143); a closed output pipe stops it silently, as SIGPIPE does.\n"
     "--format text (the default) writes those lines. tsv and jsonl tell where each phrase\n"
     "came from, a line a phrase, always UTF-8 with LF, whatever the encoding of the text\n"
     "lines. tsv: a header row, then phrase, level, parent (the keyword whose page gave it)\n"
@@ -355,19 +358,28 @@ std::string OutcomeCounts(const PageCounts& counts, bool progressLine) {
   return out;
 }
 
-// What the command's main thread waits for: the end of the run, or Ctrl-C.
+// What the command's main thread waits for: the end of the run, the user
+// stopping it, or the output failing.
 struct Wake {
   Mutex mutex;
   std::condition_variable changed;
   bool finished GUARDED_BY(mutex) = false;
-  bool interrupted GUARDED_BY(mutex) = false;
-  bool readerGone GUARDED_BY(mutex) = false;  // the output is a pipe whose reader closed it
-  bool blocked GUARDED_BY(mutex) = false;     // the run was turned away by verification pages
+  std::optional<cli::Interruption> interrupted GUARDED_BY(mutex);  // the first only
+  bool readerGone GUARDED_BY(mutex) = false;                       // the output is a pipe whose reader closed it
+  bool writeFailed GUARDED_BY(mutex) = false;                      // the output cannot take more
+  bool blocked GUARDED_BY(mutex) = false;                          // the run was turned away by verification pages
 
   void Set(bool Wake::*flag) {
     {
       MutexLock lock(mutex);
       this->*flag = true;
+    }
+    changed.notify_all();
+  }
+  void Interrupt(const cli::Interruption& how) {
+    {
+      MutexLock lock(mutex);
+      if (!interrupted) interrupted = how;
     }
     changed.notify_all();
   }
@@ -467,13 +479,53 @@ std::optional<int> AddIdentities(const Arguments& args, Plan& plan) {
   return std::nullopt;
 }
 
+// Whether a setting's text is a whole number as the window types one: ASCII
+// or full-width digits after an optional sign, blanks around them. ToInteger
+// reads any text, a word as 0.
+bool IsWholeNumber(std::string_view gbk) {
+  std::string ascii;  // full-width forms (0xA3 and the ASCII code plus 0x80) and the ideographic space folded
+  for (std::size_t i = 0; i < gbk.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(gbk[i]);
+    if (lead < 0x80) {
+      ascii += gbk[i];
+      continue;
+    }
+    if (i + 1 >= gbk.size()) return false;
+    const auto trail = static_cast<unsigned char>(gbk[++i]);
+    if (lead == 0xA3 && trail >= 0xA1) {
+      ascii += static_cast<char>(trail - 0x80);
+    } else if (lead == 0xA1 && trail == 0xA1) {
+      ascii += ' ';
+    } else {
+      return false;
+    }
+  }
+  const std::size_t first = ascii.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  std::string_view number = std::string_view(ascii).substr(first, ascii.find_last_not_of(" \t") + 1 - first);
+  if (number.starts_with('+') || number.starts_with('-')) number.remove_prefix(1);
+  return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // Reads the seeds and the settings and opens the output; an exit code when
 // one of them fails.
 std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
-  // Seeds: the file, then the --seed texts.
+  // Seeds: the file, then the --seed texts. A run without one would end at
+  // once as if it had harvested.
   plan.encoding = args.encoding.value_or(cli::UserEncoding());
   if (args.seedsFile && !ReadSeeds(*args.seedsFile, plan.encoding, plan.seeds)) return 1;
-  for (const std::string& seed : args.seeds) plan.seeds.push_back(SeedText(seed, plan.encoding));
+  for (const std::string& seed : args.seeds) {
+    Text text = SeedText(seed, plan.encoding);
+    if (!TrimLeadingSpaces(text).empty()) plan.seeds.push_back(std::move(text));
+  }
+  if (plan.seeds.empty()) {
+    const std::string file = !args.seedsFile ? "" : *args.seedsFile == "-" ? "standard input" : *args.seedsFile;
+    const std::string where = file.empty()         ? "the --seed texts"
+                              : args.seeds.empty() ? file
+                                                   : file + " or the --seed texts";
+    std::fprintf(stderr, "kelvarn harvest: no keywords in %s: nothing to harvest\n", where.c_str());
+    return 1;
+  }
 
   // Settings: the window's config.ini, read as the window reads it and only
   // for what the flags leave open; nothing is written back. A file over the
@@ -485,12 +537,23 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
                  static_cast<int>(unusable->size()), unusable->data());
     useIni = false;
   }
-  const auto setting = [&](Text (Settings::*read)() const, std::string_view fallback) {
-    return ToInteger(useIni ? (settings.*read)() : Text(fallback));
+  // A value that is no number, or too small, would run without pages or
+  // workers and without a word: it is named, and the default used.
+  const auto setting = [&](Text (Settings::*read)() const, std::string_view fallback, std::int32_t least,
+                           const char* key, const char* what) {
+    const std::int32_t byDefault = ToInteger(Text(fallback));
+    if (!useIni) return byDefault;
+    const Text value = (settings.*read)();
+    if (IsWholeNumber(value) && ToInteger(value) >= least) return ToInteger(value);
+    std::fprintf(stderr, "kelvarn harvest: warning: %s: %s=%s is not a whole number of at least %d; %s %d is used\n",
+                 settings.Path().c_str(), key, cli::ForTheUser(value).c_str(), least, what, byDefault);
+    return byDefault;
   };
-  plan.depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth);
-  plan.workers = args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers);
-  plan.retries = args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries);
+  plan.depth = args.depth ? *args.depth : setting(&Settings::Depth, Settings::kDefaultDepth, 1, "采集级别", "depth");
+  plan.workers =
+      args.workers ? *args.workers : setting(&Settings::Workers, Settings::kDefaultWorkers, 1, "工作线程", "workers");
+  plan.retries =
+      args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries, 0, "重试次数", "retries");
   if (const std::optional<int> code = AddIdentities(args, plan)) return code;
   if (args.journal) return OpenJournal(args, plan);
 
@@ -510,15 +573,19 @@ struct Session {
   HeadlessWindow window;
   Wake wake;
   FILE* out = stdout;
-  bool writeFailed = false;  // window thread
+  std::string outName = "standard output";
+  std::optional<int> writeError;  // the first failed write's errno; window thread
+  std::string failedFile;         // and its file
   std::optional<Harvester> harvester;
 
   // On the window thread, right after the failed write. A write to a pipe
   // whose reader has gone (`| head`) fails (cli::OnInterrupt sees to it on
-  // POSIX): the run stops then.
-  void NoteWriteFailure() {
-    writeFailed = true;
-    if (cli::ReaderGone()) wake.Set(&Wake::readerGone);
+  // POSIX): the run stops then, quietly. Any other failure (a full disk)
+  // stops it too: each page asked from then on would be lost.
+  void NoteWriteFailure(std::string_view file = {}) {
+    const int error = errno;
+    if (!writeError) writeError = error, failedFile = file.empty() ? outName : std::string(file);
+    wake.Set(cli::ReaderGone() ? &Wake::readerGone : &Wake::writeFailed);
   }
 };
 
@@ -565,19 +632,18 @@ std::string IdentityLine(const Harvester::IdentityProgress& identity) {
 
 // How a run ended, besides completing.
 struct Ending {
-  bool interrupted = false, readerGone = false, blocked = false;
+  std::optional<cli::Interruption> interrupted;
+  bool readerGone = false, writeFailed = false, blocked = false;
+  bool Stopped() const { return interrupted || readerGone || writeFailed || blocked; }
 };
 
-// Runs the harvest until it completes, is turned away, is interrupted or
-// loses its reader; flushes the output every 100 ms and draws the progress
-// line on a terminal every 250 ms.
 // A journaled run writes each page whole when it ends: its phrases in one
 // write to the output, then its line in one write to the journal. So a
 // crash leaves the output as some pages' phrases, each page whole, and the
 // journal naming exactly those (up to its last line).
 void JournalPages(const Arguments& args, Plan& plan, Session& session, Harvester::Options& options) {
   session.window.phrases.added = nullptr;
-  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique,
+  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique, journal = *args.journal,
                        block = std::string()](const Harvester::PageEnd& page) mutable {
     block.clear();
     for (const Harvester::PhraseOrigin& origin : page.phrases) {
@@ -587,23 +653,27 @@ void JournalPages(const Arguments& args, Plan& plan, Session& session, Harvester
         block += OutputLine(origin.phrase, plan.encoding);
       }
     }
-    if (!plan.output->Append(block)) return session.NoteWriteFailure();
+    if (!plan.output->Append(block)) return session.NoteWriteFailure(session.outName);
     plan.outputBytes += static_cast<std::int64_t>(block.size());
-    if (!plan.journal->Append(JournalPageLine(page, plan.outputBytes))) session.NoteWriteFailure();
+    if (!plan.journal->Append(JournalPageLine(page, plan.outputBytes))) session.NoteWriteFailure(journal);
   };
   if (plan.resumed) {
     options.answered = [resumed = plan.resumed](std::string_view path) { return resumed->Answered(path); };
   }
 }
 
+// Runs the harvest until it completes, is turned away, is interrupted, loses
+// its reader or cannot write; flushes the output every 100 ms and draws the
+// progress line on a terminal every 250 ms.
 Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   HeadlessWindow& window = session.window;
   Wake& wake = session.wake;
-  cli::OnInterrupt([&wake] { wake.Set(&Wake::interrupted); });
+  cli::OnInterrupt([&wake](const cli::Interruption& how) { wake.Interrupt(how); });
 
   Harvester::Options options = StartUp(ProcessorChoice::kCurrent, args.searchUrl);
   cli::UseFewHeapArenas();
   session.out = plan.out;
+  if (!args.output.empty()) session.outName = args.output;
   window.phrases.keepItems = false;
   window.phrases.added = [&session, encoding = plan.encoding](std::string_view phrase) {
     // Whole lines as they arrive; the loop below flushes every 100 ms, so
@@ -641,10 +711,10 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     {
       MutexLock lock(wake.mutex);
       wake.mutex.WaitFor(wake.changed, next - std::chrono::steady_clock::now(), [&]() REQUIRES(wake.mutex) {
-        return wake.finished || wake.interrupted || wake.readerGone || wake.blocked;
+        return wake.finished || wake.interrupted || wake.readerGone || wake.writeFailed || wake.blocked;
       });
-      ending = {wake.interrupted, wake.readerGone, wake.blocked && !wake.finished};
-      if (wake.finished || ending.interrupted || ending.readerGone || ending.blocked) break;
+      ending = {wake.interrupted, wake.readerGone, wake.writeFailed, wake.blocked && !wake.finished};
+      if (wake.finished || ending.Stopped()) break;
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextFlush) {
@@ -699,12 +769,11 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     }
   }
   if (progress) std::fputs("\r\x1b[J", stderr);
-  if (ending.interrupted || ending.readerGone || ending.blocked) {
-    window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
-  }
+  if (ending.Stopped()) window.ui.Invoke([&] { harvester.StopEverything(); });  // as the stop button does
   if (plan.journal) {
     window.ui.Invoke([&] {
-      if (!plan.output->Sync() || !plan.journal->Sync()) session.NoteWriteFailure();
+      if (!plan.output->Sync()) session.NoteWriteFailure(session.outName);
+      if (!plan.journal->Sync()) session.NoteWriteFailure(*args.journal);
     });
   }
   return ending;
@@ -718,10 +787,10 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   HeadlessWindow& window = session.window;
   Harvester& harvester = *session.harvester;
   const Text status = window.状态条1.PanelText(0);
-  bool closed = false;
   window.ui.Invoke([&] {
-    closed = std::fflush(session.out) == 0 && (session.out == stdout || std::fclose(session.out) == 0);
-    if (!closed) session.NoteWriteFailure();
+    if (std::fflush(session.out) != 0 || (session.out != stdout && std::fclose(session.out) != 0)) {
+      session.NoteWriteFailure();
+    }
   });
   bool readerGone = false;
   {
@@ -730,10 +799,22 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   }
   if (readerGone) cli::EndAsBrokenPipe();
   const PageCounts counts = harvester.RunPageCounts();
+  // Said whatever else happened, even with --quiet: phrases were lost. The
+  // run was stopped at the failure unless it had ended before.
+  if (session.writeError) {
+    std::fprintf(stderr, "kelvarn harvest: cannot write %s: %s%s\n", session.failedFile.c_str(),
+                 std::strerror(*session.writeError), ending.writeFailed ? "; the run stopped" : "");
+  }
   if (ending.interrupted) {
-    std::fprintf(stderr, "kelvarn harvest: stopped; %d phrases kept\n", window.列表框_相关关键字.ItemCount());
+    std::fprintf(stderr, "kelvarn harvest: stopped (%s)", ending.interrupted->what);
+    if (!session.writeError) std::fprintf(stderr, "; %d phrases kept", window.列表框_相关关键字.ItemCount());
+    std::fputc('\n', stderr);
     std::fflush(nullptr);
-    std::_Exit(130);  // cut-off workers may still be unwinding: no static destructors
+    std::_Exit(ending.interrupted->exitStatus);  // cut-off workers may still be unwinding: no static destructors
+  }
+  if (session.writeError) {
+    std::fflush(nullptr);
+    std::_Exit(1);
   }
   if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", cli::ForTheUser(status).c_str());
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
@@ -767,10 +848,6 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
         unrecognised > 0 ? (", " + std::to_string(unrecognised) + " of them in a layout not recognised").c_str() : "");
   }
   std::fflush(nullptr);
-  if (session.writeFailed || !closed) {
-    std::fprintf(stderr, "kelvarn harvest: writing the phrases failed\n");
-    std::_Exit(1);
-  }
   std::_Exit(ending.blocked ? 4 : AnyProblemPages(counts) ? 3 : 0);
 }
 

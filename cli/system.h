@@ -18,11 +18,21 @@ namespace kelvarn::cli {
 // (no LF made CR LF) and seeds read from a pipe keep theirs.
 void UseBinaryStreams();
 
-// Calls `stop` once, on a thread of its own, when the user interrupts the
-// command (Ctrl-C; on POSIX also SIGTERM), in place of ending it; and makes a
-// write to a pipe whose reader has gone fail with EPIPE rather than end the
-// process. Call before any other thread starts.
-void OnInterrupt(std::function<void()> stop);
+// How the user stopped the command. The exit status is 128 plus the number
+// of the POSIX signal, as a shell reports a process that signal ended.
+struct Interruption {
+  int exitStatus;    // 130 Ctrl-C (SIGINT), 129 SIGHUP or a closed console, 143 SIGTERM, logging off or shutting down
+  const char* what;  // "SIGHUP", "the console was closed", ...
+};
+
+// Calls `stop`, on a thread of its own, when the user stops the command, in
+// place of ending it: Ctrl-C, and on POSIX SIGHUP (the terminal closed) and
+// SIGTERM, unless the command was started ignoring them (nohup); on Windows
+// the console's closing, logging off and shutting down, where the process
+// ends a few seconds after `stop` is called, or when the command ends it.
+// Makes a write to a pipe whose reader has gone fail with EPIPE rather than
+// end the process. Call before any other thread starts.
+void OnInterrupt(std::function<void(const Interruption&)> stop);
 
 // Whether the stream is a terminal (a console), where a progress line may be
 // drawn.

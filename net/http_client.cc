@@ -6,10 +6,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "base/runtime_error.h"
 #include "net/http_client_shared.h"
 #include "net/http_text.h"
+#include "text/files.h"
 
 namespace kelvarn {
 namespace {
@@ -33,7 +38,89 @@ bool TakeResponseMemory(std::size_t bytes) {
   }
 }
 
+// Whether `text` is `word` (in capitals) in any letter case.
+bool IsWord(std::string_view text, std::string_view word) {
+  return std::equal(text.begin(), text.end(), word.begin(), word.end(),
+                    [](char a, char b) { return (a >= 'a' && a <= 'z' ? a - 'a' + 'A' : a) == b; });
+}
+
+// Whether the fields of a cookie file's line are a cookie's: a host name, a
+// flag, a path, a flag, an expiry, a name and a value, without a control
+// character. Lines of anything else (a binary file) may split into as many
+// fields, and no store would send what they hold.
+bool IsCookieLine(const std::string_view (&fields)[7]) {
+  const auto flag = [](std::string_view text) { return IsWord(text, "TRUE") || IsWord(text, "FALSE"); };
+  const auto only = [](std::string_view text, std::string_view allowed) {
+    return !text.empty() && text.find_first_not_of(allowed) == std::string_view::npos;
+  };
+  const auto plain = [](std::string_view text, std::string_view banned) {
+    return std::none_of(text.begin(), text.end(), [&](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || banned.find(c) != std::string_view::npos;
+    });
+  };
+  constexpr std::string_view kHostCharacters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_";
+  return only(fields[0], kHostCharacters) && flag(fields[1]) && fields[2].starts_with('/') && plain(fields[2], "") &&
+         flag(fields[3]) && only(fields[4], "-0123456789") && !fields[5].empty() && plain(fields[5], " =;,") &&
+         plain(fields[6], ";");
+}
+
 }  // namespace
+
+CookieFileLoad http::ReadCookieFile(const std::string& path, const std::function<bool(const FileCookie&)>& take) {
+  CookieFileLoad load;
+  // One byte past the bound tells a file over it without reading it all.
+  const std::optional<std::string> text = ReadRegularFile(path, CookieFileLoad::kMaxCookieFileBytes + 1);
+  if (!text) {
+    load.error = errno == EINVAL ? "not an ordinary file" : std::strerror(errno);
+    return load;
+  }
+  if (text->size() > CookieFileLoad::kMaxCookieFileBytes) {
+    load.error = "larger than " + std::to_string(CookieFileLoad::kMaxCookieFileBytes >> 20) + " MiB";
+    return load;
+  }
+  load.bytes = text->size();
+  const std::int64_t now = std::time(nullptr);
+  std::vector<FileCookie> cookies;
+  for (std::size_t from = 0; from < text->size();) {
+    const std::size_t end = std::min(text->find('\n', from), text->size());
+    std::string_view line = std::string_view(*text).substr(from, end - from);
+    from = end + 1;
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+    FileCookie cookie;
+    cookie.line = line;
+    // curl's files mark HttpOnly cookies so; other "#" lines are comments.
+    constexpr std::string_view kHttpOnly = "#HttpOnly_";
+    if (line.starts_with(kHttpOnly)) line.remove_prefix(kHttpOnly.size());
+    if (line.empty() || line[0] == '#') continue;
+    std::string_view fields[7];
+    std::size_t count = 0;
+    for (std::size_t at = 0; count < 8;) {
+      const std::size_t tab = line.find('\t', at);
+      if (count < 7) fields[count] = line.substr(at, tab - at);
+      ++count;
+      if (tab == std::string_view::npos) break;
+      at = tab + 1;
+    }
+    if (count != 6 && count != 7) continue;  // six: a name without a value
+    if (!IsCookieLine(fields)) continue;
+    const std::int64_t expires = std::atoll(std::string(fields[4]).c_str());
+    if (expires > 0 && expires < now) continue;
+    cookie.domain = fields[0], cookie.path = fields[2], cookie.name = fields[5], cookie.value = fields[6];
+    cookie.anySubdomain = fields[0][0] == '.' || IsWord(fields[1], "TRUE");
+    cookie.secure = IsWord(fields[3], "TRUE");
+    if (expires > 0) cookie.expires = expires;
+    if (cookies.size() == CookieFileLoad::kMaxCookies) {
+      load.error = "more than " + std::to_string(CookieFileLoad::kMaxCookies) + " cookies, more than a browser keeps";
+      return load;
+    }
+    cookies.push_back(cookie);
+  }
+  std::size_t taken = 0;
+  for (const FileCookie& cookie : cookies) taken += take(cookie) ? 1 : 0;
+  load.loaded = taken;
+  return load;
+}
 
 std::string_view http::BodyBytes(const Value& body) {
   if (const auto* text = std::get_if<Text>(&body)) return std::string_view(*text).substr(0, text->find('\0'));

@@ -113,6 +113,22 @@
 
 namespace kelvarn {
 
+// What loading a Netscape cookie file into a store did. Converts to false
+// when the file was not read: it could not be, or it was refused.
+struct CookieFileLoad {
+  // Bounds that keep a load within a second: a file over kMaxCookieFileBytes,
+  // or with more than kMaxCookies usable lines (no browser keeps more), is
+  // refused whole, since the stores take each cookie in time that grows with
+  // the cookies they hold.
+  static constexpr std::size_t kMaxCookieFileBytes = std::size_t{16} << 20;
+  static constexpr std::size_t kMaxCookies = 3000;
+
+  std::optional<std::size_t> loaded;  // cookies the store gained; none when not read
+  std::uint64_t bytes = 0;            // the file's size, when it was read
+  std::string error;                  // why not: the system's reason, or the bound passed
+  explicit operator bool() const { return loaded.has_value(); }
+};
+
 // A route and a cookie store, shared by the clients sending through it.
 // Thread-safe: every member may be used from any thread at once.
 class HttpIdentity {
@@ -133,9 +149,8 @@ class HttpIdentity {
   // "direct", or the proxy's host:port.
   std::string Display() const { return proxy_ ? proxy_->Display() : "direct"; }
   // Adds the cookies of a Netscape cookie file to this identity's store, as
-  // HttpClient::LoadCookieFile does to the process's. False when it cannot
-  // be read.
-  bool LoadCookieFile(const std::string& path);
+  // HttpClient::LoadCookieFile does to the process's.
+  CookieFileLoad LoadCookieFile(const std::string& path);
 
   struct Store;  // the backend's cookie store
   Store& Cookies() { return *store_; }
@@ -227,8 +242,12 @@ class HttpClient {
 
   // Loads the cookies of a Netscape cookie file (the cookies.txt that curl
   // reads and browsers' export add-ons write) into the process's store; the
-  // file is never written. False when it cannot be read.
-  static bool LoadCookieFile(const std::string& path);
+  // file is never written. A usable line has six or seven tab-separated
+  // fields: a host name, TRUE or FALSE (subdomains too), a path, TRUE or
+  // FALSE (secure), an expiry in seconds not past (0: the session), a name
+  // and a value (none with six), without control characters; "#HttpOnly_"
+  // may come before the host name. Other lines are passed over.
+  static CookieFileLoad LoadCookieFile(const std::string& path);
 
   // Every later request goes through `identity` (none: the process's store,
   // direct). Like Open, it starts over with a new root handle, so time-outs

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,6 +86,21 @@ class HttpClient::Progress {
 }  // namespace kelvarn
 
 namespace kelvarn::http {
+
+// A usable cookie of a Netscape cookie file.
+struct FileCookie {
+  std::string_view line;    // the whole line, without its line end, as libcurl's parser takes it
+  std::string_view domain;  // as written: a leading dot means subdomains too
+  bool anySubdomain = false, secure = false;
+  std::string_view path, name, value;
+  std::optional<std::int64_t> expires;  // seconds since 1970; none: for the session
+};
+
+// The usable cookies of the file at `path`, in the file's order, handed to
+// `take`, which says whether its store took it. The whole file is checked
+// against CookieFileLoad's bounds before the first is handed over: a refused
+// file adds nothing.
+CookieFileLoad ReadCookieFile(const std::string& path, const std::function<bool(const FileCookie&)>& take);
 
 // `location` made absolute against `base` as the backend's stack does when
 // it follows a redirect itself; none when it cannot be.

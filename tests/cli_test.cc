@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -161,6 +162,17 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_EQ(0, version.exitCode);
   EXPECT_EQ(0u, version.out.find("kelvarn "));
   EXPECT_EQ(1, Run(Harvest({dir_ + "missing.txt"})).exitCode);
+  // Seeds that hold no keyword are no run to pass for a harvest, even with --quiet.
+  ASSERT_TRUE(WriteFileBytes(dir_ + "empty.txt", {" \r\n\r\n"}));
+  for (const auto& [args, where] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{dir_ + "empty.txt"}, dir_ + "empty.txt"}, {{"--seed", " "}, "the --seed texts"}}) {
+    std::vector<std::string> quiet{"--quiet"};
+    quiet.insert(quiet.end(), args.begin(), args.end());
+    const Result empty = Run(Harvest(quiet));
+    EXPECT_EQ(1, empty.exitCode);
+    EXPECT_EQ("kelvarn harvest: no keywords in " + where + ": nothing to harvest\n", empty.err);
+  }
+  EXPECT_EQ(0u, engine_->RequestCount());
 }
 
 TEST_F(CliTest, PhrasesGoToStandardOutputAsGbkLines) {
@@ -222,6 +234,18 @@ TEST_F(CliTest, SettingsComeFromConfigIniAndFlagsWin) {
   r = Run(Harvest({"--depth", "2", "--workers", "3", "--retries", "2", "--seed", "x"}));
   EXPECT_EQ(110, static_cast<int>(TextSplit(r.out, "\r\n").size()));
   EXPECT_EQ(std::string::npos, r.err.find("config.ini"));
+
+  // Values that are no number, or too small to run, are named with the
+  // default used in their place, rather than giving a run of nothing.
+  ASSERT_EQ(0, ::unlink(path.c_str()));
+  ASSERT_TRUE(WriteFileBytes(path, {Utf8ToGbk("[配置]\r\n采集级别=abc\r\n工作线程=0\r\n")}));
+  r = Run(Harvest({"--quiet", "--seed", "x"}));
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(10, static_cast<int>(TextSplit(r.out, "\r\n").size()));
+  const std::string warning = "kelvarn harvest: warning: " + path + ": ";
+  EXPECT_EQ(warning + "采集级别=abc is not a whole number of at least 1; depth 1 is used\n" + warning +
+                "工作线程=0 is not a whole number of at least 1; workers 20 is used\n",
+            r.err);
 }
 
 // Seeds files are read in the encoding the locale or --encoding names, and a
@@ -313,7 +337,8 @@ TEST_F(CliTest, OnBlockStopEndsTheRunAtTheFirstVerificationPage) {
 TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   Result r = Run({"check", "--search-url", engine_->BaseUrl(), "关键字"});
   EXPECT_EQ(0, r.exitCode) << r.err;
-  EXPECT_NE(std::string::npos, r.out.find("cookies    none (no readable " + dir_ + "cookies.txt)\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("cookies    none (" + dir_ + "cookies.txt: No such file or directory)\n"))
+      << r.out;
   EXPECT_NE(std::string::npos, r.out.find("phrases    10\n"));
   EXPECT_NE(std::string::npos,
             r.out.find("  " + GbkToUtf8(OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"));
@@ -327,6 +352,26 @@ TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   EXPECT_NE(std::string::npos, r.out.find("redirect   /static/captcha/index.html?wd=%CC%EC%C6%F8\n")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("verdict: verification page: the engine wants a browser session; put a "
                                           "cookies.txt where the cookies line above says"));
+
+  // A cookies.txt of 10 MiB is told for what it is, in well under a second:
+  // binary garbage holds no cookie, and cookie lines past what a browser
+  // keeps are refused.
+  const std::string cookies = dir_ + "cookies.txt";
+  std::string garbage(10 << 20, '\0');
+  std::mt19937 rng(7);
+  for (char& c : garbage) c = static_cast<char>(rng());
+  std::string lines;
+  for (int i = 0; lines.size() < garbage.size(); ++i)
+    lines += "localhost\tFALSE\t/\tFALSE\t0\tc" + std::to_string(i) + "\tv\n";
+  const std::string refused = "none (" + cookies + ": more than 3000 cookies, more than a browser keeps)";
+  for (const auto& [bytes, said] :
+       {std::pair{garbage, cookies + ": 0 usable cookies in 10.0 MiB"}, std::pair{lines, refused}}) {
+    ASSERT_TRUE(WriteFileBytes(cookies, {bytes}));
+    const auto started = std::chrono::steady_clock::now();
+    r = Run({"check", "--search-url", engine_->BaseUrl()});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_NE(std::string::npos, r.out.find("cookies    " + said + "\n")) << r.out;
+  }
 }
 
 // Through a proxy, check names the proxy but never its password, and says
@@ -433,25 +478,79 @@ TEST_F(CliTest, AKilledHarvestResumesToTheSameOutput) {
   }
 }
 
-TEST_F(CliTest, CtrlCStopsAndKeepsWhatWasWritten) {
+// Ctrl-C, a closed terminal (SIGHUP) and SIGTERM stop the run alike: what
+// was written is kept in whole lines, and said, and the exit status names
+// the signal. Under nohup a hang-up is nobody's stop.
+TEST_F(CliTest, StopSignalsKeepWhatWasWritten) {
   StartEngine(800);
   const std::string file = dir_ + "phrases.txt";
-  const pid_t pid = Spawn(Harvest({"--depth", "3", "--output", file, "--seed", "x"}));
-  // Wait for the first page's phrases, then interrupt while the next level is in flight.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Slurp(file).size() < Exported("x").size() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  struct Stop {
+    std::string name;
+    int signal;
+    bool nohup;
+  };
+  for (const auto& [name, signal, nohup] : {Stop{"SIGINT", SIGINT, false}, Stop{"SIGHUP", SIGHUP, false},
+                                            Stop{"SIGTERM", SIGTERM, false}, Stop{"SIGTERM", SIGTERM, true}}) {
+    ::unlink(file.c_str());
+    if (nohup) ::signal(SIGHUP, SIG_IGN);  // inherited through exec, as nohup gives it
+    const pid_t pid = Spawn(Harvest({"--depth", "3", "--output", file, "--seed", "x"}));
+    if (nohup) ::signal(SIGHUP, SIG_DFL);
+    // Wait for the first page's phrases, then stop while the next level is in flight.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Slurp(file).size() < Exported("x").size() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (nohup) {
+      ::kill(pid, SIGHUP);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_EQ(0, ::waitpid(pid, nullptr, WNOHANG));  // still running
+    }
+    ::kill(pid, signal);
+    const auto stopped = std::chrono::steady_clock::now();
+    const Result r = Wait(pid);
+    EXPECT_EQ(128 + signal, r.exitCode) << name;
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2)) << name;
+    const std::string written = Slurp(file);
+    EXPECT_EQ(0u, written.find(Exported("x"))) << name;
+    EXPECT_TRUE(written.ends_with("\r\n")) << name;  // whole lines only
+    const std::string kept = std::to_string(TextSplit(written, "\r\n").size());
+    EXPECT_EQ("kelvarn harvest: stopped (" + name + "); " + kept + " phrases kept\n", r.err) << name;
   }
-  ::kill(pid, SIGINT);
-  const auto stopped = std::chrono::steady_clock::now();
-  const Result r = Wait(pid);
-  EXPECT_EQ(130, r.exitCode);
-  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
   const std::string written = Slurp(file);
-  EXPECT_EQ(0u, written.find(Exported("x")));
-  EXPECT_EQ("\r\n", written.substr(written.size() - 2));  // whole lines only
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_EQ(written, Slurp(file));  // nothing after the stop
+}
+
+// A full disk: the command names the file and the system's reason, stops
+// asking for pages at once and exits 1; the window's --print does not pass
+// for a completed run either. On a 64 KiB tmpfs where the test may mount
+// one, else on /dev/full.
+TEST_F(CliTest, AFullDiskIsNamedAndStopsTheRun) {
+  StartEngine(20);
+  std::string seeds;
+  for (int i = 0; i < 20; ++i) seeds += "seed" + std::to_string(i) + "\r\n";
+  ASSERT_TRUE(WriteFileBytes(dir_ + "seeds.txt", {seeds}));
+  const std::string disk = dir_ + "disk";
+  ASSERT_EQ(0, ::mkdir(disk.c_str(), 0755));
+  const bool mounted = ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
+  const std::string out = mounted ? disk + "/out.txt" : "/dev/full";
+  const Result r = Run(Harvest({"--depth", "3", "--quiet", "--output", out, dir_ + "seeds.txt"}));
+  if (mounted) ::umount2(disk.c_str(), MNT_DETACH);
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("kelvarn harvest: cannot write " + out + ": No space left on device; the run stopped\n", r.err);
+  // 2220 pages for the whole run; 64 KiB hold the phrases of about 650.
+  EXPECT_LT(engine_->RequestCount(), mounted ? 1000u : 100u);
+
+  ASSERT_EQ(0, std::system(("cp '" KELVARN_WINDOW_BINARY "' '" + dir_ + "kelvarn-window'").c_str()));
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  const Result window = Wait(
+      Spawn({"--search-url", engine_->BaseUrl(), "--seeds", dir_ + "seeds.txt", "--harvest", "--print"}, "", "", full));
+  ::close(full);
+  EXPECT_EQ(1, window.exitCode);
+  EXPECT_NE(std::string::npos, window.err.find("kelvarn: cannot write standard output: No space left on device\n"))
+      << window.err;
+  EXPECT_EQ(std::string::npos, window.err.find("采集完成")) << window.err;
 }
 
 // `kelvarn harvest ... | head -1`: when the output's reader goes, the run

@@ -101,9 +101,14 @@ TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
   EXPECT_EQ("a\r\n\r\nb\r\n", std::string(bytes.begin(), bytes.end()));
   EXPECT_EQ(Utf8ToGbk("导出完成."), w_.状态条1.PanelText(0));
 
+  // A file that cannot be written is said in a box, not in the status alone.
+  EXPECT_TRUE(w_.dialogs.messagesShown.empty());
   w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "no/such/dir/out.txt"; };
   OnWindow([&] { harvester_->ExportPhrases(); });
   EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0));
+  ASSERT_EQ(1u, w_.dialogs.messagesShown.size());
+  EXPECT_EQ(Utf8ToGbk("文件无法写入,相关关键字未导出."), w_.dialogs.messagesShown[0].text);
+  EXPECT_EQ(kMbOk | kMbIconError, w_.dialogs.messagesShown[0].flags);
 
   // Exported, then imported: everything but the empty item comes back.
   w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return file; };
@@ -310,7 +315,8 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
     return [&, expected] {
       w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
       harvester_->ExportPhrases();
-      return w_.状态条1.PanelText(0) == Utf8ToGbk(expected);
+      const bool failed = std::string_view(expected) == "导出失败.";
+      return w_.状态条1.PanelText(0) == Utf8ToGbk(expected) && w_.dialogs.messagesShown.size() == (failed ? 1u : 0u);
     };
   };
   EXPECT_TRUE(InChildProcess(exportTo("导出失败."), 64));

@@ -262,13 +262,21 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
                                         << "# a comment\n"
                                         << "#HttpOnly_localhost\tFALSE\t/\tFALSE\t0\tscript\tunseen\r\n"
                                         << "localhost\tFALSE\t/\tFALSE\t1\texpired\tlong-ago\n";
-  EXPECT_TRUE(HttpClient::LoadCookieFile(path));
+  EXPECT_EQ(2u, HttpClient::LoadCookieFile(path).loaded);  // the expired one is no use
   EXPECT_FALSE(HttpClient::LoadCookieFile(path + ".missing"));
   // The same file seeds an identity's own store, which the process's
   // cookies never reach.
   const std::shared_ptr<HttpIdentity> identity = HttpIdentity::Create().identity;
   ASSERT_TRUE(identity);
-  EXPECT_TRUE(identity->LoadCookieFile(path));
+  EXPECT_EQ(2u, identity->LoadCookieFile(path).loaded);
+  // More cookies than a browser keeps: refused whole, none taken.
+  {
+    std::ofstream many(path, std::ios::binary);
+    for (int i = 0; i <= 3000; ++i) many << "localhost\tFALSE\t/\tFALSE\t0\tmany" << i << "\tx\n";
+  }
+  const CookieFileLoad refused = identity->LoadCookieFile(path);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ("more than 3000 cookies, more than a browser keeps", refused.error);
   std::filesystem::remove(path);
   ASSERT_TRUE(client.Open("GET", base + "/third"));
   ASSERT_TRUE(client.Send());
@@ -280,7 +288,8 @@ TEST(HttpClientTest, CookiesAreSharedByEveryClientAndLoadedFromAFile) {
   ASSERT_TRUE(seeded.Open("GET", base + "/fourth"));
   ASSERT_TRUE(seeded.Send());
   EXPECT_THAT(server.Lines(3), ::testing::Contains(::testing::AllOf(HasSubstr("lent=yes"), HasSubstr("script=unseen"),
-                                                                    ::testing::Not(HasSubstr("session")))));
+                                                                    ::testing::Not(HasSubstr("session")),
+                                                                    ::testing::Not(HasSubstr("many")))));
 }
 
 TEST(HttpClientTest, SilentServerEndsAtTheReceiveTimeout) {

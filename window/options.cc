@@ -1,8 +1,10 @@
 #include "window/options.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "app/search_base.h"
@@ -50,13 +52,21 @@ void LogOpenedUrls(const WindowOptions& options, Harvester::Options& harvester) 
   };
 }
 
-void PrintCollected(MainComponents window) {
+bool PrintCollected(MainComponents window) {
   const std::int32_t count = window.列表框_相关关键字.ItemCount();
-  for (std::int32_t i = 0; i < count; ++i) {
-    std::printf("%s\n", GbkToUtf8(window.列表框_相关关键字.ItemText(i)).c_str());
+  int error = 0;
+  for (std::int32_t i = 0; i < count && !error; ++i) {
+    if (std::printf("%s\n", GbkToUtf8(window.列表框_相关关键字.ItemText(i)).c_str()) < 0) error = errno;
+  }
+  if (!error && std::fflush(stdout) != 0) error = errno;
+  // The status says the harvest completed: not when its phrases were lost.
+  if (error) {
+    std::fprintf(stderr, "kelvarn: cannot write standard output: %s\n", std::strerror(error));
+    return false;
   }
   std::fprintf(stderr, "%s\n", GbkToUtf8(window.状态条1.PanelText(0)).c_str());
   std::fflush(nullptr);
+  return true;
 }
 
 }  // namespace kelvarn

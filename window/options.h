@@ -21,7 +21,8 @@ struct WindowOptions {
   // to standard error, or saves a picture of the window, then the program ends
   // without asking. --close-after MS: the window is closed MS ms after it
   // opens, as a user would close it ("closing" goes to standard error), and
-  // the question that follows is answered with Cancel.
+  // the question that follows is answered with Cancel. The program ends with
+  // status 1 when the phrases or the picture cannot be written.
   bool print = false;
   std::string screenshot;
   int closeAfterMs = 0;
@@ -44,7 +45,9 @@ std::string FromStartDirectory(std::string path);
 // Sets the harvester's page opener to append to the log when one is named.
 void LogOpenedUrls(const WindowOptions& options, Harvester::Options& harvester);
 
-// --print's output: the collected phrases, then the status text.
-void PrintCollected(MainComponents window);
+// --print's output: the collected phrases, then the status text; false,
+// after saying why on standard error in place of the status, when standard
+// output cannot take them (a full disk).
+bool PrintCollected(MainComponents window);
 
 }  // namespace kelvarn

@@ -41,12 +41,14 @@ class Automation {
   void OnRunComplete() {
     const std::optional<MainWindowParts> window = platform_.Parts();
     if (!window) return;
+    bool written = true;
     if (!options_.screenshot.empty() && !platform_.SaveScreenshot(options_.screenshot)) {
       std::fprintf(stderr, "kelvarn: cannot write %s\n", options_.screenshot.c_str());
+      written = false;
     }
-    if (options_.print) PrintCollected(window->components);
+    if (options_.print && !PrintCollected(window->components)) written = false;
     std::fflush(nullptr);
-    EndProgram(0);
+    EndProgram(written ? 0 : 1);
   }
 
   WindowPlatform& platform_;

@@ -16,20 +16,27 @@ namespace kelvarn::cli {
 
 void UseBinaryStreams() {}
 
-void OnInterrupt(std::function<void()> stop) {
+void OnInterrupt(std::function<void(const Interruption&)> stop) {
   // Blocked here, before any thread starts, so that every thread inherits the
-  // mask and only the watcher's sigwait takes them.
+  // mask and only the watcher's sigwait takes them. A signal the command was
+  // started ignoring is left alone: blocked, it would be kept for sigwait.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
+  bool any = false;
+  for (const int signal : {SIGINT, SIGHUP, SIGTERM}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaddset(&stopSignals, signal);
+    any = true;
+  }
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+  if (!any) return;
   // Detached: it waits for a signal that may never come, to the process end.
   std::thread([stopSignals, stop = std::move(stop)] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    stop();
+    stop({128 + signal, signal == SIGHUP ? "SIGHUP" : signal == SIGTERM ? "SIGTERM" : "SIGINT"});
   }).detach();
 }
 

@@ -16,13 +16,31 @@
 namespace kelvarn::cli {
 namespace {
 
-std::function<void()>* onStop = nullptr;  // set once, before the handler is installed
+std::function<void(const Interruption&)>* onStop = nullptr;  // set once, before the handler is installed
 
+// Called on a thread the system starts; a second event finds the run
+// stopping already. The process gets logging off and shutting down only
+// while it has not loaded user32.
 BOOL WINAPI ConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing: the default ends the process
-  // Called on a thread the system starts; the second Ctrl-C finds the run
-  // stopping already.
-  (*onStop)();
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      (*onStop)({130, "Ctrl-C"});
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+      (*onStop)({129, "the console was closed"});
+      break;
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      (*onStop)({143, event == CTRL_LOGOFF_EVENT ? "logging off" : "shutting down"});
+      break;
+    default:
+      return FALSE;
+  }
+  // The system ends the process as soon as this returns (and a few seconds
+  // after the event at the latest): held here, the command ends it itself,
+  // once what was written is flushed.
+  ::Sleep(INFINITE);
   return TRUE;
 }
 
@@ -55,8 +73,9 @@ void UseBinaryStreams() {
 }
 
 // A write to a pipe whose reader has gone fails by itself here (ReaderGone).
-void OnInterrupt(std::function<void()> stop) {
-  onStop = new std::function<void()>(std::move(stop));  // never freed: the handler may run to the end
+void OnInterrupt(std::function<void(const Interruption&)> stop) {
+  onStop =
+      new std::function<void(const Interruption&)>(std::move(stop));  // never freed: the handler may run to the end
   ::SetConsoleCtrlHandler(&ConsoleControl, TRUE);
 }
 

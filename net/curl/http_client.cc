@@ -14,7 +14,6 @@
 #include "base/thread_safety.h"
 #include "net/http_client_shared.h"
 #include "net/http_text.h"
-#include "text/files.h"
 
 namespace kelvarn {
 namespace {
@@ -119,24 +118,36 @@ CURLSH* Cookies() {
   return share;
 }
 
-bool LoadCookiesInto(CURLSH* cookies, const std::string& path) {
+// The cookies in the store `easy` shares.
+std::size_t StoreSize(CURL* easy) {
+  curl_slist* list = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) != CURLE_OK) return 0;
+  std::size_t n = 0;
+  for (const curl_slist* item = list; item; item = item->next) ++n;
+  curl_slist_free_all(list);
+  return n;
+}
+
+CookieFileLoad LoadCookiesInto(CURLSH* cookies, const std::string& path) {
+  CURL* easy = cookies ? curl_easy_init() : nullptr;
+  CookieFileLoad load;
+  if (!easy) {
+    load.error = "no cookie store could be made";
+    return load;
+  }
+  curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
   // Read here, not by libcurl, which would open a FIFO or a device named
   // cookies.txt and wait on it for ever; each line goes to libcurl's own
-  // parser, as its file loader hands them over.
-  const std::optional<std::string> text = ReadRegularFile(path);
-  CURL* easy = text && cookies ? curl_easy_init() : nullptr;
-  if (!easy) return false;
-  curl_easy_setopt(easy, CURLOPT_SHARE, cookies);
-  for (std::size_t from = 0; from < text->size();) {
-    const std::size_t end = std::min(text->find('\n', from), text->size());
-    std::string line = text->substr(from, end - from);
-    from = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t start = line.find_first_not_of(" \t");
-    if (start != std::string::npos) curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str() + start);
-  }
+  // parser, as its file loader hands them over. What the store gained is
+  // counted, since libcurl passes over some lines without a word (a domain
+  // that is a public suffix).
+  const std::size_t before = StoreSize(easy);
+  load = http::ReadCookieFile(path, [easy](const http::FileCookie& cookie) {
+    return curl_easy_setopt(easy, CURLOPT_COOKIELIST, std::string(cookie.line).c_str()) == CURLE_OK;
+  });
+  if (load) load.loaded = std::max(before, StoreSize(easy)) - before;
   curl_easy_cleanup(easy);
-  return true;
+  return load;
 }
 
 // What a failed transfer through a proxy says, never quoting its
@@ -268,7 +279,7 @@ bool HttpClient::EnsureRootHandle() {
   return true;
 }
 
-bool HttpClient::LoadCookieFile(const std::string& path) { return LoadCookiesInto(Cookies(), path); }
+CookieFileLoad HttpClient::LoadCookieFile(const std::string& path) { return LoadCookiesInto(Cookies(), path); }
 
 struct HttpIdentity::Store {
   std::mutex locks[CURL_LOCK_DATA_LAST];
@@ -293,7 +304,7 @@ HttpIdentity::Made HttpIdentity::Create(std::optional<ProxyUrl> proxy) {
   return {std::shared_ptr<HttpIdentity>(new HttpIdentity(std::move(proxy), std::move(store))), ""};
 }
 
-bool HttpIdentity::LoadCookieFile(const std::string& path) { return LoadCookiesInto(store_->share, path); }
+CookieFileLoad HttpIdentity::LoadCookieFile(const std::string& path) { return LoadCookiesInto(store_->share, path); }
 
 void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTimeout, std::int32_t receiveTimeout) {
   if (connectTimeout > 0) rootHandle_->connectTimeout = connectTimeout;

@@ -21,7 +21,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -209,38 +208,15 @@ std::optional<std::string> QueryText(HINTERNET request, DWORD level) {
   return text;
 }
 
-// A cookie file's lines as (url, "name=value; path=...[; domain=...]", expiry)
-// for each cookie that has not expired, as a browser's store would take them.
-template <typename Take>
-bool ReadCookieFile(const std::string& path, Take take) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  const std::time_t now = std::time(nullptr);
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    // curl's files mark HttpOnly cookies so; other "#" lines are comments.
-    constexpr std::string_view kHttpOnly = "#HttpOnly_";
-    if (line.compare(0, kHttpOnly.size(), kHttpOnly) == 0) line.erase(0, kHttpOnly.size());
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    for (std::size_t from = 0;;) {
-      const std::size_t tab = line.find('\t', from);
-      fields.push_back(line.substr(from, tab - from));
-      if (tab == std::string::npos) break;
-      from = tab + 1;
-    }
-    if (fields.size() != 7) continue;
-    const std::string& domain = fields[0];
-    const long long expires = std::atoll(fields[4].c_str());
-    if (domain.empty() || fields[5].empty() || (expires > 0 && expires < now)) continue;
-    const bool anySubdomain = domain[0] == '.' || fields[1] == "TRUE";
-    const std::string host = domain[0] == '.' ? domain.substr(1) : domain;
-    const std::string url = (fields[3] == "TRUE" ? "https://" : "http://") + host + fields[2];
-    std::string data = fields[5] + "=" + fields[6] + "; path=" + fields[2];
-    if (anySubdomain) data += "; domain=." + host;
-    take(url, data, expires > 0 ? std::optional<std::time_t>(expires) : std::nullopt);
-  }
-  return true;
+// A cookie file's cookie as a browser's store takes it: the URL it came from
+// and "name=value; path=...[; domain=...]".
+std::pair<std::string, std::string> CookieFromFile(const http::FileCookie& cookie) {
+  const std::string host(cookie.domain.substr(cookie.domain[0] == '.' ? 1 : 0));
+  const std::string path(cookie.path);
+  const std::string url = (cookie.secure ? "https://" : "http://") + host + path;
+  std::string data = std::string(cookie.name) + "=" + std::string(cookie.value) + "; path=" + path;
+  if (cookie.anySubdomain) data += "; domain=." + host;
+  return {url, data};
 }
 
 std::string Lower(std::string_view text) {
@@ -291,10 +267,11 @@ struct HttpIdentity::Store {
     std::optional<std::time_t> expires;
   };
 
-  // Takes a Set-Cookie value received from `url`, or a cookie file's line.
-  void Take(const std::string& url, std::string_view header, std::optional<std::time_t> expires = std::nullopt) {
+  // Takes a Set-Cookie value received from `url`, or a cookie file's line;
+  // false when it is passed over.
+  bool Take(const std::string& url, std::string_view header, std::optional<std::time_t> expires = std::nullopt) {
     const std::optional<http::CrackedUrl> where = http::CrackUrl(url);
-    if (!where) return;
+    if (!where) return false;
     Cookie cookie;
     std::size_t from = 0;
     for (bool first = true; from <= header.size(); first = false) {
@@ -305,7 +282,7 @@ struct HttpIdentity::Store {
       const std::string_view name = Trimmed(part.substr(0, equals));
       const std::string_view value = equals == std::string_view::npos ? "" : Trimmed(part.substr(equals + 1));
       if (first) {
-        if (equals == std::string_view::npos || name.empty()) return;
+        if (equals == std::string_view::npos || name.empty()) return false;
         cookie.name = name, cookie.value = value;
         continue;
       }
@@ -332,7 +309,7 @@ struct HttpIdentity::Store {
     if (cookie.hostOnly) {
       cookie.domain = host;
     } else if (host != cookie.domain && !host.ends_with("." + cookie.domain)) {
-      return;  // a domain the host is not in
+      return false;  // a domain the host is not in
     }
     if (cookie.path.empty()) {
       const std::string path = UrlPath(url);
@@ -343,7 +320,9 @@ struct HttpIdentity::Store {
     std::erase_if(cookies_, [&](const Cookie& c) {
       return c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path;
     });
-    if (!cookie.expires || *cookie.expires > std::time(nullptr)) cookies_.push_back(std::move(cookie));
+    if (cookie.expires && *cookie.expires <= std::time(nullptr)) return false;
+    cookies_.push_back(std::move(cookie));
+    return true;
   }
 
   // The Cookie line's value for a request to `url`: longest path first.
@@ -386,9 +365,11 @@ HttpIdentity::Made HttpIdentity::Create(std::optional<ProxyUrl> proxy) {
   return {std::shared_ptr<HttpIdentity>(new HttpIdentity(std::move(proxy), std::make_unique<Store>())), ""};
 }
 
-bool HttpIdentity::LoadCookieFile(const std::string& path) {
-  return ReadCookieFile(path, [this](const std::string& url, const std::string& data,
-                                     std::optional<std::time_t> expires) { store_->Take(url, data, expires); });
+CookieFileLoad HttpIdentity::LoadCookieFile(const std::string& path) {
+  return http::ReadCookieFile(path, [this](const http::FileCookie& cookie) {
+    const auto [url, data] = CookieFromFile(cookie);
+    return store_->Take(url, data, cookie.expires ? std::optional<std::time_t>(*cookie.expires) : std::nullopt);
+  });
 }
 
 // As WinINet combines URLs: spaces and bytes above 0x7F percent-encoded.
@@ -509,11 +490,12 @@ void HttpClient::ApplyTimeouts(std::int32_t connectTimeout, std::int32_t sendTim
   }
 }
 
-bool HttpClient::LoadCookieFile(const std::string& path) {
+CookieFileLoad HttpClient::LoadCookieFile(const std::string& path) {
   // Kept for the process only, never written to the system's store: the
   // expiry is left off.
-  return ReadCookieFile(path, [](const std::string& url, const std::string& data, std::optional<std::time_t>) {
-    InternetSetCookieA(url.c_str(), nullptr, data.c_str());
+  return http::ReadCookieFile(path, [](const http::FileCookie& cookie) {
+    const auto [url, data] = CookieFromFile(cookie);
+    return InternetSetCookieA(url.c_str(), nullptr, data.c_str()) != FALSE;
   });
 }
 
