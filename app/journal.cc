@@ -1,5 +1,6 @@
 #include "app/journal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <type_traits>
 #include <vector>
@@ -70,12 +71,12 @@ class LineParser {
     Space();
     if (i_ >= s_.size() || s_[i_] != '"') return false;
     for (++i_; i_ < s_.size();) {
-      const char c = s_[i_++];
-      if (c == '"') return true;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
+      // The run up to a quote or escape at once: most strings have neither.
+      std::size_t plain = i_;
+      while (plain < s_.size() && s_[plain] != '"' && s_[plain] != '\\') ++plain;
+      out.append(s_.data() + i_, plain - i_);
+      if ((i_ = plain) == s_.size()) break;
+      if (s_[i_++] == '"') return true;
       if (i_ >= s_.size()) return false;
       switch (const char e = s_[i_++]) {
         case 'n':
@@ -289,6 +290,9 @@ JournalContents JournalContents::Read(std::string_view bytes, std::int64_t outpu
         contents.error_ = "line 1: not the header of a Kelvarn journal";
         return contents;
       }
+      // A page a line at most: counting them costs far less than rehashing,
+      // and only a journal's lines are worth the table.
+      contents.answered_.reserve(static_cast<std::size_t>(std::count(bytes.begin() + end + 1, bytes.end(), '\n')));
     } else {
       LineParser parser(line);
       std::string path, outcome;
@@ -336,9 +340,12 @@ std::optional<Harvester::Answered> JournalContents::Answered(std::string_view pa
   const auto page = answered_.find(std::string(path));
   if (page == answered_.end()) return std::nullopt;
   Harvester::Answered answered{page->second.outcome, {}};
-  std::string_view rest = page->second.phrases;
+  // One conversion for the page, not one a phrase: opening the converter
+  // costs more than converting a phrase. The zero bytes pass through it.
+  const Text gbk = Utf8ToGbk(page->second.phrases);
+  std::string_view rest = gbk;
   for (std::size_t end; (end = rest.find('\0')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
-    answered.phrases.push_back(Utf8ToGbk(rest.substr(0, end)));
+    answered.phrases.emplace_back(rest.substr(0, end));
   }
   return answered;
 }
