@@ -1,5 +1,6 @@
 #include "app/journal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <type_traits>
 #include <vector>
@@ -70,12 +71,12 @@ class LineParser {
     Space();
     if (i_ >= s_.size() || s_[i_] != '"') return false;
     for (++i_; i_ < s_.size();) {
-      const char c = s_[i_++];
-      if (c == '"') return true;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
+      // The run up to a quote or escape at once: most strings have neither.
+      std::size_t plain = i_;
+      while (plain < s_.size() && s_[plain] != '"' && s_[plain] != '\\') ++plain;
+      out.append(s_.data() + i_, plain - i_);
+      if ((i_ = plain) == s_.size()) break;
+      if (s_[i_++] == '"') return true;
       if (i_ >= s_.size()) return false;
       switch (const char e = s_[i_++]) {
         case 'n':
@@ -270,18 +271,31 @@ std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd) {
 std::string_view RetiredLine() { return "{\"retired\":true}\n"; }
 
 std::string JournalPageLine(const Harvester::PageEnd& page, std::int64_t outputEnd) {
+  // The page's texts go to UTF-8 in one conversion, zero bytes between them:
+  // a converter's start-up costs more than a short phrase's bytes.
+  std::string gbk;
+  for (const std::string_view text : {page.keyword, page.parent, page.seed}) gbk.append(text).push_back('\0');
+  for (const Harvester::PhraseOrigin& origin : page.phrases) gbk.append(origin.phrase).push_back('\0');
+  const std::string utf8 = GbkToUtf8(gbk);
+  std::string_view rest = utf8;
+  const auto next = [&rest] {
+    const std::size_t end = std::min(rest.find('\0'), rest.size());
+    const std::string_view text = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    return text;
+  };
   std::string line;
   AppendField("path", line), AppendJsonUtf8(page.path, line);
-  AppendField("keyword", line), AppendJsonText(page.keyword, line);
+  AppendField("keyword", line), AppendJsonUtf8(next(), line);
   AppendField("level", line), line += std::to_string(page.level);
-  AppendField("parent", line), AppendJsonText(page.parent, line);
-  AppendField("seed", line), AppendJsonText(page.seed, line);
+  AppendField("parent", line), AppendJsonUtf8(next(), line);
+  AppendField("seed", line), AppendJsonUtf8(next(), line);
   AppendField("outcome", line), line += '"', line += kOutcomeNames[static_cast<std::size_t>(page.outcome)], line += '"';
   AppendField("status", line), line += std::to_string(page.status);
   AppendField("phrases", line), line += '[';
   for (std::size_t i = 0; i < page.phrases.size(); ++i) {
     if (i > 0) line += ',';
-    AppendJsonText(page.phrases[i].phrase, line);
+    AppendJsonUtf8(next(), line);
   }
   line += ']';
   AppendField("end", line), line += std::to_string(outputEnd);
@@ -301,7 +315,10 @@ JournalContents JournalContents::Read(std::string_view bytes, std::int64_t outpu
         contents.error_ = "line 1: not the header of a Kelvarn journal";
         return contents;
       }
-    } else if (std::string(line) + "\n" == RetiredLine()) {
+      // A page a line at most: counting them costs far less than rehashing,
+      // and only a journal's lines are worth the table.
+      contents.answered_.reserve(static_cast<std::size_t>(std::count(bytes.begin() + end + 1, bytes.end(), '\n')));
+    } else if (line == RetiredLine().substr(0, RetiredLine().size() - 1)) {
       contents.retired_ = true;
     } else {
       LineParser parser(line);
@@ -350,9 +367,12 @@ std::optional<Harvester::Answered> JournalContents::Answered(std::string_view pa
   const auto page = answered_.find(std::string(path));
   if (page == answered_.end()) return std::nullopt;
   Harvester::Answered answered{page->second.outcome, {}};
-  std::string_view rest = page->second.phrases;
+  // One conversion for the page, not one a phrase: opening the converter
+  // costs more than converting a phrase. The zero bytes pass through it.
+  const Text gbk = Utf8ToGbk(page->second.phrases);
+  std::string_view rest = gbk;
   for (std::size_t end; (end = rest.find('\0')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
-    answered.phrases.push_back(Utf8ToGbk(rest.substr(0, end)));
+    answered.phrases.emplace_back(rest.substr(0, end));
   }
   return answered;
 }
