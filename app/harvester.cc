@@ -621,10 +621,11 @@ std::string Harvester::PathOf(std::int32_t record) const {
     if (origins_[i].parent < 0) break;
     i = static_cast<std::size_t>(origins_[i].parent);
   }
+  std::reverse(positions.begin(), positions.end());  // from the seed down
   std::string path;
-  for (auto p = positions.rbegin(); p != positions.rend(); ++p) {
+  for (const std::int32_t position : positions) {
     if (!path.empty()) path += '.';
-    path += std::to_string(*p);
+    path += std::to_string(position);
   }
   return path;
 }

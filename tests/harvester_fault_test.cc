@@ -34,7 +34,7 @@ namespace {
 struct TwoSeedRun {
   explicit TwoSeedRun(EngineOptions engineOptions, const std::function<void(Harvester::Options&)>& tune = {},
                       const char* depth = "1", bool waitForTheEnd = true)
-      : engine(engineOptions) {
+      : engine(std::move(engineOptions)) {
     if (engine.Start() <= 0) return;
     Harvester::Options o;
     o.settingsDir = SharedSettingsDirectory();

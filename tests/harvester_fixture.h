@@ -66,7 +66,7 @@ class HarvesterTest : public ::testing::Test {
  protected:
   void SetUp() override { Start(EngineOptions{}); }
 
-  void Start(EngineOptions options) {
+  void Start(const EngineOptions& options) {
     engine_ = std::make_unique<OfflineEngine>(options);
     ASSERT_GT(engine_->Start(), 0);
     dir_ = MakeTemporaryDirectory();

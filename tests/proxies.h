@@ -149,6 +149,7 @@ class Proxies {
   static int FreePort() { return Listener().Port(); }
   static pid_t Start(const std::vector<std::string>& args) {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t quiet;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace kelvarn {
@@ -310,7 +311,7 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
   return page;
 }
 
-OfflineEngine::OfflineEngine(EngineOptions options) : options_(options), limits_(options.policy) {}
+OfflineEngine::OfflineEngine(EngineOptions options) : options_(std::move(options)), limits_(options_.policy) {}
 
 std::optional<EnginePolicy> ParseEnginePolicy(std::string_view text) {
   EnginePolicy policy;
