@@ -473,6 +473,7 @@ TEST(PacingTest, ABlockedOrDeadIdentityRestsWhileTheOthersGoOn) {
       [&](Harvester::Options& o) {
         o.identities = identities;
         o.holdMs = o.failRestMs = 200;
+        o.timeoutMs = 5000;
         o.retries = 0;
       },
       "2");
@@ -500,6 +501,7 @@ TEST(PacingTest, ABlockedOrDeadIdentityRestsWhileTheOthersGoOn) {
         o.identities = {nullptr, identities[3]};
         o.holdMs = 400;
         o.failRestMs = 50;
+        o.timeoutMs = 5000;
         o.retries = 0;
       },
       "2");

@@ -98,6 +98,7 @@ class Proxies {
   ~Proxies() {
 #ifndef _WIN32
     for (std::size_t i = 0; i < pids_.size(); ++i) Kill(i);
+    for (const int fd : held_) ::close(fd);
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
 #endif
   }
@@ -141,6 +142,22 @@ class Proxies {
     ::kill(pids_[i], SIGTERM);
     ::waitpid(pids_[i], nullptr, 0);
     pids_[i] = 0;
+    // The port stays the dead proxy's: bound, never listening, so that it
+    // refuses every connection and no server of a test running beside
+    // this one can take it and answer in the dead proxy's place.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool socks = i == ports_.size();
+    addr.sin_port = htons(static_cast<std::uint16_t>(socks ? socksPort_ : ports_[i]));
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      held_.push_back(fd);
+    } else if (fd >= 0) {
+      ::close(fd);
+    }
   }
 #endif
 
@@ -183,6 +200,7 @@ class Proxies {
   }
   std::string dir_;
   std::vector<pid_t> pids_;
+  std::vector<int> held_;  // the ports of proxies killed
 #endif
   Options options_;
   std::vector<int> ports_;
