@@ -1,11 +1,11 @@
 #include "cli/tree_format.h"
 
-#include <cstdio>
+#include "app/journal.h"
 
 namespace kelvarn {
 namespace {
 
-// The escapes tsv and JSON share.
+// The escapes of a tsv field.
 const char* BackslashEscape(char c) {
   return c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
 }
@@ -22,24 +22,6 @@ void AppendTsvField(std::string_view gbk, std::string& out) {
       out += c;
     }
   }
-}
-
-void AppendJsonString(std::string_view gbk, std::string& out) {
-  out += '"';
-  for (const char c : GbkToUtf8(gbk)) {
-    if (const char* escaped = BackslashEscape(c)) {
-      out += escaped;
-    } else if (c == '"') {
-      out += "\\\"";
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char unicode[8];
-      std::snprintf(unicode, sizeof unicode, "\\u%04x", static_cast<unsigned>(c));
-      out += unicode;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
 }
 
 // As the README's table of outcomes names them, in the order of PageOutcome.
@@ -73,11 +55,11 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     if (repeatColumn) out += origin.repeat ? "\t1" : "\t0";
   } else {
     out += "{\"phrase\":";
-    AppendJsonString(origin.phrase, out);
+    AppendJsonText(origin.phrase, out);
     out += ",\"level\":" + level + ",\"parent\":";
-    AppendJsonString(origin.parent, out);
+    AppendJsonText(origin.parent, out);
     out += ",\"seed\":";
-    AppendJsonString(origin.seed, out);
+    AppendJsonText(origin.seed, out);
     out += ",\"outcome\":\"";
     out += kOutcomeNames[static_cast<std::size_t>(origin.outcome)];
     out += "\",\"position\":" + std::to_string(origin.position);
