@@ -63,13 +63,15 @@ class Harvester {
   // texts are GBK and live only for the call.
   struct PhraseOrigin {
     std::string_view phrase;
-    std::int32_t level;       // its own task's: a seed is 1, so a seed's phrases are 2
-    std::string_view parent;  // the keyword whose page gave it
-    std::string_view seed;    // the seed that keyword descends from (the parent itself on level 2)
-    PageOutcome outcome;      // what that page gave
-    std::int32_t position;    // on that page, from 1
-    bool repeat = false;      // listed already in this run (each phrase once): not listed again
-    bool replayed = false;    // from a page answered in an earlier run (Options::answered)
+    std::int32_t level;                            // its own task's: a seed is 1, so a seed's phrases are 2
+    std::string_view parent;                       // the keyword whose page gave it
+    std::string_view seed;                         // the seed that keyword descends from (the parent itself on level 2)
+    PageOutcome outcome;                           // what that page gave
+    std::int32_t position;                         // on that page, from 1
+    bool repeat = false;                           // listed already in this run (each phrase once): not listed again
+    bool replayed = false;                         // from a page answered in an earlier run (Options::answered)
+    PhraseSource source = PhraseSource::kRelated;  // what of its parent's gave it
+    bool filtered = false;                         // the run's filters turned it away: neither listed nor asked
   };
 
   // A page asked for that ended, with what it gave: its place in the tree
@@ -82,6 +84,7 @@ class Harvester {
     PageOutcome outcome;
     std::uint32_t status;
     const std::vector<PhraseOrigin>& phrases;
+    PhraseSource source = PhraseSource::kRelated;  // what was asked for the keyword
   };
   // What an earlier run of the same harvest got for a page.
   struct Answered {

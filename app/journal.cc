@@ -8,10 +8,6 @@
 namespace kelvarn {
 namespace {
 
-// As the README's table of outcomes names them, in the order of PageOutcome.
-constexpr std::string_view kOutcomeNames[kPageOutcomeCount] = {"phrases", "no block", "verification", "error status",
-                                                               "failed"};
-
 void AppendJsonUtf8(std::string_view utf8, std::string& out) {
   out += '"';
   for (const char c : utf8) {
@@ -199,7 +195,7 @@ class LineParser {
 
 std::optional<PageOutcome> OutcomeNamed(std::string_view name) {
   for (std::size_t i = 0; i < kPageOutcomeCount; ++i) {
-    if (kOutcomeNames[i] == name) return static_cast<PageOutcome>(i);
+    if (OutcomeName(static_cast<PageOutcome>(i)) == name) return static_cast<PageOutcome>(i);
   }
   return std::nullopt;
 }
@@ -290,7 +286,7 @@ std::string JournalPageLine(const Harvester::PageEnd& page, std::int64_t outputE
   AppendField("level", line), line += std::to_string(page.level);
   AppendField("parent", line), AppendJsonUtf8(next(), line);
   AppendField("seed", line), AppendJsonUtf8(next(), line);
-  AppendField("outcome", line), line += '"', line += kOutcomeNames[static_cast<std::size_t>(page.outcome)], line += '"';
+  AppendField("outcome", line), line += '"', line += OutcomeName(page.outcome), line += '"';
   AppendField("status", line), line += std::to_string(page.status);
   AppendField("phrases", line), line += '[';
   for (std::size_t i = 0; i < page.phrases.size(); ++i) {

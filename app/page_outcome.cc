@@ -6,6 +6,15 @@
 #include "app/page_forms.h"
 
 namespace kelvarn {
+
+std::string_view OutcomeName(PageOutcome outcome) {
+  static constexpr std::string_view kNames[kPageOutcomeCount] = {"phrases", "no block", "verification", "error status",
+                                                                 "failed"};
+  return kNames[static_cast<std::size_t>(outcome)];
+}
+
+std::string_view SourceName(PhraseSource source) { return source == PhraseSource::kSuggest ? "suggest" : "related"; }
+
 namespace {
 
 // Signs of the engine's verification page, in UTF-8; each text sign is

@@ -21,6 +21,16 @@ enum class PageOutcome : std::uint8_t {
 };
 inline constexpr std::size_t kPageOutcomeCount = 5;
 
+// As the README's table of outcomes names them: "phrases", "no block",
+// "verification", "error status", "failed" (journals and jsonl lines).
+std::string_view OutcomeName(PageOutcome outcome);
+
+// Where a keyword's phrases come from: the related searches of its results
+// page, or the engine's search suggestions for it.
+enum class PhraseSource : std::uint8_t { kRelated, kSuggest };
+// "related" or "suggest", as files and flags name them.
+std::string_view SourceName(PhraseSource source);
+
 // Pages of each outcome, indexed by the outcome.
 using PageCounts = std::array<std::int64_t, kPageOutcomeCount>;
 

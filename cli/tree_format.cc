@@ -24,10 +24,6 @@ void AppendTsvField(std::string_view gbk, std::string& out) {
   }
 }
 
-// As the README's table of outcomes names them, in the order of PageOutcome.
-constexpr std::string_view kOutcomeNames[kPageOutcomeCount] = {"phrases", "no block", "verification", "error status",
-                                                               "failed"};
-
 }  // namespace
 
 std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
@@ -61,7 +57,7 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     out += ",\"seed\":";
     AppendJsonText(origin.seed, out);
     out += ",\"outcome\":\"";
-    out += kOutcomeNames[static_cast<std::size_t>(origin.outcome)];
+    out += OutcomeName(origin.outcome);
     out += "\",\"position\":" + std::to_string(origin.position);
     if (origin.repeat) out += ",\"repeat\":true";
     out += '}';
