@@ -26,7 +26,7 @@ constexpr std::string_view kDoneBefore =
     "\xB2\xC9\xBC\xAF\xCD\xEA\xB3\xC9,\xBF\xD5\xCF\xD0\xB5\xC8\xB4\xFD\xD6\xD0,\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6"
     "\xB9\xB2(";
 constexpr std::string_view kDoneAfter = ")\xB8\xF6";
-constexpr std::string_view kDistinctBefore = ",\xB2\xBB\xD6\xD8\xB8\xB4(";  // ,不重复(
+constexpr std::string_view kDistinctBefore = ",\xB2\xBB\xD6\xD8\xB8\xB4(";      // ,不重复(
 constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
 constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";   // 停止留言
 constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";            // 关键字

@@ -7,9 +7,9 @@
 namespace kelvarn {
 namespace {
 
-constexpr std::string_view kFindCaption = "\xB2\xE9\xD5\xD2";                    // 查找
-constexpr std::string_view kFindPrompt = "\xB2\xE9\xD5\xD2\xC4\xDA\xC8\xDD:";   // 查找内容:
-constexpr std::string_view kNotFound = "\xD5\xD2\xB2\xBB\xB5\xBD\"";            // 找不到"
+constexpr std::string_view kFindCaption = "\xB2\xE9\xD5\xD2";                  // 查找
+constexpr std::string_view kFindPrompt = "\xB2\xE9\xD5\xD2\xC4\xDA\xC8\xDD:";  // 查找内容:
+constexpr std::string_view kNotFound = "\xD5\xD2\xB2\xBB\xB5\xBD\"";           // 找不到"
 
 }  // namespace
 

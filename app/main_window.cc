@@ -43,16 +43,21 @@ MenuItem Item(std::string_view caption, const char* component) {
 
 WindowTemplate MainWindowTemplate() {
   using K = ComponentKind;
-  return {std::string(kMainWindow),
-          {{kSeedGroup, K::kGroupBox},      {kSeedList, K::kListBox},           {kPhraseGroup, K::kGroupBox},
-           {kPhraseList, K::kListBox},      {kSettingsGroup, K::kGroupBox},     {kWorkersLabel, K::kLabel},
-           {kWorkersBox, K::kEditBox},      {kDepthLabel, K::kLabel},           {kDepthBox, K::kEditBox},
-           {kStartButton, K::kButton},      {kStatusBar, K::kStatusBar},        {kFileDialog, K::kFileDialog},
-           {kKeywordMenu, K::kMenu},        {kAddItem, K::kMenuItem},           {kImportItem, K::kMenuItem},
-           {kClearSeedsItem, K::kMenuItem}, {kKeywordPacingItem, K::kMenuItem}, {kPhraseMenu, K::kMenu},
-           {kExportItem, K::kMenuItem},     {kClearPhrasesItem, K::kMenuItem},  {kPhrasePacingItem, K::kMenuItem},
-           {kCopyAllItem, K::kMenuItem},    {kSortMenuItem, K::kMenuItem},      {kSortAlphabeticalItem, K::kMenuItem},
-           {kSortByLengthItem, K::kMenuItem}}};
+  WindowTemplate window{
+      std::string(kMainWindow),
+      {{kSeedGroup, K::kGroupBox},      {kSeedList, K::kListBox},           {kPhraseGroup, K::kGroupBox},
+       {kPhraseList, K::kListBox},      {kSettingsGroup, K::kGroupBox},     {kWorkersLabel, K::kLabel},
+       {kWorkersBox, K::kEditBox},      {kDepthLabel, K::kLabel},           {kDepthBox, K::kEditBox},
+       {kStartButton, K::kButton},      {kStatusBar, K::kStatusBar},        {kFileDialog, K::kFileDialog},
+       {kKeywordMenu, K::kMenu},        {kAddItem, K::kMenuItem},           {kImportItem, K::kMenuItem},
+       {kClearSeedsItem, K::kMenuItem}, {kKeywordPacingItem, K::kMenuItem}, {kPhraseMenu, K::kMenu},
+       {kExportItem, K::kMenuItem},     {kClearPhrasesItem, K::kMenuItem},  {kPhrasePacingItem, K::kMenuItem}}};
+  // The phrase list's own commands, after the rest.
+  window.components.insert(window.components.end(), {{kCopyAllItem, K::kMenuItem},
+                                                     {kSortMenuItem, K::kMenuItem},
+                                                     {kSortAlphabeticalItem, K::kMenuItem},
+                                                     {kSortByLengthItem, K::kMenuItem}});
+  return window;
 }
 
 std::vector<EventBinding> MainWindowBindings(AppHandles& app) {

@@ -59,9 +59,16 @@ TEST_F(ComponentsTest, FindCopyAndSortTheWholeList) {
     bool backward;
     std::int32_t found;
   };
-  for (const Find& f : {Find{"alpha", false, 2}, {"alpha", false, 4}, {"alpha", false, 2}, {"alpha", true, 4},
-                        {"A", false, 0}, {"a", false, 2}, {"\xB0\xA1", false, 3},  // 啊: whole characters
-                        {"\xA2\xB0", false, -1}, {"", false, -1}, {"zz", true, -1}}) {
+  for (const Find& f : {Find{"alpha", false, 2},
+                        {"alpha", false, 4},
+                        {"alpha", false, 2},
+                        {"alpha", true, 4},
+                        {"A", false, 0},
+                        {"a", false, 2},
+                        {"\xB0\xA1", false, 3},  // 啊: whole characters
+                        {"\xA2\xB0", false, -1},
+                        {"", false, -1},
+                        {"zz", true, -1}}) {
     EXPECT_EQ(f.found, list_.FindItem(f.text, f.backward)) << f.text;
   }
   EXPECT_EQ(std::vector<std::int32_t>{3}, items_.Highlighted());  // a miss leaves the last find highlighted

@@ -201,8 +201,9 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   };
   Choose(kPhraseList, QStringLiteral("排序/按长度"));
   const TextArray byLength = rows();
-  EXPECT_TRUE(std::is_sorted(byLength.begin(), byLength.end(),
-                             [](const Text& a, const Text& b) { return a.size() < b.size(); }));  // all GBK: 2 bytes a character
+  EXPECT_TRUE(std::is_sorted(byLength.begin(), byLength.end(), [](const Text& a, const Text& b) {
+    return a.size() < b.size();
+  }));  // all GBK: 2 bytes a character
   Choose(kPhraseList, QStringLiteral("排序/按字母(A-Z)"));
   TextArray alphabetical;
   for (const QString& phrase : copied) alphabetical.push_back(Utf8ToGbk(phrase.toStdString()));
@@ -220,8 +221,8 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   };
   type(wanted);
   QTest::keyClick(phrases, Qt::Key_F, Qt::ControlModifier);
-  const int first = static_cast<int>(std::find(alphabetical.begin(), alphabetical.end(), Utf8ToGbk(wanted.toStdString())) -
-                                     alphabetical.begin());
+  const int first = static_cast<int>(
+      std::find(alphabetical.begin(), alphabetical.end(), Utf8ToGbk(wanted.toStdString())) - alphabetical.begin());
   ASSERT_EQ(QModelIndexList{phrases->model()->index(first, 0)}, phrases->selectionModel()->selectedIndexes());
   QTest::keyClick(phrases, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(wanted, QGuiApplication::clipboard()->text());
@@ -234,10 +235,10 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   EXPECT_EQ(QStringLiteral("找不到\"没有的词\""), notFound);
   EXPECT_EQ(first, phrases->currentIndex().row());
 
-  EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("复制全部"), QStringLiteral("排序"),
-                         QStringLiteral("-"), QStringLiteral("清空"), QStringLiteral("-"),
-                         QStringLiteral("采集设置...")}),
-            Choose(kPhraseList, QStringLiteral("导出")));
+  EXPECT_EQ(
+      QStringList({QStringLiteral("导出"), QStringLiteral("复制全部"), QStringLiteral("排序"), QStringLiteral("-"),
+                   QStringLiteral("清空"), QStringLiteral("-"), QStringLiteral("采集设置...")}),
+      Choose(kPhraseList, QStringLiteral("导出")));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
   EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());

@@ -154,7 +154,8 @@ std::int32_t ItemBlock::Find(std::string_view text, std::int32_t from, bool back
   const Needle needle(text);
   for (std::int32_t step = 1; step <= count; ++step) {
     // In 64 bits: from + step passes INT32_MAX on the longest list.
-    const auto at = static_cast<std::int32_t>(((std::int64_t{from} + (backward ? -step : step)) % count + count) % count);
+    const auto at =
+        static_cast<std::int32_t>(((std::int64_t{from} + (backward ? -step : step)) % count + count) % count);
     if (needle.FoundIn(View(at))) return at;
   }
   return -1;

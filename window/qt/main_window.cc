@@ -84,8 +84,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
   }
-  if (event->type() == QEvent::KeyPress &&
-      (watched == form_->列表框_关键字 || watched == form_->列表框_相关关键字)) {
+  if (event->type() == QEvent::KeyPress && (watched == form_->列表框_关键字 || watched == form_->列表框_相关关键字)) {
     const auto* key = static_cast<QKeyEvent*>(event);
     const std::int64_t code = VirtualKey(key->key());
     const std::int64_t modifiers = (key->modifiers() & Qt::ShiftModifier ? kKeyShift : 0) |
