@@ -26,6 +26,7 @@ constexpr std::string_view kDoneBefore =
     "\xB2\xC9\xBC\xAF\xCD\xEA\xB3\xC9,\xBF\xD5\xCF\xD0\xB5\xC8\xB4\xFD\xD6\xD0,\xCF\xE0\xB9\xD8\xB9\xD8\xBC\xFC\xD7\xD6"
     "\xB9\xB2(";
 constexpr std::string_view kDoneAfter = ")\xB8\xF6";
+constexpr std::string_view kDistinctBefore = ",\xB2\xBB\xD6\xD8\xB8\xB4(";      // ,不重复(
 constexpr std::string_view kStartCaption = "\xBF\xAA\xCA\xBC\xB2\xC9\xBC\xAF";  // 开始采集
 constexpr std::string_view kStopCaption = "\xCD\xA3\xD6\xB9\xC1\xF4\xD1\xD4";   // 停止留言
 constexpr std::string_view kKeywordKey = "\xB9\xD8\xBC\xFC\xD7\xD6";            // 关键字
@@ -312,11 +313,22 @@ void Harvester::RunMonitor(Generation generation) {
     if (monitorThread_.joinable() && monitorThread_.get_id() == monitor) monitorThread_.detach();
     RetireRunJournal();
     ui_.按钮_开始采集.SetCaption(kStartCaption);
-    ui_.状态条1.SetPanelText(
-        0, Text(kDoneBefore) + ToText(ui_.列表框_相关关键字.ItemCount()) + Text(kDoneAfter) + ProblemPagesText(counts));
+    ui_.状态条1.SetPanelText(0, DoneText() + ProblemPagesText(counts));
     ui_.状态条1.SetProgressText({});  // the field is for a run going on; the panel takes the whole width again
     if (options_.onRunComplete) options_.onRunComplete();
   });
+}
+
+Text Harvester::DoneText() {
+  const std::int32_t listed = ui_.列表框_相关关键字.ItemCount();
+  Text done = Text(kDoneBefore) + ToText(listed) + Text(kDoneAfter);
+  // The distinct ones only when some repeat, and only from a list that
+  // keeps its items (the command's counts them and keeps none).
+  const TextArray phrases = ui_.列表框_相关关键字.Items();
+  if (phrases.size() != static_cast<std::size_t>(listed)) return done;
+  const std::size_t distinct = CountDistinct(phrases);
+  if (distinct != phrases.size()) done += Text(kDistinctBefore) + std::to_string(distinct) + Text(kDoneAfter);
+  return done;
 }
 
 void Harvester::ShowProgress(Generation generation) {

@@ -189,6 +189,18 @@ class Harvester {
   void ClearKeywords();
   void ExportPhrases();
   void ClearPhrases();
+  // The lists' own commands (window thread). A key pressed in the seed list
+  // (phrases false) or the phrase list: Ctrl+F asks for a text and finds
+  // the next item holding it, F3 and Shift+F3 find the next and previous one
+  // again (asking first when nothing was asked yet), Ctrl+C copies the items
+  // highlighted; false for any other key. Not found: a message box says so.
+  bool OnListKey(bool phrases, std::int64_t key, std::int64_t modifiers);
+  void FindInList(ListBox& list, bool ask, bool backward);
+  // 复制全部 and 排序 of the phrase list's menu. A sort during a run orders
+  // what is there; the phrases that come afterwards are appended as always,
+  // so that none is lost.
+  void CopyAllPhrases();
+  void SortPhrases(ItemOrder order);
   void LoadSettings();
   void SaveWorkerCount();
   void SaveDepth();
@@ -288,6 +300,9 @@ class Harvester {
     bool repeat, ask;
   };
   Sighting See(std::string_view phrase, bool listed, bool withinDepth) REQUIRES(runMutex_);
+  // "采集完成,空闲等待中,相关关键字共(N)个", and ",不重复(M)个" after it
+  // when the list holds repeats (window thread).
+  Text DoneText();
   // Redraws the progress field from the run's counts (monitor thread).
   void ShowProgress(Generation generation) EXCLUDES(runMutex_);
   // The identity a task is to ask through: its probe's, one whose rest
@@ -379,6 +394,8 @@ class Harvester {
 
   // The current run's monitor; window thread only.
   std::thread monitorThread_;
+  // The text the lists' find looks for (window thread only).
+  Text findText_;
 };
 
 }  // namespace kelvarn

@@ -30,6 +30,14 @@ class ObservedListStore final : public ListStore {
     items_.Clear();
     count_ = 0;
   }
+  // What the user sees, as the headless list keeps it.
+  ItemBlock& Block() override { return items_.Block(); }
+  void Reordered() override { items_.Reordered(); }
+  std::vector<std::int32_t> Highlighted() const override { return items_.Highlighted(); }
+  std::int32_t FocusRow() const override { return items_.FocusRow(); }
+  void Reveal(std::int32_t index) override { items_.Reveal(index); }
+  void SetClipboard(std::string_view lines) override { items_.SetClipboard(lines); }
+  MemoryListStore& Items() { return items_; }
 
  private:
   MemoryListStore items_;

@@ -19,6 +19,22 @@ EventHandler Popup(AppHandles& app, Menu (*menu)()) {
   };
 }
 
+// A key pressed in a list: taken (1) when the list has a command for it.
+EventHandler ListKey(AppHandles& app, bool phrases) {
+  return [&app, phrases](const EventArgs& args) -> std::optional<std::int64_t> {
+    if (!app.harvester || args.size() < 2) return std::nullopt;
+    if (!app.harvester->OnListKey(phrases, args[0], args[1])) return std::nullopt;
+    return 1;
+  };
+}
+
+EventHandler Sort(AppHandles& app, ItemOrder order) {
+  return [&app, order](const EventArgs&) -> std::optional<std::int64_t> {
+    if (app.harvester) app.harvester->SortPhrases(order);
+    return std::nullopt;
+  };
+}
+
 MenuItem Item(std::string_view caption, const char* component) {
   return {Text(caption), [component] { DeliverEvent(kMainWindow, component, kEventClicked); }, {}};
 }
@@ -27,14 +43,21 @@ MenuItem Item(std::string_view caption, const char* component) {
 
 WindowTemplate MainWindowTemplate() {
   using K = ComponentKind;
-  return {std::string(kMainWindow),
-          {{kSeedGroup, K::kGroupBox},      {kSeedList, K::kListBox},           {kPhraseGroup, K::kGroupBox},
-           {kPhraseList, K::kListBox},      {kSettingsGroup, K::kGroupBox},     {kWorkersLabel, K::kLabel},
-           {kWorkersBox, K::kEditBox},      {kDepthLabel, K::kLabel},           {kDepthBox, K::kEditBox},
-           {kStartButton, K::kButton},      {kStatusBar, K::kStatusBar},        {kFileDialog, K::kFileDialog},
-           {kKeywordMenu, K::kMenu},        {kAddItem, K::kMenuItem},           {kImportItem, K::kMenuItem},
-           {kClearSeedsItem, K::kMenuItem}, {kKeywordPacingItem, K::kMenuItem}, {kPhraseMenu, K::kMenu},
-           {kExportItem, K::kMenuItem},     {kClearPhrasesItem, K::kMenuItem},  {kPhrasePacingItem, K::kMenuItem}}};
+  WindowTemplate window{
+      std::string(kMainWindow),
+      {{kSeedGroup, K::kGroupBox},      {kSeedList, K::kListBox},           {kPhraseGroup, K::kGroupBox},
+       {kPhraseList, K::kListBox},      {kSettingsGroup, K::kGroupBox},     {kWorkersLabel, K::kLabel},
+       {kWorkersBox, K::kEditBox},      {kDepthLabel, K::kLabel},           {kDepthBox, K::kEditBox},
+       {kStartButton, K::kButton},      {kStatusBar, K::kStatusBar},        {kFileDialog, K::kFileDialog},
+       {kKeywordMenu, K::kMenu},        {kAddItem, K::kMenuItem},           {kImportItem, K::kMenuItem},
+       {kClearSeedsItem, K::kMenuItem}, {kKeywordPacingItem, K::kMenuItem}, {kPhraseMenu, K::kMenu},
+       {kExportItem, K::kMenuItem},     {kClearPhrasesItem, K::kMenuItem},  {kPhrasePacingItem, K::kMenuItem}}};
+  // The phrase list's own commands, after the rest.
+  window.components.insert(window.components.end(), {{kCopyAllItem, K::kMenuItem},
+                                                     {kSortMenuItem, K::kMenuItem},
+                                                     {kSortAlphabeticalItem, K::kMenuItem},
+                                                     {kSortByLengthItem, K::kMenuItem}});
+  return window;
 }
 
 std::vector<EventBinding> MainWindowBindings(AppHandles& app) {
@@ -44,6 +67,11 @@ std::vector<EventBinding> MainWindowBindings(AppHandles& app) {
       {w, "", kEventDestroying, Call(app, &Harvester::Close)},
       {w, kSeedList, kEventRightButtonDown, Popup(app, &KeywordMenu)},
       {w, kPhraseList, kEventRightButtonDown, Popup(app, &PhraseMenu)},
+      {w, kSeedList, kEventKeyDown, ListKey(app, false)},
+      {w, kPhraseList, kEventKeyDown, ListKey(app, true)},
+      {w, kCopyAllItem, kEventClicked, Call(app, &Harvester::CopyAllPhrases)},
+      {w, kSortAlphabeticalItem, kEventClicked, Sort(app, ItemOrder::kAlphabetical)},
+      {w, kSortByLengthItem, kEventClicked, Sort(app, ItemOrder::kByLength)},
       {w, kAddItem, kEventClicked, Call(app, &Harvester::AddKeyword)},
       {w, kImportItem, kEventClicked, Call(app, &Harvester::ImportKeywords)},
       {w, kClearSeedsItem, kEventClicked, Call(app, &Harvester::ClearKeywords)},
@@ -69,9 +97,14 @@ Menu KeywordMenu() {
 }
 
 Menu PhraseMenu() {
-  // 导出, -, 清空, -, 采集设置...
+  // 导出, 复制全部, 排序 (按字母(A-Z), 按长度), -, 清空, -, 采集设置...
   return {kPhraseMenu,
           {Item("\xB5\xBC\xB3\xF6", kExportItem),
+           Item("\xB8\xB4\xD6\xC6\xC8\xAB\xB2\xBF", kCopyAllItem),
+           {"\xC5\xC5\xD0\xF2",
+            nullptr,
+            {Item("\xB0\xB4\xD7\xD6\xC4\xB8(A-Z)", kSortAlphabeticalItem),
+             Item("\xB0\xB4\xB3\xA4\xB6\xC8", kSortByLengthItem)}},
            {"-", nullptr, {}},
            Item("\xC7\xE5\xBF\xD5", kClearPhrasesItem),
            {"-", nullptr, {}},

@@ -39,6 +39,13 @@ inline constexpr char kPhraseMenu[] = "相关关键字菜单";
 inline constexpr char kExportItem[] = "相关关键字菜单_导出";
 inline constexpr char kClearPhrasesItem[] = "相关关键字菜单_清空";
 inline constexpr char kPhrasePacingItem[] = "相关关键字菜单_采集设置";
+inline constexpr char kCopyAllItem[] = "相关关键字菜单_复制全部";
+inline constexpr char kSortMenuItem[] = "相关关键字菜单_排序";
+inline constexpr char kSortAlphabeticalItem[] = "相关关键字菜单_排序_字母";
+inline constexpr char kSortByLengthItem[] = "相关关键字菜单_排序_长度";
+// The keys the lists take (kEventKeyDown): Ctrl+F finds, F3 and Shift+F3
+// find again, Ctrl+C copies.
+inline constexpr std::int64_t kKeyC = 'C', kKeyF = 'F', kKeyF3 = 0x72;
 
 WindowTemplate MainWindowTemplate();
 
@@ -50,9 +57,10 @@ struct AppHandles {
 
 std::vector<EventBinding> MainWindowBindings(AppHandles& app);
 
-// "添加", "导入", separator, "清空" and "导出", separator, "清空"; each then
-// a separator and "采集设置...", the pacing settings. Choosing an item
-// raises its click event on the main window.
+// "添加", "导入", separator, "清空" and "导出", "复制全部", "排序" (by
+// letter, by length), separator, "清空"; each then a separator and
+// "采集设置...", the pacing settings. Choosing an item raises its click
+// event on the main window.
 Menu KeywordMenu();
 Menu PhraseMenu();
 

@@ -137,4 +137,10 @@ std::size_t PhraseSet::MemoryBytes() const {
   return table_.size() * sizeof(std::uint64_t) + blocks_.size() * kBlockBytes + sizeof(*this);
 }
 
+std::size_t CountDistinct(const std::vector<std::string>& phrases) {
+  PhraseSet distinct;
+  for (const std::string& phrase : phrases) distinct.Note(FoldPhrase(phrase), true, false);
+  return distinct.Size();
+}
+
 }  // namespace kelvarn

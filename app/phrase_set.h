@@ -15,6 +15,10 @@ namespace kelvarn {
 // dropped, ASCII letters made lower case. Other characters stay as they are.
 std::string FoldPhrase(std::string_view gbk);
 
+// How many of the phrases differ as FoldPhrase compares them: the phrases a
+// run asking each phrase once would have listed.
+std::size_t CountDistinct(const std::vector<std::string>& phrases);
+
 // A set of folded phrases. Each costs its text, a length byte or two and 16
 // bytes of table at most (half full before it doubles), so far less than 64
 // bytes beyond its text; texts sit in large blocks, never moved.

@@ -1,6 +1,9 @@
 // Items per second added to a list from 20 worker threads through the
 // component layer, and heap bytes per item at one million items beyond the
 // text itself: the Qt list (offscreen) against the headless one, same run.
+// Then the operations over a whole list of a million items (find, copy all,
+// sort, and the distinct count a run ends with), each against filling that
+// list from the window thread in the same run.
 #include <malloc.h>
 
 #include <QApplication>
@@ -12,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/phrase_set.h"
 #include "frame/qt/qt_frame.h"
 #include "ui/headless.h"
 #include "ui/qt/qt_components.h"
@@ -58,6 +62,36 @@ double BytesPerItem(kelvarn::ListBox& list) {
   return (static_cast<double>(inUse() - before) - static_cast<double>(textBytes)) / kMillion;
 }
 
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+// A million items in no order (a stride coprime with the count), then each
+// operation over the whole list once; the seconds of each, filling first.
+std::vector<std::pair<const char*, double>> WholeList(kelvarn::ListBox& list) {
+  list.ClearItems();
+  auto start = Clock::now();
+  for (int i = 0; i < kMillion; ++i) list.AddItem(Item(static_cast<int>((i * 999983LL) % kMillion)));
+  std::vector<std::pair<const char*, double>> took{{"fill", Seconds(start)}};
+  const auto time = [&](const char* name, const std::function<void()>& operation) {
+    start = Clock::now();
+    operation();
+    took.emplace_back(name, Seconds(start));
+  };
+  time("find (no item matches)", [&] { list.FindItem("\xC3\xBB\xD3\xD0"); });  // 没有
+  time("copy all", [&] { list.CopyItems(true); });
+  time("sort A-Z", [&] { list.SortItems(kelvarn::ItemOrder::kAlphabetical); });
+  time("sort by length", [&] { list.SortItems(kelvarn::ItemOrder::kByLength); });
+  time("distinct count", [&] { kelvarn::CountDistinct(list.Items()); });
+  return took;
+}
+
+void PrintWholeList(const char* name, const std::vector<std::pair<const char*, double>>& took) {
+  std::printf("%s, one million items: fill %.3f s", name, took.front().second);
+  for (std::size_t i = 1; i < took.size(); ++i) {
+    std::printf(";  %s %.3f s (%.2fx fill)", took[i].first, took[i].second, took[i].second / took.front().second);
+  }
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,8 +114,13 @@ int main(int argc, char** argv) {
       AddsPerSecond(qt.Operations(), [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
   const double qtBytes = BytesPerItem(qt.Operations());
 
+  const auto qtWhole = WholeList(qt.Operations());
+  const auto headlessWhole = WholeList(headless);
+
   std::printf("adds per second, 20 threads:   Qt list %.0f   headless %.0f   ratio %.2f\n", qtRate, headlessRate,
               qtRate / headlessRate);
   std::printf("bytes per item beyond its text at 1M items:   Qt list %.1f   headless %.1f\n", qtBytes, headlessBytes);
+  PrintWholeList("Qt list", qtWhole);
+  PrintWholeList("headless", headlessWhole);
   return 0;
 }

@@ -43,7 +43,10 @@ enum : std::int32_t {
   kEventRightButtonDown = 3,  // arguments: x, y, modifier keys
   kEventClicked = 4,          // a button, or a menu item chosen
   kEventContentChanged = 5,   // an edit box's text changed
+  kEventKeyDown = 6,          // arguments: the key's Windows virtual-key code, modifier keys (kKeyShift, kKeyControl)
 };
+// The modifier keys of kEventKeyDown, as the Windows mouse messages number them.
+inline constexpr std::int64_t kKeyShift = 0x04, kKeyControl = 0x08;
 
 using EventArgs = std::vector<std::int64_t>;
 // A handler returns a value for its component, or nothing.

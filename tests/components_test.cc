@@ -47,6 +47,51 @@ TEST_F(ComponentsTest, SelectionIsClamped) {
   EXPECT_EQ(-1, list_.CurrentSelection());
 }
 
+// Find, copy and sort over the whole list, as the window's keys and menu use
+// them. "丄" is 81 41: its trail byte reads as "A" and must never be found.
+TEST_F(ComponentsTest, FindCopyAndSortTheWholeList) {
+  const Text zeta = "Zeta", shang = "\x81\x41", alpha = "alpha", aa = "\xB0\xA2\xB0\xA1", ALPHA = "ALPHA";
+  std::int32_t value = 0;
+  for (const Text& t : {zeta, shang, alpha, aa, ALPHA}) list_.AddItem(t, value++);
+
+  struct Find {
+    Text text;
+    bool backward;
+    std::int32_t found;
+  };
+  for (const Find& f : {Find{"alpha", false, 2},
+                        {"alpha", false, 4},
+                        {"alpha", false, 2},
+                        {"alpha", true, 4},
+                        {"A", false, 0},
+                        {"a", false, 2},
+                        {"\xB0\xA1", false, 3},  // 啊: whole characters
+                        {"\xA2\xB0", false, -1},
+                        {"", false, -1},
+                        {"zz", true, -1}}) {
+    EXPECT_EQ(f.found, list_.FindItem(f.text, f.backward)) << f.text;
+  }
+  EXPECT_EQ(std::vector<std::int32_t>{3}, items_.Highlighted());  // a miss leaves the last find highlighted
+
+  items_.Highlight({0, 2});
+  EXPECT_EQ(2, list_.CopyItems());
+  EXPECT_EQ("Zeta\nalpha", items_.Clipboard());
+  items_.Highlight({});
+  EXPECT_EQ(0, list_.CopyItems());
+  EXPECT_EQ("Zeta\nalpha", items_.Clipboard());  // nothing highlighted: left alone
+  EXPECT_EQ(5, list_.CopyItems(true));
+  EXPECT_EQ("Zeta\n" + shang + "\nalpha\n" + aa + "\nALPHA", items_.Clipboard());
+
+  // GBK byte order, letters in either case alike, ties in list order; each
+  // item keeps its value.
+  list_.SortItems(ItemOrder::kAlphabetical);
+  EXPECT_EQ((TextArray{alpha, ALPHA, zeta, shang, aa}), list_.Items());
+  EXPECT_EQ(4, items_.ValueAt(1));
+  list_.SortItems(ItemOrder::kByLength);  // in characters
+  EXPECT_EQ((TextArray{shang, aa, zeta, alpha, ALPHA}), list_.Items());
+  EXPECT_EQ(5, list_.AddItem("late"));  // appended after the sort
+}
+
 TEST_F(ComponentsTest, EditBoxRaisesContentChangedOncePerProgrammaticChange) {
   MemoryTextStore text;
   GuardedEditBox edit(ui_, text);

@@ -29,7 +29,11 @@ inline const Text kStart = Utf8ToGbk("开始采集");
 inline const Text kStop = Utf8ToGbk("停止留言");
 inline const Text kHarvesting = Utf8ToGbk("正在采集...");
 
-inline Text Done(int n) { return Utf8ToGbk("采集完成,空闲等待中,相关关键字共(" + std::to_string(n) + ")个"); }
+// The text a run ends with; with `distinct`, the list holds repeats.
+inline Text Done(int n, int distinct = -1) {
+  return Utf8ToGbk("采集完成,空闲等待中,相关关键字共(" + std::to_string(n) + ")个" +
+                   (distinct < 0 ? "" : ",不重复(" + std::to_string(distinct) + ")个"));
+}
 
 // A fresh directory for settings and files, ending in "/", and its removal.
 inline std::string MakeTemporaryDirectory() {

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "frame/win32/win32_frame.h"
@@ -147,6 +148,46 @@ TEST_F(Win32UiTest, ExtendedSelectionKeepsHighlightSingleSelectionSelects) {
   EXPECT_EQ(-1, single.Operations().CurrentSelection());
   single.Publish();
   EXPECT_EQ(LB_ERR, SendMessageA(single.Handle(), LB_GETCURSEL, 0, 0));
+}
+
+// Find, copy and sort as the window's keys and menu call them: the control's
+// highlight and caret, and Unicode text on the clipboard, CR LF between lines.
+TEST_F(Win32UiTest, FindCopyAndSortReachTheControlAndTheClipboard) {
+  Win32ListBox box(ui_, host_, {0, 0, 160, 100}, 10, true);
+  ListBox& list = box.Operations();
+  for (int i = 0; i < 50; ++i) list.AddItem(std::to_string(49 - i));
+  list.AddItem(kKeyword);
+  EXPECT_EQ(50, list.FindItem("\xBC\xFC"));  // 键, in a row not yet handed to the control
+  EXPECT_EQ(1, SendMessageA(box.Handle(), LB_GETSELCOUNT, 0, 0));
+  EXPECT_EQ(50, SendMessageA(box.Handle(), LB_GETCARETINDEX, 0, 0));
+  EXPECT_EQ(45, list.FindItem("4", true));  // "4", the first before it
+  EXPECT_EQ(0, SendMessageA(box.Handle(), LB_GETSEL, 50, 0));
+
+  const auto clipboard = [] {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      text = static_cast<const wchar_t*>(GlobalLock(data));
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+  };
+  SendMessageA(box.Handle(), LB_SETSEL, TRUE, 0);  // the user adds "49"
+  EXPECT_EQ(2, list.CopyItems());
+  EXPECT_EQ(L"49\r\n4", clipboard());
+  EXPECT_EQ(51, list.CopyItems(true));
+  const std::wstring all = clipboard();
+  EXPECT_EQ(193u, all.size());
+  EXPECT_TRUE(all.ends_with(L"\r\n1\r\n0\r\n\x5173\x952E\x5B57")) << all.size();  // 关键字
+
+  list.SortItems(ItemOrder::kByLength);
+  const TextArray sorted = list.Items();
+  EXPECT_EQ((TextArray{"0", "1"}), TextArray(sorted.begin(), sorted.begin() + 2));
+  EXPECT_EQ("10", sorted[10]);
+  EXPECT_EQ(kKeyword, sorted.back());
+  EXPECT_EQ(0, SendMessageA(box.Handle(), LB_GETSELCOUNT, 0, 0));  // the rows hold other items now
+  EXPECT_EQ(51, SendMessageA(box.Handle(), LB_GETCOUNT, 0, 0));
 }
 
 TEST_F(Win32UiTest, TwentyThreadsAddingThroughTheWindowThreadLoseNothing) {

@@ -31,10 +31,14 @@ TEST(Win32MainWindowTest, FollowsTheTableAndRaisesItsEvents) {
   Win32UiThread ui;
   std::vector<std::pair<std::string, std::int32_t>> events;
   EventArgs rightButtonArgs;
-  auto window = Win32MainWindow::Create(ui, [&](std::string_view component, std::int32_t event, const EventArgs& a) {
-    events.emplace_back(std::string(component), event);
-    if (event == kEventRightButtonDown) rightButtonArgs = a;
-  });
+  EventArgs keyArgs;
+  auto window = Win32MainWindow::Create(
+      ui, [&](std::string_view component, std::int32_t event, const EventArgs& a) -> std::optional<std::int64_t> {
+        events.emplace_back(std::string(component), event);
+        if (event == kEventRightButtonDown) rightButtonArgs = a;
+        if (event == kEventKeyDown) keyArgs = a;
+        return std::nullopt;
+      });
   ASSERT_NE(nullptr, window);
   window->Show();
   HWND hwnd = window->Handle();
@@ -83,6 +87,8 @@ TEST(Win32MainWindowTest, FollowsTheTableAndRaisesItsEvents) {
   SendMessageA(start, BM_CLICK, 0, 0);
   SendMessageA(window->ControlNamed(kSeedList), WM_RBUTTONDOWN, MK_RBUTTON | MK_SHIFT, MAKELPARAM(5, 6));
   EXPECT_EQ((EventArgs{5, 6, MK_RBUTTON | MK_SHIFT}), rightButtonArgs);
+  SendMessageA(window->ControlNamed(kPhraseList), WM_KEYDOWN, kKeyF3, 0);
+  EXPECT_EQ((EventArgs{kKeyF3, 0}), keyArgs);
   bool destroyed = false;
   window->OnDestroyed([&] { destroyed = true; });
   SendMessageA(hwnd, WM_CLOSE, 0, 0);
@@ -90,6 +96,7 @@ TEST(Win32MainWindowTest, FollowsTheTableAndRaisesItsEvents) {
   EXPECT_EQ((std::vector<std::pair<std::string, std::int32_t>>{{kWorkersBox, kEventContentChanged},
                                                                {kStartButton, kEventClicked},
                                                                {kSeedList, kEventRightButtonDown},
+                                                               {kPhraseList, kEventKeyDown},
                                                                {"", kEventDestroying}}),
             events);
 }

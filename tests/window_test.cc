@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -70,7 +71,7 @@ void WhenModal(const std::function<void(QWidget*)>& act) {
 }
 
 // Right-clicks `list` and picks `item` in the menu that opens, as a user
-// does; returns the menu's captions. The first dialog the item opens goes to
+// does ("menu/item" picks in a sub-menu); returns the menu's captions. The first dialog the item opens goes to
 // `answer`; any other is turned down, so that a miswired item fails the test
 // instead of hanging it.
 QStringList Choose(const char* list, const QString& item, std::function<void(QWidget*)> answer = {}) {
@@ -81,14 +82,23 @@ QStringList Choose(const char* list, const QString& item, std::function<void(QWi
     if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()); menu && !picked) {
       picked = true;
       for (QAction* a : menu->actions()) captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      const QStringList path = item.split(QLatin1Char('/'));
       QAction* pick = nullptr;
       for (QAction* a : menu->actions()) {
-        if (a->text() == item) pick = a;
+        if (a->text() == path.first()) pick = a;
+      }
+      QAction* inSubMenu = nullptr;
+      for (QAction* a : pick && pick->menu() && path.size() > 1 ? pick->menu()->actions() : QList<QAction*>()) {
+        if (a->text() == path.last()) inSubMenu = a;
       }
       // Clicked once this watcher has returned, so that it can still answer
       // the dialog the item opens.
-      QTimer::singleShot(0, menu, [menu, pick] {
-        if (pick) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(pick).center());
+      QTimer::singleShot(0, menu, [menu, pick, inSubMenu] {
+        if (inSubMenu) {
+          inSubMenu->trigger();
+        } else if (pick) {
+          QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(pick).center());
+        }
         if (menu->isVisible()) menu->close();
       });
     } else if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
@@ -179,9 +189,56 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   ASSERT_TRUE(WaitFor([] { return Status() == QStringLiteral("采集完成,空闲等待中,相关关键字共(20)个"); }));
   EXPECT_EQ(QStringLiteral("开始采集"), Find<QPushButton>(kStartButton)->text());
 
-  EXPECT_EQ(QStringList({QStringLiteral("导出"), QStringLiteral("-"), QStringLiteral("清空"), QStringLiteral("-"),
-                         QStringLiteral("采集设置...")}),
-            Choose(kPhraseList, QStringLiteral("导出")));
+  // Copy all, sort, find and copy: the phrase list's menu and keys.
+  Choose(kPhraseList, QStringLiteral("复制全部"));
+  const QStringList copied = QGuiApplication::clipboard()->text().split(QLatin1Char('\n'));
+  EXPECT_EQ(20, copied.size());
+  const auto rows = [] {
+    TextArray texts;
+    for (int i = 0; i < Rows(kPhraseList); ++i)
+      texts.push_back(Utf8ToGbk(Find<QListView>(kPhraseList)->model()->index(i, 0).data().toString().toStdString()));
+    return texts;
+  };
+  Choose(kPhraseList, QStringLiteral("排序/按长度"));
+  const TextArray byLength = rows();
+  EXPECT_TRUE(std::is_sorted(byLength.begin(), byLength.end(), [](const Text& a, const Text& b) {
+    return a.size() < b.size();
+  }));  // all GBK: 2 bytes a character
+  Choose(kPhraseList, QStringLiteral("排序/按字母(A-Z)"));
+  TextArray alphabetical;
+  for (const QString& phrase : copied) alphabetical.push_back(Utf8ToGbk(phrase.toStdString()));
+  std::sort(alphabetical.begin(), alphabetical.end());  // GBK bytes: pinyin order
+  ASSERT_EQ(alphabetical, rows());
+
+  QListView* phrases = Find<QListView>(kPhraseList);
+  const QString wanted = phrases->model()->index(19, 0).data().toString();
+  const auto type = [](const QString& text, std::function<void(QWidget*)> then = {}) {
+    WhenModal([text, then](QWidget* box) {
+      box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(text);
+      if (then) WhenModal(then);
+      box->findChild<QPushButton*>(QStringLiteral("confirm"))->click();
+    });
+  };
+  type(wanted);
+  QTest::keyClick(phrases, Qt::Key_F, Qt::ControlModifier);
+  const int first = static_cast<int>(
+      std::find(alphabetical.begin(), alphabetical.end(), Utf8ToGbk(wanted.toStdString())) - alphabetical.begin());
+  ASSERT_EQ(QModelIndexList{phrases->model()->index(first, 0)}, phrases->selectionModel()->selectedIndexes());
+  QTest::keyClick(phrases, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(wanted, QGuiApplication::clipboard()->text());
+  QString notFound;
+  type(QStringLiteral("没有的词"), [&](QWidget* box) {
+    notFound = static_cast<QMessageBox*>(box)->text();
+    box->close();
+  });
+  QTest::keyClick(phrases, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_EQ(QStringLiteral("找不到\"没有的词\""), notFound);
+  EXPECT_EQ(first, phrases->currentIndex().row());
+
+  EXPECT_EQ(
+      QStringList({QStringLiteral("导出"), QStringLiteral("复制全部"), QStringLiteral("排序"), QStringLiteral("-"),
+                   QStringLiteral("清空"), QStringLiteral("-"), QStringLiteral("采集设置...")}),
+      Choose(kPhraseList, QStringLiteral("导出")));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
   EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());

@@ -54,6 +54,15 @@ class ScopedRunGuard {
   const RunGuard* previous_;
 };
 
+// How SortItems orders a list.
+enum class ItemOrder {
+  // GBK byte order, ASCII letters in either case alike. GBK lays out its
+  // common characters (level 1, B0A1..D7F9) by pinyin, so Chinese phrases
+  // come in pinyin order; the rarer ones follow by radical.
+  kAlphabetical,
+  kByLength,  // fewer characters first (a GBK character counts one), equal lengths alphabetically
+};
+
 class ListBox {
  public:
   virtual ~ListBox() = default;
@@ -68,6 +77,23 @@ class ListBox {
   // highlight and scroll position alone.
   virtual void SetCurrentSelection(std::int32_t index) = 0;
   virtual std::int32_t CurrentSelection() = 0;
+
+  // Operations over the whole list, each one call however long the list: a
+  // million items must not cost a million calls through the window thread.
+  // Every item's text, in list order.
+  virtual TextArray Items() = 0;
+  // Highlights only the next item after the one the user is on (before it,
+  // when backward), wrapping around, whose text contains `text` in whole GBK
+  // characters, ASCII letters in either case, and scrolls to it. Returns its
+  // index; -1 when no item contains it or `text` is empty, nothing changed.
+  virtual std::int32_t FindItem(std::string_view text, bool backward = false) = 0;
+  // Puts the items the user has highlighted (all: every item) on the
+  // clipboard as text, one a line, and returns how many; with none, leaves
+  // the clipboard alone and returns 0.
+  virtual std::int32_t CopyItems(bool all = false) = 0;
+  // Sorts the items, equal ones staying in list order; each keeps its item
+  // value. Items added afterwards are appended as always.
+  virtual void SortItems(ItemOrder order) = 0;
 };
 
 class EditBox {

@@ -19,18 +19,31 @@ namespace kelvarn {
 
 class MemoryListStore final : public ListStore {
  public:
-  bool Append(std::string_view text, std::int32_t itemValue) override;
-  std::int32_t Count() const override { return static_cast<std::int32_t>(offsets_.size()); }
-  Text At(std::int32_t index) const override;
-  std::int32_t ValueAt(std::int32_t index) const { return values_[static_cast<std::size_t>(index)]; }
+  bool Append(std::string_view text, std::int32_t itemValue) override { return items_.Append(text, itemValue); }
+  std::int32_t Count() const override { return items_.Count(); }
+  Text At(std::int32_t index) const override { return Text(items_.View(index)); }
+  std::int32_t ValueAt(std::int32_t index) const { return items_.ValueAt(index); }
   void Clear() override;
 
+  // What a user would see: the rows highlighted (a test highlights them with
+  // Highlight), the row the user is on, and the clipboard.
+  ItemBlock& Block() override { return items_; }
+  void Reordered() override { Highlight({}); }
+  std::vector<std::int32_t> Highlighted() const override { return highlighted_; }
+  std::int32_t FocusRow() const override { return focus_; }
+  void Reveal(std::int32_t index) override { Highlight({index}); }
+  void SetClipboard(std::string_view lines) override { clipboard_ = lines; }
+  void Highlight(std::vector<std::int32_t> rows) {
+    highlighted_ = std::move(rows);
+    focus_ = highlighted_.empty() ? -1 : highlighted_.back();
+  }
+  const Text& Clipboard() const { return clipboard_; }
+
  private:
-  // Every item's bytes in one block: a million items cost little more than
-  // their text.
-  std::string bytes_;
-  std::vector<std::uint32_t> offsets_;  // item i ends at offsets_[i]
-  std::vector<std::int32_t> values_;
+  ItemBlock items_;
+  std::vector<std::int32_t> highlighted_;
+  std::int32_t focus_ = -1;
+  Text clipboard_;
 };
 
 class MemoryTextStore final : public TextStore {

@@ -6,10 +6,36 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "ui/components.h"
 
 namespace kelvarn {
+
+// A list's items: every item's bytes in one block, so that a million items
+// cost little more than their text, with the operations over the whole list.
+class ItemBlock {
+ public:
+  bool Append(std::string_view text, std::int32_t itemValue);  // false: the block is full
+  std::int32_t Count() const { return static_cast<std::int32_t>(offsets_.size()); }
+  std::string_view View(std::int32_t index) const;  // index already checked
+  std::int32_t ValueAt(std::int32_t index) const { return values_[static_cast<std::size_t>(index)]; }
+  void Clear();
+
+  // The first item after `from` (before it, when backward), wrapping around
+  // and ending with `from` itself, that contains `text` as ListBox::FindItem
+  // matches; -1 for none. `from` may be -1: from the first (backward: last).
+  std::int32_t Find(std::string_view text, std::int32_t from, bool backward) const;
+  void Sort(ItemOrder order);
+  // The texts of `rows` (every item's when null), `lineEnd` between them.
+  Text Lines(const std::vector<std::int32_t>* rows, std::string_view lineEnd) const;
+
+ private:
+  std::string bytes_;
+  std::vector<std::uint32_t> offsets_;  // item i ends at offsets_[i]
+  std::vector<std::int32_t> values_;
+};
 
 class ListStore {
  public:
@@ -20,6 +46,22 @@ class ListStore {
   virtual void Clear() = 0;
   // Single-selection lists only: select the row (-1: none) and scroll to it.
   virtual void ShowSelection(std::int32_t) {}
+
+  // For the operations over the whole list: the items themselves (a store
+  // that keeps none gives an empty block), and what the user sees of them.
+  virtual ItemBlock& Block() = 0;
+  // The block was reordered in place: the view shows it anew.
+  virtual void Reordered() {}
+  // The rows the user has highlighted, ascending; the row the user is on
+  // (-1: none).
+  virtual std::vector<std::int32_t> Highlighted() const = 0;
+  virtual std::int32_t FocusRow() const = 0;
+  // Highlights only `index` (a row of the block), makes it the row the user
+  // is on and scrolls to it.
+  virtual void Reveal(std::int32_t index) = 0;
+  // Puts GBK lines on the clipboard, ended the platform's way (LineEnd).
+  virtual void SetClipboard(std::string_view lines) = 0;
+  virtual std::string_view LineEnd() const { return "\n"; }
 };
 
 class TextStore {
@@ -52,6 +94,10 @@ class GuardedListBox final : public ListBox {
   void ClearItems() override;
   void SetCurrentSelection(std::int32_t index) override;
   std::int32_t CurrentSelection() override;
+  TextArray Items() override;
+  std::int32_t FindItem(std::string_view text, bool backward = false) override;
+  std::int32_t CopyItems(bool all = false) override;
+  void SortItems(ItemOrder order) override;
 
  private:
   UiThread& ui_;

@@ -1,9 +1,11 @@
 #include "ui/qt/qt_components.h"
 
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QStringDecoder>
@@ -34,7 +36,7 @@ int GbkListModel::rowCount(const QModelIndex& parent) const { return parent.isVa
 
 QVariant GbkListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= published_) return {};
-  return FromGbk(items_.At(index.row()));
+  return FromGbk(items_.View(index.row()));
 }
 
 bool GbkListModel::Append(std::string_view text, std::int32_t itemValue) {
@@ -88,6 +90,40 @@ void GbkListModel::ShowSelection(std::int32_t index) {
   selectionPending_ = true;
   SchedulePublish();
 }
+
+void GbkListModel::Reordered() {
+  // Every row may hold another item now: the view starts afresh, the rows
+  // not yet announced included.
+  beginResetModel();
+  published_ = Count();
+  selectionPending_ = false;
+  endResetModel();
+}
+
+std::vector<std::int32_t> GbkListModel::Highlighted() const {
+  std::vector<std::int32_t> rows;
+  if (!view_ || !view_->selectionModel()) return rows;
+  // By ranges: a list selected whole is one range, not a million indexes.
+  for (const QItemSelectionRange& range : view_->selectionModel()->selection()) {
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::int32_t GbkListModel::FocusRow() const {
+  return view_ && view_->currentIndex().isValid() ? view_->currentIndex().row() : -1;
+}
+
+void GbkListModel::Reveal(std::int32_t row) {
+  if (!view_ || !view_->selectionModel()) return;
+  if (row >= published_) Publish();
+  const QModelIndex at = index(row);
+  view_->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
+  view_->scrollTo(at);
+}
+
+void GbkListModel::SetClipboard(std::string_view lines) { QGuiApplication::clipboard()->setText(FromGbk(lines)); }
 
 QtListBox::QtListBox(UiThread& ui, QListView* view, bool extendedSelection)
     : model_(std::make_unique<GbkListModel>()), operations_(ui, *model_, extendedSelection) {

@@ -36,10 +36,18 @@ class GbkListModel final : public QAbstractListModel, public ListStore {
 
   bool Append(std::string_view text, std::int32_t itemValue) override;
   std::int32_t Count() const override { return items_.Count(); }
-  Text At(std::int32_t index) const override { return items_.At(index); }
+  Text At(std::int32_t index) const override { return Text(items_.View(index)); }
   std::int32_t ValueAt(std::int32_t index) const { return items_.ValueAt(index); }
   void Clear() override;
   void ShowSelection(std::int32_t index) override;
+  // The whole list: the view's highlight and current row, and the clipboard
+  // as Unicode text.
+  ItemBlock& Block() override { return items_; }
+  void Reordered() override;
+  std::vector<std::int32_t> Highlighted() const override;
+  std::int32_t FocusRow() const override;
+  void Reveal(std::int32_t index) override;
+  void SetClipboard(std::string_view lines) override;
 
   // The view laid out at each batch of new rows; a single-selection list
   // also shows its selection there (an extended one leaves it to the user).
@@ -55,7 +63,7 @@ class GbkListModel final : public QAbstractListModel, public ListStore {
  private:
   void SchedulePublish();
 
-  MemoryListStore items_;
+  ItemBlock items_;
   QPointer<QListView> view_;
   bool showsSelection_ = false;
   int publishIntervalMs_ = kPublishMs;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <optional>
 
 namespace kelvarn {
@@ -177,12 +178,84 @@ void Win32ListBox::Publish() {
   SendMessageA(Handle(), LB_SETCURSEL, shown ? static_cast<WPARAM>(shownSelection_) : static_cast<WPARAM>(-1), 0);
 }
 
+void Win32ListBox::Reordered() {
+  // Every row may hold another item now: no highlight, and every row drawn anew.
+  selectionPending_ = false;
+  SendMessageA(Handle(), LB_SETSEL, FALSE, -1);
+  Publish();
+  InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+std::vector<std::int32_t> Win32ListBox::Highlighted() const {
+  const LRESULT count = SendMessageA(Handle(), LB_GETSELCOUNT, 0, 0);
+  if (count == LB_ERR) {  // a single-selection list
+    const LRESULT row = SendMessageA(Handle(), LB_GETCURSEL, 0, 0);
+    return row == LB_ERR ? std::vector<std::int32_t>() : std::vector<std::int32_t>{static_cast<std::int32_t>(row)};
+  }
+  std::vector<INT> rows(static_cast<std::size_t>(std::max<LRESULT>(count, 0)));
+  if (!rows.empty()) {
+    const LRESULT got =
+        SendMessageA(Handle(), LB_GETSELITEMS, static_cast<WPARAM>(rows.size()), reinterpret_cast<LPARAM>(rows.data()));
+    rows.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
+  }
+  return {rows.begin(), rows.end()};
+}
+
+std::int32_t Win32ListBox::FocusRow() const {
+  const LRESULT caret = SendMessageA(Handle(), LB_GETCARETINDEX, 0, 0);
+  if (caret == LB_ERR || caret >= published_) return -1;
+  // A list the user never entered has its caret on the first row: a find
+  // there starts with that row, not after it.
+  if (caret == 0 && SendMessageA(Handle(), LB_GETSEL, 0, 0) <= 0) return -1;
+  return static_cast<std::int32_t>(caret);
+}
+
+void Win32ListBox::Reveal(std::int32_t index) {
+  if (index >= published_) Publish();
+  if (showsSelection_) {
+    SendMessageA(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return;
+  }
+  SendMessageA(Handle(), LB_SETSEL, FALSE, -1);
+  SendMessageA(Handle(), LB_SETSEL, TRUE, index);
+  SendMessageA(Handle(), LB_SETCARETINDEX, static_cast<WPARAM>(index), FALSE);  // scrolls it into view
+}
+
+void Win32ListBox::SetClipboard(std::string_view lines) {
+  // GB18030 (code page 54936) keeps what GBK cannot say, as the Qt list
+  // does; 936 where the system lacks it.
+  const int size = static_cast<int>(std::min<std::size_t>(lines.size(), INT_MAX));
+  UINT codePage = 54936;
+  int wide = MultiByteToWideChar(codePage, 0, lines.data(), size, nullptr, 0);
+  if (wide <= 0 && size > 0) {
+    codePage = 936;
+    wide = MultiByteToWideChar(codePage, 0, lines.data(), size, nullptr, 0);
+  }
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (static_cast<SIZE_T>(std::max(wide, 0)) + 1) * sizeof(WCHAR));
+  if (!memory) return;
+  auto* text = static_cast<WCHAR*>(GlobalLock(memory));
+  const int written = text ? MultiByteToWideChar(codePage, 0, lines.data(), size, text, wide) : 0;
+  if (text) text[std::max(written, 0)] = L'\0';
+  GlobalUnlock(memory);
+  if (!text || !OpenClipboard(Handle())) {
+    GlobalFree(memory);
+    return;
+  }
+  EmptyClipboard();
+  if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);  // the system owns it once set
+  CloseClipboard();
+}
+
 LRESULT Win32ListBox::Procedure(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_TIMER && wParam == kPublishTimer) {
     Publish();
     return 0;
   }
   if (message == WM_RBUTTONDOWN && rightButton_) rightButton_(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), wParam);
+  if (message == WM_KEYDOWN && keyDown_) {
+    const WPARAM held = (GetKeyState(VK_SHIFT) < 0 ? MK_SHIFT : 0) | (GetKeyState(VK_CONTROL) < 0 ? MK_CONTROL : 0);
+    if (keyDown_(wParam, held)) return 0;
+  }
   return CallOriginal(message, wParam, lParam);
 }
 
@@ -202,7 +275,7 @@ void Win32ListBox::Draw(const DRAWITEMSTRUCT& item) const {
     return;
   }
   const std::int32_t index = static_cast<std::int32_t>(item.itemID);
-  const Text text = index >= 0 && index < published_ ? items_.At(index) : Text();
+  const std::string_view text = index >= 0 && index < published_ ? items_.View(index) : std::string_view();
   const bool selected = (item.itemState & ODS_SELECTED) != 0;
   SetBkColor(item.hDC, selected ? GetSysColor(COLOR_HIGHLIGHT) : RGB(255, 255, 255));
   SetTextColor(item.hDC, selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : RGB(0, 0, 0));

@@ -88,14 +88,26 @@ class Win32ListBox final : public Win32Control, public ListStore {
   void SetRowFont(HFONT font);
   // Called on WM_RBUTTONDOWN with the client position and the MK_ key state.
   void OnRightButtonDown(std::function<void(int x, int y, WPARAM keys)> handler) { rightButton_ = std::move(handler); }
+  // Called on WM_KEYDOWN with the virtual-key code and MK_SHIFT | MK_CONTROL
+  // as held; a key it takes (true) goes no further.
+  void OnKeyDown(std::function<bool(WPARAM key, WPARAM modifiers)> handler) { keyDown_ = std::move(handler); }
 
   // ListStore, window thread only.
   bool Append(std::string_view text, std::int32_t itemValue) override;
   std::int32_t Count() const override { return items_.Count(); }
-  Text At(std::int32_t index) const override { return items_.At(index); }
+  Text At(std::int32_t index) const override { return Text(items_.View(index)); }
   std::int32_t ValueAt(std::int32_t index) const { return items_.ValueAt(index); }
   void Clear() override;
   void ShowSelection(std::int32_t index) override;
+  // The whole list: the control's highlight and caret, and the clipboard as
+  // CF_UNICODETEXT with CR LF line ends.
+  ItemBlock& Block() override { return items_; }
+  void Reordered() override;
+  std::vector<std::int32_t> Highlighted() const override;
+  std::int32_t FocusRow() const override;
+  void Reveal(std::int32_t index) override;
+  void SetClipboard(std::string_view lines) override;
+  std::string_view LineEnd() const override { return "\r\n"; }
   // Hands the rows added so far to the control and shows the latest selection.
   void Publish();
   // Rows the control knows of.
@@ -108,9 +120,10 @@ class Win32ListBox final : public Win32Control, public ListStore {
   void SchedulePublish();
   void Draw(const DRAWITEMSTRUCT& item) const;
 
-  MemoryListStore items_;
+  ItemBlock items_;
   HFONT font_ = nullptr;
   std::function<void(int, int, WPARAM)> rightButton_;
+  std::function<bool(WPARAM, WPARAM)> keyDown_;
   const bool showsSelection_;
   UINT publishIntervalMs_ = kPublishMs;
   std::int32_t published_ = 0;

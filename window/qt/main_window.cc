@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
 
@@ -10,6 +11,17 @@
 #include "ui_main_window.h"
 
 namespace kelvarn {
+namespace {
+
+// A key as the Windows keyboard numbers it (letters and F1..F24 only: the
+// lists take no others); 0 for the rest.
+std::int64_t VirtualKey(int key) {
+  if (key >= Qt::Key_A && key <= Qt::Key_Z) return key;  // the same numbers, 'A'..'Z'
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return 0x70 + (key - Qt::Key_F1);
+  return 0;
+}
+
+}  // namespace
 
 MainWindow::MainWindow(UiThread& ui) : form_(std::make_unique<Ui::MainWindow>()), dialogs_(this) {
   form_->setupUi(this);
@@ -31,6 +43,7 @@ MainWindow::MainWindow(UiThread& ui) : form_(std::make_unique<Ui::MainWindow>())
   }
   for (QListView* list : {form_->列表框_关键字, form_->列表框_相关关键字}) {
     list->viewport()->installEventFilter(this);
+    list->installEventFilter(this);  // its keys
     // Rows one pixel taller than the font's own.
     list->setStyleSheet(QStringLiteral("QListView::item { height: %1px; }").arg(list->fontMetrics().height() + 1));
   }
@@ -70,6 +83,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
                    {at.x(), at.y(), static_cast<std::int64_t>(mouse->modifiers())});
       return true;
     }
+  }
+  if (event->type() == QEvent::KeyPress && (watched == form_->列表框_关键字 || watched == form_->列表框_相关关键字)) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const std::int64_t code = VirtualKey(key->key());
+    const std::int64_t modifiers = (key->modifiers() & Qt::ShiftModifier ? kKeyShift : 0) |
+                                   (key->modifiers() & Qt::ControlModifier ? kKeyControl : 0);
+    const char* list = watched == form_->列表框_关键字 ? kSeedList : kPhraseList;
+    // A key the lists take goes no further: the view's own Ctrl+C would copy one row only.
+    if (code != 0 && DeliverEvent(kMainWindow, list, kEventKeyDown, {code, modifiers})) return true;
   }
   return QWidget::eventFilter(watched, event);
 }

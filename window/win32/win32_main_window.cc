@@ -124,6 +124,15 @@ bool Win32MainWindow::Build() {
   phrases_->OnRightButtonDown([this](int x, int y, WPARAM keys) {
     events_(kPhraseList, kEventRightButtonDown, {x, y, static_cast<std::int64_t>(keys)});
   });
+  // MK_SHIFT and MK_CONTROL are the event's kKeyShift and kKeyControl.
+  seeds_->OnKeyDown([this](WPARAM key, WPARAM held) {
+    return events_(kSeedList, kEventKeyDown, {static_cast<std::int64_t>(key), static_cast<std::int64_t>(held)})
+        .has_value();
+  });
+  phrases_->OnKeyDown([this](WPARAM key, WPARAM held) {
+    return events_(kPhraseList, kEventKeyDown, {static_cast<std::int64_t>(key), static_cast<std::int64_t>(held)})
+        .has_value();
+  });
   workers_->Operations().OnContentChanged([this] { events_(kWorkersBox, kEventContentChanged, {}); });
   depth_->Operations().OnContentChanged([this] { events_(kDepthBox, kEventContentChanged, {}); });
   start_->OnClicked([this] { events_(kStartButton, kEventClicked, {}); });

@@ -20,13 +20,15 @@
 
 namespace kelvarn {
 
-// Receives an event of a component (empty: the window itself).
-using EventSink = std::function<void(std::string_view component, std::int32_t event, const EventArgs& args)>;
+// Receives an event of a component (empty: the window itself); returns the
+// handler's value, as DeliverEvent does.
+using EventSink =
+    std::function<std::optional<std::int64_t>(std::string_view component, std::int32_t event, const EventArgs& args)>;
 
 // Hands events to the frame's bindings of `window`.
 inline EventSink DeliverToFrame(std::string window) {
   return [window = std::move(window)](std::string_view component, std::int32_t event, const EventArgs& args) {
-    DeliverEvent(window, component, event, args);
+    return DeliverEvent(window, component, event, args);
   };
 }
 
