@@ -38,7 +38,7 @@ class CsvTable final : public PhraseTable {
   CsvTable& operator=(const CsvTable&) = delete;
 
   bool Write(std::string_view bytes) {
-    if (!error_.empty()) return false;
+    if (!error_.empty() || !file_) return false;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size()) return true;
     error_ = path_ + ": " + std::strerror(errno);
     return false;

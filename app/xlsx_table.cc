@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -157,8 +158,14 @@ std::unique_ptr<PhraseTable> OpenXlsxTable(const std::string& path, std::string*
   std::fclose(file);
   // The rows wait in temporary files until then; beside the workbook, where
   // there is room for it, rather than in a /tmp that may be memory.
-  const std::size_t slash = path.find_last_of("/\\");
-  std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  // std::filesystem reads the path in the platform's encoding: a GBK path's
+  // second byte may be a backslash that separates nothing.
+  std::string directory;
+  try {
+    directory = std::filesystem::path(path).parent_path().string();
+  } catch (const std::exception&) {  // a path the platform cannot convert: the working directory
+  }
+  if (directory.empty()) directory = ".";
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.tmpdir = directory.data();

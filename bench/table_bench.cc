@@ -95,7 +95,9 @@ Measure Run(const PhraseTable::Kind* kind, const std::string& path) {
     std::fprintf(stderr, "table_bench: writing %s failed\n", path.c_str());
     std::exit(1);
   }
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   m.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
   std::error_code error;
