@@ -139,14 +139,20 @@ QStringList QtNameFilters(std::string_view filter) {
   return filters;
 }
 
-FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix) {
-  const QStringList filters = QtNameFilters(filter);
-  return [parent, filters, defaultSuffix = std::move(defaultSuffix)](std::int32_t type,
-                                                                     const Text&) -> std::optional<Text> {
+FileChooser QtFileChooser(QWidget* parent, std::string defaultSuffix) {
+  return [parent, defaultSuffix = std::move(defaultSuffix)](const FileRequest& request) -> std::optional<FileChoice> {
+    const QStringList filters = QtNameFilters(request.filter);
     QFileDialog dialog(parent);
     dialog.setNameFilters(filters);
-    dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
-    if (type == FileDialog::kSave) {
+    // A name typed bare gets the extension of the type shown, as Windows gives it.
+    const auto suffixOf = [&](qsizetype index) {
+      return QString::fromStdString(
+          FilterExtension(request.filter, static_cast<std::int32_t>(index + 1), defaultSuffix));
+    };
+    dialog.setDefaultSuffix(suffixOf(0));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&](const QString& chosen) { dialog.setDefaultSuffix(suffixOf(filters.indexOf(chosen))); });
+    if (request.type == FileDialog::kSave) {
       dialog.setAcceptMode(QFileDialog::AcceptSave);
       dialog.setFileMode(QFileDialog::AnyFile);  // asks before overwriting
     } else {
@@ -167,7 +173,9 @@ FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string 
         continue;
       }
       const QByteArray path = QFile::encodeName(chosen);  // the platform's own encoding
-      return Text(path.constData(), static_cast<std::size_t>(path.size()));
+      const auto type = std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter()));
+      return FileChoice{Text(path.constData(), static_cast<std::size_t>(path.size())),
+                        static_cast<std::int32_t>(type + 1)};
     }
   };
 }
