@@ -139,7 +139,6 @@ std::optional<QStringList> ExportedPhrases(const std::string& path) {
   QStringList phrases;
   if (path.ends_with(".txt")) {
     for (const Text& line : TextSplit(bytes, "\r\n")) phrases << FromGbk(line);
-    phrases.removeLast();  // after the last CR LF
     return phrases;
   }
   EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF" + header + "\r\n")) << path;

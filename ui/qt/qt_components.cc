@@ -139,19 +139,35 @@ QStringList QtNameFilters(std::string_view filter) {
   return filters;
 }
 
+namespace {
+
+// Gives a name typed bare the extension of the type shown, as Windows does,
+// however the type was picked: the dialog reads its default suffix when it
+// accepts, and says nothing when the user picks a type.
+class TypedFileDialog final : public QFileDialog {
+ public:
+  TypedFileDialog(QWidget* parent, QStringList suffixes) : QFileDialog(parent), suffixes_(std::move(suffixes)) {}
+  void accept() override {
+    setDefaultSuffix(suffixes_.value(std::max<qsizetype>(0, nameFilters().indexOf(selectedNameFilter()))));
+    QFileDialog::accept();
+  }
+
+ private:
+  const QStringList suffixes_;
+};
+
+}  // namespace
+
 FileChooser QtFileChooser(QWidget* parent, std::string defaultSuffix) {
   return [parent, defaultSuffix = std::move(defaultSuffix)](const FileRequest& request) -> std::optional<FileChoice> {
     const QStringList filters = QtNameFilters(request.filter);
-    QFileDialog dialog(parent);
+    QStringList suffixes;
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+      suffixes << QString::fromStdString(
+          FilterExtension(request.filter, static_cast<std::int32_t>(i + 1), defaultSuffix));
+    }
+    TypedFileDialog dialog(parent, suffixes);
     dialog.setNameFilters(filters);
-    // A name typed bare gets the extension of the type shown, as Windows gives it.
-    const auto suffixOf = [&](qsizetype index) {
-      return QString::fromStdString(
-          FilterExtension(request.filter, static_cast<std::int32_t>(index + 1), defaultSuffix));
-    };
-    dialog.setDefaultSuffix(suffixOf(0));
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                     [&](const QString& chosen) { dialog.setDefaultSuffix(suffixOf(filters.indexOf(chosen))); });
     if (request.type == FileDialog::kSave) {
       dialog.setAcceptMode(QFileDialog::AcceptSave);
       dialog.setFileMode(QFileDialog::AnyFile);  // asks before overwriting
