@@ -65,12 +65,17 @@ enum class ExportFormat { kText, kCsv, kXlsx };
 // Otherwise the type chosen decides; "所有文件" writes the text file, as the
 // export always did.
 ExportFormat ExportFormatOf(const std::string& path, std::int32_t filterIndex) {
-  std::string extension = std::filesystem::path(path).extension().string();
+  // By bytes: the path is in the platform's encoding, not always UTF-8, and
+  // no GBK byte of a name is a dot.
+  const std::size_t dot = path.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+  if (extension.find_first_of("/\\") != std::string::npos) extension.clear();
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
   if (extension == ".txt") return ExportFormat::kText;
   if (extension == ".csv") return ExportFormat::kCsv;
   if (extension == ".xlsx") return ExportFormat::kXlsx;
+  // kExportFileFilter's types, in its order.
   return filterIndex == 2 ? ExportFormat::kCsv : filterIndex == 3 ? ExportFormat::kXlsx : ExportFormat::kText;
 }
 
