@@ -21,6 +21,7 @@
 #include "app/search_page.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/table_export.h"
 #include "base/thread_safety.h"
 #include "cli/system.h"
 #include "cli/tree_format.h"
@@ -46,7 +47,8 @@ constexpr const char* kUsage =
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
     "                       [--rate N|auto|0] [--unique] [--proxy URL]... [--proxies FILE]\n"
     "                       [--no-direct] [--journal FILE | --resume FILE]\n"
-    "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl] [SEEDS_FILE | -]\n"
+    "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl|csv|xlsx]\n"
+    "                       [--no-bom] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
     "--encoding applies to the seeds file, --seed and the output: utf-8 reads lines ending\n"
@@ -97,7 +99,15 @@ constexpr const char* kUsage =
     "and seed, tab-separated; a tab, LF, CR or backslash inside a field is written \\t, \\n,\n"
     "\\r or \\\\. jsonl: a JSON object a line with phrase, level, parent, seed, outcome (what\n"
     "the page gave: phrases, error status, failed) and position (on that page, from 1).\n"
-    "Seeds are level 1, so a seed's phrases are level 2.\n";
+    "Seeds are level 1, so a seed's phrases are level 2.\n"
+    "csv and xlsx are tables for spreadsheets with the columns phrase, level, parent, seed\n"
+    "and source (with --unique, without the repeats). csv: UTF-8 after a byte-order mark\n"
+    "(by which Excel knows UTF-8; --no-bom leaves it out), lines ending in CR LF, a field\n"
+    "quoted when it holds a comma, a quote or a line end; a text that begins with =, +, -, @,\n"
+    "a tab or CR is written after an apostrophe, so that a spreadsheet does not run it as a\n"
+    "formula. xlsx: an Excel workbook, needing --output FILE and no --journal, written whole\n"
+    "when the run ends (also when stopped); its texts are written unchanged, as text cells,\n"
+    "and a sheet holds 1048575 phrases: more go on in a second sheet, and so on.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -121,6 +131,7 @@ struct Arguments {
   std::optional<std::string> journal;  // with resume: the journal to continue
   bool resume = false;
   OutputFormat format = OutputFormat::kText;
+  bool bom = true;  // a csv starts with the UTF-8 byte-order mark
 };
 
 // A whole decimal number in range, or nothing.
@@ -150,6 +161,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       a.unique = true;
     } else if (arg == "--no-direct") {
       a.noDirect = true;
+    } else if (arg == "--no-bom") {
+      a.bom = false;
     } else if (arg == "--journal" || arg == "--resume") {
       const char* v = value(argv[i]);
       if (!v || !*v) return UsageError(std::string(arg) + " needs a file name");
@@ -179,7 +192,7 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
     } else if (arg == "--format") {
       const char* v = value(argv[i]);
       const std::optional<OutputFormat> format = ParseOutputFormat(v ? v : "");
-      if (!format) return UsageError("--format needs text, tsv or jsonl");
+      if (!format) return UsageError("--format needs text, tsv, jsonl, csv or xlsx");
       a.format = *format;
     } else if (arg == "--depth" || arg == "--workers" || arg == "--retries") {
       const char* v = value(argv[i]);
@@ -215,6 +228,14 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   if (!a.seedsFile && a.seeds.empty())
     return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
   if (a.noDirect && a.proxies.empty() && !a.proxiesFile) return UsageError("--no-direct needs --proxy or --proxies");
+  if (a.format == OutputFormat::kXlsx && a.output.empty()) {
+    return UsageError("--format xlsx needs --output FILE: a workbook is not written to standard output");
+  }
+  if (a.format == OutputFormat::kXlsx && a.journal) {
+    return UsageError(std::string(a.resume ? "--resume" : "--journal") +
+                      " needs a format written line by line: an xlsx workbook is whole only at its end; "
+                      "journal a csv run instead");
+  }
   if (a.journal && a.output.empty()) {
     return UsageError(std::string(a.resume ? "--resume" : "--journal") +
                       " needs --output FILE: a resumed run appends to it");
@@ -397,10 +418,29 @@ struct Plan {
   std::optional<AppendFile> journal, output;
   std::int64_t outputBytes = 0;
   std::shared_ptr<const JournalContents> resumed;
+  std::unique_ptr<PhraseTable> table;  // --format xlsx
 };
 
 const char* FormatName(OutputFormat format) {
-  return format == OutputFormat::kTsv ? "tsv" : format == OutputFormat::kJsonl ? "jsonl" : "text";
+  switch (format) {
+    case OutputFormat::kTsv:
+      return "tsv";
+    case OutputFormat::kJsonl:
+      return "jsonl";
+    case OutputFormat::kCsv:
+      return "csv";
+    case OutputFormat::kXlsx:
+      return "xlsx";
+    case OutputFormat::kText:
+      break;
+  }
+  return "text";
+}
+
+// What a new output starts with: a header row for tsv and csv, else nothing.
+std::string OutputHeader(const Arguments& args) {
+  if (args.format == OutputFormat::kCsv) return CsvHeader(args.bom);
+  return std::string(TreeHeader(args.format, args.unique));
 }
 
 // Opens the journal and the output of a journaled run: for a new one, an
@@ -432,7 +472,7 @@ std::optional<int> OpenJournal(const Arguments& args, Plan& plan) {
   plan.output = AppendFile::Open(args.output);
   if (!plan.output) return fail(1, "cannot write " + args.output + ": " + std::strerror(errno));
   if (!args.resume) {
-    const std::string_view header = TreeHeader(args.format, args.unique);
+    const std::string header = OutputHeader(args);
     if (!plan.output->Truncate(0) || !plan.output->Append(header) ||
         !plan.journal->Append(JournalHeaderLine(run, static_cast<std::int64_t>(header.size())))) {
       return fail(1, "cannot write " + args.output + " and " + path + ": " + std::strerror(errno));
@@ -557,6 +597,13 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   if (const std::optional<int> code = AddIdentities(args, plan)) return code;
   if (args.journal) return OpenJournal(args, plan);
 
+  if (args.format == OutputFormat::kXlsx) {
+    std::string error;
+    plan.table = PhraseTable::Open(PhraseTable::Kind::kXlsx, args.output, args.bom, &error);
+    if (plan.table) return std::nullopt;
+    std::fprintf(stderr, "kelvarn harvest: cannot write %s\n", error.c_str());
+    return 1;
+  }
   if (!args.output.empty() && !args.journal) {
     plan.out = std::fopen(args.output.c_str(), "wb");
     if (!plan.out) {
@@ -576,6 +623,8 @@ struct Session {
   std::string outName = "standard output";
   std::optional<int> writeError;  // the first failed write's errno; window thread
   std::string failedFile;         // and its file
+  std::string tableError;         // "PATH: reason" when it was the table's write
+  std::unique_ptr<PhraseTable> table;
   std::optional<Harvester> harvester;
 
   // On the window thread, right after the failed write. A write to a pipe
@@ -587,19 +636,37 @@ struct Session {
     if (!writeError) writeError = error, failedFile = file.empty() ? outName : std::string(file);
     wake.Set(cli::ReaderGone() ? &Wake::readerGone : &Wake::writeFailed);
   }
+  void NoteTableFailure() {
+    if (!writeError) writeError = 0, tableError = table->Error();
+    wake.Set(&Wake::writeFailed);
+  }
 };
 
 // --format tsv and jsonl: the lines come from the harvester's listener,
 // which knows where each phrase came from, in place of the list's. They are
 // written as they arrive, as text lines are.
-void WriteTreeLines(OutputFormat format, bool unique, Session& session, Harvester::Options& options) {
+void WriteTreeLines(const Arguments& args, Session& session, Harvester::Options& options) {
   session.window.phrases.added = nullptr;
-  const std::string_view header = TreeHeader(format, unique);
+  const OutputFormat format = args.format;
+  const bool unique = args.unique;
+  const std::string header = OutputHeader(args);
   if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
   options.onPhrase = [&session, format, unique, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
     line.clear();
     AppendTreeLine(format, origin, unique, line);
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
+  };
+}
+
+// --format xlsx: each phrase a row as it arrives, each once. A row that
+// cannot be written stops the run as a failed write does.
+void WriteTableRows(Session& session, Harvester::Options& options) {
+  session.window.phrases.added = nullptr;
+  options.onPhrase = [&session](const Harvester::PhraseOrigin& origin) {
+    if (origin.repeat) return;
+    PhraseTable& table = *session.table;
+    if (!table.Add({origin.phrase, origin.level, origin.parent, origin.seed, origin.source}) && !table.Error().empty())
+      session.NoteTableFailure();
   };
 }
 
@@ -681,10 +748,13 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     const std::string line = OutputLine(phrase, encoding);
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
+  session.table = std::move(plan.table);
   if (args.journal) {
     JournalPages(args, plan, session, options);
+  } else if (session.table) {
+    WriteTableRows(session, options);
   } else if (args.format != OutputFormat::kText) {
-    WriteTreeLines(args.format, args.unique, session, options);
+    WriteTreeLines(args, session, options);
   }
   options.pace = args.pace;
   options.unique = args.unique;
@@ -791,6 +861,8 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     if (std::fflush(session.out) != 0 || (session.out != stdout && std::fclose(session.out) != 0)) {
       session.NoteWriteFailure();
     }
+    // The workbook is whole once finished, a stopped run's too.
+    if (session.table && !session.table->Finish()) session.NoteTableFailure();
   });
   bool readerGone = false;
   {
@@ -802,8 +874,11 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   // Said whatever else happened, even with --quiet: phrases were lost. The
   // run was stopped at the failure unless it had ended before.
   if (session.writeError) {
-    std::fprintf(stderr, "kelvarn harvest: cannot write %s: %s%s\n", session.failedFile.c_str(),
-                 std::strerror(*session.writeError), ending.writeFailed ? "; the run stopped" : "");
+    const std::string what = !session.tableError.empty()
+                                 ? session.tableError
+                                 : session.failedFile + ": " + std::strerror(*session.writeError);
+    std::fprintf(stderr, "kelvarn harvest: cannot write %s%s\n", what.c_str(),
+                 ending.writeFailed ? "; the run stopped" : "");
   }
   if (ending.interrupted) {
     std::fprintf(stderr, "kelvarn harvest: stopped (%s)", ending.interrupted->what);

@@ -1,6 +1,7 @@
 #include "cli/tree_format.h"
 
 #include "app/journal.h"
+#include "app/table_export.h"
 
 namespace kelvarn {
 namespace {
@@ -30,6 +31,8 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
   if (name == "text") return OutputFormat::kText;
   if (name == "tsv") return OutputFormat::kTsv;
   if (name == "jsonl") return OutputFormat::kJsonl;
+  if (name == "csv") return OutputFormat::kCsv;
+  if (name == "xlsx") return OutputFormat::kXlsx;
   return std::nullopt;
 }
 
@@ -39,6 +42,10 @@ std::string_view TreeHeader(OutputFormat format, bool repeatColumn) {
 }
 
 void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out) {
+  if (format == OutputFormat::kCsv) {
+    if (!origin.repeat) AppendCsvRow({origin.phrase, origin.level, origin.parent, origin.seed, origin.source}, out);
+    return;
+  }
   const std::string level = std::to_string(origin.level);
   if (format == OutputFormat::kTsv) {
     AppendTsvField(origin.phrase, out);

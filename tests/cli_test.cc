@@ -630,27 +630,35 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
   std::printf("window gone %.0f ms after the close\n", std::chrono::duration<double, std::milli>(took).count());
 }
 
-// --format tsv and jsonl read back by Python's csv and json readers: every
-// phrase's parent is its seed or a phrase of the level above from the same
-// seed, and the phrases are those --format text gives. The second seed holds
-// what the formats escape, and 淺, whose GBK form ends in a backslash byte.
+// Every --format but text read back by Python's csv and json readers and by
+// openpyxl: every phrase's parent is its seed or a phrase of the level above
+// from the same seed, and the phrases are those --format text gives. The
+// second seed holds what the formats escape or quote, begins as a formula
+// would, and holds 淺, whose GBK form ends in a backslash byte.
 TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   const std::string seeds = dir_ + "seeds.txt";
-  ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n淺\t\"q\"\\\n\r\x1f\r\n")}));
-  const auto harvest = [&](const std::string& format) {
-    std::string file = dir_ + "phrases." + format;
-    const Result r = Run(Harvest({"--depth", "2", "--quiet", "--format", format, "--output", file, seeds}));
+  ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n=淺\t\"q\",\\\n\r\x1f\r\n")}));
+  const auto harvest = [&](const std::string& format, const std::string& flag = "--quiet") {
+    std::string file = dir_ + "phrases" + (flag == "--quiet" ? "" : flag) + "." + format;
+    const Result r = Run(Harvest({"--depth", "2", "--quiet", flag, "--format", format, "--output", file, seeds}));
     EXPECT_EQ(0, r.exitCode) << r.err;
     return file;
   };
-  const std::string text = harvest("text");
-  for (const std::string format : {"tsv", "jsonl"}) {
-    const std::string check = "python3 '" KELVARN_TREE_CHECK "' " + format + " '" + harvest(format) + "' '" + text +
-                              "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
-    EXPECT_EQ(0, std::system(check.c_str())) << format << ": " << Slurp(dir_ + "check");
-    EXPECT_EQ("220\n", Slurp(dir_ + "check")) << format;  // 2 seeds, 10 phrases each, 10 for each of those
+  const std::string text = harvest("text"), csv = harvest("csv"), bare = harvest("csv", "--no-bom");
+  for (const std::string& file : {harvest("tsv"), harvest("jsonl"), csv, bare, harvest("xlsx")}) {
+    const std::string check = KELVARN_PYTHON " '" KELVARN_TREE_CHECK "' " + file.substr(file.rfind('.') + 1) + " '" +
+                              file + "' '" + text + "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
+    EXPECT_EQ(0, std::system(check.c_str())) << file << ": " << Slurp(dir_ + "check");
+    EXPECT_EQ("220\n", Slurp(dir_ + "check")) << file;  // 2 seeds, 10 phrases each, 10 for each of those
   }
-  EXPECT_EQ(2, Run(Harvest({"--format", "csv", "--seed", "a"})).exitCode);
+  // Excel knows UTF-8 by the byte-order mark alone.
+  EXPECT_TRUE(Slurp(csv).starts_with("\xEF\xBB\xBFphrase,level,parent,seed,source\r\n"));
+  EXPECT_TRUE(Slurp(bare).starts_with("phrase,"));
+  // A workbook is whole only at its end: never to standard output, nor journaled.
+  EXPECT_EQ(2, Run(Harvest({"--format", "xlsx", "--seed", "a"})).exitCode);
+  EXPECT_EQ(
+      2,
+      Run(Harvest({"--format", "xlsx", "--output", dir_ + "j.xlsx", "--journal", dir_ + "j", "--seed", "a"})).exitCode);
 
   // Each phrase once: tsv keeps every edge and marks the repeats, no
   // keyword is asked for twice, and the text lists each phrase once, even

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""Reads `kelvarn harvest --format tsv|jsonl` back with Python's own csv and
-json readers, as a user's script would, and checks it is the harvest's tree:
+"""Reads `kelvarn harvest --format tsv|jsonl|csv|xlsx` back with Python's own
+csv and json readers and openpyxl, as a user's script would, and checks it is
+the harvest's tree:
 every phrase's parent is its seed (level 2) or a phrase of the level above
 from the same seed, positions run from 1 on every page, and the phrases are
 those of the same harvest in --format text.
 
-usage: tree_check.py tsv|jsonl TREE_FILE TEXT_FILE SEEDS_FILE
+usage: tree_check.py tsv|jsonl|csv|xlsx TREE_FILE TEXT_FILE SEEDS_FILE
 Prints the number of phrases; fails with a traceback naming the bad line.
 """
 import collections
@@ -19,10 +20,35 @@ fmt, tree_path, text_path, seeds_path = sys.argv[1:]
 # The seeds file by the import rules: GBK, CR LF lines.
 seeds = open(seeds_path, 'rb').read().decode('gb18030').split('\r\n')[:-1]
 text = open(text_path, 'rb').read().decode('gb18030').split('\r\n')[:-1]
-tree = open(tree_path, 'rb').read().decode('utf-8')  # strict: invalid UTF-8 fails here
-
 FIELDS = ['phrase', 'level', 'parent', 'seed']
-if fmt == 'tsv':
+TABLE = FIELDS + ['source']
+if fmt == 'xlsx':
+    import openpyxl
+    sheet = openpyxl.load_workbook(tree_path).active
+    assert sheet.freeze_panes == 'A2', sheet.freeze_panes
+    rows = list(sheet.iter_rows(values_only=True))
+    assert list(rows[0]) == TABLE and sheet['A1'].font.b, rows[0]
+    # Control characters are written _xHHHH_, which Excel reads back and
+    # openpyxl leaves to its caller.
+    control = lambda v: re.sub(r'_x([0-9A-F]{4})_', lambda m: chr(int(m.group(1), 16)), v) if type(v) is str else v
+    records = [dict(zip(TABLE, map(control, row))) for row in rows[1:]]
+    assert all(r['source'] == 'related' for r in records)
+    tree = ''
+else:
+    # Strict: invalid UTF-8 fails here. A csv may start with a byte-order mark.
+    tree = open(tree_path, 'rb').read().decode('utf-8-sig' if fmt == 'csv' else 'utf-8')
+if fmt == 'csv':
+    # What a spreadsheet would run as a formula is written after an apostrophe.
+    unguard = lambda f: f[1:] if f[:1] == "'" and f[1:2] and f[1:2] in '=+-@\t\r' else f
+    rows = list(csv.reader(io.StringIO(tree, newline='')))
+    assert rows[0] == TABLE and tree.endswith('\r\n'), rows[0]
+    records = []
+    for row in rows[1:]:
+        assert len(row) == 5 and row[4] == 'related', row
+        assert not any(f[:1] in '=+-@' for f in row if f), row
+        records.append({'phrase': unguard(row[0]), 'level': int(row[1]), 'parent': unguard(row[2]),
+                        'seed': unguard(row[3])})
+elif fmt == 'tsv':
     unescape = lambda f: re.sub(r'\\(.)', lambda m: {'t': '\t', 'n': '\n', 'r': '\r', '\\': '\\'}[m.group(1)], f)
     rows = list(csv.reader(io.StringIO(tree, newline=''), delimiter='\t', quoting=csv.QUOTE_NONE))
     assert rows[0] == FIELDS, rows[0]
@@ -31,7 +57,7 @@ if fmt == 'tsv':
         assert len(row) == 4, row
         records.append({'phrase': unescape(row[0]), 'level': int(row[1]), 'parent': unescape(row[2]),
                         'seed': unescape(row[3])})
-else:
+elif fmt == 'jsonl':
     lines = tree.split('\n')
     assert lines.pop() == '', 'the last line has no LF'
     records = [json.loads(line) for line in lines]
