@@ -260,7 +260,9 @@ TEST_F(Win32UiTest, FileDialogCancelKeepsTheNameConfirmedSetsIt) {
   dialog.SetFilter("TXT|*.txt|CSV|*.csv|*|*.*");
   WhenShown([folder = std::string(folder)](HWND box) {
     SendDlgItemMessageA(box, cmb1, CB_SETCURSEL, 1, 0);
-    SendMessageA(box, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(box, cmb1)));
+    for (const WORD picked : {CBN_SELCHANGE, CBN_SELENDOK}) {  // as a click in the list sends them
+      SendMessageA(box, WM_COMMAND, MAKEWPARAM(cmb1, picked), reinterpret_cast<LPARAM>(GetDlgItem(box, cmb1)));
+    }
     SendMessageA(box, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>((folder + "kelvarn_new").c_str()));
     PostMessageA(box, WM_COMMAND, IDOK, 0);
   });
