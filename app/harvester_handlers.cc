@@ -9,7 +9,9 @@
 
 #include "app/harvester.h"
 #include "app/journal.h"
+#include "app/main_window.h"
 #include "app/pacer.h"
+#include "app/table_export.h"
 #include "frame/frame.h"
 #include "text/encoding.h"
 #include "text/files.h"
@@ -54,6 +56,28 @@ constexpr std::string_view kContinueBefore =
 constexpr std::string_view kContinueAfter = "\xD2\xB3),\xCA\xC7\xB7\xF1\xBC\xCC\xD0\xF8?";
 // How many run journals the settings directory keeps.
 constexpr std::size_t kKeptRunJournals = 5;
+
+enum class ExportFormat { kText, kCsv, kXlsx };
+
+// The file's own extension decides when it names one of the formats, so that
+// a name always matches what is in it: "words.xlsx" typed under the first
+// type, as most users type it, is a workbook, not a text Excel refuses.
+// Otherwise the type chosen decides; "所有文件" writes the text file, as the
+// export always did.
+ExportFormat ExportFormatOf(const std::string& path, std::int32_t filterIndex) {
+  // By bytes: the path is in the platform's encoding, not always UTF-8, and
+  // no GBK byte of a name is a dot.
+  const std::size_t dot = path.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+  if (extension.find_first_of("/\\") != std::string::npos) extension.clear();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+  if (extension == ".txt") return ExportFormat::kText;
+  if (extension == ".csv") return ExportFormat::kCsv;
+  if (extension == ".xlsx") return ExportFormat::kXlsx;
+  // kExportFileFilter's types, in its order.
+  return filterIndex == 2 ? ExportFormat::kCsv : filterIndex == 3 ? ExportFormat::kXlsx : ExportFormat::kText;
+}
 
 std::filesystem::path RunsDirectory(const std::string& settingsDir) {
   return std::filesystem::path(settingsDir) / "runs";
@@ -110,6 +134,7 @@ void Harvester::AddKeyword() {
 
 void Harvester::ImportKeywords() {
   ui_.通用对话框1.SetType(FileDialog::kOpen);
+  ui_.通用对话框1.SetFilter(kTextFileFilter);
   if (!ui_.通用对话框1.ShowFileDialog()) return;
   ImportFile(ui_.通用对话框1.FileName());
 }
@@ -142,15 +167,35 @@ void Harvester::ClearKeywords() {
 
 void Harvester::ExportPhrases() {
   ui_.通用对话框1.SetType(FileDialog::kSave);
+  ui_.通用对话框1.SetFilter(kExportFileFilter);
   if (!ui_.通用对话框1.ShowFileDialog()) return;
-  Text text;
+  const Text path = ui_.通用对话框1.FileName();
+  const ExportFormat format = ExportFormatOf(path, ui_.通用对话框1.FilterIndex());
   const std::int32_t count = ui_.列表框_相关关键字.ItemCount();
-  for (std::int32_t i = 0; i < count; ++i) {
-    text += ui_.列表框_相关关键字.ItemText(i);
-    text += "\r\n";
-    dialogs_.ProcessPendingMessages();
+  bool written = false;
+  if (format == ExportFormat::kText) {
+    Text text;
+    for (std::int32_t i = 0; i < count; ++i) {
+      text += ui_.列表框_相关关键字.ItemText(i);
+      text += "\r\n";
+      dialogs_.ProcessPendingMessages();
+    }
+    written = WriteFileBytes(path, {text});
+  } else {
+    // The list keeps only the phrases: where each came from is not known
+    // here, and those columns stay empty rather than guessed.
+    std::unique_ptr<PhraseTable> table = PhraseTable::Open(
+        format == ExportFormat::kCsv ? PhraseTable::Kind::kCsv : PhraseTable::Kind::kXlsx, path, true, nullptr);
+    written = table != nullptr;
+    for (std::int32_t i = 0; written && i < count; ++i) {
+      const Text phrase = ui_.列表框_相关关键字.ItemText(i);
+      PhraseRow row;
+      row.phrase = phrase;
+      written = table->Add(row);
+      dialogs_.ProcessPendingMessages();
+    }
+    if (table) written = table->Finish() && written;
   }
-  const bool written = WriteFileBytes(ui_.通用对话框1.FileName(), {text});
   ui_.状态条1.SetPanelText(0, written ? kExported : kExportFailed);
   // A status line is easily missed, and the user may trust the file.
   if (!written) dialogs_.ShowMessage(Text(kNotExported), kMbOk | kMbIconError);

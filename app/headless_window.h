@@ -60,9 +60,8 @@ struct HeadlessWindow {
   GuardedEditBox 编辑框_采集级别{ui, depth};
   GuardedButton 按钮_开始采集{ui, caption};
   GuardedStatusBar 状态条1{ui, status};
-  GuardedFileDialog 通用对话框1{ui, [this](std::int32_t type, const Text& name) {
-                                  return chooser ? chooser(type, name) : std::optional<Text>();
-                                }};
+  GuardedFileDialog 通用对话框1{
+      ui, [this](const FileRequest& request) { return chooser ? chooser(request) : std::optional<FileChoice>(); }};
 
   MainComponents Components() {
     return {列表框_关键字, 列表框_相关关键字, 编辑框_工作线程, 编辑框_采集级别, 按钮_开始采集, 状态条1, 通用对话框1};

@@ -29,6 +29,14 @@ inline constexpr char kDepthBox[] = "编辑框_采集级别";
 inline constexpr char kStartButton[] = "按钮_开始采集";
 inline constexpr char kStatusBar[] = "状态条1";
 inline constexpr char kFileDialog[] = "通用对话框1";
+// The export's file types, in GBK: the text file first, as import reads it,
+// then CSV and the Excel workbook, then any file (written as text).
+// "TXT文件|*.txt|CSV文件(逗号分隔)|*.csv|Excel工作簿|*.xlsx|所有文件|*.*"
+inline constexpr std::string_view kExportFileFilter =
+    "TXT\xCE\xC4\xBC\xFE|*.txt|"
+    "CSV\xCE\xC4\xBC\xFE(\xB6\xBA\xBA\xC5\xB7\xD6\xB8\xF4)|*.csv|"
+    "Excel\xB9\xA4\xD7\xF7\xB2\xBE|*.xlsx|"
+    "\xCB\xF9\xD3\xD0\xCE\xC4\xBC\xFE|*.*";
 // The pop-up menus, and their items: the menu's name and the item's caption.
 inline constexpr char kKeywordMenu[] = "关键字菜单";
 inline constexpr char kAddItem[] = "关键字菜单_添加";

@@ -124,20 +124,31 @@ TEST_F(ComponentsTest, ButtonStatusBarAndFileDialog) {
   status.SetPanelText(0);
   EXPECT_EQ("", status.PanelText(0));
 
-  std::optional<Text> answer = Text("/tmp/a.txt");
-  std::int32_t shownType = -1;
-  GuardedFileDialog dialog(ui_, [&](std::int32_t type, const Text&) {
-    shownType = type;
+  std::optional<FileChoice> answer = FileChoice{"/tmp/a.csv", 2};
+  FileRequest shown;
+  GuardedFileDialog dialog(ui_, [&](const FileRequest& request) {
+    shown = request;
     return answer;
   });
   EXPECT_EQ(FileDialog::kOpen, dialog.Type());
+  EXPECT_EQ(1, dialog.FilterIndex());
   dialog.SetType(FileDialog::kSave);
+  dialog.SetFilter("CSV|*.csv|TSV|*.tsv");
   EXPECT_TRUE(dialog.ShowFileDialog());
-  EXPECT_EQ(FileDialog::kSave, shownType);
-  EXPECT_EQ("/tmp/a.txt", dialog.FileName());
-  answer.reset();  // cancelled: the name stays
+  EXPECT_EQ(FileDialog::kSave, shown.type);
+  EXPECT_EQ("CSV|*.csv|TSV|*.tsv", shown.filter);
+  EXPECT_EQ("/tmp/a.csv", dialog.FileName());
+  EXPECT_EQ(2, dialog.FilterIndex());
+  answer.reset();  // cancelled: the name and the type stay
   EXPECT_FALSE(dialog.ShowFileDialog());
-  EXPECT_EQ("/tmp/a.txt", dialog.FileName());
+  EXPECT_EQ("/tmp/a.csv", dialog.FileName());
+  EXPECT_EQ(2, dialog.FilterIndex());
+
+  // The extension a bare name gets under each type.
+  const std::string_view filter = "T|*.txt|X|*.XLSX;*.xls|A|*.*|N|*";
+  EXPECT_EQ("txt", FilterExtension(filter, 1, "d"));
+  EXPECT_EQ("XLSX", FilterExtension(filter, 2, "d"));
+  for (const std::int32_t index : {0, 3, 4, 5}) EXPECT_EQ("d", FilterExtension(filter, index, "d")) << index;
 }
 
 TEST_F(ComponentsTest, CallsOfACutOffRunDoNothing) {

@@ -14,6 +14,7 @@
 
 #include <random>
 
+#include "app/main_window.h"
 #include "text/files.h"
 
 namespace kelvarn {
@@ -31,9 +32,10 @@ TEST_F(HarvesterTest, FirstStartWritesTheDefaultSettings) {
 TEST_F(HarvesterTest, ImportFollowsTheKeywordFileRules) {
   const std::string file = dir_ + "seeds.txt";
   ASSERT_TRUE(WriteFileBytes(file, {Utf8ToGbk("一\r\n  二 \r\n\r\n   \r\n") + "\xA1\xA1\r\nlf\nonly\r\nlast"}));
-  w_.chooser = [&](std::int32_t type, const Text&) -> std::optional<Text> {
-    EXPECT_EQ(FileDialog::kOpen, type);
-    return file;
+  w_.chooser = [&](const FileRequest& request) -> std::optional<FileChoice> {
+    EXPECT_EQ(FileDialog::kOpen, request.type);
+    EXPECT_EQ(kTextFileFilter, request.filter);
+    return FileChoice{file};
   };
   OnWindow([&] { harvester_->ImportKeywords(); });
   EXPECT_EQ(4, w_.列表框_关键字.ItemCount());
@@ -45,11 +47,11 @@ TEST_F(HarvesterTest, ImportFollowsTheKeywordFileRules) {
   EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));
   EXPECT_EQ(7, w_.dialogs.pendingMessagePumps);  // after every piece
 
-  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "missing.txt"; };
+  w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{dir_ + "missing.txt"}; };
   OnWindow([&] { harvester_->ImportKeywords(); });
   EXPECT_EQ(Utf8ToGbk("导入失败."), w_.状态条1.PanelText(0));
   ASSERT_TRUE(WriteFileBytes(dir_ + "empty.txt", {""}));
-  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "empty.txt"; };
+  w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{dir_ + "empty.txt"}; };
   OnWindow([&] { harvester_->ImportKeywords(); });
   EXPECT_EQ(Utf8ToGbk("导入完成."), w_.状态条1.PanelText(0));  // readable, only empty
 
@@ -87,9 +89,10 @@ TEST_F(HarvesterTest, ImportConvertsClearlyUtf8FilesOnly) {
 TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
   for (const char* p : {"a", "", "b"}) w_.列表框_相关关键字.AddItem(p);
   const std::string file = dir_ + "out.txt";
-  w_.chooser = [&](std::int32_t type, const Text&) -> std::optional<Text> {
-    EXPECT_EQ(FileDialog::kSave, type);
-    return file;
+  w_.chooser = [&](const FileRequest& request) -> std::optional<FileChoice> {
+    EXPECT_EQ(FileDialog::kSave, request.type);
+    EXPECT_EQ(kExportFileFilter, request.filter);
+    return FileChoice{file};
   };
   // The window handles its events after every item; a phrase a worker adds
   // meanwhile is not written.
@@ -101,19 +104,44 @@ TEST_F(HarvesterTest, ExportWritesEveryItemWithCrLf) {
   EXPECT_EQ("a\r\n\r\nb\r\n", std::string(bytes.begin(), bytes.end()));
   EXPECT_EQ(Utf8ToGbk("导出完成."), w_.状态条1.PanelText(0));
 
-  // A file that cannot be written is said in a box, not in the status alone.
+  // A file that cannot be written is said in a box, not in the status alone,
+  // whatever its type.
   EXPECT_TRUE(w_.dialogs.messagesShown.empty());
-  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return dir_ + "no/such/dir/out.txt"; };
-  OnWindow([&] { harvester_->ExportPhrases(); });
-  EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0));
-  ASSERT_EQ(1u, w_.dialogs.messagesShown.size());
-  EXPECT_EQ(Utf8ToGbk("文件无法写入,相关关键字未导出."), w_.dialogs.messagesShown[0].text);
-  EXPECT_EQ(kMbOk | kMbIconError, w_.dialogs.messagesShown[0].flags);
+  for (const char* name : {"out.txt", "out.csv", "out.xlsx"}) {
+    w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{dir_ + "no/dir/" + name}; };
+    w_.dialogs.messagesShown.clear();
+    OnWindow([&] { harvester_->ExportPhrases(); });
+    EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0)) << name;
+    ASSERT_EQ(1u, w_.dialogs.messagesShown.size()) << name;
+    EXPECT_EQ(Utf8ToGbk("文件无法写入,相关关键字未导出."), w_.dialogs.messagesShown[0].text);
+    EXPECT_EQ(kMbOk | kMbIconError, w_.dialogs.messagesShown[0].flags);
+  }
 
   // Exported, then imported: everything but the empty item comes back.
-  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return file; };
+  w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{file}; };
   OnWindow([&] { harvester_->ImportKeywords(); });
   EXPECT_EQ(2, w_.列表框_关键字.ItemCount());
+}
+
+// A name's own extension decides what is written; a name without a known
+// one takes the type chosen, and "所有文件" keeps the text file.
+TEST_F(HarvesterTest, ExportWritesTheFormatTheNameOrTheTypeSays) {
+  w_.列表框_相关关键字.AddItem(Utf8ToGbk("天气,预报"));
+  const std::string text = Utf8ToGbk("天气,预报") + "\r\n", zip = "PK\x03\x04";
+  const std::string csv = "\xEF\xBB\xBFphrase,level,parent,seed,source\r\n\"天气,预报\",,,,\r\n";
+  const struct {
+    const char* name;
+    std::int32_t type;
+    const std::string& starts;
+  } cases[] = {{"a.csv", 1, csv}, {"b.XLSX", 1, zip}, {"c.txt", 3, text}, {"d", 2, csv},
+               {"e", 3, zip},     {"f.dat", 4, text}, {"g", 1, text}};
+  for (const auto& c : cases) {
+    w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{dir_ + c.name, c.type}; };
+    OnWindow([&] { harvester_->ExportPhrases(); });
+    const ByteArray bytes = ReadFileBytes(dir_ + c.name);
+    EXPECT_TRUE(std::string(bytes.begin(), bytes.end()).starts_with(c.starts)) << c.name;
+    EXPECT_EQ(Utf8ToGbk("导出完成."), w_.状态条1.PanelText(0)) << c.name;
+  }
 }
 
 TEST_F(HarvesterTest, AddAndClear) {
@@ -237,7 +265,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   EXPECT_EQ(0, w_.列表框_关键字.ItemCount());
   EXPECT_EQ(Utf8ToGbk("导入失败."), w_.状态条1.PanelText(0));
   w_.列表框_相关关键字.AddItem("new phrase");
-  w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
+  w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{old}; };
   harvester_->ExportPhrases();
   EXPECT_EQ(Utf8ToGbk("导出失败."), w_.状态条1.PanelText(0));
   ::CloseHandle(heldSecret);
@@ -285,7 +313,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
            w_.状态条1.PanelText(0) == Utf8ToGbk("导入失败.");
   }));
   EXPECT_TRUE(InChildProcess([&] {
-    w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
+    w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{old}; };
     harvester_->ExportPhrases();
     return w_.状态条1.PanelText(0) == Utf8ToGbk("导出失败.");
   }));
@@ -313,7 +341,7 @@ TEST_F(HarvesterTest, UnreadableFilesAndReadOnlyPlacesFailCleanly) {
   for (int i = 0; i < 100; ++i) w_.列表框_相关关键字.AddItem("phrase" + std::to_string(i));
   const auto exportTo = [&](const char* expected) {
     return [&, expected] {
-      w_.chooser = [&](std::int32_t, const Text&) -> std::optional<Text> { return old; };
+      w_.chooser = [&](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{old}; };
       harvester_->ExportPhrases();
       const bool failed = std::string_view(expected) == "导出失败.";
       return w_.状态条1.PanelText(0) == Utf8ToGbk(expected) && w_.dialogs.messagesShown.size() == (failed ? 1u : 0u);

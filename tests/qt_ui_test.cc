@@ -177,7 +177,7 @@ void Save(QWidget* dialog, const QString& folder, const QString& name) {
 TEST_F(QtUiTest, FileDialogFilterCancelAndMissingFolder) {
   EXPECT_EQ(QStringList({QStringLiteral("TXT文件 (*.txt)"), QStringLiteral("所有文件 (*.*)")}),
             QtNameFilters(kTextFileFilter));
-  GuardedFileDialog dialog(ui_, QtFileChooser(&window_, kTextFileFilter, "txt"));
+  GuardedFileDialog dialog(ui_, QtFileChooser(&window_, "txt"));
   WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(dialog.ShowFileDialog());
   EXPECT_EQ("", dialog.FileName());
@@ -203,6 +203,18 @@ TEST_F(QtUiTest, FileDialogFilterCancelAndMissingFolder) {
   EXPECT_TRUE(dialog.ShowFileDialog());
   EXPECT_EQ((path + QStringLiteral("/out.txt")).toStdString(), dialog.FileName());
   EXPECT_TRUE(warning.startsWith(path + QStringLiteral("/missing\n"))) << warning.toStdString();
+
+  // A bare name gets the extension of the type the user picks, and the type is told.
+  dialog.SetFilter(Utf8ToGbk("TXT文件|*.txt|表格|*.csv;*.tsv|所有文件|*.*"));
+  WhenModal(
+      [&](QWidget* w) {
+        static_cast<QFileDialog*>(w)->selectNameFilter(QStringLiteral("表格 (*.csv *.tsv)"));
+        Save(w, path, QStringLiteral("table"));
+      },
+      "QFileDialog");
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ((path + QStringLiteral("/table.csv")).toStdString(), dialog.FileName());
+  EXPECT_EQ(2, dialog.FilterIndex());
 }
 
 class QtDialogsTest : public ::testing::Test {

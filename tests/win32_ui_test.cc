@@ -273,7 +273,7 @@ TEST_F(Win32UiTest, FileDialogCancelKeepsTheNameConfirmedSetsIt) {
   GetTempPathA(sizeof folder, folder);
   const std::string existing = std::string(folder) + "kelvarn_open.txt";
   std::fclose(std::fopen(existing.c_str(), "wb"));
-  GuardedFileDialog dialog(ui_, Win32FileChooser(host_, kTextFileFilter, "txt"));
+  GuardedFileDialog dialog(ui_, Win32FileChooser(host_, "txt"));
   const auto answer = [](std::string name) {
     WhenShown([name](HWND box) {
       SendMessageA(box, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(name.c_str()));
@@ -296,6 +296,20 @@ TEST_F(Win32UiTest, FileDialogCancelKeepsTheNameConfirmedSetsIt) {
   answer(std::string(folder) + "kelvarn_new");
   EXPECT_TRUE(dialog.ShowFileDialog());
   EXPECT_EQ(fresh, dialog.FileName());
+  EXPECT_EQ(1, dialog.FilterIndex());
+  // ... or that of the type the user picks, and the type is told.
+  dialog.SetFilter("TXT|*.txt|CSV|*.csv|*|*.*");
+  WhenShown([folder = std::string(folder)](HWND box) {
+    SendDlgItemMessageA(box, cmb1, CB_SETCURSEL, 1, 0);
+    for (const WORD picked : {CBN_SELCHANGE, CBN_SELENDOK}) {  // as a click in the list sends them
+      SendMessageA(box, WM_COMMAND, MAKEWPARAM(cmb1, picked), reinterpret_cast<LPARAM>(GetDlgItem(box, cmb1)));
+    }
+    SendMessageA(box, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>((folder + "kelvarn_new").c_str()));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_TRUE(dialog.ShowFileDialog());
+  EXPECT_EQ(std::string(folder) + "kelvarn_new.csv", dialog.FileName());
+  EXPECT_EQ(2, dialog.FilterIndex());
   DeleteFileA(existing.c_str());
 }
 

@@ -1,9 +1,12 @@
 // The main window on Qt's offscreen platform, driven as a user would.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -16,12 +19,14 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/main_window.h"
 #include "text/files.h"
 #include "tools/engine/offline_engine.h"
 #include "ui/qt/gbk.h"
+#include "ui/qt/qt_components.h"
 #include "window/qt/qt_window_platform.h"
 #include "window/window_program.h"
 
@@ -116,6 +121,43 @@ QStringList Choose(const char* list, const QString& item, std::function<void(QWi
   return captions;
 }
 
+// The phrases of an exported file, read as its type is read: GBK lines, CSV
+// with its byte-order mark and header, a workbook through openpyxl (nothing
+// after checking its form when Python has no openpyxl). The columns the
+// window cannot know must be empty.
+std::optional<QStringList> ExportedPhrases(const std::string& path) {
+  const ByteArray raw = ReadFileBytes(path);
+  std::string bytes(raw.begin(), raw.end()), header = "phrase,level,parent,seed,source";
+  if (path.ends_with(".xlsx")) {
+    EXPECT_TRUE(bytes.starts_with("PK\x03\x04"));
+    // The system's Python has openpyxl when the one first on the path has not.
+    const std::string read =
+        "for p in python3 /usr/bin/python3; do $p -c 'import openpyxl' 2>/dev/null && exec $p -c 'import sys, "
+        "openpyxl\n"
+        "for r in openpyxl.load_workbook(sys.argv[1]).active.iter_rows(values_only=True):\n"
+        " print(\",\".join(\"\" if c is None else str(c) for c in r), end=\"\\r\\n\")' '" +
+        path + "'; done; exit 77";
+    bytes.clear();
+    if (FILE* out = ::popen(read.c_str(), "r")) {
+      for (int c; (c = std::fgetc(out)) != EOF;) bytes += static_cast<char>(c);
+      const int status = ::pclose(out);
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
+      EXPECT_EQ(0, status) << path << " read as a workbook: " << bytes;
+    }
+    bytes = "\xEF\xBB\xBF" + bytes;
+  }
+  QStringList phrases;
+  if (path.ends_with(".txt")) {
+    for (const Text& line : TextSplit(bytes, "\r\n")) phrases << FromGbk(line);
+    return phrases;
+  }
+  EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF" + header + "\r\n")) << path;
+  for (const Text& line : TextSplit(bytes.substr(bytes.find("\r\n") + 2), "\r\n")) {
+    if (!line.empty()) phrases << QString::fromStdString(line.substr(0, line.size() - line.ends_with(",,,,") * 4));
+  }
+  return phrases;
+}
+
 TEST(WindowTest, ComponentsSitWhereTheyBelong) {
   MainWindow& w = *world->window;
   EXPECT_EQ(QStringLiteral("Kelvarn"), w.windowTitle());
@@ -176,8 +218,9 @@ TEST(WindowTest, SettingsAreWrittenAtStartAndOnEveryEdit) {
 TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   const std::string seeds = world->dir + "seeds.txt", out = world->dir + "out.txt";
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n挖掘\r\n")}));
-  world->window->SetFileChooser(
-      [&](std::int32_t type, const Text&) -> std::optional<Text> { return type == FileDialog::kOpen ? seeds : out; });
+  world->window->SetFileChooser([&](const FileRequest& request) -> std::optional<FileChoice> {
+    return FileChoice{request.type == FileDialog::kOpen ? seeds : out};
+  });
   EXPECT_EQ(QStringList({QStringLiteral("添加"), QStringLiteral("导入"), QStringLiteral("-"), QStringLiteral("清空"),
                          QStringLiteral("-"), QStringLiteral("采集设置...")}),
             Choose(kSeedList, QStringLiteral("导入")));
@@ -242,6 +285,37 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   EXPECT_EQ(QStringLiteral("导出完成."), Status());
   const ByteArray bytes = ReadFileBytes(out);
   EXPECT_EQ(20, TextSplit(std::string(bytes.begin(), bytes.end()), "\r\n").size());
+
+  // Each file type through the real dialog: a type picked and a bare name,
+  // or a name with its own extension under the first type. Every file holds
+  // the list as it stands, in its order.
+  world->window->SetFileChooser(QtFileChooser(world->window, "txt"));
+  QStringList phrases, offered;
+  for (int i = 0; i < Rows(kPhraseList); ++i) {
+    phrases << Find<QListView>(kPhraseList)->model()->index(i, 0).data().toString();
+  }
+  const struct {
+    const char *type, *typed, *saved;
+  } exports[] = {{"TXT文件 (*.txt)", "out2", "out2.txt"},
+                 {"CSV文件(逗号分隔) (*.csv)", "out2", "out2.csv"},
+                 {"Excel工作簿 (*.xlsx)", "out2", "out2.xlsx"},
+                 {"TXT文件 (*.txt)", "typed.csv", "typed.csv"}};
+  for (const auto& e : exports) {
+    Choose(kPhraseList, QStringLiteral("导出"), [&](QWidget* dialog) {
+      offered = static_cast<QFileDialog*>(dialog)->nameFilters();
+      static_cast<QFileDialog*>(dialog)->selectNameFilter(QString::fromUtf8(e.type));
+      static_cast<QFileDialog*>(dialog)->setDirectory(QString::fromStdString(world->dir));
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromUtf8(e.typed));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save)->click();
+    });
+    EXPECT_EQ(QStringLiteral("导出完成."), Status()) << e.saved;
+    if (const std::optional<QStringList> read = ExportedPhrases(world->dir + e.saved)) {
+      EXPECT_EQ(phrases, *read) << e.saved;
+    }
+  }
+  EXPECT_EQ(QStringList({QStringLiteral("TXT文件 (*.txt)"), QStringLiteral("CSV文件(逗号分隔) (*.csv)"),
+                         QStringLiteral("Excel工作簿 (*.xlsx)"), QStringLiteral("所有文件 (*.*)")}),
+            offered);
   Choose(kPhraseList, QStringLiteral("清空"));
   EXPECT_TRUE(WaitFor([] { return Rows(kPhraseList) == 0; }));
   EXPECT_EQ(QStringLiteral("导出完成."), Status());  // clearing the phrases says nothing

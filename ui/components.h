@@ -132,10 +132,17 @@ class FileDialog {
   virtual ~FileDialog() = default;
   virtual void SetType(std::int32_t type) = 0;
   virtual std::int32_t Type() = 0;
+  // The file types offered, "description|patterns|…" in GBK; the first is
+  // chosen when the dialog opens. kTextFileFilter until set; the dialog is
+  // shared, so each use sets it as it sets the type.
+  virtual void SetFilter(std::string_view filter) = 0;
   // Shows the open or save dialog; true when confirmed, and then FileName()
   // is the chosen path. Cancelled: false, the file name unchanged.
   virtual bool ShowFileDialog() = 0;
   virtual Text FileName() = 0;
+  // The file type chosen in the last confirmed dialog, counted from 1 as
+  // Windows counts them; 1 before any.
+  virtual std::int32_t FilterIndex() = 0;
 };
 
 // "TXT文件|*.txt|所有文件|*.*": the file dialog's filter, in GBK.

@@ -341,16 +341,37 @@ std::int32_t GuardedFileDialog::Type() {
   return OnWindowThread(ui_, std::int32_t{kOpen}, [&] { return type_; });
 }
 
+Text FilterExtension(std::string_view filter, std::int32_t index, std::string_view fallback) {
+  const TextArray parts = TextSplit(filter, "|");
+  const auto at = static_cast<std::size_t>(index) * 2 - 1;
+  if (index < 1 || at >= parts.size()) return Text(fallback);
+  const std::string_view first = std::string_view(parts[at]).substr(0, parts[at].find(';'));
+  const std::size_t dot = first.rfind('.');
+  const std::string_view extension = dot == std::string_view::npos ? std::string_view() : first.substr(dot + 1);
+  const bool named = !extension.empty() && extension.find_first_of("*?") == std::string_view::npos;
+  return Text(named ? extension : fallback);
+}
+
+void GuardedFileDialog::SetFilter(std::string_view filter) {
+  OnWindowThread(ui_, [&] { filter_ = Text(filter); });
+}
+
 bool GuardedFileDialog::ShowFileDialog() {
   return OnWindowThread(ui_, false, [&] {
-    const std::optional<Text> chosen = chooser_ ? chooser_(type_, fileName_) : std::nullopt;
-    if (chosen) fileName_ = *chosen;
-    return chosen.has_value();
+    const std::optional<FileChoice> chosen = chooser_ ? chooser_({type_, fileName_, filter_}) : std::nullopt;
+    if (!chosen) return false;
+    fileName_ = chosen->path;
+    filterIndex_ = chosen->filterIndex;
+    return true;
   });
 }
 
 Text GuardedFileDialog::FileName() {
   return OnWindowThread(ui_, Text(), [&] { return fileName_; });
+}
+
+std::int32_t GuardedFileDialog::FilterIndex() {
+  return OnWindowThread(ui_, std::int32_t{1}, [&] { return filterIndex_; });
 }
 
 }  // namespace kelvarn

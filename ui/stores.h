@@ -81,8 +81,27 @@ class PanelStore {
   virtual void SetProgress(std::string_view text) = 0;
 };
 
-// Shows the dialog; the chosen path, or nothing when cancelled.
-using FileChooser = std::function<std::optional<Text>(std::int32_t type, const Text& currentName)>;
+// What a file dialog is asked: open or save, the name it starts from, and
+// the file types it offers (see FileDialog::SetFilter).
+struct FileRequest {
+  std::int32_t type = FileDialog::kOpen;
+  Text currentName;
+  std::string_view filter = kTextFileFilter;
+};
+
+// What the user confirmed: the path, and the file type chosen (1: the first).
+struct FileChoice {
+  Text path;
+  std::int32_t filterIndex = 1;
+};
+
+// Shows the dialog; the choice, or nothing when cancelled.
+using FileChooser = std::function<std::optional<FileChoice>(const FileRequest& request)>;
+
+// The extension a name typed without one gets under the filter's type
+// `index` (from 1): its first pattern's, "csv" for "*.csv"; `fallback` when
+// that pattern names none ("*.*") or there is no such type.
+Text FilterExtension(std::string_view filter, std::int32_t index, std::string_view fallback);
 
 class GuardedListBox final : public ListBox {
  public:
@@ -151,14 +170,19 @@ class GuardedFileDialog final : public FileDialog {
   GuardedFileDialog(UiThread& ui, FileChooser chooser) : ui_(ui), chooser_(std::move(chooser)) {}
   void SetType(std::int32_t type) override;
   std::int32_t Type() override;
+  void SetFilter(std::string_view filter) override;
   bool ShowFileDialog() override;
   Text FileName() override;
+  std::int32_t FilterIndex() override;
 
  private:
   UiThread& ui_;
   FileChooser chooser_;
-  std::int32_t type_ = kOpen;  // window thread only
+  // Window thread only.
+  std::int32_t type_ = kOpen;
+  Text filter_{kTextFileFilter};
   Text fileName_;
+  std::int32_t filterIndex_ = 1;
 };
 
 }  // namespace kelvarn

@@ -25,6 +25,8 @@ WindowOptions ParseWindowOptions(int argc, char** argv) {
       options.harvest = true;
     } else if (arg == "--screenshot" && valued) {
       options.screenshot = FromStartDirectory(argv[++i]);
+    } else if (arg == "--export" && valued) {
+      options.exportFile = FromStartDirectory(argv[++i]);
     } else if (arg == "--print") {
       options.print = true;
     } else if (arg == "--close-after" && valued) {

@@ -25,6 +25,12 @@ struct WindowOptions {
   // status 1 when the phrases or the picture cannot be written.
   bool print = false;
   std::string screenshot;
+  // --export FILE: the same moment, the collected list is exported through
+  // the window's export, its file dialog answered with FILE; the extension
+  // picks the format (.csv, .xlsx, else the text file). The status text goes
+  // to standard error; a file that cannot be written ends the program with 1,
+  // the window's box answered.
+  std::string exportFile;
   int closeAfterMs = 0;
   // KELVARN_OPEN_URL_LOG=FILE: each page the program would open is appended
   // to FILE instead.

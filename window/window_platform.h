@@ -48,6 +48,10 @@ class WindowPlatform {
   // Saves a picture of the main window, as it stands on the screen, as a PNG
   // file; false when it cannot be taken or written.
   virtual bool SaveScreenshot(const std::string& path) = 0;
+  // For a script that exports: from then on the main window's file dialog
+  // is answered with `path` (its first type) without being shown, and a
+  // message box with its OK button, as no one is there to read it.
+  virtual void AnswerForExport(std::string path) = 0;
   // Closes the main window as a user would, and from then on answers the
   // message boxes that come up (the close question) with their Cancel button.
   virtual void CloseMainWindow() = 0;

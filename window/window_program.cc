@@ -20,7 +20,7 @@ class Automation {
   // Sets the harvester's hooks the options need.
   void Prepare(Harvester::Options& harvester) {
     LogOpenedUrls(options_, harvester);
-    if (options_.screenshot.empty() && !options_.print) return;
+    if (options_.screenshot.empty() && !options_.print && options_.exportFile.empty()) return;
     // Once the completed run's texts are drawn.
     harvester.onRunComplete = [this] { platform_.After(300, [this] { OnRunComplete(); }); };
   }
@@ -47,8 +47,18 @@ class Automation {
       written = false;
     }
     if (options_.print && !PrintCollected(window->components)) written = false;
+    if (!options_.exportFile.empty() && !Export(window->components)) written = false;
     std::fflush(nullptr);
     EndProgram(written ? 0 : 1);
+  }
+
+  // Through the phrase list's own menu item, as a user exports.
+  bool Export(MainComponents window) {
+    platform_.AnswerForExport(options_.exportFile);
+    DeliverEvent(kMainWindow, kExportItem, kEventClicked);
+    const Text status = window.状态条1.PanelText(0);
+    std::fprintf(stderr, "%s\n", GbkToUtf8(status).c_str());
+    return status == "\xB5\xBC\xB3\xF6\xCD\xEA\xB3\xC9.";  // 导出完成.
   }
 
   WindowPlatform& platform_;

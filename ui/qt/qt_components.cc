@@ -175,14 +175,36 @@ QStringList QtNameFilters(std::string_view filter) {
   return filters;
 }
 
-FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix) {
-  const QStringList filters = QtNameFilters(filter);
-  return [parent, filters, defaultSuffix = std::move(defaultSuffix)](std::int32_t type,
-                                                                     const Text&) -> std::optional<Text> {
-    QFileDialog dialog(parent);
+namespace {
+
+// Gives a name typed bare the extension of the type shown, as Windows does,
+// however the type was picked: the dialog reads its default suffix when it
+// accepts, and says nothing when the user picks a type.
+class TypedFileDialog final : public QFileDialog {
+ public:
+  TypedFileDialog(QWidget* parent, QStringList suffixes) : QFileDialog(parent), suffixes_(std::move(suffixes)) {}
+  void accept() override {
+    setDefaultSuffix(suffixes_.value(std::max<qsizetype>(0, nameFilters().indexOf(selectedNameFilter()))));
+    QFileDialog::accept();
+  }
+
+ private:
+  const QStringList suffixes_;
+};
+
+}  // namespace
+
+FileChooser QtFileChooser(QWidget* parent, std::string defaultSuffix) {
+  return [parent, defaultSuffix = std::move(defaultSuffix)](const FileRequest& request) -> std::optional<FileChoice> {
+    const QStringList filters = QtNameFilters(request.filter);
+    QStringList suffixes;
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+      suffixes << QString::fromStdString(
+          FilterExtension(request.filter, static_cast<std::int32_t>(i + 1), defaultSuffix));
+    }
+    TypedFileDialog dialog(parent, suffixes);
     dialog.setNameFilters(filters);
-    dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
-    if (type == FileDialog::kSave) {
+    if (request.type == FileDialog::kSave) {
       dialog.setAcceptMode(QFileDialog::AcceptSave);
       dialog.setFileMode(QFileDialog::AnyFile);  // asks before overwriting
     } else {
@@ -203,7 +225,9 @@ FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string 
         continue;
       }
       const QByteArray path = QFile::encodeName(chosen);  // the platform's own encoding
-      return Text(path.constData(), static_cast<std::size_t>(path.size()));
+      const auto type = std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter()));
+      return FileChoice{Text(path.constData(), static_cast<std::size_t>(path.size())),
+                        static_cast<std::int32_t>(type + 1)};
     }
   };
 }

@@ -152,10 +152,11 @@ class QtStatusBar {
   GuardedStatusBar operations_;
 };
 
-// The open and save dialogs: a "Name|pattern|Name|pattern" filter (GBK),
-// default suffix, overwrite prompt on save, must-exist on open; a folder that
-// is not there is refused with a message, the dialog staying open.
-FileChooser QtFileChooser(QWidget* parent, std::string_view filter, std::string defaultSuffix);
+// The open and save dialogs: the request's "Name|pattern|Name|pattern" filter
+// (GBK), the chosen type's extension as the default suffix (`defaultSuffix`
+// for a type like "*.*"), overwrite prompt on save, must-exist on open; a
+// folder that is not there is refused with a message, the dialog staying open.
+FileChooser QtFileChooser(QWidget* parent, std::string defaultSuffix);
 // "TXT文件|*.txt|所有文件|*.*" becomes "TXT文件 (*.txt)" and "所有文件 (*.*)".
 QStringList QtNameFilters(std::string_view filter);
 

@@ -391,11 +391,12 @@ std::string Win32Filter(std::string_view filter) {
   return parts;  // c_str() adds the closing zero byte
 }
 
-FileChooser Win32FileChooser(HWND owner, std::string_view filter, std::string defaultExtension) {
-  return [owner, filter = Win32Filter(filter), extension = std::move(defaultExtension)](
-             std::int32_t type, const Text& currentName) -> std::optional<Text> {
+FileChooser Win32FileChooser(HWND owner, std::string defaultExtension) {
+  return [owner, fallback = std::move(defaultExtension)](const FileRequest& request) -> std::optional<FileChoice> {
+    const std::string filter = Win32Filter(request.filter);
+    const Text extension = FilterExtension(request.filter, 1, fallback);
     std::string path(kPathBytes, '\0');
-    path.replace(0, std::min(currentName.size(), kPathBytes - 1), currentName, 0, kPathBytes - 1);
+    path.replace(0, std::min(request.currentName.size(), kPathBytes - 1), request.currentName, 0, kPathBytes - 1);
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
@@ -405,10 +406,10 @@ FileChooser Win32FileChooser(HWND owner, std::string_view filter, std::string de
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     dialog.lpstrDefExt = extension.c_str();
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
-    const BOOL confirmed = type == FileDialog::kSave ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
+    const BOOL confirmed = request.type == FileDialog::kSave ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
     if (!confirmed) return std::nullopt;
     path.resize(path.find('\0'));
-    return path;
+    return FileChoice{path, static_cast<std::int32_t>(std::max<DWORD>(1, dialog.nFilterIndex))};
   };
 }
 

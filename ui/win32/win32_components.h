@@ -212,10 +212,12 @@ class Win32StatusBar final : public Win32Control {
 };
 
 // The open and save dialogs (GetOpenFileNameA, GetSaveFileNameA) owned by
-// `owner`: a "Name|pattern|Name|pattern" filter (GBK), the default
-// extension, and OFN_HIDEREADONLY, OFN_FILEMUSTEXIST, OFN_OVERWRITEPROMPT and
-// OFN_PATHMUSTEXIST for both. The last chosen name fills the name field.
-FileChooser Win32FileChooser(HWND owner, std::string_view filter, std::string defaultExtension);
+// `owner`: the request's "Name|pattern|Name|pattern" filter (GBK), the first
+// type's extension as the default (`defaultExtension` for a type like "*.*";
+// the dialog follows the type the user picks), and OFN_HIDEREADONLY,
+// OFN_FILEMUSTEXIST, OFN_OVERWRITEPROMPT and OFN_PATHMUSTEXIST for both. The
+// last chosen name fills the name field.
+FileChooser Win32FileChooser(HWND owner, std::string defaultExtension);
 // "TXT文件|*.txt|所有文件|*.*" in the dialogs' form: each part ended by a zero
 // byte, the whole by another.
 std::string Win32Filter(std::string_view filter);

@@ -144,9 +144,9 @@ INT_PTR CALLBACK PacingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   }
   if (message == WM_COMMAND && LOWORD(wParam) == kBrowseId && HIWORD(wParam) == BN_CLICKED) {
     HWND file = GetDlgItem(dialog, kProxiesFileId);
-    if (const std::optional<Text> chosen =
-            Win32FileChooser(dialog, kTextFileFilter, "txt")(FileDialog::kOpen, WindowText(file))) {
-      SetWindowTextA(file, chosen->c_str());
+    if (const std::optional<FileChoice> chosen =
+            Win32FileChooser(dialog, "txt")({FileDialog::kOpen, WindowText(file), kTextFileFilter})) {
+      SetWindowTextA(file, chosen->path.c_str());
     }
     return TRUE;
   }

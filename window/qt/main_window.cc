@@ -54,9 +54,9 @@ MainWindow::MainWindow(UiThread& ui) : form_(std::make_unique<Ui::MainWindow>())
   depth_ = std::make_unique<QtEditBox>(ui, form_->编辑框_采集级别);
   start_ = std::make_unique<QtButton>(ui, form_->按钮_开始采集);
   status_ = std::make_unique<QtStatusBar>(ui, form_->状态条1);
-  chooser_ = QtFileChooser(this, kTextFileFilter, "txt");
-  fileDialog_ = std::make_unique<GuardedFileDialog>(
-      ui, [this](std::int32_t type, const Text& name) { return chooser_(type, name); });
+  chooser_ = QtFileChooser(this, "txt");
+  fileDialog_ =
+      std::make_unique<GuardedFileDialog>(ui, [this](const FileRequest& request) { return chooser_(request); });
 
   const std::string window(kMainWindow);
   workers_->Operations().OnContentChanged([window] { DeliverEvent(window, kWorkersBox, kEventContentChanged); });

@@ -41,6 +41,18 @@ bool QtWindowPlatform::SaveScreenshot(const std::string& path) {
   return window_ && window_->grab().save(QString::fromLocal8Bit(path.c_str()));
 }
 
+void QtWindowPlatform::AnswerForExport(std::string path) {
+  if (window_) {
+    window_->SetFileChooser([path](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{path}; });
+  }
+  auto* answer = new QTimer(qApp);
+  QObject::connect(answer, &QTimer::timeout, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (QAbstractButton* ok = box ? box->button(QMessageBox::Ok) : nullptr) ok->click();
+  });
+  answer->start(20);
+}
+
 void QtWindowPlatform::CloseMainWindow() {
   auto* answer = new QTimer(qApp);
   QObject::connect(answer, &QTimer::timeout, [] {

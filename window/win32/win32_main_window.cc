@@ -114,9 +114,9 @@ bool Win32MainWindow::Build() {
             {kStartButton, start_->Handle()},
             {kStatusBar, status_->Handle()}};
   dialogs_.SetOwner(hwnd_);
-  chooser_ = Win32FileChooser(hwnd_, kTextFileFilter, "txt");
-  fileDialog_ = std::make_unique<GuardedFileDialog>(
-      ui_, [this](std::int32_t type, const Text& name) { return chooser_(type, name); });
+  chooser_ = Win32FileChooser(hwnd_, "txt");
+  fileDialog_ =
+      std::make_unique<GuardedFileDialog>(ui_, [this](const FileRequest& request) { return chooser_(request); });
 
   seeds_->OnRightButtonDown([this](int x, int y, WPARAM keys) {
     events_(kSeedList, kEventRightButtonDown, {x, y, static_cast<std::int64_t>(keys)});

@@ -39,6 +39,19 @@ BOOL CALLBACK PressCancel(HWND window, LPARAM) {
 
 void CALLBACK AnswerTimer(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), PressCancel, 0); }
 
+// A failed export's box: the same dialog class, with its OK button.
+BOOL CALLBACK PressOk(HWND window, LPARAM) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (std::string_view(name) != "#32770" || !IsWindowVisible(window)) return TRUE;
+  if (HWND ok = GetDlgItem(window, IDOK)) {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+  }
+  return TRUE;
+}
+
+void CALLBACK AnswerOkTimer(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), PressOk, 0); }
+
 }  // namespace
 
 void Win32WindowPlatform::AddMainWindowFactory() {
@@ -66,6 +79,13 @@ void Win32WindowPlatform::After(int ms, std::function<void()> task) {
 
 bool Win32WindowPlatform::SaveScreenshot(const std::string& path) {
   return window_ && SaveWindowPicture(window_->Handle(), path);
+}
+
+void Win32WindowPlatform::AnswerForExport(std::string path) {
+  if (window_) {
+    window_->SetFileChooser([path](const FileRequest&) -> std::optional<FileChoice> { return FileChoice{path}; });
+  }
+  SetTimer(nullptr, 0, 20, &AnswerOkTimer);
 }
 
 void Win32WindowPlatform::CloseMainWindow() {

@@ -21,6 +21,7 @@ class Win32WindowPlatform final : public WindowPlatform {
   void OpenUrl(std::string_view url) override;
   void After(int ms, std::function<void()> task) override;
   bool SaveScreenshot(const std::string& path) override;
+  void AnswerForExport(std::string path) override;
   void CloseMainWindow() override;
 
   // The main window once it is made, else null.
