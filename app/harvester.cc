@@ -11,6 +11,7 @@
 #include "app/page_forms.h"
 #include "app/proxy_list.h"
 #include "app/search_page.h"
+#include "app/suggestions.h"
 #include "frame/frame.h"
 #include "frame/process.h"
 #include "net/http_client.h"
@@ -179,6 +180,7 @@ void Harvester::OnStartButton() {
     harvestDepth_ = depth;
     taskRecords_.Parse("[]");
     std::deque<Origin>().swap(origins_);
+    std::deque<PhraseSource>().swap(recordSources_);
     pendingTasks_ = 0;  // whatever a stopped run left, this run counts from 0
     pageCounts_ = {};
     unrecognised_ = 0;
@@ -244,8 +246,12 @@ void Harvester::StopEverything() {
   workerPool_.Destroy(1);
 }
 
+std::vector<PhraseSource> Harvester::Sources() const {
+  return options_.sources.empty() ? std::vector<PhraseSource>{PhraseSource::kRelated} : options_.sources;
+}
+
 bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, std::int32_t position,
-                              Generation generation) {
+                              PhraseSource source, Generation generation) {
   MutexLock lock(runMutex_);
   if (!Current(generation)) return false;
   JSON record;
@@ -255,6 +261,7 @@ bool Harvester::AppendAndPost(std::string_view keyword, const Value& level, std:
   taskRecords_.Append(record);
   ++pendingTasks_;
   const std::int32_t index = taskRecords_.GetLength() - 1;
+  recordSources_.push_back(source);
   if (KeepsOrigins()) {
     const std::size_t p = static_cast<std::size_t>(parent);
     const std::int32_t seed = parent >= 0 && p < origins_.size() ? origins_[p].seed : index;
@@ -272,6 +279,7 @@ void Harvester::RunMonitor(Generation generation) {
   ShowProgress(generation);
   auto lastProgress = std::chrono::steady_clock::now();
   const std::int32_t seeds = ui_.列表框_关键字.ItemCount();
+  const std::vector<PhraseSource> sources = Sources();
   for (std::int32_t i = 0; i < seeds; ++i) {
     const Text keyword = ui_.列表框_关键字.ItemText(i);
     {
@@ -279,8 +287,10 @@ void Harvester::RunMonitor(Generation generation) {
       if (!Current(generation)) return;
       if (!See(keyword, false, true).ask) continue;  // a seed given twice is asked once, with each phrase once
     }
-    if (!AppendAndPost(keyword, std::int32_t{1}, -1, i + 1, generation)) return;
-    Pause(options_.postSpacingMs);
+    for (const PhraseSource source : sources) {
+      if (!AppendAndPost(keyword, std::int32_t{1}, -1, i + 1, source, generation)) return;
+      Pause(options_.postSpacingMs);
+    }
   }
   PageCounts counts;
   for (;;) {
@@ -389,6 +399,7 @@ struct Harvester::Task {
   PageOutcome outcome{};
   std::uint32_t status = 0;
   bool unrecognised = false;  // no block, yet it looks like a results page
+  PhraseSource source = PhraseSource::kRelated;
 };
 
 void Harvester::RunTask(std::int32_t recordIndex, Generation generation) {
@@ -421,6 +432,7 @@ bool Harvester::ReadTask(Task& task) {
   task.depth = harvestDepth_.load();
   const JSON record = taskRecords_.GetItem(task.record);  // released before the lock is
   task.level = ToInteger(record.GetMember(kLevelKey));
+  task.source = recordSources_[static_cast<std::size_t>(task.record)];
   // Most tasks of a deep run lie below the depth and never use their keyword.
   if (task.level > task.depth) return true;
   if (options_.onPageEnd || options_.answered || options_.journalRuns) task.path = PathOf(task.record);
@@ -471,7 +483,9 @@ bool Harvester::FetchPage(Task& task) {
   HttpClient client;
   if (identity.http) client.SetIdentity(identity.http);
   client.SetAbortHook([this, generation = task.generation] { return !Current(generation) || ThreadPool::IsCutOff(); });
-  client.Open("GET", BuildSearchUrl(task.keyword, options_.searchBase));
+  const bool suggest = task.source == PhraseSource::kSuggest;
+  client.Open("GET", suggest ? BuildSuggestUrl(task.keyword, options_.searchBase)
+                             : BuildSearchUrl(task.keyword, options_.searchBase));
   client.Send(Value{}, options_.timeoutMs, options_.timeoutMs, options_.timeoutMs);
   const HttpClient::Ending ending = client.LastEnding();
   if (ending == HttpClient::Ending::kAborted) {
@@ -480,14 +494,22 @@ bool Harvester::FetchPage(Task& task) {
     return false;  // the run was stopped: no outcome
   }
   if (ending != HttpClient::Ending::kComplete) task.error = client.LastError();
-  RelatedBlock block =
-      FindRelatedBlock(client.ResponseTextView(), http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
-  task.phrases = std::move(block.phrases);
-  task.status = client.StatusCode();
-  task.outcome = DecidePageOutcome({ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
-                                    ending == HttpClient::Ending::kComplete, task.status, client.FinalUrl(),
-                                    client.ResponseTextView(), block.found});
-  task.unrecognised = task.outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(client.ResponseTextView());
+  FetchedPage page{ending == HttpClient::Ending::kComplete || ending == HttpClient::Ending::kCutOff,
+                   ending == HttpClient::Ending::kComplete, client.StatusCode(), client.FinalUrl(),
+                   client.ResponseTextView()};
+  task.status = page.status;
+  if (suggest) {
+    std::optional<TextArray> list = ReadSuggestions(page.body);
+    page.blockFound = list.has_value();
+    if (list) task.phrases = std::move(*list);
+    task.outcome = DecideSuggestOutcome(page, task.phrases.size());
+  } else {
+    RelatedBlock block = FindRelatedBlock(page.body, http::HeaderValue(client.ResponseHeaders(), "Content-Type"));
+    task.phrases = std::move(block.phrases);
+    page.blockFound = block.found;
+    task.outcome = DecidePageOutcome(page);
+    task.unrecognised = task.outcome == PageOutcome::kNoBlock && LooksLikeResultsPage(page.body);
+  }
   // What the engine served tells the pacer of its limit; a failure does not.
   identity.pacer->Release(task.sentAt, task.outcome != PageOutcome::kFailed && task.status != 0,
                           task.outcome == PageOutcome::kVerification);
@@ -568,6 +590,7 @@ bool Harvester::PostPhrases(const Task& task) {
   const std::int32_t spacingMs = task.replayed ? 0 : options_.postSpacingMs;
   const bool journaled = (options_.onPageEnd || options_.journalRuns) && !task.replayed;
   std::vector<PhraseOrigin> told;
+  const std::vector<PhraseSource> sources = Sources();
   std::int32_t position = 0;
   for (const Text& phrase : task.phrases) {
     ++position;
@@ -580,17 +603,22 @@ bool Harvester::PostPhrases(const Task& task) {
       if (!Current(task.generation)) return false;
       sighting = See(phrase, true, task.level + 1 <= task.depth);
     }
-    const PhraseOrigin origin{phrase,       task.level + 1, task.keyword,    task.seed,
-                              task.outcome, position,       sighting.repeat, task.replayed};
+    const PhraseOrigin origin{phrase,   task.level + 1,  task.keyword,  task.seed,  task.outcome,
+                              position, sighting.repeat, task.replayed, task.source};
     if (journaled) told.push_back(origin);
     const std::int32_t index = options_.onPhrase ? AddPhraseWithOrigin(origin, task.generation)
                                : sighting.repeat ? -1
                                                  : ui_.列表框_相关关键字.AddItem(phrase);
     if (index < 0 && !Current(task.generation)) return false;
     if (!sighting.repeat) ui_.列表框_相关关键字.SetCurrentSelection(index);
-    if (sighting.ask &&
-        !AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, position, task.generation)) {
-      return false;
+    if (sighting.ask) {
+      // Each source asks for it, whichever found it.
+      for (const PhraseSource source : sources) {
+        if (!AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, position, source,
+                           task.generation)) {
+          return false;
+        }
+      }
     }
     if (!lastLevel) Pause(spacingMs);
   }
@@ -598,7 +626,8 @@ bool Harvester::PostPhrases(const Task& task) {
     bool ended = false;
     window_.Invoke([&] {
       if (!Current(task.generation)) return;
-      const PageEnd end{task.path, task.keyword, task.parent, task.seed, task.level, task.outcome, task.status, told};
+      const PageEnd end{task.path,    task.keyword, task.parent, task.seed,  task.level,
+                        task.outcome, task.status,  told,        task.source};
       if (options_.onPageEnd) options_.onPageEnd(end);
       if (runJournal_) {
         // A journal that cannot be written only stops being kept: the run
@@ -627,17 +656,18 @@ void Harvester::NameOrigins(Task& task) {
 }
 
 std::string Harvester::PathOf(std::int32_t record) const {
-  std::vector<std::int32_t> positions;
-  for (std::size_t i = static_cast<std::size_t>(record); i < origins_.size() && positions.size() < 64;) {
-    positions.push_back(origins_[i].position);
+  std::vector<std::string> steps;
+  for (std::size_t i = static_cast<std::size_t>(record); i < origins_.size() && steps.size() < 64;) {
+    steps.push_back(std::to_string(origins_[i].position));
+    if (i < recordSources_.size() && recordSources_[i] == PhraseSource::kSuggest) steps.back() += 's';
     if (origins_[i].parent < 0) break;
     i = static_cast<std::size_t>(origins_[i].parent);
   }
-  std::reverse(positions.begin(), positions.end());  // from the seed down
+  std::reverse(steps.begin(), steps.end());  // from the seed down
   std::string path;
-  for (const std::int32_t position : positions) {
+  for (const std::string& step : steps) {
     if (!path.empty()) path += '.';
-    path += std::to_string(position);
+    path += step;
   }
   return path;
 }

@@ -77,7 +77,11 @@ class Harvester {
   // A page asked for that ended, with what it gave: its place in the tree
   // (its path: "3.5.2" is the third seed's fifth phrase's second phrase,
   // the same in every run of the same seeds against the same pages), and its
-  // phrases as told to onPhrase. The texts live only for the call.
+  // phrases as told to onPhrase. A page of suggestions marks its step "s"
+  // ("3.5s" is the suggestions for that phrase, "3s.2" the second of the
+  // third seed's suggestions, asked for its related searches), so a run of
+  // the related searches alone names its pages as it always did. The texts
+  // live only for the call.
   struct PageEnd {
     std::string_view path, keyword, parent, seed;  // parent empty for a seed, whose seed is itself
     std::int32_t level;
@@ -154,6 +158,13 @@ class Harvester {
     // phrases were listed and their tasks posted; never for a page a stop
     // cut off, nor for one turned away and asked again.
     std::function<void(const PageEnd&)> onPageEnd;
+    // What each keyword is asked from: its results page's related searches,
+    // the engine's suggestions, or both, in this order: a task each, through
+    // the same pacing, identities, holds, retries and journal. With each
+    // phrase once, a phrase either source found is listed once and asked
+    // from each source once. None: the related searches.
+    std::vector<PhraseSource> sources;
+
     // A page an earlier run got with phrases or without a block, by its
     // path: it is not asked again, and its phrases are listed and queued as
     // if just asked, told to onPhrase as replayed, not to onPageEnd. Called
@@ -278,7 +289,9 @@ class Harvester {
   // Appends a record and posts its task, unless the run was cut off. parent:
   // the record whose page gave the keyword, -1 for a seed.
   bool AppendAndPost(std::string_view keyword, const Value& level, std::int32_t parent, std::int32_t position,
-                     Generation generation) EXCLUDES(runMutex_);
+                     PhraseSource source, Generation generation) EXCLUDES(runMutex_);
+  // The run's sources, as Options::sources names them (never empty).
+  std::vector<PhraseSource> Sources() const;
   // The record's path (see PageEnd), from the origins (runMutex_ held).
   std::string PathOf(std::int32_t record) const REQUIRES(runMutex_);
   bool KeepsOrigins() const {
@@ -358,6 +371,8 @@ class Harvester {
     std::int32_t parent, seed, position;  // position: on the parent's page, or in the seed list, from 1
   };
   std::deque<Origin> origins_ GUARDED_BY(runMutex_);
+  // What each record's keyword is asked from, by index.
+  std::deque<PhraseSource> recordSources_ GUARDED_BY(runMutex_);
   std::int32_t pendingTasks_ GUARDED_BY(runMutex_) = 0;
   PageCounts pageCounts_ GUARDED_BY(runMutex_){};
   std::int64_t unrecognised_ GUARDED_BY(runMutex_) = 0;

@@ -256,6 +256,8 @@ void Harvester::OpenRunJournal(const Pace& pace, bool unique) {
   run.seedCount = static_cast<std::int64_t>(run.seedList.size());
   run.depth = ToInteger(ui_.编辑框_采集级别.Content());
   run.unique = unique;
+  const std::vector<PhraseSource> sources = Sources();
+  run.source = sources.size() > 1 ? "both" : std::string(SourceName(sources.front()));
   run.format = "window";
   run.encoding = "gbk";
   run.pace = PaceText(pace);

@@ -288,6 +288,7 @@ std::string JournalPageLine(const Harvester::PageEnd& page, std::int64_t outputE
   AppendField("seed", line), AppendJsonUtf8(next(), line);
   AppendField("outcome", line), line += '"', line += OutcomeName(page.outcome), line += '"';
   AppendField("status", line), line += std::to_string(page.status);
+  AppendField("source", line), line += '"', line += SourceName(page.source), line += '"';
   AppendField("phrases", line), line += '[';
   for (std::size_t i = 0; i < page.phrases.size(); ++i) {
     if (i > 0) line += ',';
@@ -394,7 +395,7 @@ std::optional<std::string> JournalContents::Differs(const JournalRun& now) const
   }
   for (std::optional<std::string> d :
        {differ("depth", was.depth, now.depth), differ("--unique", was.unique, now.unique),
-        differ("source", was.source, now.source), differ("--format", was.format, now.format),
+        differ("--source", was.source, now.source), differ("--format", was.format, now.format),
         differ("--encoding", was.encoding, now.encoding), differ("--output", was.output, now.output)}) {
     if (d) return d;
   }

@@ -4,12 +4,15 @@
 //   {"journal":"kelvarn","version":1,"seeds":"fnv1a64:…","seedCount":20,"depth":3,"unique":false,
 //    "source":"related","format":"text","encoding":"gbk","output":"out.txt","pace":"auto","end":0}
 //   {"path":"3.5","keyword":"…","level":2,"parent":"…","seed":"…","outcome":"phrases","status":200,
-//    "phrases":["…",…],"end":1234}
+//    "source":"related","phrases":["…",…],"end":1234}
 //
 // The header names what decides which pages a run asks for and how its
 // output is written; pacing is told, not compared, since it changes only
 // when pages are asked. Each page line follows its phrases into the output,
-// and `end` is the output's size just after them. Texts are UTF-8.
+// and `end` is the output's size just after them. Texts are UTF-8. The
+// header's source is "related", "suggest" or "both"; a page's says what it
+// asked, as its path does (a journal from before suggestions has neither,
+// and is of the related searches).
 //
 // Reading tolerates what a crash leaves: a last line without its end is
 // not a page, and a page whose `end` lies beyond the output's size (its
@@ -34,7 +37,7 @@ struct JournalRun {
   std::int64_t seedCount = 0;
   std::int32_t depth = 0;
   bool unique = false;
-  std::string source = "related";
+  std::string source = "related";  // "related", "suggest" or "both"
   std::string format, encoding, output, pace;
   TextArray seedList;  // the seeds themselves, GBK: the window's journal keeps them, as nothing else does
 };

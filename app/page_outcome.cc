@@ -100,6 +100,20 @@ PageOutcome DecidePageOutcome(const FetchedPage& page) {
   return page.whole ? PageOutcome::kNoBlock : PageOutcome::kFailed;
 }
 
+PageOutcome DecideSuggestOutcome(const FetchedPage& answer, std::size_t phrases) {
+  if (!answer.answered) return PageOutcome::kFailed;
+  const std::size_t scheme = answer.finalUrl.find("://");
+  const std::string_view rest = scheme == std::string_view::npos ? answer.finalUrl : answer.finalUrl.substr(scheme + 3);
+  const std::size_t slash = std::min(rest.find('/'), rest.size());
+  const std::string_view path = rest.substr(slash, rest.find('?', slash) - slash);
+  if (path != "/su" || IsVerificationPage(answer.finalUrl, answer.body, answer.blockFound)) {
+    return PageOutcome::kVerification;
+  }
+  if (answer.status != 200) return PageOutcome::kErrorStatus;
+  if (answer.blockFound && answer.whole) return phrases > 0 ? PageOutcome::kPhrases : PageOutcome::kNoBlock;
+  return PageOutcome::kFailed;
+}
+
 bool LooksLikeResultsPage(std::string_view body) {
   for (const std::string_view sign : {"name=\"wd\"", "name='wd'", "name=wd ", "c-container", "class=\"result"}) {
     if (FindIgnoringCase(body, sign) != std::string_view::npos) return true;

@@ -48,6 +48,14 @@ struct FetchedPage {
 // page cut short after it; then a page cut short; else no block.
 PageOutcome DecidePageOutcome(const FetchedPage& page);
 
+// The same for a suggestion answer, where blockFound says the body was read
+// as a suggestion list, holding `phrases`. The engine never redirects a
+// client it serves, so an answer from another path than /su is a
+// verification; else, in order: an error status; a list with phrases; an
+// empty list (no block); anything else, a body cut off or not a list (an
+// HTML page that is not the verification page, garbage), failed.
+PageOutcome DecideSuggestOutcome(const FetchedPage& answer, std::size_t phrases);
+
 // The engine's verification page: a final URL on its verification host or
 // path, or, on a page without the related block, its title or its texts (in
 // UTF-8 or GBK). A results page that merely mentions such a text, as the page

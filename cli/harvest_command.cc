@@ -48,9 +48,12 @@ constexpr const char* kUsage =
     "                       [--rate N|auto|0] [--unique] [--proxy URL]... [--proxies FILE]\n"
     "                       [--no-direct] [--journal FILE | --resume FILE]\n"
     "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl|csv|xlsx]\n"
-    "                       [--no-bom] [SEEDS_FILE | -]\n"
+    "                       [--no-bom] [--source related|suggest|both] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
+    "--source suggest asks the engine's search suggestions for each keyword in place of its\n"
+    "related searches; both asks each keyword from each (two requests), and --unique then\n"
+    "lists a phrase either gave once and asks it from each once.\n"
     "--encoding applies to the seeds file, --seed and the output: utf-8 reads lines ending\n"
     "in LF (or CR LF) and writes UTF-8 lines ending in LF; gbk reads and writes the window's\n"
     "keyword files, GBK lines ending in CR LF. The default is utf-8 when the locale's charset\n"
@@ -74,8 +77,8 @@ constexpr const char* kUsage =
     "--output (needed then); each line is on disk within a second. After a crash, a kill or\n"
     "a stop, the same command with --resume FILE asks only for the pages not answered yet\n"
     "and appends to the same output, which ends as if the run had never stopped. A resume\n"
-    "is refused (exit 2) when the seeds, the depth, --unique, --format, --encoding or\n"
-    "--output differ from the journal's; pacing, workers and proxies may change.\n"
+    "is refused (exit 2) when the seeds, the depth, --unique, --source, --format, --encoding\n"
+    "or --output differ from the journal's; pacing, workers and proxies may change.\n"
     "--unique asks for each phrase once (compared with full-width letters and digits made\n"
     "half-width, spaces collapsed and letters in lower case): text output lists it once; tsv\n"
     "and jsonl write each repeat too, marked repeat.\n"
@@ -95,10 +98,11 @@ constexpr const char* kUsage =
     "off 143); a closed output pipe stops it silently, as SIGPIPE does.\n"
     "--format text (the default) writes those lines. tsv and jsonl tell where each phrase\n"
     "came from, a line a phrase, always UTF-8 with LF, whatever the encoding of the text\n"
-    "lines. tsv: a header row, then phrase, level, parent (the keyword whose page gave it)\n"
-    "and seed, tab-separated; a tab, LF, CR or backslash inside a field is written \\t, \\n,\n"
-    "\\r or \\\\. jsonl: a JSON object a line with phrase, level, parent, seed, outcome (what\n"
-    "the page gave: phrases, error status, failed) and position (on that page, from 1).\n"
+    "lines. tsv: a header row, then phrase, level, parent (the keyword whose page gave it),\n"
+    "seed and source (related or suggest), tab-separated; a tab, LF, CR or backslash inside\n"
+    "a field is written \\t, \\n, \\r or \\\\. jsonl: a JSON object a line with phrase, level,\n"
+    "parent, seed, outcome (what the page gave: phrases, error status, failed), position\n"
+    "(on that page, from 1) and source.\n"
     "Seeds are level 1, so a seed's phrases are level 2.\n"
     "csv and xlsx are tables for spreadsheets with the columns phrase, level, parent, seed\n"
     "and source (with --unique, without the repeats). csv: UTF-8 after a byte-order mark\n"
@@ -131,7 +135,8 @@ struct Arguments {
   std::optional<std::string> journal;  // with resume: the journal to continue
   bool resume = false;
   OutputFormat format = OutputFormat::kText;
-  bool bom = true;  // a csv starts with the UTF-8 byte-order mark
+  bool bom = true;                 // a csv starts with the UTF-8 byte-order mark
+  std::string source = "related";  // --source, as the journal names it
 };
 
 // A whole decimal number in range, or nothing.
@@ -189,6 +194,12 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const std::string_view mode = v ? v : "";
       if (mode != "wait" && mode != "stop") return UsageError("--on-block needs wait or stop");
       a.stopOnBlock = mode == "stop";
+    } else if (arg == "--source") {
+      const char* v = value(argv[i]);
+      const std::string_view source = v ? v : "";
+      if (source != "related" && source != "suggest" && source != "both")
+        return UsageError("--source needs related, suggest or both");
+      a.source = source;
     } else if (arg == "--format") {
       const char* v = value(argv[i]);
       const std::optional<OutputFormat> format = ParseOutputFormat(v ? v : "");
@@ -460,7 +471,7 @@ std::optional<int> OpenJournal(const Arguments& args, Plan& plan) {
                        static_cast<std::int64_t>(plan.seeds.size()),
                        plan.depth,
                        args.unique,
-                       "related",
+                       args.source,
                        FormatName(args.format),
                        plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
                        args.output,
@@ -758,6 +769,8 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   }
   options.pace = args.pace;
   options.unique = args.unique;
+  if (args.source != "suggest") options.sources.push_back(PhraseSource::kRelated);
+  if (args.source != "related") options.sources.push_back(PhraseSource::kSuggest);
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
   options.onBlockedEnd = [&wake] { wake.Set(&Wake::blocked); };
   if (args.stopOnBlock) options.maxHolds = 0;

@@ -38,7 +38,7 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
 
 std::string_view TreeHeader(OutputFormat format, bool repeatColumn) {
   if (format != OutputFormat::kTsv) return "";
-  return repeatColumn ? "phrase\tlevel\tparent\tseed\trepeat\n" : "phrase\tlevel\tparent\tseed\n";
+  return repeatColumn ? "phrase\tlevel\tparent\tseed\tsource\trepeat\n" : "phrase\tlevel\tparent\tseed\tsource\n";
 }
 
 void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out) {
@@ -55,6 +55,8 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     AppendTsvField(origin.parent, out);
     out += '\t';
     AppendTsvField(origin.seed, out);
+    out += '\t';
+    out += SourceName(origin.source);
     if (repeatColumn) out += origin.repeat ? "\t1" : "\t0";
   } else {
     out += "{\"phrase\":";
@@ -66,6 +68,9 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     out += ",\"outcome\":\"";
     out += OutcomeName(origin.outcome);
     out += "\",\"position\":" + std::to_string(origin.position);
+    out += ",\"source\":\"";
+    out += SourceName(origin.source);
+    out += '"';
     if (origin.repeat) out += ",\"repeat\":true";
     out += '}';
   }

@@ -17,9 +17,11 @@ enum class OutputFormat { kText, kTsv, kJsonl, kCsv, kXlsx };
 std::optional<OutputFormat> ParseOutputFormat(std::string_view name);
 
 // What goes before the first phrase: the tsv header row, else nothing (the
-// csv header is CsvHeader's, with or without its byte-order mark).
-// repeatColumn (each phrase once): tsv rows end in a `repeat` field, 1 for a
-// phrase asked for already, else 0; jsonl marks a repeat "repeat":true.
+// csv header is CsvHeader's, with or without its byte-order mark). Rows are
+// phrase, level, parent, seed and source ("related" or "suggest": what of its
+// parent's gave it); with repeatColumn (each phrase once) they end in a
+// `repeat` field, 1 for a phrase asked for already, else 0; jsonl marks a
+// repeat "repeat":true.
 std::string_view TreeHeader(OutputFormat format, bool repeatColumn);
 
 // Appends the phrase's line, ending in LF, for tsv or jsonl. tsv fields carry

@@ -453,6 +453,8 @@ std::int32_t JSON::GetLength() const {
   return static_cast<std::int32_t>(json_object_array_length(value_));
 }
 
+bool JSON::HoldsArray() const { return json_object_get_type(value_) == json_type_array; }
+
 JSON JSON::GetItem(std::int32_t index) const {
   JSON item;
   if (index >= 0 && index < GetLength()) {

@@ -62,6 +62,8 @@ class JSON {
 
   // Number of elements when holding an array, else 0.
   std::int32_t GetLength() const;
+  // Whether it holds an array, even an empty one.
+  bool HoldsArray() const;
 
   // A variable holding element `index` (one more reference), or nothing when
   // out of range, null, or not an array.

@@ -433,7 +433,8 @@ TEST_F(CliTest, ProxiesAddIdentitiesButNeverShowTheirPasswords) {
 // A journaled harvest killed at random moments, ten times, and resumed each
 // time ends with the output of a run that never stopped, in whole lines
 // throughout; a torn journal line is cut off, and a resume that would ask
-// for other pages is refused.
+// for other pages is refused. A journal of both sources asks no page of
+// either twice.
 TEST_F(CliTest, AKilledHarvestResumesToTheSameOutput) {
   StartEngine(20);
   const std::string seeds = dir_ + "seeds.txt", out = dir_ + "out", journal = dir_ + "journal";
@@ -446,13 +447,24 @@ TEST_F(CliTest, AKilledHarvestResumesToTheSameOutput) {
     return all;
   };
   std::mt19937 rng(28);
-  for (const char* format : {"text", "jsonl"}) {
-    const auto harvest = [&](const std::string& flag, const char* depth = "3") {
-      return Harvest(
-          {"--depth", depth, "--workers", "8", "--quiet", "--format", format, "--output", out, flag, journal, seeds});
+  struct Pass {
+    const char *format, *source, *depth;
+    std::size_t lines;
+    std::vector<std::string> changed;  // flags a resume may not change, and why
+    const char* refusal;
+  };
+  for (const auto& [format, source, depth, total, changed, refusal] :
+       {Pass{"text", "related", "3", 2220, {"--depth", "2"}, "depth: the journal's 3, this run's 2"},
+        Pass{"jsonl", "both", "2", 840, {"--source", "related"}, "--source: the journal's both, this run's related"}}) {
+    const auto harvest = [&, format = format, source = source, depth = depth](
+                             const std::string& flag, const std::vector<std::string>& later = {}) {
+      std::vector<std::string> args{"--depth",  depth,  "--workers", "8", "--quiet", "--source", source,
+                                    "--format", format, "--output",  out, flag,      journal,    seeds};
+      args.insert(args.end(), later.begin(), later.end());  // the last of a flag counts
+      return Harvest(args);
     };
-    ASSERT_EQ(0, Run(Harvest({"--depth", "3", "--workers", "8", "--quiet", "--format", format, "--output",
-                              dir_ + "full", seeds}))
+    ASSERT_EQ(0, Run(Harvest({"--depth", depth, "--workers", "8", "--quiet", "--source", source, "--format", format,
+                              "--output", dir_ + "full", seeds}))
                      .exitCode);
     std::filesystem::remove(journal);
     for (int kill = 0; kill < 5; ++kill) {
@@ -464,14 +476,12 @@ TEST_F(CliTest, AKilledHarvestResumesToTheSameOutput) {
       EXPECT_TRUE(written.empty() || written.back() == '\n') << format << " kill " << kill << ": " << killed.err;
     }
     ASSERT_TRUE(WriteFileBytes(journal, {Slurp(journal), "{\"path\":\"2.3"}));  // as a crash mid-line leaves it
-    const Result refused = Run(harvest("--resume", "2"));
+    const Result refused = Run(harvest("--resume", changed));
     EXPECT_EQ(2, refused.exitCode);
-    EXPECT_NE(std::string::npos,
-              refused.err.find("cannot resume " + journal + ": depth: the journal's 3, this run's 2"))
-        << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find("cannot resume " + journal + ": " + refusal)) << refused.err;
     const Result resumed = Run(harvest("--resume"));
     ASSERT_EQ(0, resumed.exitCode) << resumed.err;
-    EXPECT_EQ(2220u, lines(Slurp(out)).size()) << format;
+    EXPECT_EQ(total, lines(Slurp(out)).size()) << format;
     EXPECT_EQ(lines(Slurp(dir_ + "full")), lines(Slurp(out))) << format;
   }
 }
@@ -632,28 +642,38 @@ TEST_F(CliTest, ClosingTheWindowMidRunEndsTheProcessWithinASecond) {
 
 // Every --format but text read back by Python's csv and json readers and by
 // openpyxl: every phrase's parent is its seed or a phrase of the level above
-// from the same seed, and the phrases are those --format text gives. The
-// second seed holds what the formats escape or quote, begins as a formula
-// would, and holds 淺, whose GBK form ends in a backslash byte.
+// from the same seed, and the phrases are those --format text gives, from
+// either source. The second seed holds what the formats escape or quote,
+// begins as a formula would, and holds 淺, whose GBK form ends in a backslash
+// byte.
 TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   const std::string seeds = dir_ + "seeds.txt";
   ASSERT_TRUE(WriteFileBytes(seeds, {Utf8ToGbk("关键字\r\n=淺\t\"q\",\\\n\r\x1f\r\n")}));
-  const auto harvest = [&](const std::string& format, const std::string& flag = "--quiet") {
-    std::string file = dir_ + "phrases" + (flag == "--quiet" ? "" : flag) + "." + format;
-    const Result r = Run(Harvest({"--depth", "2", "--quiet", flag, "--format", format, "--output", file, seeds}));
-    EXPECT_EQ(0, r.exitCode) << r.err;
-    return file;
-  };
-  const std::string text = harvest("text"), csv = harvest("csv"), bare = harvest("csv", "--no-bom");
-  for (const std::string& file : {harvest("tsv"), harvest("jsonl"), csv, bare, harvest("xlsx")}) {
-    const std::string check = KELVARN_PYTHON " '" KELVARN_TREE_CHECK "' " + file.substr(file.rfind('.') + 1) + " '" +
-                              file + "' '" + text + "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
-    EXPECT_EQ(0, std::system(check.c_str())) << file << ": " << Slurp(dir_ + "check");
-    EXPECT_EQ("220\n", Slurp(dir_ + "check")) << file;  // 2 seeds, 10 phrases each, 10 for each of those
+  for (const auto& [source, phrases] : {std::pair{"related", "220\n"}, std::pair{"both", "840\n"}}) {
+    const auto harvest = [&, source = source](const std::string& format, const std::string& flag = "--quiet") {
+      std::string file = dir_ + "phrases" + (flag == "--quiet" ? "" : flag) + "." + format;
+      const Result r = Run(
+          Harvest({"--depth", "2", "--quiet", flag, "--source", source, "--format", format, "--output", file, seeds}));
+      EXPECT_EQ(0, r.exitCode) << r.err;
+      return file;
+    };
+    const std::string text = harvest("text");
+    std::vector<std::string> files{harvest("tsv"), harvest("jsonl"), harvest("csv")};
+    if (source == std::string("related")) files.insert(files.end(), {harvest("csv", "--no-bom"), harvest("xlsx")});
+    for (const std::string& file : files) {
+      const std::string check = KELVARN_PYTHON " '" KELVARN_TREE_CHECK "' " + file.substr(file.rfind('.') + 1) +
+                                " '" + file + "' '" + text + "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
+      EXPECT_EQ(0, std::system(check.c_str())) << file << ": " << Slurp(dir_ + "check");
+      // 2 seeds, 10 phrases each, 10 for each of those; from both, 20 a keyword.
+      EXPECT_EQ(phrases, Slurp(dir_ + "check")) << file << " " << source;
+    }
   }
+  EXPECT_GT(engine_->SuggestCount(), 0u);
+  EXPECT_NE(std::string::npos, Slurp(dir_ + "phrases.tsv").find("\tsuggest\n"));
+  EXPECT_EQ(2, Run(Harvest({"--source", "images", "--seed", "a"})).exitCode);
   // Excel knows UTF-8 by the byte-order mark alone.
-  EXPECT_TRUE(Slurp(csv).starts_with("\xEF\xBB\xBFphrase,level,parent,seed,source\r\n"));
-  EXPECT_TRUE(Slurp(bare).starts_with("phrase,"));
+  EXPECT_TRUE(Slurp(dir_ + "phrases.csv").starts_with("\xEF\xBB\xBFphrase,level,parent,seed,source\r\n"));
+  EXPECT_TRUE(Slurp(dir_ + "phrases--no-bom.csv").starts_with("phrase,"));
   // A workbook is whole only at its end: never to standard output, nor journaled.
   EXPECT_EQ(2, Run(Harvest({"--format", "xlsx", "--seed", "a"})).exitCode);
   EXPECT_EQ(
@@ -673,15 +693,15 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   std::size_t rows = 0, repeats = 0;
   std::set<std::string> parents, firsts;  // the keywords asked (but the seeds), the phrases listed
   std::string lines = Slurp(tsv);
-  ASSERT_TRUE(lines.starts_with("phrase\tlevel\tparent\tseed\trepeat\n"));
+  ASSERT_TRUE(lines.starts_with("phrase\tlevel\tparent\tseed\tsource\trepeat\n"));
   for (std::size_t at = lines.find('\n') + 1, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
     std::vector<std::string> fields;
     std::istringstream row(lines.substr(at, end - at));
     for (std::string field; std::getline(row, field, '\t');) fields.push_back(field);
-    ASSERT_EQ(5u, fields.size());
+    ASSERT_EQ(6u, fields.size());
     ++rows;
     if (fields[1] != "2") parents.insert(fields[2]);
-    if (fields[4] == "1")
+    if (fields[5] == "1")
       ++repeats;
     else
       EXPECT_TRUE(firsts.insert(fields[0]).second) << fields[0];

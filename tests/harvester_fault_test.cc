@@ -361,6 +361,71 @@ TEST(HarvesterFaultTest, HoldsEndTheRunOrAStopEndsThem) {
   EXPECT_EQ(requests, held.engine.RequestCount());
 }
 
+// The engine's suggestions as a source of their own, or beside the related
+// searches: every keyword is asked from each source, through the same
+// outcomes, and a suggestion answer that is no list, an empty one or the
+// verification page counts as a page of that kind would.
+TEST(HarvesterFaultTest, SuggestionsAreASecondSource) {
+  using Source = TextArray (*)(std::string_view, int);
+  const std::vector<Source> suggest{&OfflineEngine::SuggestionsFor}, both{&OfflineEngine::PhrasesFor, suggest[0]};
+  const auto tree = [](const std::vector<Source>& sources) {  // seeds a and b at depth 2, sorted
+    TextArray phrases;
+    for (const Text seed : {"a", "b"}) {
+      for (const Source first : sources) {
+        for (const Text& phrase : first(seed, 10)) {
+          phrases.push_back(phrase);
+          for (const Source second : sources) {
+            for (const Text& deeper : second(phrase, 10)) phrases.push_back(deeper);
+          }
+        }
+      }
+    }
+    std::sort(phrases.begin(), phrases.end());
+    return phrases;
+  };
+  struct Case {
+    std::vector<PhraseSource> sources;
+    const char* depth;
+    EngineOptions engine;
+    TextArray phrases;
+    PageCounts counts;
+    std::uint64_t searches, suggestions;
+    const char* status;  // how the panel's text begins
+  };
+  EngineOptions empty, verify = TwoSeedRun::Faulty(EngineFault::kVerify);
+  empty.phrasesPerPage = 0;
+  const std::vector<PhraseSource> suggested{PhraseSource::kSuggest};
+  for (const Case& c : {
+           Case{suggested, "2", {}, tree(suggest), {22, 0, 0, 0, 0}, 0, 22, "采集完成"},
+           Case{{PhraseSource::kRelated, PhraseSource::kSuggest},
+                "2",
+                {},
+                tree(both),
+                {84, 0, 0, 0, 0},
+                42,
+                42,
+                "采集完成"},
+           Case{suggested, "1", empty, {}, {0, 2, 0, 0, 0}, 0, 2, "采集完成"},
+           Case{suggested, "1", TwoSeedRun::Faulty(EngineFault::kGarbage), {}, {0, 0, 0, 0, 2}, 0, 6, "采集完成"},
+           Case{suggested, "1", verify, {}, {}, 0, 0, "采集已停止"},
+       }) {
+    TwoSeedRun run(
+        c.engine,
+        [&](Harvester::Options& o) {
+          o.sources = c.sources;
+          o.maxHolds = 0;
+        },
+        c.depth);
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(c.phrases, run.Collected()) << c.sources.size() << c.depth;
+    EXPECT_TRUE(run.w.状态条1.PanelText(0).starts_with(Utf8ToGbk(c.status))) << GbkToUtf8(run.w.状态条1.PanelText(0));
+    if (c.status == std::string_view("采集已停止")) continue;  // how many pages were turned away depends on timing
+    EXPECT_EQ(c.counts, run.h->RunPageCounts()) << c.sources.size() << c.depth;
+    EXPECT_EQ(c.searches, run.engine.RequestCount());
+    EXPECT_EQ(c.suggestions, run.engine.SuggestCount());
+  }
+}
+
 // Against the engine's model of a limit, in simulated time: the rate found
 // by itself keeps most of what each allowance gives after the first two
 // minutes, for a verification page in a hundred requests at most. Holds are

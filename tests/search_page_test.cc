@@ -22,6 +22,7 @@ static int unsetenv(const char* name) { return _putenv_s(name, ""); }
 #include "app/page_forms.h"
 #include "app/page_outcome.h"
 #include "app/proxy_list.h"
+#include "app/suggestions.h"
 #include "tests/reference.h"
 #include "text/between.h"
 #include "text/files.h"
@@ -289,6 +290,46 @@ TEST(PageOutcomeTest, OneOutcomeForEveryPage) {
   EXPECT_TRUE(LooksLikeResultsPage("<form><input NAME=\"wd\" value=\"x\"></form>"));
   EXPECT_TRUE(LooksLikeResultsPage("<div class=\"result c-container\">"));
   EXPECT_FALSE(LooksLikeResultsPage("<html>server error</html>"));
+}
+
+// A suggestion answer is read as the opensearch list, or in the older
+// callback form, in UTF-8 or GBK; what is not a list is a failure, unless it
+// is the verification page or came from anywhere but /su.
+TEST(PageOutcomeTest, OneOutcomeForEverySuggestionAnswer) {
+  EXPECT_EQ("http://h:1/su?wd=%E5%85%B3%20a&action=opensearch&ie=utf-8",
+            BuildSuggestUrl(Utf8ToGbk("关 a"), "http://h:1"));
+  struct Case {
+    std::string body;
+    PageOutcome outcome;
+    std::vector<std::string> phrases;  // UTF-8
+    std::uint32_t status = 200;
+    std::string finalUrl = "http://h/su?wd=k";
+    bool whole = true;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {R"(["k",["甲",  "乙\u4e19", 3, "", "a\nb", ["x"]]])", PageOutcome::kPhrases, {"甲", "乙丙"}},
+           {"\xEF\xBB\xBF window.sug([\"k\",[\"甲\"]]);\n", PageOutcome::kPhrases, {"甲"}},
+           {Utf8ToGbk(R"(cb(["k",["淺"]]))"), PageOutcome::kPhrases, {"淺"}},  // a GBK trail byte that is a backslash
+           {R"(["k",[]])", PageOutcome::kNoBlock, {}},
+           {R"(["k",["甲"]])", PageOutcome::kErrorStatus, {"甲"}, 503},
+           {R"(["k",["甲"]])", PageOutcome::kFailed, {"甲"}, 200, "http://h/su?wd=k", false},
+           {R"(["k"])", PageOutcome::kFailed, {}},
+           {R"({"q":"k","s":["甲"]})", PageOutcome::kFailed, {}},
+           {"<html><body>busy</body></html>", PageOutcome::kFailed, {}},
+           {"\x89\xFFgarbage[", PageOutcome::kFailed, {}},
+           {"", PageOutcome::kFailed, {}},
+           {"<title>百度安全验证</title>", PageOutcome::kVerification, {}},
+           {"", PageOutcome::kVerification, {}, 200, "http://h/static/captcha/index.html"},
+           {R"(["k",["甲"]])", PageOutcome::kVerification, {"甲"}, 200, "https://h/login?u=/su"},
+       }) {
+    const std::optional<TextArray> read = ReadSuggestions(c.body);
+    std::vector<std::string> phrases;
+    for (const Text& phrase : read.value_or(TextArray{})) phrases.push_back(GbkToUtf8(phrase));
+    EXPECT_EQ(c.phrases, phrases) << c.body;
+    const FetchedPage answer{true, c.whole, c.status, c.finalUrl, c.body, read.has_value()};
+    EXPECT_EQ(c.outcome, DecideSuggestOutcome(answer, phrases.size())) << c.body;
+  }
+  EXPECT_EQ(PageOutcome::kFailed, DecideSuggestOutcome({false, false, 0, "", "", false}, 0));
 }
 
 }  // namespace

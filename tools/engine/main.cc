@@ -32,7 +32,9 @@ constexpr const char* kUsage =
     "client (its address and cookie) as the real engine does: R pages a second from a bucket of B;\n"
     "a request that finds it empty starts S seconds of verification pages, which every request\n"
     "during them starts again; a client without the cookie gets R*C and B*C. /stats then reports\n"
-    "each client's pages, verification pages and blocks.\n";
+    "each client's pages, verification pages and blocks. GET /su?wd=KEYWORD&ie=utf-8 answers the\n"
+    "keyword's search suggestions as JSON, [\"KEYWORD\",[\"phrase\",...]], limited by the policy in\n"
+    "buckets of their own.\n";
 
 bool ReadNumber(const char* text, long low, long high, long& out) {
   char* end = nullptr;

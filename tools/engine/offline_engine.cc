@@ -211,6 +211,24 @@ std::string BlockMobile(const TextArray& phrases, std::string_view label, std::s
 }
 
 // The latency asked for, give or take the jitter, before an answer.
+// A UTF-8 text as a JSON string.
+std::string JsonString(std::string_view utf8) {
+  std::string out = "\"";
+  for (const char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
+}
+
 void WaitOutLatency(const EngineOptions& options) {
   if (options.latencyMs <= 0 && options.jitterMs <= 0) return;
   thread_local std::mt19937 rng(std::random_device{}());
@@ -223,6 +241,22 @@ void WaitOutLatency(const EngineOptions& options) {
 
 bool OfflineEngine::IsUtf8Page(std::string_view keyword, const EngineOptions& options) {
   return IsUtf8Layout(LayoutFor(keyword, options.layout));
+}
+
+TextArray OfflineEngine::SuggestionsFor(std::string_view keyword, int count) {
+  const TextArray related = PhrasesFor(keyword, count);
+  TextArray phrases;
+  std::uint64_t state = Fnv1a(keyword) ^ 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < count; ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    if (i % 3 == 2) {
+      phrases.push_back(related[static_cast<std::size_t>(i)]);
+    } else {
+      phrases.push_back(std::string(kVocabulary[(state >> 41) % kWords]) + kVocabulary[(state >> 25) % kWords] +
+                        kVocabulary[(state >> 9) % kWords]);
+    }
+  }
+  return phrases;
 }
 
 TextArray OfflineEngine::PhrasesFor(std::string_view keyword, int count) {
@@ -311,7 +345,8 @@ Text OfflineEngine::PageFor(std::string_view keyword, const EngineOptions& optio
   return page;
 }
 
-OfflineEngine::OfflineEngine(EngineOptions options) : options_(std::move(options)), limits_(options_.policy) {}
+OfflineEngine::OfflineEngine(EngineOptions options)
+    : options_(std::move(options)), limits_(options_.policy), suggestLimits_(options_.policy) {}
 
 std::optional<EnginePolicy> ParseEnginePolicy(std::string_view text) {
   EnginePolicy policy;
@@ -414,6 +449,7 @@ int OfflineEngine::Start() {
         "text/html; charset=utf-8");
   });
   server_->Get("/s", [this](const httplib::Request& req, httplib::Response& res) { ServeSearch(req, res); });
+  server_->Get("/su", [this](const httplib::Request& req, httplib::Response& res) { ServeSuggest(req, res); });
   port_ = options_.port == 0 ? server_->bind_to_any_port("127.0.0.1")
                              : (server_->bind_to_port("127.0.0.1", options_.port) ? options_.port : -1);
   if (port_ < 0) {
@@ -526,6 +562,41 @@ void OfflineEngine::Answer(EngineFault fault, const httplib::Request& req, httpl
     default:
       res.set_content(PageFor(keyword, options_, fault), type);
   }
+}
+
+void OfflineEngine::ServeSuggest(const httplib::Request& req, httplib::Response& res) {
+  const std::uint64_t number = suggestions_.fetch_add(1) + 1;
+  const std::string wd = req.get_param_value("wd");
+  const Text keyword = req.get_param_value("ie") == "utf-8" ? Utf8ToGbk(wd) : Text(wd);
+  EngineFault fault = options_.fault;
+  if (req.has_param("fault")) fault = ParseEngineFault(req.get_param_value("fault")).value_or(fault);
+  WaitOutLatency(options_);
+  const std::string cookie = "KV" + std::to_string(port_);
+  const bool hasCookie = req.get_header_value("Cookie").find(cookie + "=") != std::string::npos;
+  if (!hasCookie) res.set_header("Set-Cookie", cookie + "=s" + std::to_string(number) + "; Path=/");
+  if (fault == EngineFault::kVerify ||
+      !suggestLimits_.Admit(
+          req.remote_addr + " " + (hasCookie ? CookieValue(req.get_header_value("Cookie"), cookie) : "-"), hasCookie,
+          std::chrono::steady_clock::now())) {
+    res.set_redirect("/static/captcha/index.html?wd=" + Percent(keyword));
+    return;
+  }
+  if (fault == EngineFault::kErrorStatus) {
+    res.status = 500;
+    res.set_content("<html><body>server error</body></html>", "text/html");
+    return;
+  }
+  if (fault == EngineFault::kGarbage) {
+    std::mt19937 rng(static_cast<unsigned>(Fnv1a(keyword)));
+    std::string bytes(4 * 1024, '\0');
+    for (char& c : bytes) c = static_cast<char>(rng());
+    res.set_content(bytes, "application/json; charset=utf-8");
+    return;
+  }
+  std::string body = "[" + JsonString(GbkToUtf8(keyword)) + ",[";
+  const TextArray phrases = SuggestionsFor(keyword, options_.phrasesPerPage);
+  for (std::size_t i = 0; i < phrases.size(); ++i) body += (i > 0 ? "," : "") + JsonString(GbkToUtf8(phrases[i]));
+  res.set_content(body + "]]", "application/json; charset=utf-8");
 }
 
 void OfflineEngine::Stop() {

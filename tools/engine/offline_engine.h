@@ -10,6 +10,13 @@
 // "requests N". A "fault" query key overrides the server's fault mode for one
 // request.
 //
+// GET /su?wd=<percent-encoded keyword>&action=opensearch&ie=utf-8 answers the
+// keyword's search suggestions as the engine's drop-down list gets them,
+// ["keyword",["phrase",…]] in UTF-8 (the keyword is read as GBK unless
+// ie=utf-8): other phrases than its related ones, a few the same. The
+// policy limits them in buckets of their own; the verify, error and garbage
+// faults spoil them as they do pages, and the others leave them alone.
+//
 // Like the real engine it sets a cookie on a response to a request that has
 // none, and it can turn clients away: a search request it blocks is
 // redirected to its verification page under /static/captcha/, a UTF-8 page
@@ -153,9 +160,14 @@ class OfflineEngine {
   std::string LimitsReport() const { return limits_.Report(); }
   // Search requests that carried the engine's cookie.
   std::uint64_t CookieCount() const { return withCookie_.load(); }
+  // Suggestion requests (/su) answered so far, blocked ones too.
+  std::uint64_t SuggestCount() const { return suggestions_.load(); }
 
   // The related phrases of a keyword's page, in page order.
   static TextArray PhrasesFor(std::string_view keyword, int count);
+  // The suggestions for a keyword, in list order: three words each, but
+  // every third is the related phrase at its place.
+  static TextArray SuggestionsFor(std::string_view keyword, int count);
   // The whole page of a keyword, and whether it is UTF-8.
   static Text PageFor(std::string_view keyword, const EngineOptions& options, EngineFault fault);
   static bool IsUtf8Page(std::string_view keyword, const EngineOptions& options);
@@ -176,12 +188,16 @@ class OfflineEngine {
   void Answer(EngineFault fault, const httplib::Request& req, httplib::Response& res, const std::string& keyword);
   // Whether this search request is turned away to the verification page.
   bool Blocks(bool hasCookie);
+  // A suggestion request, /su: the list, spoilt by its fault, or the
+  // request turned away.
+  void ServeSuggest(const httplib::Request& req, httplib::Response& res);
 
-  std::atomic<std::uint64_t> requests_{0}, blocked_{0}, withCookie_{0};
+  std::atomic<std::uint64_t> requests_{0}, blocked_{0}, withCookie_{0}, suggestions_{0};
   std::mutex blockMutex_;
   int beforeBlock_ = 0;                                                // guarded by blockMutex_
   std::optional<std::chrono::steady_clock::time_point> blockedUntil_;  // guarded by blockMutex_
   EngineLimits limits_;
+  EngineLimits suggestLimits_;  // the same policy, counted apart: the list is a service of its own
   std::atomic<bool> stopping_{false};
   int port_ = -1;
 };
