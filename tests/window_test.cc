@@ -253,8 +253,8 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
   std::sort(alphabetical.begin(), alphabetical.end());  // GBK bytes: pinyin order
   ASSERT_EQ(alphabetical, rows());
 
-  QListView* phrases = Find<QListView>(kPhraseList);
-  const QString wanted = phrases->model()->index(19, 0).data().toString();
+  QListView* phraseList = Find<QListView>(kPhraseList);
+  const QString wanted = phraseList->model()->index(19, 0).data().toString();
   const auto type = [](const QString& text, std::function<void(QWidget*)> then = {}) {
     WhenModal([text, then](QWidget* box) {
       box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(text);
@@ -263,20 +263,20 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
     });
   };
   type(wanted);
-  QTest::keyClick(phrases, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(phraseList, Qt::Key_F, Qt::ControlModifier);
   const int first = static_cast<int>(
       std::find(alphabetical.begin(), alphabetical.end(), Utf8ToGbk(wanted.toStdString())) - alphabetical.begin());
-  ASSERT_EQ(QModelIndexList{phrases->model()->index(first, 0)}, phrases->selectionModel()->selectedIndexes());
-  QTest::keyClick(phrases, Qt::Key_C, Qt::ControlModifier);
+  ASSERT_EQ(QModelIndexList{phraseList->model()->index(first, 0)}, phraseList->selectionModel()->selectedIndexes());
+  QTest::keyClick(phraseList, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(wanted, QGuiApplication::clipboard()->text());
   QString notFound;
   type(QStringLiteral("没有的词"), [&](QWidget* box) {
     notFound = static_cast<QMessageBox*>(box)->text();
     box->close();
   });
-  QTest::keyClick(phrases, Qt::Key_F, Qt::ControlModifier);
+  QTest::keyClick(phraseList, Qt::Key_F, Qt::ControlModifier);
   EXPECT_EQ(QStringLiteral("找不到\"没有的词\""), notFound);
-  EXPECT_EQ(first, phrases->currentIndex().row());
+  EXPECT_EQ(first, phraseList->currentIndex().row());
 
   EXPECT_EQ(
       QStringList({QStringLiteral("导出"), QStringLiteral("复制全部"), QStringLiteral("排序"), QStringLiteral("-"),
