@@ -68,8 +68,10 @@ class XlsxTable final : public PhraseTable {
       if (!Check(worksheet_write_string(sheet, at, kTextColumns[t], utf8_.c_str(), nullptr))) return false;
       if (measured_ < kMeasuredRows) Widen(kTextColumns[t], DisplayWidth(utf8_));
     }
-    if (row.level != 0 && !Check(worksheet_write_number(sheet, at, 1, row.level, nullptr))) return false;
-    if (measured_ < kMeasuredRows) Widen(1, static_cast<double>(std::to_string(row.level).size()));
+    if (row.level != 0) {
+      if (!Check(worksheet_write_number(sheet, at, 1, row.level, nullptr))) return false;
+      if (measured_ < kMeasuredRows) Widen(1, static_cast<double>(std::to_string(row.level).size()));
+    }
     if (row.source) {
       const std::string name(SourceName(*row.source));
       if (!Check(worksheet_write_string(sheet, at, 4, name.c_str(), nullptr))) return false;

@@ -7,7 +7,7 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
-# json-c, uchardet and libxml2, cross-built by scripts/setup-windows.
+# json-c, uchardet, libxml2 and libxlsxwriter, cross-built by scripts/setup-windows.
 set(KELVARN_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/windows-deps/prefix" CACHE PATH
     "Where scripts/setup-windows installed the cross-built libraries")
 # try_compile re-reads this file in a project of its own: hand it the choice.

@@ -6,7 +6,8 @@
 # compared sorted). Then the same harvest through a tinyproxy on the Linux
 # host (with a user and password), against an engine that turns the direct
 # connection away: the direct identity rests, the proxy's gets every page,
-# and the password is never printed.
+# and the password is never printed. The Windows harvest as an XLSX workbook
+# holds the same phrases.
 # Usage: cli_wine_test.sh WINE KELVARN_CLI_EXE LINUX_BUILD_DIR SEEDS_FILE
 # Exit 77 (skipped) without a Linux build to take the engine from.
 set -eu
@@ -50,6 +51,19 @@ if ! cmp -s "$work/linux.sorted" "$work/windows.sorted"; then
   exit 1
 fi
 echo "$lines phrases, byte for byte the same"
+
+# The same phrases as an XLSX workbook, written by the cross-built libxlsxwriter.
+"$wine" "$cli" harvest --search-url "$url" --rate 0 --depth 2 --workers 8 --encoding gbk --quiet --format xlsx \
+  --output "$work/windows.xlsx" - <"$work/seeds" || status=$?
+[ "$status" -eq 0 ] || { echo "kelvarn-cli.exe harvest --format xlsx: exit $status"; exit 1; }
+/usr/bin/python3 -c '
+import openpyxl, sys
+sheet = openpyxl.load_workbook(sys.argv[1]).active
+assert sheet.freeze_panes == "A2", sheet.freeze_panes
+phrases = [row[0].encode("gb18030") + b"\r\n" for row in sheet.iter_rows(min_row=2, values_only=True)]
+sys.stdout.buffer.write(b"".join(sorted(phrases)))' "$work/windows.xlsx" | cmp -s - "$work/linux.sorted" ||
+  { echo "the Windows workbook's phrases differ"; exit 1; }
+echo "the Windows workbook holds them too"
 
 command -v tinyproxy >/dev/null || { echo "no tinyproxy (scripts/setup installs it)"; exit 1; }
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
