@@ -46,6 +46,9 @@ constexpr const char* kUsage =
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
     "                       [--rate N|auto|0] [--unique] [--proxy URL]... [--proxies FILE]\n"
     "                       [--no-direct] [--journal FILE | --resume FILE]\n"
+    "                       [--include WORDS] [--exclude WORDS] [--exclude-file FILE]\n"
+    "                       [--must-contain seed|root-words] [--min-chars N] [--max-chars N]\n"
+    "                       [--filtered hide|keep]\n"
     "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
@@ -97,7 +100,19 @@ constexpr const char* kUsage =
     "and seed, tab-separated; a tab, LF, CR or backslash inside a field is written \\t, \\n,\n"
     "\\r or \\\\. jsonl: a JSON object a line with phrase, level, parent, seed, outcome (what\n"
     "the page gave: phrases, error status, failed) and position (on that page, from 1).\n"
-    "Seeds are level 1, so a seed's phrases are level 2.\n";
+    "Seeds are level 1, so a seed's phrases are level 2.\n"
+    "Filters keep the tree on topic: a phrase they turn away is not asked for, so it costs\n"
+    "no request and brings no phrases of its own. --include WORDS keeps only phrases that\n"
+    "hold one of the words, --exclude WORDS and --exclude-file FILE (one word a line, UTF-8\n"
+    "or GBK) drop those that hold one; WORDS are parted by commas, \",\" or the full-width\n"
+    "\"，\". --must-contain seed keeps phrases that hold their seed; root-words, those that\n"
+    "hold one of its words of two or more characters (its runs between spaces and\n"
+    "punctuation: a seed written without them is one word). --min-chars and --max-chars\n"
+    "bound a phrase's length in characters. Words are compared with ASCII letters in\n"
+    "either case and full-width letters and digits as half-width ones, whole characters\n"
+    "only. Seeds are never filtered. --filtered hide (the default) leaves a filtered phrase\n"
+    "out of the output; keep writes it (text: as any phrase; tsv: a last column filtered,\n"
+    "1 or 0; jsonl: \"filtered\":true). A resume is refused under other filters.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -121,6 +136,11 @@ struct Arguments {
   std::optional<std::string> journal;  // with resume: the journal to continue
   bool resume = false;
   OutputFormat format = OutputFormat::kText;
+  std::vector<std::string> include, exclude;  // the words' lists as given, in the encoding
+  std::optional<std::string> excludeFile;
+  MustContain mustContain = MustContain::kNothing;
+  std::int32_t minChars = 0, maxChars = 0;
+  bool keepFiltered = false;  // --filtered keep
 };
 
 // A whole decimal number in range, or nothing.
@@ -181,6 +201,29 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const std::optional<OutputFormat> format = ParseOutputFormat(v ? v : "");
       if (!format) return UsageError("--format needs text, tsv or jsonl");
       a.format = *format;
+    } else if (arg == "--include" || arg == "--exclude") {
+      const char* v = value(argv[i]);
+      if (!v) return UsageError(std::string(arg) + " needs words, parted by commas");
+      (arg == "--include" ? a.include : a.exclude).emplace_back(v);
+    } else if (arg == "--exclude-file") {
+      const char* v = value(argv[i]);
+      if (!v || !*v) return UsageError("--exclude-file needs a file name");
+      a.excludeFile = v;
+    } else if (arg == "--must-contain") {
+      const char* v = value(argv[i]);
+      const std::optional<MustContain> must = ParseMustContain(v ? v : "");
+      if (!must) return UsageError("--must-contain needs seed or root-words");
+      a.mustContain = *must;
+    } else if (arg == "--filtered") {
+      const char* v = value(argv[i]);
+      const std::string_view mode = v ? v : "";
+      if (mode != "hide" && mode != "keep") return UsageError("--filtered needs hide or keep");
+      a.keepFiltered = mode == "keep";
+    } else if (arg == "--min-chars" || arg == "--max-chars") {
+      const char* v = value(argv[i]);
+      const auto n = Number(v ? v : "");
+      if (!n || *n < 0) return UsageError(std::string(arg) + " needs a number of characters, 0 for no bound");
+      (arg == "--min-chars" ? a.minChars : a.maxChars) = *n;
     } else if (arg == "--depth" || arg == "--workers" || arg == "--retries") {
       const char* v = value(argv[i]);
       if (!v) return UsageError(std::string(arg) + " needs a number");
@@ -215,6 +258,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
   if (!a.seedsFile && a.seeds.empty())
     return UsageError("no seeds: give a seeds file, - for standard input, or --seed");
   if (a.noDirect && a.proxies.empty() && !a.proxiesFile) return UsageError("--no-direct needs --proxy or --proxies");
+  if (a.maxChars > 0 && a.maxChars < a.minChars)
+    return UsageError("--max-chars is below --min-chars: no phrase passes");
   if (a.journal && a.output.empty()) {
     return UsageError(std::string(a.resume ? "--resume" : "--journal") +
                       " needs --output FILE: a resumed run appends to it");
@@ -397,6 +442,9 @@ struct Plan {
   std::optional<AppendFile> journal, output;
   std::int64_t outputBytes = 0;
   std::shared_ptr<const JournalContents> resumed;
+  // The run's filters, and as its journal records them.
+  std::shared_ptr<const PhraseFilter> filter;
+  std::string filtersText;
 };
 
 const char* FormatName(OutputFormat format) {
@@ -416,23 +464,24 @@ std::optional<int> OpenJournal(const Arguments& args, Plan& plan) {
   plan.journal = AppendFile::Open(path);
   if (!plan.journal) return fail(1, path + ": " + std::strerror(errno));
   if (!plan.journal->Lock()) return fail(1, path + ": in use by another run");
-  const JournalRun run{SeedsDigest(plan.seeds),
-                       static_cast<std::int64_t>(plan.seeds.size()),
-                       plan.depth,
-                       args.unique,
-                       "related",
-                       FormatName(args.format),
-                       plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
-                       args.output,
-                       PaceText(args.pace),
-                       {}};
+  JournalRun run{SeedsDigest(plan.seeds),
+                 static_cast<std::int64_t>(plan.seeds.size()),
+                 plan.depth,
+                 args.unique,
+                 "related",
+                 FormatName(args.format),
+                 plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
+                 args.output,
+                 PaceText(args.pace),
+                 {},
+                 plan.filtersText};
   if (!args.resume && plan.journal->Size() > 0) {
     return fail(2, path + " holds a journal already: continue it with --resume " + path + ", or name another file");
   }
   plan.output = AppendFile::Open(args.output);
   if (!plan.output) return fail(1, "cannot write " + args.output + ": " + std::strerror(errno));
   if (!args.resume) {
-    const std::string_view header = TreeHeader(args.format, args.unique);
+    const std::string_view header = TreeHeader(args.format, args.unique, args.keepFiltered);
     if (!plan.output->Truncate(0) || !plan.output->Append(header) ||
         !plan.journal->Append(JournalHeaderLine(run, static_cast<std::int64_t>(header.size())))) {
       return fail(1, "cannot write " + args.output + " and " + path + ": " + std::strerror(errno));
@@ -507,6 +556,38 @@ bool IsWholeNumber(std::string_view gbk) {
   return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// The filters of the flags, with the stop-word file read; false, after a
+// message, when it cannot be.
+bool ReadFilter(const Arguments& args, Plan& plan) {
+  FilterRules rules;
+  const auto words = [&plan](const std::vector<std::string>& lists, TextArray& into) {
+    for (const std::string& list : lists) {
+      for (Text& word : FilterWords(plan.encoding == Encoding::kUtf8 ? Utf8ToGbk(list) : Text(list)))
+        into.push_back(std::move(word));
+    }
+  };
+  words(args.include, rules.include);
+  words(args.exclude, rules.exclude);
+  TextArray stopWords;
+  if (args.excludeFile) {
+    // A list of words: one larger than a seeds file is something else.
+    const std::optional<std::string> bytes = ReadRegularFile(*args.excludeFile, kMaxSeedsInputBytes + 1);
+    if (!bytes || bytes->size() > kMaxSeedsInputBytes) {
+      std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", args.excludeFile->c_str(),
+                   bytes ? "larger than 64 MiB" : std::strerror(errno));
+      return false;
+    }
+    stopWords = FilterWordsFile(*bytes);
+    rules.exclude.insert(rules.exclude.end(), stopWords.begin(), stopWords.end());
+  }
+  rules.mustContain = args.mustContain;
+  rules.minChars = args.minChars;
+  rules.maxChars = args.maxChars;
+  plan.filtersText = FiltersText(rules, stopWords, args.keepFiltered);
+  plan.filter = std::make_shared<const PhraseFilter>(std::move(rules));
+  return true;
+}
+
 // Reads the seeds and the settings and opens the output; an exit code when
 // one of them fails.
 std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
@@ -555,6 +636,7 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   plan.retries =
       args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries, 0, "重试次数", "retries");
   if (const std::optional<int> code = AddIdentities(args, plan)) return code;
+  if (!ReadFilter(args, plan)) return 1;
   if (args.journal) return OpenJournal(args, plan);
 
   if (!args.output.empty() && !args.journal) {
@@ -592,13 +674,21 @@ struct Session {
 // --format tsv and jsonl: the lines come from the harvester's listener,
 // which knows where each phrase came from, in place of the list's. They are
 // written as they arrive, as text lines are.
-void WriteTreeLines(OutputFormat format, bool unique, Session& session, Harvester::Options& options) {
+// Text lines come this way too when filtered phrases are kept, as the list
+// never holds them.
+void WriteTreeLines(OutputFormat format, bool unique, bool keepFiltered, Encoding encoding, Session& session,
+                    Harvester::Options& options) {
   session.window.phrases.added = nullptr;
-  const std::string_view header = TreeHeader(format, unique);
+  const std::string_view header = TreeHeader(format, unique, keepFiltered);
   if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
-  options.onPhrase = [&session, format, unique, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
+  options.onPhrase = [&session, format, unique, keepFiltered, encoding,
+                      line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
     line.clear();
-    AppendTreeLine(format, origin, unique, line);
+    if (format != OutputFormat::kText) {
+      AppendTreeLine(format, origin, unique, line, keepFiltered);
+    } else if (!origin.repeat) {
+      line = OutputLine(origin.phrase, encoding);
+    }
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
 }
@@ -643,12 +733,13 @@ struct Ending {
 // journal naming exactly those (up to its last line).
 void JournalPages(const Arguments& args, Plan& plan, Session& session, Harvester::Options& options) {
   session.window.phrases.added = nullptr;
-  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique, journal = *args.journal,
-                       block = std::string()](const Harvester::PageEnd& page) mutable {
+  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique, keep = args.keepFiltered,
+                       journal = *args.journal, block = std::string()](const Harvester::PageEnd& page) mutable {
     block.clear();
     for (const Harvester::PhraseOrigin& origin : page.phrases) {
+      if (origin.filtered && !keep) continue;
       if (format != OutputFormat::kText) {
-        AppendTreeLine(format, origin, unique, block);
+        AppendTreeLine(format, origin, unique, block, keep);
       } else if (!origin.repeat) {
         block += OutputLine(origin.phrase, plan.encoding);
       }
@@ -683,9 +774,11 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
   };
   if (args.journal) {
     JournalPages(args, plan, session, options);
-  } else if (args.format != OutputFormat::kText) {
-    WriteTreeLines(args.format, args.unique, session, options);
+  } else if (args.format != OutputFormat::kText || args.keepFiltered) {
+    WriteTreeLines(args.format, args.unique, args.keepFiltered, plan.encoding, session, options);
   }
+  options.filter = plan.filter;
+  options.keepFiltered = args.keepFiltered;
   options.pace = args.pace;
   options.unique = args.unique;
   options.onRunComplete = [&wake] { wake.Set(&Wake::finished); };
@@ -756,6 +849,9 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
       if (const std::int64_t repeats = harvester.Repeats(); repeats > 0) {
         layouts += "  repeats " + std::to_string(repeats);
       }
+      if (const std::int64_t filtered = harvester.FilteredPhrases(); filtered > 0) {
+        layouts += "  filtered " + std::to_string(filtered);
+      }
       std::fprintf(stderr, "\r\x1b[Jlevel %d  pages %lld  pending %d  phrases %d%s%s%s  %.1f pages/s",
                    harvester.DeepestLevel(), static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
                    window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),
@@ -817,6 +913,11 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     std::_Exit(1);
   }
   if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", cli::ForTheUser(status).c_str());
+  if (const std::int64_t filtered = harvester.FilteredPhrases(); filtered > 0 && !args.quiet) {
+    std::fprintf(stderr, "kelvarn harvest: %lld phrase%s filtered out, not asked for%s\n",
+                 static_cast<long long>(filtered), filtered == 1 ? "" : "s",
+                 args.keepFiltered ? " (written, marked)" : "");
+  }
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
   const std::vector<Harvester::IdentityProgress> identities = harvester.Identities();
   if (ending.blocked) {

@@ -33,12 +33,16 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
   return std::nullopt;
 }
 
-std::string_view TreeHeader(OutputFormat format, bool repeatColumn) {
+std::string_view TreeHeader(OutputFormat format, bool repeatColumn, bool filteredColumn) {
   if (format != OutputFormat::kTsv) return "";
+  if (filteredColumn) {
+    return repeatColumn ? "phrase\tlevel\tparent\tseed\trepeat\tfiltered\n" : "phrase\tlevel\tparent\tseed\tfiltered\n";
+  }
   return repeatColumn ? "phrase\tlevel\tparent\tseed\trepeat\n" : "phrase\tlevel\tparent\tseed\n";
 }
 
-void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out) {
+void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out,
+                    bool filteredColumn) {
   const std::string level = std::to_string(origin.level);
   if (format == OutputFormat::kTsv) {
     AppendTsvField(origin.phrase, out);
@@ -49,6 +53,7 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     out += '\t';
     AppendTsvField(origin.seed, out);
     if (repeatColumn) out += origin.repeat ? "\t1" : "\t0";
+    if (filteredColumn) out += origin.filtered ? "\t1" : "\t0";
   } else {
     out += "{\"phrase\":";
     AppendJsonText(origin.phrase, out);
@@ -60,6 +65,7 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     out += OutcomeName(origin.outcome);
     out += "\",\"position\":" + std::to_string(origin.position);
     if (origin.repeat) out += ",\"repeat\":true";
+    if (origin.filtered) out += ",\"filtered\":true";
     out += '}';
   }
   out += '\n';
