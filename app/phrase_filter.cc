@@ -38,12 +38,15 @@ TextArray Folded(const TextArray& words) {
 // but for A3's letters and digits): where a seed's words part.
 bool Separates(std::string_view c) {
   const auto lead = static_cast<unsigned char>(c[0]);
-  if (c.size() == 1) return !((c[0] >= '0' && c[0] <= '9') || (c[0] >= 'a' && c[0] <= 'z') || (c[0] >= 'A' && c[0] <= 'Z') || lead >= 0x80);
+  if (c.size() == 1)
+    return !((c[0] >= '0' && c[0] <= '9') || (c[0] >= 'a' && c[0] <= 'z') || (c[0] >= 'A' && c[0] <= 'Z') ||
+             lead >= 0x80);
   if (c.size() != 2) return false;
   const auto trail = static_cast<unsigned char>(c[1]);
   if (lead == 0xA1) return true;
   if (lead != 0xA3) return false;
-  const bool alnum = (trail >= 0xB0 && trail <= 0xB9) || (trail >= 0xC1 && trail <= 0xDA) || (trail >= 0xE1 && trail <= 0xFA);
+  const bool alnum =
+      (trail >= 0xB0 && trail <= 0xB9) || (trail >= 0xC1 && trail <= 0xDA) || (trail >= 0xE1 && trail <= 0xFA);
   return !alnum;
 }
 

@@ -30,8 +30,8 @@ enum class MustContain {
 std::optional<MustContain> ParseMustContain(std::string_view name);
 
 struct FilterRules {
-  TextArray include;  // a phrase passes only when it holds one of them (none: any phrase)
-  TextArray exclude;  // a phrase holding one of them is turned away
+  TextArray include{};  // a phrase passes only when it holds one of them (none: any phrase)
+  TextArray exclude{};  // a phrase holding one of them is turned away
   MustContain mustContain = MustContain::kNothing;
   std::int32_t minChars = 0, maxChars = 0;  // 0: no bound
 };
