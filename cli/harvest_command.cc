@@ -579,12 +579,13 @@ bool ReadFilter(const Arguments& args, Plan& plan) {
       return false;
     }
     stopWords = FilterWordsFile(*bytes);
-    rules.exclude.insert(rules.exclude.end(), stopWords.begin(), stopWords.end());
   }
   rules.mustContain = args.mustContain;
   rules.minChars = args.minChars;
   rules.maxChars = args.maxChars;
+  // The journal names the stop words by their digest, not one by one.
   plan.filtersText = FiltersText(rules, stopWords, args.keepFiltered);
+  rules.exclude.insert(rules.exclude.end(), stopWords.begin(), stopWords.end());
   plan.filter = std::make_shared<const PhraseFilter>(std::move(rules));
   return true;
 }
