@@ -42,6 +42,11 @@ constexpr std::string_view kBadProxies =
     "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xCA\xB9\xD3\xC3,\xB2\xC9\xBC\xAF\xCE\xB4\xBF\xAA"
     "\xCA\xBC:";
 
+// 排除词文件无法读取,采集未开始:
+constexpr std::string_view kBadStopWords =
+    "\xC5\xC5\xB3\xFD\xB4\xCA\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1,\xB2\xC9\xBC\xAF\xCE\xB4"
+    "\xBF\xAA\xCA\xBC:";
+
 // The harvester that tasks and monitors work for, and how many of them are
 // inside it: its destructor waits for them to leave.
 Mutex liveMutex;
@@ -165,6 +170,9 @@ void Harvester::OnStartButton() {
   }
   std::vector<std::shared_ptr<HttpIdentity>> identities = options_.identities;
   if (identities.empty() && !WindowIdentities(identities)) return;
+  std::shared_ptr<const PhraseFilter> filter = options_.filter;
+  if (!filter && !WindowFilter(filter)) return;
+  if (filter && filter->Empty()) filter.reset();
   ui_.按钮_开始采集.SetCaption(kStopCaption);
   const std::int32_t depth = ToInteger(ui_.编辑框_采集级别.Content());
   // Read, never written: a config.ini the program made stays as it was.
@@ -196,6 +204,9 @@ void Harvester::OnStartButton() {
     if (unique) asked_.emplace();
     resumed_ = std::move(continued_);
     repeats_ = 0;
+    filterNeedsSeed_ = filter && filter->NeedsSeed();
+    filter_ = std::move(filter);
+    filtered_ = 0;
   }
   cutOff_.notify_all();
   workerPool_.Create(ToInteger(ui_.编辑框_工作线程.Content()));
@@ -235,6 +246,19 @@ bool Harvester::WindowIdentities(std::vector<std::shared_ptr<HttpIdentity>>& ide
   for (const std::string& problem : problems) message += "\r\n" + problem;
   dialogs_.ShowMessage(message, kMbOk | kMbIconWarning);
   return false;
+}
+
+bool Harvester::WindowFilter(std::shared_ptr<const PhraseFilter>& filter) {
+  // Read at every start, as the proxies are; a stop-word file that has gone
+  // would let through what the user meant to keep out.
+  std::optional<FilterRules> rules = settings_.Filter();
+  if (!rules) {
+    dialogs_.ShowMessage(Text(kBadStopWords) + settings_.Filter(Settings::FilterKey::kExcludeFile),
+                         kMbOk | kMbIconWarning);
+    return false;
+  }
+  filter = std::make_shared<const PhraseFilter>(std::move(*rules));
+  return true;
 }
 
 void Harvester::StopEverything() {
@@ -362,6 +386,10 @@ void Harvester::ShowProgress(Generation generation) {
     text += " \xD0\xDD\xCF\xA2";  // 休息
     text += std::to_string(resting) + "/" + std::to_string(identities.size());
   }
+  if (const std::int64_t filtered = FilteredPhrases(); filtered > 0) {
+    text += " \xD2\xD1\xB9\xFD\xC2\xCB";  // 已过滤
+    text += std::to_string(filtered);
+  }
   if (const std::optional<std::string> until = HoldEnd()) {
     text += " \xB5\xC8\xB4\xFD\xD1\xE9\xD6\xA4\xD6\xC1";  // 等待验证至
     text += *until;
@@ -391,6 +419,7 @@ struct Harvester::Task {
   bool replayed = false;       // answered in an earlier run: not asked
   std::int32_t level = 0, depth = 0, retriesMade = 0;
   std::shared_ptr<Identity> identity;
+  std::shared_ptr<const PhraseFilter> filter;  // the run's, null when it has none
   PaceClock::time_point sentAt;
   bool probe = false;   // the one request of its identity's hold
   std::string error;    // why the request failed, when it did
@@ -435,6 +464,7 @@ bool Harvester::ReadTask(Task& task) {
   task.source = recordSources_[static_cast<std::size_t>(task.record)];
   // Most tasks of a deep run lie below the depth and never use their keyword.
   if (task.level > task.depth) return true;
+  task.filter = filter_;
   if (options_.onPageEnd || options_.answered || options_.journalRuns) task.path = PathOf(task.record);
   if (options_.answered || resumed_) {
     if (std::optional<Answered> answered =
@@ -594,18 +624,29 @@ bool Harvester::PostPhrases(const Task& task) {
   std::int32_t position = 0;
   for (const Text& phrase : task.phrases) {
     ++position;
+    // A phrase the filters turn away is neither seen nor listed nor asked:
+    // the same phrase may pass under another seed.
+    const bool filtered = FilteredOut(task, phrase);
     // Each phrase once: a repeat is not listed again, though the tree's edge
     // is still told; a phrase is asked for only once, and only within the
     // depth (one seen first below it is asked when it turns up within).
     Sighting sighting{false, true};
-    if (task.unique) {
+    if (task.unique && !filtered) {
       MutexLock lock(runMutex_);
       if (!Current(task.generation)) return false;
       sighting = See(phrase, true, task.level + 1 <= task.depth);
     }
-    const PhraseOrigin origin{phrase,   task.level + 1,  task.keyword,  task.seed,  task.outcome,
-                              position, sighting.repeat, task.replayed, task.source};
+    PhraseOrigin origin{phrase,   task.level + 1,  task.keyword,  task.seed,  task.outcome,
+                        position, sighting.repeat, task.replayed, task.source};
+    origin.filtered = filtered;
     if (journaled) told.push_back(origin);
+    if (filtered) {
+      if (options_.keepFiltered && options_.onPhrase && AddPhraseWithOrigin(origin, task.generation) < 0 &&
+          !Current(task.generation)) {
+        return false;
+      }
+      continue;  // no request to space out
+    }
     const std::int32_t index = options_.onPhrase ? AddPhraseWithOrigin(origin, task.generation)
                                : sighting.repeat ? -1
                                                  : ui_.列表框_相关关键字.AddItem(phrase);
@@ -676,11 +717,18 @@ std::int32_t Harvester::AddPhraseWithOrigin(const PhraseOrigin& origin, Generati
   std::int32_t index = -1;
   window_.Invoke([&] {
     if (!Current(generation)) return;  // checked where a stop moves it on: no phrase is told after a stop
-    if (origin.repeat) return options_.onPhrase(origin);
+    if (origin.repeat || origin.filtered) return options_.onPhrase(origin);
     index = ui_.列表框_相关关键字.AddItem(origin.phrase);
     if (index >= 0) options_.onPhrase(origin);
   });
   return index;
+}
+
+bool Harvester::FilteredOut(const Task& task, std::string_view phrase) {
+  if (!task.filter || task.filter->Passes(phrase, task.seed)) return false;
+  MutexLock lock(runMutex_);
+  if (Current(task.generation)) ++filtered_;
+  return true;
 }
 
 Harvester::Sighting Harvester::See(std::string_view phrase, bool listed, bool withinDepth) {
@@ -921,6 +969,11 @@ std::vector<Harvester::IdentityProgress> Harvester::Identities() {
 std::int64_t Harvester::Repeats() {
   MutexLock lock(runMutex_);
   return repeats_;
+}
+
+std::int64_t Harvester::FilteredPhrases() {
+  MutexLock lock(runMutex_);
+  return filtered_;
 }
 
 std::int64_t Harvester::UnrecognisedLayouts() {

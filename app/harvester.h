@@ -32,6 +32,7 @@
 
 #include "app/pacer.h"
 #include "app/page_outcome.h"
+#include "app/phrase_filter.h"
 #include "app/phrase_set.h"
 #include "app/settings.h"
 #include "base/thread_safety.h"
@@ -175,6 +176,16 @@ class Harvester {
     // short can be continued (OfferToContinue). A completed run, or one the
     // user stopped, is retired.
     bool journalRuns = false;
+
+    // The run's filters (seeds always pass): a phrase they turn away is
+    // neither listed nor asked for, and counted (FilteredPhrases). With
+    // keepFiltered it is still told to onPhrase, marked `filtered`; without,
+    // it is not. onPageEnd hears every phrase of a page, the filtered ones
+    // marked, so that a journal holds the page whole and a replay filters it
+    // again. None: config.ini's filters, which the window's settings dialog
+    // writes. Read by workers, never changed during a run.
+    std::shared_ptr<const PhraseFilter> filter;
+    bool keepFiltered = false;
   };
 
   // One per process: the pool's routine finds it through a process-wide
@@ -249,6 +260,8 @@ class Harvester {
   double RequestsPerMinute() EXCLUDES(runMutex_);
   // Phrases of the current run that were listed already (each phrase once).
   std::int64_t Repeats() EXCLUDES(runMutex_);
+  // Phrases of the current run its filters turned away (one on two pages counts twice).
+  std::int64_t FilteredPhrases() EXCLUDES(runMutex_);
 
   // Each identity of the current run as it stands.
   struct IdentityProgress {
@@ -295,8 +308,14 @@ class Harvester {
   // The record's path (see PageEnd), from the origins (runMutex_ held).
   std::string PathOf(std::int32_t record) const REQUIRES(runMutex_);
   bool KeepsOrigins() const {
-    return options_.onPhrase || options_.onPageEnd || options_.answered || options_.journalRuns;
+    return options_.onPhrase || options_.onPageEnd || options_.answered || options_.journalRuns ||
+           filterNeedsSeed_.load();
   }
+  // Whether the run's filters turn the phrase of the task's page away; counts it when they do.
+  bool FilteredOut(const Task& task, std::string_view phrase) EXCLUDES(runMutex_);
+  // config.ini's filters for a window's run; false, after a message box,
+  // when its stop-word file cannot be read (window thread).
+  bool WindowFilter(std::shared_ptr<const PhraseFilter>& filter);
   // The window's journal of the run starting now (a new one, or the one
   // being continued); it ends with a retiring line when the run does.
   void OpenRunJournal(const Pace& pace, bool unique);
@@ -397,6 +416,10 @@ class Harvester {
   // The run's phrases asked, with each phrase once.
   std::optional<PhraseSet> asked_ GUARDED_BY(runMutex_);
   std::int64_t repeats_ GUARDED_BY(runMutex_) = 0;
+  // The run's filters (null: none) and the phrases they turned away.
+  std::shared_ptr<const PhraseFilter> filter_ GUARDED_BY(runMutex_);
+  std::int64_t filtered_ GUARDED_BY(runMutex_) = 0;
+  std::atomic<bool> filterNeedsSeed_{false};       // set at a start, before any task
   bool blockedEnd_ GUARDED_BY(runMutex_) = false;  // the engine turned the run away for good
 
   // The window's run journal (window thread only), what the run continued

@@ -46,6 +46,14 @@ constexpr std::string_view kProxiesUnreadable =
 // 不直连时需要代理列表文件.
 constexpr std::string_view kNoRoute =
     "\xB2\xBB\xD6\xB1\xC1\xAC\xCA\xB1\xD0\xE8\xD2\xAA\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE.";
+// 排除词文件无法读取.
+constexpr std::string_view kStopWordsUnreadable =
+    "\xC5\xC5\xB3\xFD\xB4\xCA\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1.";
+// 字数应为0或正整数,最长字数不能小于最短字数.
+constexpr std::string_view kBadChars =
+    "\xD7\xD6\xCA\xFD\xD3\xA6\xCE\xAA"
+    "0\xBB\xF2\xD5\xFD\xD5\xFB\xCA\xFD,\xD7\xEE\xB3\xA4\xD7\xD6\xCA\xFD\xB2\xBB\xC4\xDC\xD0\xA1\xD3\xDA\xD7\xEE\xB6\xCC"
+    "\xD7\xD6\xCA\xFD.";
 // 是否进入Veskor官方查看最新作品?
 constexpr std::string_view kVisitMaker =
     "\xCA\xC7\xB7\xF1\xBD\xF8\xC8\xEBVeskor\xB9\xD9\xB7\xBD\xB2\xE9\xBF\xB4\xD7\xEE\xD0\xC2\xD7\xF7\xC6\xB7?";
@@ -115,6 +123,21 @@ std::string ProxiesPath(std::string_view typed) {
     typed = typed.substr(1, typed.size() - 2);
   }
   return std::string(typed);
+}
+
+// A bound in characters as typed: blanks around digits (ASCII or
+// full-width); empty is 0, no bound. Nothing for anything else.
+std::optional<std::int32_t> CharsBound(std::string_view typed) {
+  std::string digits;
+  for (const Text& c : FilterWords(typed)) digits += c;  // trimmed of blanks, ideographic ones too
+  std::int32_t n = 0;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    int digit = digits[i] - '0';
+    if (static_cast<unsigned char>(digits[i]) == 0xA3 && i + 1 < digits.size()) digit = (digits[++i] & 0xFF) - 0xB0;
+    if (digit < 0 || digit > 9 || n > 100000) return std::nullopt;
+    n = n * 10 + digit;
+  }
+  return n;
 }
 
 }  // namespace
@@ -213,16 +236,28 @@ void Harvester::SaveWorkerCount() { settings_.SaveWorkers(ui_.编辑框_工作�
 void Harvester::SaveDepth() { settings_.SaveDepth(ui_.编辑框_采集级别.Content()); }
 
 void Harvester::EditPacing() {
-  HarvestSettings edited{settings_.Rate(), settings_.Unique() == "1", settings_.ProxiesFile(),
-                         settings_.NoDirect() == "1"};
+  using Key = Settings::FilterKey;
+  HarvestSettings edited{settings_.Rate(),
+                         settings_.Unique() == "1",
+                         settings_.ProxiesFile(),
+                         settings_.NoDirect() == "1",
+                         settings_.Filter(Key::kInclude),
+                         settings_.Filter(Key::kExclude),
+                         settings_.Filter(Key::kExcludeFile),
+                         settings_.Filter(Key::kMustContain),
+                         settings_.Filter(Key::kMinChars),
+                         settings_.Filter(Key::kMaxChars)};
   // Settings a run could not use are refused, and the dialog comes back with
   // what was typed, so that the user can correct them.
   std::optional<Pace> pace;
-  std::string proxies;
+  std::string proxies, stopWords;
+  std::optional<std::int32_t> minChars, maxChars;
   for (;;) {
     if (!dialogs_.PacingDialog(edited)) return;
     pace = ParsePace(edited.rate);
     proxies = ProxiesPath(edited.proxiesFile);
+    stopWords = ProxiesPath(edited.stopWordsFile);
+    minChars = CharsBound(edited.minChars), maxChars = CharsBound(edited.maxChars);
     std::string_view problem;
     if (!pace) {
       problem = kBadRate;
@@ -230,13 +265,22 @@ void Harvester::EditPacing() {
       problem = kProxiesUnreadable;
     } else if (edited.noDirect && proxies.empty()) {
       problem = kNoRoute;
+    } else if (!stopWords.empty() && !ReadRegularFile(stopWords, 0)) {
+      problem = kStopWordsUnreadable;
+    } else if (!minChars || !maxChars || (*maxChars > 0 && *maxChars < *minChars)) {
+      problem = kBadChars;
     }
     if (problem.empty()) break;
     dialogs_.ShowMessage(Text(problem), kMbOk | kMbIconWarning);
   }
   // Said, not passed over: nothing else in the window shows these settings.
   if (!settings_.SaveRate(PaceText(*pace)) || !settings_.SaveUnique(edited.unique ? "1" : "0") ||
-      !settings_.SaveProxiesFile(proxies) || !settings_.SaveNoDirect(edited.noDirect ? "1" : "0")) {
+      !settings_.SaveProxiesFile(proxies) || !settings_.SaveNoDirect(edited.noDirect ? "1" : "0") ||
+      !settings_.SaveFilter(Key::kInclude, edited.include) || !settings_.SaveFilter(Key::kExclude, edited.exclude) ||
+      !settings_.SaveFilter(Key::kExcludeFile, stopWords) ||
+      !settings_.SaveFilter(Key::kMustContain, edited.mustContain) ||
+      !settings_.SaveFilter(Key::kMinChars, std::to_string(*minChars)) ||
+      !settings_.SaveFilter(Key::kMaxChars, std::to_string(*maxChars))) {
     dialogs_.ShowMessage(Text(kNotSaved), kMbOk | kMbIconError);
   }
 }

@@ -216,6 +216,7 @@ bool ReadHeader(std::string_view line, JournalRun& run, std::int64_t& end) {
     if (key == "encoding") return parser.String(run.encoding);
     if (key == "output") return parser.String(run.output);
     if (key == "pace") return parser.String(run.pace);
+    if (key == "filters") return parser.String(run.filters);
     if (key == "end") return parser.Integer(end);
     if (key == "seedList")
       return parser.Strings([&](const std::string& seed) { run.seedList.push_back(Utf8ToGbk(seed)); });
@@ -253,6 +254,7 @@ std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd) {
   AppendField("output", line), AppendJsonUtf8(run.output, line);
   AppendField("pace", line), AppendJsonUtf8(run.pace, line);
   AppendField("end", line), line += std::to_string(outputEnd);
+  if (!run.filters.empty()) AppendField("filters", line), AppendJsonUtf8(run.filters, line);
   if (!run.seedList.empty()) {
     AppendField("seedList", line), line += '[';
     for (std::size_t i = 0; i < run.seedList.size(); ++i) {
@@ -262,6 +264,28 @@ std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd) {
     line += ']';
   }
   return line += "}\n";
+}
+
+std::string FiltersText(const FilterRules& rules, const TextArray& stopWords, bool keepFiltered) {
+  Text text;
+  const auto add = [&text](std::string_view rule) {
+    if (!text.empty()) text += ' ';
+    text += rule;
+  };
+  const auto words = [](const TextArray& list) {
+    Text joined;
+    for (const Text& word : list) joined += (joined.empty() ? "" : ",") + word;
+    return joined;
+  };
+  if (!rules.include.empty()) add("--include " + words(rules.include));
+  if (!rules.exclude.empty()) add("--exclude " + words(rules.exclude));
+  if (!stopWords.empty()) add("--exclude-file " + SeedsDigest(stopWords));
+  if (rules.mustContain != MustContain::kNothing)
+    add(rules.mustContain == MustContain::kSeed ? "--must-contain seed" : "--must-contain root-words");
+  if (rules.minChars > 0) add("--min-chars " + std::to_string(rules.minChars));
+  if (rules.maxChars > 0) add("--max-chars " + std::to_string(rules.maxChars));
+  if (!text.empty() && keepFiltered) add("--filtered keep");
+  return GbkToUtf8(text);
 }
 
 std::string_view RetiredLine() { return "{\"retired\":true}\n"; }
@@ -396,7 +420,8 @@ std::optional<std::string> JournalContents::Differs(const JournalRun& now) const
   for (std::optional<std::string> d :
        {differ("depth", was.depth, now.depth), differ("--unique", was.unique, now.unique),
         differ("--source", was.source, now.source), differ("--format", was.format, now.format),
-        differ("--encoding", was.encoding, now.encoding), differ("--output", was.output, now.output)}) {
+        differ("--encoding", was.encoding, now.encoding), differ("--output", was.output, now.output),
+        differ("filters", was.filters.empty() ? "none" : was.filters, now.filters.empty() ? "none" : now.filters)}) {
     if (d) return d;
   }
   return std::nullopt;

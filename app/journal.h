@@ -7,12 +7,15 @@
 //    "source":"related","phrases":["…",…],"end":1234}
 //
 // The header names what decides which pages a run asks for and how its
-// output is written; pacing is told, not compared, since it changes only
+// output is written (a filtered run's filters too: "filters", absent for
+// none); pacing is told, not compared, since it changes only
 // when pages are asked. Each page line follows its phrases into the output,
 // and `end` is the output's size just after them. Texts are UTF-8. The
 // header's source is "related", "suggest" or "both"; a page's says what it
 // asked, as its path does (a journal from before suggestions has neither,
-// and is of the related searches).
+// and is of the related searches). A page line holds every phrase of the
+// page, those the filters turned away too: a replay filters them again,
+// with the same filters.
 //
 // Reading tolerates what a crash leaves: a last line without its end is
 // not a page, and a page whose `end` lies beyond the output's size (its
@@ -39,11 +42,17 @@ struct JournalRun {
   bool unique = false;
   std::string source = "related";  // "related", "suggest" or "both"
   std::string format, encoding, output, pace;
-  TextArray seedList;  // the seeds themselves, GBK: the window's journal keeps them, as nothing else does
+  TextArray seedList;   // the seeds themselves, GBK: the window's journal keeps them, as nothing else does
+  std::string filters;  // UTF-8, as FiltersText says them; empty: none
 };
 
 // A digest of the seeds in their order ("fnv1a64:" and 16 hex digits).
 std::string SeedsDigest(const TextArray& seeds);
+
+// A run's filters as the journal's header records them (UTF-8; empty for
+// none): the rules in a fixed order, a stop-word file by the digest of its
+// words, so that a resume under other filters is told from this run.
+std::string FiltersText(const FilterRules& rules, const TextArray& stopWords, bool keepFiltered);
 
 // The header line, and a page's line; each ends in LF.
 std::string JournalHeaderLine(const JournalRun& run, std::int64_t outputEnd);

@@ -1,8 +1,10 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "text/files.h"
+#include "text/value.h"
 
 namespace kelvarn {
 namespace {
@@ -16,6 +18,13 @@ constexpr std::string_view kRateKey = "\xC7\xEB\xC7\xF3\xC6\xB5\xC2\xCA";      /
 constexpr std::string_view kUniqueKey = "\xB6\xCC\xD3\xEF\xC8\xA5\xD6\xD8";    // 短语去重
 constexpr std::string_view kProxiesKey = "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED";   // 代理列表
 constexpr std::string_view kNoDirectKey = "\xB2\xBB\xD6\xB1\xC1\xAC";          // 不直连
+// 包含词, 排除词, 排除词文件, 必须包含, 最短字数 and 最长字数, by FilterKey.
+constexpr std::string_view kFilterKeys[] = {
+    "\xB0\xFC\xBA\xAC\xB4\xCA",         "\xC5\xC5\xB3\xFD\xB4\xCA",         "\xC5\xC5\xB3\xFD\xB4\xCA\xCE\xC4\xBC\xFE",
+    "\xB1\xD8\xD0\xEB\xB0\xFC\xBA\xAC", "\xD7\xEE\xB6\xCC\xD7\xD6\xCA\xFD", "\xD7\xEE\xB3\xA4\xD7\xD6\xCA\xFD",
+};
+// A stop-word file is a list of words; one larger is something else.
+constexpr std::size_t kMaxStopWordsBytes = std::size_t{16} << 20;
 
 }  // namespace
 
@@ -35,6 +44,29 @@ Text Settings::Rate() const { return ReadSetting(path_, kPaceSection, kRateKey, 
 Text Settings::Unique() const { return ReadSetting(path_, kPaceSection, kUniqueKey, kDefaultUnique); }
 Text Settings::ProxiesFile() const { return ReadSetting(path_, kPaceSection, kProxiesKey, kDefaultProxiesFile); }
 Text Settings::NoDirect() const { return ReadSetting(path_, kPaceSection, kNoDirectKey, kDefaultNoDirect); }
+
+Text Settings::Filter(FilterKey key) const {
+  return ReadSetting(path_, kPaceSection, kFilterKeys[static_cast<std::size_t>(key)], "");
+}
+
+std::optional<FilterRules> Settings::Filter() const {
+  FilterRules rules;
+  rules.include = FilterWords(Filter(FilterKey::kInclude));
+  rules.exclude = FilterWords(Filter(FilterKey::kExclude));
+  if (const Text file = Filter(FilterKey::kExcludeFile); !file.empty()) {
+    const std::optional<std::string> bytes = ReadRegularFile(file, kMaxStopWordsBytes);
+    if (!bytes || bytes->size() >= kMaxStopWordsBytes) return std::nullopt;
+    for (Text& word : FilterWordsFile(*bytes)) rules.exclude.push_back(std::move(word));
+  }
+  rules.mustContain = ParseMustContain(Filter(FilterKey::kMustContain)).value_or(MustContain::kNothing);
+  rules.minChars = std::max(0, ToInteger(Filter(FilterKey::kMinChars)));
+  rules.maxChars = std::max(0, ToInteger(Filter(FilterKey::kMaxChars)));
+  return rules;
+}
+
+bool Settings::SaveFilter(FilterKey key, std::string_view value) const {
+  return WriteSetting(path_, kPaceSection, kFilterKeys[static_cast<std::size_t>(key)], value);
+}
 
 bool Settings::SaveWorkers(std::string_view workers) const {
   return WriteSetting(path_, kSection, kWorkersKey, workers);

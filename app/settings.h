@@ -8,7 +8,11 @@
 // phrase asked once), 代理列表 (a file of proxies, one a line, by its path in
 // the platform's own encoding; empty: none) and 不直连 ("1": only through
 // those proxies, never directly). A file without the section paces nothing and
-// goes direct, as the window always did.
+// goes direct, as the window always did. The same section holds the window's
+// filters: 包含词 and 排除词 (words parted by commas, "," or "，"), 排除词文件
+// (a stop-word file, one word a line, by its path as 代理列表's), 必须包含
+// ("seed", "root-words", or empty for neither), 最短字数 and 最长字数
+// (characters; "0" or empty: no bound). Without them nothing is filtered.
 //
 // Values are GBK texts as typed; a missing file, section or key gives the
 // default. Safe from any thread (each call reads or replaces the file whole).
@@ -19,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/phrase_filter.h"
 #include "text/text.h"
 
 namespace kelvarn {
@@ -45,6 +50,11 @@ class Settings {
   Text Unique() const;
   Text ProxiesFile() const;
   Text NoDirect() const;
+  enum class FilterKey { kInclude, kExclude, kExcludeFile, kMustContain, kMinChars, kMaxChars };
+  Text Filter(FilterKey key) const;
+  // The filters the keys make; nothing when the stop-word file cannot be
+  // read. A bound that is no number counts as none.
+  std::optional<FilterRules> Filter() const;
   // False when the file cannot be written.
   bool SaveWorkers(std::string_view workers) const;
   bool SaveDepth(std::string_view depth) const;
@@ -52,6 +62,7 @@ class Settings {
   bool SaveUnique(std::string_view unique) const;
   bool SaveProxiesFile(std::string_view path) const;
   bool SaveNoDirect(std::string_view noDirect) const;
+  bool SaveFilter(FilterKey key, std::string_view value) const;
 
  private:
   std::string path_;

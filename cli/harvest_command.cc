@@ -47,8 +47,11 @@ constexpr const char* kUsage =
     "                       [--seed TEXT]... [--on-block wait|stop] [--retries N] [--quiet]\n"
     "                       [--rate N|auto|0] [--unique] [--proxy URL]... [--proxies FILE]\n"
     "                       [--no-direct] [--journal FILE | --resume FILE]\n"
+    "                       [--include WORDS] [--exclude WORDS] [--exclude-file FILE]\n"
+    "                       [--must-contain seed|root-words] [--min-chars N] [--max-chars N]\n"
+    "                       [--filtered hide|keep] [--source related|suggest|both]\n"
     "                       [--encoding gbk|utf-8] [--format text|tsv|jsonl|csv|xlsx]\n"
-    "                       [--no-bom] [--source related|suggest|both] [SEEDS_FILE | -]\n"
+    "                       [--no-bom] [SEEDS_FILE | -]\n"
     "Harvests the related phrases of the seeds (the file's lines, then every --seed) down\n"
     "to the depth, writing each phrase as it arrives, to FILE or standard output.\n"
     "--source suggest asks the engine's search suggestions for each keyword in place of its\n"
@@ -77,8 +80,9 @@ constexpr const char* kUsage =
     "--output (needed then); each line is on disk within a second. After a crash, a kill or\n"
     "a stop, the same command with --resume FILE asks only for the pages not answered yet\n"
     "and appends to the same output, which ends as if the run had never stopped. A resume\n"
-    "is refused (exit 2) when the seeds, the depth, --unique, --source, --format, --encoding\n"
-    "or --output differ from the journal's; pacing, workers and proxies may change.\n"
+    "is refused (exit 2) when the seeds, the depth, --unique, --source, --format,\n"
+    "--encoding, --output or the filters differ from the journal's; pacing, workers and\n"
+    "proxies may change.\n"
     "--unique asks for each phrase once (compared with full-width letters and digits made\n"
     "half-width, spaces collapsed and letters in lower case): text output lists it once; tsv\n"
     "and jsonl write each repeat too, marked repeat.\n"
@@ -111,7 +115,19 @@ constexpr const char* kUsage =
     "a tab or CR is written after an apostrophe, so that a spreadsheet does not run it as a\n"
     "formula. xlsx: an Excel workbook, needing --output FILE and no --journal, written whole\n"
     "when the run ends (also when stopped); its texts are written unchanged, as text cells,\n"
-    "and a sheet holds 1048575 phrases: more go on in a second sheet, and so on.\n";
+    "and a sheet holds 1048575 phrases: more go on in a second sheet, and so on.\n"
+    "Filters keep the tree on topic: a phrase they turn away is not asked for, so it costs\n"
+    "no request and brings no phrases of its own. --include WORDS keeps only phrases that\n"
+    "hold one of the words, --exclude WORDS and --exclude-file FILE (one word a line, UTF-8\n"
+    "or GBK) drop those that hold one; WORDS are parted by commas, \",\" or the full-width\n"
+    "\"，\". --must-contain seed keeps phrases that hold their seed; root-words, those that\n"
+    "hold one of its words of two or more characters (its runs between spaces and\n"
+    "punctuation: a seed written without them is one word). --min-chars and --max-chars\n"
+    "bound a phrase's length in characters. Words are compared with ASCII letters in\n"
+    "either case and full-width letters and digits as half-width ones, whole characters\n"
+    "only. Seeds are never filtered. --filtered hide (the default) leaves a filtered phrase\n"
+    "out of the output; keep writes it (text: as any phrase; tsv: a last column filtered,\n"
+    "1 or 0; jsonl: \"filtered\":true). A resume is refused under other filters.\n";
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "kelvarn harvest: %s\n%s", problem.c_str(), kUsage);
@@ -135,8 +151,13 @@ struct Arguments {
   std::optional<std::string> journal;  // with resume: the journal to continue
   bool resume = false;
   OutputFormat format = OutputFormat::kText;
-  bool bom = true;                 // a csv starts with the UTF-8 byte-order mark
-  std::string source = "related";  // --source, as the journal names it
+  bool bom = true;                            // a csv starts with the UTF-8 byte-order mark
+  std::string source = "related";             // --source, as the journal names it
+  std::vector<std::string> include, exclude;  // the words' lists as given, in the encoding
+  std::optional<std::string> excludeFile;
+  MustContain mustContain = MustContain::kNothing;
+  std::int32_t minChars = 0, maxChars = 0;
+  bool keepFiltered = false;  // --filtered keep
 };
 
 // A whole decimal number in range, or nothing.
@@ -205,6 +226,29 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
       const std::optional<OutputFormat> format = ParseOutputFormat(v ? v : "");
       if (!format) return UsageError("--format needs text, tsv, jsonl, csv or xlsx");
       a.format = *format;
+    } else if (arg == "--include" || arg == "--exclude") {
+      const char* v = value(argv[i]);
+      if (!v) return UsageError(std::string(arg) + " needs words, parted by commas");
+      (arg == "--include" ? a.include : a.exclude).emplace_back(v);
+    } else if (arg == "--exclude-file") {
+      const char* v = value(argv[i]);
+      if (!v || !*v) return UsageError("--exclude-file needs a file name");
+      a.excludeFile = v;
+    } else if (arg == "--must-contain") {
+      const char* v = value(argv[i]);
+      const std::optional<MustContain> must = ParseMustContain(v ? v : "");
+      if (!must) return UsageError("--must-contain needs seed or root-words");
+      a.mustContain = *must;
+    } else if (arg == "--filtered") {
+      const char* v = value(argv[i]);
+      const std::string_view mode = v ? v : "";
+      if (mode != "hide" && mode != "keep") return UsageError("--filtered needs hide or keep");
+      a.keepFiltered = mode == "keep";
+    } else if (arg == "--min-chars" || arg == "--max-chars") {
+      const char* v = value(argv[i]);
+      const auto n = Number(v ? v : "");
+      if (!n || *n < 0) return UsageError(std::string(arg) + " needs a number of characters, 0 for no bound");
+      (arg == "--min-chars" ? a.minChars : a.maxChars) = *n;
     } else if (arg == "--depth" || arg == "--workers" || arg == "--retries") {
       const char* v = value(argv[i]);
       if (!v) return UsageError(std::string(arg) + " needs a number");
@@ -247,6 +291,12 @@ std::optional<int> Parse(int argc, char** argv, Arguments& a) {
                       " needs a format written line by line: an xlsx workbook is whole only at its end; "
                       "journal a csv run instead");
   }
+  if (a.maxChars > 0 && a.maxChars < a.minChars)
+    return UsageError("--max-chars is below --min-chars: no phrase passes");
+  // A table has no column to mark a kept phrase, and one unmarked would pass
+  // for a phrase on topic.
+  if (a.keepFiltered && (a.format == OutputFormat::kCsv || a.format == OutputFormat::kXlsx))
+    return UsageError("--filtered keep needs a format that marks them: text, tsv or jsonl");
   if (a.journal && a.output.empty()) {
     return UsageError(std::string(a.resume ? "--resume" : "--journal") +
                       " needs --output FILE: a resumed run appends to it");
@@ -430,6 +480,9 @@ struct Plan {
   std::int64_t outputBytes = 0;
   std::shared_ptr<const JournalContents> resumed;
   std::unique_ptr<PhraseTable> table;  // --format xlsx
+  // The run's filters, and as its journal records them.
+  std::shared_ptr<const PhraseFilter> filter;
+  std::string filtersText;
 };
 
 const char* FormatName(OutputFormat format) {
@@ -451,7 +504,7 @@ const char* FormatName(OutputFormat format) {
 // What a new output starts with: a header row for tsv and csv, else nothing.
 std::string OutputHeader(const Arguments& args) {
   if (args.format == OutputFormat::kCsv) return CsvHeader(args.bom);
-  return std::string(TreeHeader(args.format, args.unique));
+  return std::string(TreeHeader(args.format, args.unique, args.keepFiltered));
 }
 
 // Opens the journal and the output of a journaled run: for a new one, an
@@ -467,16 +520,17 @@ std::optional<int> OpenJournal(const Arguments& args, Plan& plan) {
   plan.journal = AppendFile::Open(path);
   if (!plan.journal) return fail(1, path + ": " + std::strerror(errno));
   if (!plan.journal->Lock()) return fail(1, path + ": in use by another run");
-  const JournalRun run{SeedsDigest(plan.seeds),
-                       static_cast<std::int64_t>(plan.seeds.size()),
-                       plan.depth,
-                       args.unique,
-                       args.source,
-                       FormatName(args.format),
-                       plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
-                       args.output,
-                       PaceText(args.pace),
-                       {}};
+  JournalRun run{SeedsDigest(plan.seeds),
+                 static_cast<std::int64_t>(plan.seeds.size()),
+                 plan.depth,
+                 args.unique,
+                 args.source,
+                 FormatName(args.format),
+                 plan.encoding == Encoding::kUtf8 ? "utf-8" : "gbk",
+                 args.output,
+                 PaceText(args.pace),
+                 {},
+                 plan.filtersText};
   if (!args.resume && plan.journal->Size() > 0) {
     return fail(2, path + " holds a journal already: continue it with --resume " + path + ", or name another file");
   }
@@ -558,6 +612,39 @@ bool IsWholeNumber(std::string_view gbk) {
   return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// The filters of the flags, with the stop-word file read; false, after a
+// message, when it cannot be.
+bool ReadFilter(const Arguments& args, Plan& plan) {
+  FilterRules rules;
+  const auto words = [&plan](const std::vector<std::string>& lists, TextArray& into) {
+    for (const std::string& list : lists) {
+      for (Text& word : FilterWords(plan.encoding == Encoding::kUtf8 ? Utf8ToGbk(list) : Text(list)))
+        into.push_back(std::move(word));
+    }
+  };
+  words(args.include, rules.include);
+  words(args.exclude, rules.exclude);
+  TextArray stopWords;
+  if (args.excludeFile) {
+    // A list of words: one larger than a seeds file is something else.
+    const std::optional<std::string> bytes = ReadRegularFile(*args.excludeFile, kMaxSeedsInputBytes + 1);
+    if (!bytes || bytes->size() > kMaxSeedsInputBytes) {
+      std::fprintf(stderr, "kelvarn harvest: cannot read %s: %s\n", args.excludeFile->c_str(),
+                   bytes ? "larger than 64 MiB" : std::strerror(errno));
+      return false;
+    }
+    stopWords = FilterWordsFile(*bytes);
+  }
+  rules.mustContain = args.mustContain;
+  rules.minChars = args.minChars;
+  rules.maxChars = args.maxChars;
+  // The journal names the stop words by their digest, not one by one.
+  plan.filtersText = FiltersText(rules, stopWords, args.keepFiltered);
+  rules.exclude.insert(rules.exclude.end(), stopWords.begin(), stopWords.end());
+  plan.filter = std::make_shared<const PhraseFilter>(std::move(rules));
+  return true;
+}
+
 // Reads the seeds and the settings and opens the output; an exit code when
 // one of them fails.
 std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
@@ -606,6 +693,7 @@ std::optional<int> ReadPlan(const Arguments& args, Plan& plan) {
   plan.retries =
       args.retries ? *args.retries : setting(&Settings::Retries, Settings::kDefaultRetries, 0, "重试次数", "retries");
   if (const std::optional<int> code = AddIdentities(args, plan)) return code;
+  if (!ReadFilter(args, plan)) return 1;
   if (args.journal) return OpenJournal(args, plan);
 
   if (args.format == OutputFormat::kXlsx) {
@@ -656,15 +744,22 @@ struct Session {
 // --format tsv and jsonl: the lines come from the harvester's listener,
 // which knows where each phrase came from, in place of the list's. They are
 // written as they arrive, as text lines are.
-void WriteTreeLines(const Arguments& args, Session& session, Harvester::Options& options) {
+// Text lines come this way too when filtered phrases are kept, as the list
+// never holds them.
+void WriteTreeLines(const Arguments& args, Encoding encoding, Session& session, Harvester::Options& options) {
   session.window.phrases.added = nullptr;
   const OutputFormat format = args.format;
-  const bool unique = args.unique;
+  const bool unique = args.unique, keepFiltered = args.keepFiltered;
   const std::string header = OutputHeader(args);
   if (std::fwrite(header.data(), 1, header.size(), session.out) != header.size()) session.NoteWriteFailure();
-  options.onPhrase = [&session, format, unique, line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
+  options.onPhrase = [&session, format, unique, keepFiltered, encoding,
+                      line = std::string()](const Harvester::PhraseOrigin& origin) mutable {
     line.clear();
-    AppendTreeLine(format, origin, unique, line);
+    if (format != OutputFormat::kText) {
+      AppendTreeLine(format, origin, unique, line, keepFiltered);
+    } else if (!origin.repeat) {
+      line = OutputLine(origin.phrase, encoding);
+    }
     if (std::fwrite(line.data(), 1, line.size(), session.out) != line.size()) session.NoteWriteFailure();
   };
 }
@@ -721,12 +816,13 @@ struct Ending {
 // journal naming exactly those (up to its last line).
 void JournalPages(const Arguments& args, Plan& plan, Session& session, Harvester::Options& options) {
   session.window.phrases.added = nullptr;
-  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique, journal = *args.journal,
-                       block = std::string()](const Harvester::PageEnd& page) mutable {
+  options.onPageEnd = [&session, &plan, format = args.format, unique = args.unique, keep = args.keepFiltered,
+                       journal = *args.journal, block = std::string()](const Harvester::PageEnd& page) mutable {
     block.clear();
     for (const Harvester::PhraseOrigin& origin : page.phrases) {
+      if (origin.filtered && !keep) continue;
       if (format != OutputFormat::kText) {
-        AppendTreeLine(format, origin, unique, block);
+        AppendTreeLine(format, origin, unique, block, keep);
       } else if (!origin.repeat) {
         block += OutputLine(origin.phrase, plan.encoding);
       }
@@ -764,9 +860,11 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     JournalPages(args, plan, session, options);
   } else if (session.table) {
     WriteTableRows(session, options);
-  } else if (args.format != OutputFormat::kText) {
-    WriteTreeLines(args, session, options);
+  } else if (args.format != OutputFormat::kText || args.keepFiltered) {
+    WriteTreeLines(args, plan.encoding, session, options);
   }
+  options.filter = plan.filter;
+  options.keepFiltered = args.keepFiltered;
   options.pace = args.pace;
   options.unique = args.unique;
   if (args.source != "suggest") options.sources.push_back(PhraseSource::kRelated);
@@ -839,6 +937,9 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
       if (const std::int64_t repeats = harvester.Repeats(); repeats > 0) {
         layouts += "  repeats " + std::to_string(repeats);
       }
+      if (const std::int64_t filtered = harvester.FilteredPhrases(); filtered > 0) {
+        layouts += "  filtered " + std::to_string(filtered);
+      }
       std::fprintf(stderr, "\r\x1b[Jlevel %d  pages %lld  pending %d  phrases %d%s%s%s  %.1f pages/s",
                    harvester.DeepestLevel(), static_cast<long long>(harvester.PagesFetched()), harvester.PendingTasks(),
                    window.列表框_相关关键字.ItemCount(), OutcomeCounts(harvester.RunPageCounts(), true).c_str(),
@@ -905,6 +1006,11 @@ Ending RunHarvest(const Arguments& args, Plan& plan, Session& session) {
     std::_Exit(1);
   }
   if (!args.quiet && !ending.blocked) std::fprintf(stderr, "%s\n", cli::ForTheUser(status).c_str());
+  if (const std::int64_t filtered = harvester.FilteredPhrases(); filtered > 0 && !args.quiet) {
+    std::fprintf(stderr, "kelvarn harvest: %lld phrase%s filtered out, not asked for%s\n",
+                 static_cast<long long>(filtered), filtered == 1 ? "" : "s",
+                 args.keepFiltered ? " (written, marked)" : "");
+  }
   // Said even with --quiet: a run that lost pages must not pass for a clean one.
   const std::vector<Harvester::IdentityProgress> identities = harvester.Identities();
   if (ending.blocked) {

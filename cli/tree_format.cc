@@ -36,12 +36,17 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view name) {
   return std::nullopt;
 }
 
-std::string_view TreeHeader(OutputFormat format, bool repeatColumn) {
+std::string_view TreeHeader(OutputFormat format, bool repeatColumn, bool filteredColumn) {
   if (format != OutputFormat::kTsv) return "";
+  if (filteredColumn) {
+    return repeatColumn ? "phrase\tlevel\tparent\tseed\tsource\trepeat\tfiltered\n"
+                        : "phrase\tlevel\tparent\tseed\tsource\tfiltered\n";
+  }
   return repeatColumn ? "phrase\tlevel\tparent\tseed\tsource\trepeat\n" : "phrase\tlevel\tparent\tseed\tsource\n";
 }
 
-void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out) {
+void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, bool repeatColumn, std::string& out,
+                    bool filteredColumn) {
   if (format == OutputFormat::kCsv) {
     if (!origin.repeat) AppendCsvRow({origin.phrase, origin.level, origin.parent, origin.seed, origin.source}, out);
     return;
@@ -58,6 +63,7 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     out += '\t';
     out += SourceName(origin.source);
     if (repeatColumn) out += origin.repeat ? "\t1" : "\t0";
+    if (filteredColumn) out += origin.filtered ? "\t1" : "\t0";
   } else {
     out += "{\"phrase\":";
     AppendJsonText(origin.phrase, out);
@@ -72,6 +78,7 @@ void AppendTreeLine(OutputFormat format, const Harvester::PhraseOrigin& origin, 
     out += SourceName(origin.source);
     out += '"';
     if (origin.repeat) out += ",\"repeat\":true";
+    if (origin.filtered) out += ",\"filtered\":true";
     out += '}';
   }
   out += '\n';

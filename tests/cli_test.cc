@@ -661,8 +661,8 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
     std::vector<std::string> files{harvest("tsv"), harvest("jsonl"), harvest("csv")};
     if (source == std::string("related")) files.insert(files.end(), {harvest("csv", "--no-bom"), harvest("xlsx")});
     for (const std::string& file : files) {
-      const std::string check = KELVARN_PYTHON " '" KELVARN_TREE_CHECK "' " + file.substr(file.rfind('.') + 1) +
-                                " '" + file + "' '" + text + "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
+      const std::string check = KELVARN_PYTHON " '" KELVARN_TREE_CHECK "' " + file.substr(file.rfind('.') + 1) + " '" +
+                                file + "' '" + text + "' '" + seeds + "' > '" + dir_ + "check' 2>&1";
       EXPECT_EQ(0, std::system(check.c_str())) << file << ": " << Slurp(dir_ + "check");
       // 2 seeds, 10 phrases each, 10 for each of those; from both, 20 a keyword.
       EXPECT_EQ(phrases, Slurp(dir_ + "check")) << file << " " << source;
@@ -713,6 +713,96 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   const TextArray listed = TextSplit(Slurp(once), "\r\n");
   EXPECT_EQ(listed.size(), std::set<Text>(listed.begin(), listed.end()).size());
   EXPECT_EQ(1, std::count(listed.begin(), listed.end(), alsoSeed));
+}
+
+// Filters: each row's phrases are kept or turned away as the user's words
+// say, those turned away are never asked for (nor on a resume), kept ones
+// are marked and hidden ones not written.
+TEST_F(CliTest, FiltersKeepTheTreeOnTopicAndAskForNoFilteredPhrase) {
+  const auto holds = [](const std::string& phrase, std::initializer_list<const char*> words) {
+    return std::any_of(words.begin(), words.end(), [&](const char* w) { return phrase.find(w) != std::string::npos; });
+  };
+  const std::string gbkWords = dir_ + "stop-gbk.txt", utf8Words = dir_ + "stop-utf8.txt";
+  ASSERT_TRUE(WriteFileBytes(gbkWords, {Utf8ToGbk("手机\r\n 价格\r\n")}));
+  ASSERT_TRUE(WriteFileBytes(utf8Words, {"手机\n价格\n"}));
+  struct Row {
+    std::vector<std::string> flags;
+    const char* seed;
+    std::function<bool(const std::string& utf8)> passes;
+  };
+  const std::vector<Row> rows = {
+      {{"--include", "手机，数据"},
+       "手机",
+       [&](const std::string& p) {
+         return holds(p, {"手机", "数据"});
+       }},
+      {{"--exclude", "手机,价格"},
+       "手机",
+       [&](const std::string& p) {
+         return !holds(p, {"手机", "价格"});
+       }},
+      {{"--exclude-file", gbkWords},
+       "手机",
+       [&](const std::string& p) {
+         return !holds(p, {"手机", "价格"});
+       }},
+      {{"--exclude-file", utf8Words},
+       "价格",
+       [&](const std::string& p) {
+         return !holds(p, {"手机", "价格"});
+       }},
+      {{"--must-contain", "seed"}, "手机", [&](const std::string& p) { return holds(p, {"手机"}); }},
+      {{"--must-contain", "root-words"},
+       "手机 价格",
+       [&](const std::string& p) {
+         return holds(p, {"手机", "价格"});
+       }},
+      {{"--min-chars", "5", "--max-chars", "5"},
+       "手机",
+       [](const std::string& p) { return p.size() == 15; }},  // five CJK characters in UTF-8
+  };
+  const std::string tsv = dir_ + "out.tsv";
+  for (const Row& row : rows) {
+    std::vector<std::string> args{"--depth",    "2",    "--encoding", "utf-8", "--format", "tsv",
+                                  "--filtered", "keep", "--output",   tsv,     "--seed",   row.seed};
+    args.insert(args.end(), row.flags.begin(), row.flags.end());
+    const std::uint64_t before = engine_->RequestCount();
+    const Result r = Run(Harvest(args));
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const std::string out = Slurp(tsv);
+    ASSERT_TRUE(out.starts_with("phrase\tlevel\tparent\tseed\tfiltered\n")) << out;
+    std::size_t asked = 0, turnedAway = 0;
+    for (std::size_t at = out.find('\n') + 1, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+      const std::string line = out.substr(at, end - at);
+      const std::string phrase = line.substr(0, line.find('\t'));
+      const bool filtered = line.ends_with("\t1");
+      EXPECT_EQ(row.passes(phrase), !filtered) << row.flags[0] << ": " << line;
+      if (!filtered && line.find("\t2\t") != std::string::npos) ++asked;
+      turnedAway += filtered;
+    }
+    EXPECT_GT(turnedAway, 0u) << row.flags[0];
+    EXPECT_EQ(1 + asked, engine_->RequestCount() - before) << row.flags[0];
+  }
+
+  // Hidden: only what passed is written; a resume under other filters is
+  // refused, and under the same ones asks for no phrase the filters turned away.
+  const std::string out = dir_ + "out.txt", journal = dir_ + "journal";
+  const auto hidden = [&](const char* flag, const char* exclude) {
+    return Run(Harvest({"--depth", "2", "--quiet", "--exclude", exclude, "--output", out, flag, journal, "--seed",
+                        Utf8ToGbk("手机")}));
+  };
+  ASSERT_EQ(0, hidden("--journal", Utf8ToGbk("价格").c_str()).exitCode);
+  const TextArray written = TextSplit(Slurp(out), "\r\n");
+  EXPECT_FALSE(written.empty());
+  for (const Text& phrase : written) EXPECT_FALSE(holds(GbkToUtf8(phrase), {"价格"})) << GbkToUtf8(phrase);
+  const Result refused = hidden("--resume", "x");
+  EXPECT_EQ(2, refused.exitCode);
+  EXPECT_NE(std::string::npos, refused.err.find("filters: the journal's --exclude 价格, this run's --exclude x"))
+      << refused.err;
+  const std::uint64_t before = engine_->RequestCount();
+  EXPECT_EQ(0, hidden("--resume", Utf8ToGbk("价格").c_str()).exitCode);
+  EXPECT_EQ(before, engine_->RequestCount());
+  EXPECT_EQ(written, TextSplit(Slurp(out), "\r\n"));
 }
 
 }  // namespace

@@ -497,6 +497,41 @@ TEST(PacingTest, RepeatsAreFoundInLittleMemory) {
   EXPECT_LE(set.MemoryBytes() - text, 64u * 200000);
 }
 
+// Filters compare whole characters: a GBK trail byte that reads as an ASCII
+// letter matches no word, and lengths count characters.
+TEST(PacingTest, FiltersMatchWholeCharacters) {
+  const auto g = [](const char* utf8) { return Utf8ToGbk(utf8); };
+  struct Case {
+    FilterRules rules;
+    const char* seed;
+    std::vector<std::pair<std::string, bool>> phrases;  // GBK, and whether it passes
+  };
+  const std::string trailA = "\xB0\x61";  // a character whose second byte is 'a'
+  const std::vector<Case> cases = {
+      {{.exclude = FilterWords(g("A，手机 , 价格"))},
+       "",
+       {{trailA, true}, {trailA + "a", false}, {g("ａ"), false}, {g("手机壳"), false}, {g("价 格"), true}}},
+      {{.include = {"a"}}, "", {{trailA, false}, {g("Ａpp"), true}}},
+      {{.mustContain = MustContain::kSeed}, "手机 价格", {{g("手机价格"), false}, {g("新手机  价格"), true}}},
+      {{.mustContain = MustContain::kRootWords}, "手机，价格 x", {{g("价格表"), true}, {g("x光"), false}}},
+      {{.mustContain = MustContain::kRootWords}, "手机价格", {{g("手机"), false}, {g("手机价格表"), true}}},
+      {{.minChars = 3, .maxChars = 4},
+       "",
+       {{g("手机"), false},
+        {g("手机a"), true},
+        {g("手机价格"), true},
+        {"\x81\x30\x81\x30xyz", true},
+        {g("手机价格a"), false}}},
+  };
+  for (const Case& c : cases) {
+    const PhraseFilter filter(c.rules);
+    for (const auto& [phrase, passes] : c.phrases)
+      EXPECT_EQ(passes, filter.Passes(phrase, g(c.seed))) << GbkToUtf8(phrase) << " under " << c.seed;
+  }
+  EXPECT_EQ((TextArray{g("停用"), "ab", g("广告")}), FilterWordsFile("\xEF\xBB\xBF停用\n ab \r\n\n广告"));
+  EXPECT_EQ((TextArray{g("停用"), g("广告")}), FilterWordsFile(g("停用\r\n广告\r\n")));
+}
+
 // Paced at 90% of what the engine allows, a run draws no verification page
 // even where the engine's burst is far smaller than the workers, and gives
 // what an open engine gives.

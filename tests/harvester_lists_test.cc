@@ -175,14 +175,24 @@ TEST_F(HarvesterTest, AddAndClear) {
 // before them lacks; settings a run could not use are refused and asked
 // again with what was typed.
 TEST_F(HarvesterTest, HarvestSettingsAreAskedUntilUsableThenSaved) {
-  const std::string ini = dir_ + "config.ini", proxies = dir_ + "proxies.txt";
+  const std::string ini = dir_ + "config.ini", proxies = dir_ + "proxies.txt", stop = dir_ + "stop.txt";
   ASSERT_TRUE(WriteFileBytes(proxies, {"127.0.0.1:8080\r\n"}));
-  const std::vector<HarvestSettings> typed = {
-      {.rate = "fast", .unique = true},
-      {.rate = " 120 ", .unique = true, .proxiesFile = dir_ + "missing.txt"},
-      {.rate = "120", .proxiesFile = dir_},  // a folder is no list
-      {.rate = "120", .noDirect = true},
-      {.rate = "120", .unique = true, .proxiesFile = " \"" + proxies + "\" ", .noDirect = true}};
+  ASSERT_TRUE(WriteFileBytes(stop, {"a\r\n"}));
+  const std::vector<HarvestSettings> typed = {{.rate = "fast", .unique = true},
+                                              {.rate = " 120 ", .unique = true, .proxiesFile = dir_ + "missing.txt"},
+                                              {.rate = "120", .proxiesFile = dir_},  // a folder is no list
+                                              {.rate = "120", .noDirect = true},
+                                              {.rate = "120", .stopWordsFile = dir_},
+                                              {.rate = "120", .minChars = "x"},
+                                              {.rate = "120", .minChars = "5", .maxChars = "4"},
+                                              {.rate = "120",
+                                               .unique = true,
+                                               .proxiesFile = " \"" + proxies + "\" ",
+                                               .noDirect = true,
+                                               .include = Utf8ToGbk("手机，电脑"),
+                                               .stopWordsFile = stop,
+                                               .mustContain = "root-words",
+                                               .minChars = Utf8ToGbk("　２ ")}};
   w_.dialogs.pacingAnswers.assign(typed.begin(), typed.end());
   OnWindow([&] { harvester_->EditPacing(); });
   const std::vector<HarvestSettings>& shown = w_.dialogs.pacingShown;
@@ -191,8 +201,10 @@ TEST_F(HarvesterTest, HarvestSettingsAreAskedUntilUsableThenSaved) {
   for (std::size_t i = 1; i < typed.size(); ++i) EXPECT_EQ(typed[i - 1], shown[i]);
   std::vector<Text> warnings;
   for (const ScriptedDialogs::Message& m : w_.dialogs.messagesShown) warnings.push_back(m.text);
+  const Text badChars = Utf8ToGbk("字数应为0或正整数,最长字数不能小于最短字数.");
   EXPECT_EQ((std::vector<Text>{Utf8ToGbk("请求频率应为0、auto或每分钟1至100000次."), Utf8ToGbk("代理列表文件无法读取."),
-                               Utf8ToGbk("代理列表文件无法读取."), Utf8ToGbk("不直连时需要代理列表文件.")}),
+                               Utf8ToGbk("代理列表文件无法读取."), Utf8ToGbk("不直连时需要代理列表文件."),
+                               Utf8ToGbk("排除词文件无法读取."), badChars, badChars}),
             warnings);
   const auto saved = [&] {
     const ByteArray bytes = ReadFileBytes(ini);
@@ -200,23 +212,30 @@ TEST_F(HarvesterTest, HarvestSettingsAreAskedUntilUsableThenSaved) {
   };
   const std::string written =
       Utf8ToGbk("[配置]\r\n工作线程=20\r\n采集级别=1\r\n[采集节奏]\r\n请求频率=120\r\n短语去重=1\r\n代理列表=") +
-      proxies + Utf8ToGbk("\r\n不直连=1\r\n");
+      proxies + Utf8ToGbk("\r\n不直连=1\r\n包含词=手机，电脑\r\n排除词=\r\n排除词文件=") + stop +
+      Utf8ToGbk("\r\n必须包含=root-words\r\n最短字数=2\r\n最长字数=0\r\n");
   EXPECT_EQ(written, saved());
 
   w_.dialogs.pacingAnswers = {std::nullopt};  // cancelled: nothing changes
   OnWindow([&] { harvester_->EditPacing(); });
-  EXPECT_EQ((HarvestSettings{"120", true, proxies, true}), shown.back());
-  EXPECT_EQ(4u, w_.dialogs.messagesShown.size());
+  EXPECT_EQ((HarvestSettings{"120", true, proxies, true, Utf8ToGbk("手机，电脑"), "", stop, "root-words", "2", "0"}),
+            shown.back());
+  EXPECT_EQ(7u, w_.dialogs.messagesShown.size());
   EXPECT_EQ(written, saved());
 
-  // A run reads the list when it starts: one it cannot use is said, and
-  // nothing starts.
+  // A run reads the list and the stop words when it starts: a file it
+  // cannot use is said, and nothing starts.
   Seeds({"a"});
   Click();
-  ASSERT_EQ(5u, w_.dialogs.messagesShown.size());
+  ASSERT_EQ(8u, w_.dialogs.messagesShown.size());
   EXPECT_TRUE(w_.dialogs.messagesShown.back().text.starts_with(Utf8ToGbk("代理列表文件无法使用,采集未开始:\r\n") +
                                                                proxies + ":1: proxy URL: "))
       << w_.dialogs.messagesShown.back().text;
+  ASSERT_TRUE(WriteFileBytes(proxies, {"http://127.0.0.1:8080\r\n"}));
+  std::filesystem::remove(stop);
+  Click();
+  ASSERT_EQ(9u, w_.dialogs.messagesShown.size());
+  EXPECT_EQ(Utf8ToGbk("排除词文件无法读取,采集未开始:") + stop, w_.dialogs.messagesShown.back().text);
   EXPECT_EQ(kStart, w_.按钮_开始采集.Caption());
   EXPECT_EQ(0, engine_->RequestCount());
 }

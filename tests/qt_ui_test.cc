@@ -4,6 +4,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -360,6 +361,9 @@ TEST_F(QtDialogsTest, DialogsStoreWhatWasTypedOnOkOnly) {
       QTest::keyClicks(entry, typed);
       once->click();
       noDirect->click();
+      w->findChild<QLineEdit*>(QStringLiteral("include"))->insert(QStringLiteral("手机，电脑"));
+      QTest::keyClicks(w->findChild<QLineEdit*>(QStringLiteral("minChars")), QStringLiteral("2"));
+      w->findChild<QComboBox*>(QStringLiteral("mustContain"))->setCurrentIndex(2);
       WhenModal(
           [&](QWidget* chooser) {
             static_cast<QFileDialog*>(chooser)->selectFile(list);
@@ -378,11 +382,13 @@ TEST_F(QtDialogsTest, DialogsStoreWhatWasTypedOnOkOnly) {
                          QStringLiteral("clear")}),
             seen);
   EXPECT_TRUE(fits);
-  EXPECT_EQ((HarvestSettings{"30", true, list.toUtf8().toStdString(), true}), settings);
+  const HarvestSettings confirmed{
+      "30", true, list.toUtf8().toStdString(), true, Utf8ToGbk("手机，电脑"), "", "", "root-words", "2", ""};
+  EXPECT_EQ(confirmed, settings);
   answer(QStringLiteral("auto"), "cancel");
   EXPECT_FALSE(dialogs_.PacingDialog(settings));
   EXPECT_EQ(QStringList({QStringLiteral("30"), QStringLiteral("ticked"), list, QStringLiteral("ticked")}), seen.mid(5));
-  EXPECT_EQ((HarvestSettings{"30", true, list.toUtf8().toStdString(), true}), settings);
+  EXPECT_EQ(confirmed, settings);
 }
 
 TEST_F(QtDialogsTest, InputBoxLayoutsAndMasking) {

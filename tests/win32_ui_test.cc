@@ -433,6 +433,14 @@ TEST_F(Win32UiTest, InputBoxAndPacingDialog) {
       for (const char c : typed) SendMessageA(entry, WM_CHAR, static_cast<unsigned char>(c), 0);
       SendMessageA(once, BM_CLICK, 0, 0);
       SendMessageA(noDirect, BM_CLICK, 0, 0);
+      // The filters: 包含词(用逗号分隔): over its field, the third choice of 必须包含.
+      shown.push_back(TextOf(GetDlgItem(box, 127)));
+      SetWindowTextA(GetDlgItem(box, 107),
+                     "a\xA3\xAC"
+                     "b");  // a，b
+      SendMessageA(GetDlgItem(box, 111), CB_SETCURSEL, 2, 0);
+      for (const char c : std::string("2"))
+        SendMessageA(GetDlgItem(box, 112), WM_CHAR, static_cast<unsigned char>(c), 0);
       // The open dialog comes up over the settings, which are found again
       // until it shows.
       std::function<void(HWND)> choose = [box, &list, &choose](HWND chooser) {
@@ -456,13 +464,26 @@ TEST_F(Win32UiTest, InputBoxAndPacingDialog) {
                 "auto\xCE\xAA\xD7\xD4\xB6\xAF):",
                 "\xC3\xBF\xB8\xF6\xB6\xCC\xD3\xEF\xD6\xBB\xB2\xC9\xD2\xBB\xB4\xCE",
                 "\xB4\xFA\xC0\xED\xC1\xD0\xB1\xED\xCE\xC4\xBC\xFE(\xC3\xBF\xD0\xD0\xD2\xBB\xB8\xF6\xB4\xFA\xC0\xED):",
-                "\xB2\xBB\xD6\xB1\xC1\xAC(\xD6\xBB\xD3\xC3\xB4\xFA\xC0\xED)", "0", "clear", "", "clear"}),
+                "\xB2\xBB\xD6\xB1\xC1\xAC(\xD6\xBB\xD3\xC3\xB4\xFA\xC0\xED)", "0", "clear", "", "clear",
+                "\xB0\xFC\xBA\xAC\xB4\xCA(\xD3\xC3\xB6\xBA\xBA\xC5\xB7\xD6\xB8\xF4):"}),
             shown);
-  EXPECT_EQ((HarvestSettings{"30", true, list, true}), settings);
+  const HarvestSettings confirmed{"30",
+                                  true,
+                                  list,
+                                  true,
+                                  "a\xA3\xAC"
+                                  "b",
+                                  "",
+                                  "",
+                                  "root-words",
+                                  "2",
+                                  ""};
+  EXPECT_EQ(confirmed, settings);
   pacing("auto", IDCANCEL);
   EXPECT_FALSE(dialogs.PacingDialog(settings));
-  EXPECT_EQ((std::vector<Text>{"30", "ticked", list, "ticked"}), std::vector<Text>(shown.begin() + 5, shown.end()));
-  EXPECT_EQ((HarvestSettings{"30", true, list, true}), settings);
+  EXPECT_EQ((std::vector<Text>{"30", "ticked", list, "ticked"}),
+            std::vector<Text>(shown.begin() + 5, shown.begin() + 9));
+  EXPECT_EQ(confirmed, settings);
   DeleteFileA(list.c_str());
 }
 

@@ -64,6 +64,12 @@ struct HarvestSettings {
   // encoding (GBK on Windows); empty for none.
   std::string proxiesFile{};
   bool noDirect = false;  // only through the proxies, never the direct route
+  // The filters as typed: words parted by commas, a stop-word file (a path
+  // as the proxies file is), "" / "seed" / "root-words" for what a phrase
+  // must contain, and its bounds in characters ("0" or empty: none).
+  Text include{}, exclude{};
+  std::string stopWordsFile{};
+  Text mustContain{}, minChars{}, maxChars{};
 
   bool operator==(const HarvestSettings&) const = default;
 };

@@ -1,7 +1,10 @@
 #include "ui/qt/qt_dialogs.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCursor>
 #include <QDialog>
 #include <QFile>
@@ -227,21 +230,51 @@ bool QtDialogs::PacingDialog(HarvestSettings& settings) {
   file->setObjectName(QStringLiteral("proxiesFile"));
   file->setGeometry(rect(layout.proxiesFile));
   addLabel(kPacingProxiesLabel, layout.proxiesLabel, QStringLiteral("proxiesLabel"), file);
-  auto* browse = new QPushButton(FromGbk(kPacingBrowse), &dialog);
-  browse->setObjectName(QStringLiteral("browse"));
-  browse->setGeometry(rect(layout.browse));
-  browse->setAutoDefault(false);  // Enter still confirms the dialog
-  QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, file] {
-    QFileDialog chooser(&dialog);
-    chooser.setNameFilters(QtNameFilters(kTextFileFilter));
-    chooser.setAcceptMode(QFileDialog::AcceptOpen);
-    chooser.setFileMode(QFileDialog::ExistingFile);
-    if (!file->text().isEmpty()) chooser.selectFile(file->text());
-    if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
-      file->setText(chooser.selectedFiles().constFirst());
-    }
-  });
+  // A browse button that picks an existing text file into `path`.
+  const auto addBrowse = [&](DialogRect place, const QString& name, QLineEdit* path) {
+    auto* browse = new QPushButton(FromGbk(kPacingBrowse), &dialog);
+    browse->setObjectName(name);
+    browse->setGeometry(rect(place));
+    browse->setAutoDefault(false);  // Enter still confirms the dialog
+    QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, path] {
+      QFileDialog chooser(&dialog);
+      chooser.setNameFilters(QtNameFilters(kTextFileFilter));
+      chooser.setAcceptMode(QFileDialog::AcceptOpen);
+      chooser.setFileMode(QFileDialog::ExistingFile);
+      if (!path->text().isEmpty()) chooser.selectFile(path->text());
+      if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
+        path->setText(chooser.selectedFiles().constFirst());
+      }
+    });
+  };
+  addBrowse(layout.browse, QStringLiteral("browse"), file);
   QCheckBox* noDirect = addCheckBox(kPacingNoDirect, layout.noDirect, QStringLiteral("noDirect"), settings.noDirect);
+  const auto addEdit = [&](const QString& text, DialogRect place, const QString& name, std::string_view label,
+                           DialogRect labelPlace) {
+    auto* edit = new QLineEdit(text, &dialog);
+    edit->setObjectName(name);
+    edit->setGeometry(rect(place));
+    addLabel(label, labelPlace, name + QStringLiteral("Label"), edit);
+    return edit;
+  };
+  QLineEdit* include = addEdit(FromGbk(settings.include), layout.include, QStringLiteral("include"),
+                               kPacingIncludeLabel, layout.includeLabel);
+  QLineEdit* exclude = addEdit(FromGbk(settings.exclude), layout.exclude, QStringLiteral("exclude"),
+                               kPacingExcludeLabel, layout.excludeLabel);
+  QLineEdit* stopWords =
+      addEdit(QFile::decodeName(QByteArray::fromStdString(settings.stopWordsFile)), layout.stopWordsFile,
+              QStringLiteral("stopWordsFile"), kPacingStopWordsLabel, layout.stopWordsLabel);
+  addBrowse(layout.stopWordsBrowse, QStringLiteral("stopWordsBrowse"), stopWords);
+  auto* must = new QComboBox(&dialog);
+  must->setObjectName(QStringLiteral("mustContain"));
+  must->setGeometry(rect(layout.mustContain));
+  for (const std::string_view choice : kPacingMustContainChoices) must->addItem(FromGbk(choice));
+  must->setCurrentIndex(MustContainChoice(settings.mustContain));
+  addLabel(kPacingMustContainLabel, layout.mustContainLabel, QStringLiteral("mustContainLabel"), must);
+  QLineEdit* minChars = addEdit(FromGbk(settings.minChars), layout.minChars, QStringLiteral("minChars"),
+                                kPacingMinCharsLabel, layout.minCharsLabel);
+  QLineEdit* maxChars = addEdit(FromGbk(settings.maxChars), layout.maxChars, QStringLiteral("maxChars"),
+                                kPacingMaxCharsLabel, layout.maxCharsLabel);
   AddAnswerButtons(dialog, rect, kPacingConfirm, layout.confirm, kPacingCancel, layout.cancel);
   edit->selectAll();
   edit->setFocus();
@@ -250,6 +283,12 @@ bool QtDialogs::PacingDialog(HarvestSettings& settings) {
   settings.unique = once->isChecked();
   settings.proxiesFile = QFile::encodeName(file->text()).toStdString();
   settings.noDirect = noDirect->isChecked();
+  settings.include = ToGbk(include->text());
+  settings.exclude = ToGbk(exclude->text());
+  settings.stopWordsFile = QFile::encodeName(stopWords->text()).toStdString();
+  settings.mustContain = Text(kPacingMustContainValues[std::clamp(must->currentIndex(), 0, 2)]);
+  settings.minChars = ToGbk(minChars->text());
+  settings.maxChars = ToGbk(maxChars->text());
   return true;
 }
 

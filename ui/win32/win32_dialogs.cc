@@ -11,9 +11,12 @@
 namespace kelvarn {
 namespace {
 
-constexpr WORD kButtonClass = 0x0080, kEditClass = 0x0081, kStaticClass = 0x0082;
+constexpr WORD kButtonClass = 0x0080, kEditClass = 0x0081, kStaticClass = 0x0082, kComboBoxClass = 0x0085;
 constexpr WORD kPromptId = 100, kEntryId = 101, kUniqueId = 102, kProxiesLabelId = 103, kProxiesFileId = 104,
                kBrowseId = 105, kNoDirectId = 106;
+// The filters' items: each label's id is its field's plus 20.
+constexpr WORD kIncludeId = 107, kExcludeId = 108, kStopWordsFileId = 109, kStopWordsBrowseId = 110,
+               kMustContainId = 111, kMinCharsId = 112, kMaxCharsId = 113, kLabelOffset = 20;
 constexpr const char* kFilterProperty = "kelvarn.inputFilter";
 
 // A dialog template in memory: the header, then the items, each on a
@@ -136,14 +139,34 @@ INT_PTR CALLBACK PacingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     CheckDlgButton(dialog, kUniqueId, settings->unique ? BST_CHECKED : BST_UNCHECKED);
     SetDlgItemTextA(dialog, kProxiesFileId, settings->proxiesFile.c_str());
     CheckDlgButton(dialog, kNoDirectId, settings->noDirect ? BST_CHECKED : BST_UNCHECKED);
+    for (const auto& [id, label] : {std::pair{kIncludeId, kPacingIncludeLabel},
+                                    {kExcludeId, kPacingExcludeLabel},
+                                    {kStopWordsFileId, kPacingStopWordsLabel},
+                                    {kMustContainId, kPacingMustContainLabel},
+                                    {kMinCharsId, kPacingMinCharsLabel},
+                                    {kMaxCharsId, kPacingMaxCharsLabel}}) {
+      SetDlgItemTextA(dialog, id + kLabelOffset, std::string(label).c_str());
+    }
+    SetDlgItemTextA(dialog, kStopWordsBrowseId, std::string(kPacingBrowse).c_str());
+    SetDlgItemTextA(dialog, kIncludeId, settings->include.c_str());
+    SetDlgItemTextA(dialog, kExcludeId, settings->exclude.c_str());
+    SetDlgItemTextA(dialog, kStopWordsFileId, settings->stopWordsFile.c_str());
+    for (const std::string_view choice : kPacingMustContainChoices) {
+      SendDlgItemMessageA(dialog, kMustContainId, CB_ADDSTRING, 0,
+                          reinterpret_cast<LPARAM>(std::string(choice).c_str()));
+    }
+    SendDlgItemMessageA(dialog, kMustContainId, CB_SETCURSEL, MustContainChoice(settings->mustContain), 0);
+    SetDlgItemTextA(dialog, kMinCharsId, settings->minChars.c_str());
+    SetDlgItemTextA(dialog, kMaxCharsId, settings->maxChars.c_str());
     HWND entry = GetDlgItem(dialog, kEntryId);
     SetWindowTextA(entry, settings->rate.c_str());
     SendMessageA(entry, EM_SETSEL, 0, -1);
     SetFocus(entry);
     return FALSE;  // the focus is set
   }
-  if (message == WM_COMMAND && LOWORD(wParam) == kBrowseId && HIWORD(wParam) == BN_CLICKED) {
-    HWND file = GetDlgItem(dialog, kProxiesFileId);
+  if (message == WM_COMMAND && (LOWORD(wParam) == kBrowseId || LOWORD(wParam) == kStopWordsBrowseId) &&
+      HIWORD(wParam) == BN_CLICKED) {
+    HWND file = GetDlgItem(dialog, LOWORD(wParam) == kBrowseId ? kProxiesFileId : kStopWordsFileId);
     if (const std::optional<FileChoice> chosen =
             Win32FileChooser(dialog, "txt")({FileDialog::kOpen, WindowText(file), kTextFileFilter})) {
       SetWindowTextA(file, chosen->path.c_str());
@@ -157,6 +180,13 @@ INT_PTR CALLBACK PacingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       settings->unique = IsDlgButtonChecked(dialog, kUniqueId) == BST_CHECKED;
       settings->proxiesFile = WindowText(GetDlgItem(dialog, kProxiesFileId));
       settings->noDirect = IsDlgButtonChecked(dialog, kNoDirectId) == BST_CHECKED;
+      settings->include = WindowText(GetDlgItem(dialog, kIncludeId));
+      settings->exclude = WindowText(GetDlgItem(dialog, kExcludeId));
+      settings->stopWordsFile = WindowText(GetDlgItem(dialog, kStopWordsFileId));
+      const LRESULT choice = SendDlgItemMessageA(dialog, kMustContainId, CB_GETCURSEL, 0, 0);
+      settings->mustContain = Text(kPacingMustContainValues[choice >= 0 && choice < 3 ? choice : 0]);
+      settings->minChars = WindowText(GetDlgItem(dialog, kMinCharsId));
+      settings->maxChars = WindowText(GetDlgItem(dialog, kMaxCharsId));
     }
     EndDialog(dialog, LOWORD(wParam));
     return TRUE;
@@ -287,6 +317,21 @@ bool Win32Dialogs::PacingDialog(HarvestSettings& settings) {
   form.Item(kEditClass, kProxiesFileId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, layout.proxiesFile);
   form.Item(kButtonClass, kBrowseId, WS_TABSTOP | BS_PUSHBUTTON, layout.browse);
   form.Item(kButtonClass, kNoDirectId, WS_TABSTOP | BS_AUTOCHECKBOX, layout.noDirect);
+  const auto edit = [&form](WORD id, DialogRect label, DialogRect place) {
+    form.Item(kStaticClass, static_cast<WORD>(id + kLabelOffset), SS_LEFT, label);
+    form.Item(kEditClass, id, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, place);
+  };
+  edit(kIncludeId, layout.includeLabel, layout.include);
+  edit(kExcludeId, layout.excludeLabel, layout.exclude);
+  edit(kStopWordsFileId, layout.stopWordsLabel, layout.stopWordsFile);
+  form.Item(kButtonClass, kStopWordsBrowseId, WS_TABSTOP | BS_PUSHBUTTON, layout.stopWordsBrowse);
+  form.Item(kStaticClass, static_cast<WORD>(kMustContainId + kLabelOffset), SS_LEFT, layout.mustContainLabel);
+  // A drop-down list's height in a template is the list's when open.
+  DialogRect list = layout.mustContain;
+  list.height += 36;
+  form.Item(kComboBoxClass, kMustContainId, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, list);
+  edit(kMinCharsId, layout.minCharsLabel, layout.minChars);
+  edit(kMaxCharsId, layout.maxCharsLabel, layout.maxChars);
   form.Item(kButtonClass, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, layout.confirm);
   form.Item(kButtonClass, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, layout.cancel);
   if (DialogBoxIndirectParamA(GetModuleHandleA(nullptr), form.Get(), owner_, &PacingProc,
