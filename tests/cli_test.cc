@@ -770,7 +770,7 @@ TEST_F(CliTest, FiltersKeepTheTreeOnTopicAndAskForNoFilteredPhrase) {
     const Result r = Run(Harvest(args));
     ASSERT_EQ(0, r.exitCode) << r.err;
     const std::string out = Slurp(tsv);
-    ASSERT_TRUE(out.starts_with("phrase\tlevel\tparent\tseed\tfiltered\n")) << out;
+    ASSERT_TRUE(out.starts_with("phrase\tlevel\tparent\tseed\tsource\tfiltered\n")) << out;
     std::size_t asked = 0, turnedAway = 0;
     for (std::size_t at = out.find('\n') + 1, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
       const std::string line = out.substr(at, end - at);
