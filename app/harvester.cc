@@ -652,14 +652,15 @@ bool Harvester::PostPhrases(const Task& task) {
                                                  : ui_.列表框_相关关键字.AddItem(phrase);
     if (index < 0 && !Current(task.generation)) return false;
     if (!sighting.repeat) ui_.列表框_相关关键字.SetCurrentSelection(index);
-    if (sighting.ask) {
-      // Each source asks for it, whichever found it.
-      for (const PhraseSource source : sources) {
-        if (!AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, position, source,
-                           task.generation)) {
-          return false;
-        }
+    // Each source asks for it, whichever found it; below the depth, where
+    // nothing is asked, one record stands for it.
+    const std::size_t asks = sighting.ask ? (lastLevel ? 1 : sources.size()) : 0;
+    for (std::size_t k = 0; k < asks; ++k) {
+      if (!AppendAndPost(phrase, static_cast<double>(task.level) + 1.0, task.record, position, sources[k],
+                         task.generation)) {
+        return false;
       }
+      if (!lastLevel && k + 1 < asks) Pause(spacingMs);
     }
     if (!lastLevel) Pause(spacingMs);
   }

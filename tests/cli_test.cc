@@ -343,6 +343,12 @@ TEST_F(CliTest, CheckTellsWhatOnePageGave) {
   EXPECT_NE(std::string::npos,
             r.out.find("  " + GbkToUtf8(OfflineEngine::PhrasesFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"));
   EXPECT_NE(std::string::npos, r.out.find("verdict: related phrases found"));
+  r = Run({"check", "--search-url", engine_->BaseUrl(), "--source", "suggest", "关键字"});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos,
+            r.out.find("  " + GbkToUtf8(OfflineEngine::SuggestionsFor(Utf8ToGbk("关键字"), 10)[0]) + "\n"))
+      << r.out;
+  EXPECT_EQ(1u, engine_->SuggestCount());
   EngineOptions blocking;
   blocking.fault = EngineFault::kVerify;
   OfflineEngine engine(blocking);
