@@ -58,23 +58,23 @@ class Needle {
   std::vector<bool> single_;
 };
 
-// Alphabetical order: GBK bytes, ASCII letters folded where they are
-// characters of their own. The texts agree up to the byte compared, so
-// both are at the same place within a character.
+// Alphabetical order: each text's bytes with the ASCII letters folded that
+// are characters of their own, compared as unsigned bytes. Each text is
+// folded by its own characters alone, so that the order stays a strict one
+// even on bytes that are not GBK (a sort relies on that).
 bool AlphabeticallyBefore(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
-  std::size_t inCharacter = 0;  // bytes left of the character being compared
+  std::size_t leftA = 0, leftB = 0;  // bytes left of the character each text is in
+  bool singleA = false, singleB = false;
   for (std::size_t i = 0; i < n; ++i) {
     auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (inCharacter == 0) {
-      inCharacter = CharBytes(a, i);
-      if (inCharacter == 1) {
-        x = FoldAscii(x);
-        y = FoldAscii(y);
-      }
-    }
+    if (leftA == 0) singleA = (leftA = CharBytes(a, i)) == 1;
+    if (leftB == 0) singleB = (leftB = CharBytes(b, i)) == 1;
+    if (singleA) x = FoldAscii(x);
+    if (singleB) y = FoldAscii(y);
     if (x != y) return x < y;
-    --inCharacter;
+    --leftA;
+    --leftB;
   }
   return a.size() < b.size();
 }
