@@ -97,7 +97,9 @@ TEST_F(ComponentsTest, FindCopyAndSortTheWholeList) {
   std::mt19937 rng(7);
   for (int i = 0; i < 2000; ++i) {
     Text bytes(rng() % 12, '\0');
-    for (char& c : bytes) c = "\x81" "0Aa\xFE@"[rng() % 6];
+    for (char& c : bytes)
+      c = "\x81"
+          "0Aa\xFE@"[rng() % 6];
     list_.AddItem(bytes);
   }
   list_.SortItems(ItemOrder::kAlphabetical);
