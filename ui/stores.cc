@@ -1,6 +1,7 @@
 #include "ui/stores.h"
 
 #include <algorithm>
+#include <compare>
 #include <limits>
 
 namespace kelvarn {
@@ -79,20 +80,27 @@ bool AlphabeticallyBefore(std::string_view a, std::string_view b) {
   return a.size() < b.size();
 }
 
-// The first eight bytes of the alphabetical order, as one number: most
+// The first sixteen bytes of the alphabetical order, as two numbers: most
 // comparisons of a sort end there, without reading the texts.
-std::uint64_t OrderPrefix(std::string_view text) {
-  std::uint64_t prefix = 0;
-  std::size_t i = 0;
-  while (i < 8) {
-    const std::size_t n = i < text.size() ? CharBytes(text, i) : 1;
-    for (std::size_t k = 0; k < n && i < 8; ++k, ++i) {
-      const auto byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-      prefix = prefix << 8 | (n == 1 ? FoldAscii(byte) : byte);
+struct OrderPrefix {
+  OrderPrefix() = default;
+  explicit OrderPrefix(std::string_view text) {
+    unsigned char folded[16] = {};
+    for (std::size_t i = 0; i < text.size() && i < sizeof folded;) {
+      const std::size_t n = CharBytes(text, i);
+      for (std::size_t k = 0; k < n && i < sizeof folded; ++k, ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        folded[i] = n == 1 ? FoldAscii(byte) : byte;
+      }
+    }
+    for (std::size_t i = 0; i < 8; ++i) {
+      high = high << 8 | folded[i];
+      low = low << 8 | folded[8 + i];
     }
   }
-  return prefix;
-}
+  auto operator<=>(const OrderPrefix&) const = default;
+  std::uint64_t high = 0, low = 0;
+};
 
 thread_local const RunGuard* currentGuard = nullptr;
 
@@ -163,7 +171,7 @@ std::int32_t ItemBlock::Find(std::string_view text, std::int32_t from, bool back
 
 void ItemBlock::Sort(ItemOrder order) {
   struct Key {
-    std::uint64_t prefix;
+    OrderPrefix prefix;
     std::uint32_t length;  // in characters; 0 when sorting alphabetically
     std::uint32_t index;
   };
