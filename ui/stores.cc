@@ -1,7 +1,6 @@
 #include "ui/stores.h"
 
 #include <algorithm>
-#include <compare>
 #include <limits>
 
 namespace kelvarn {
@@ -98,7 +97,8 @@ struct OrderPrefix {
       low = low << 8 | folded[8 + i];
     }
   }
-  auto operator<=>(const OrderPrefix&) const = default;
+  bool operator!=(const OrderPrefix& other) const { return high != other.high || low != other.low; }
+  bool operator<(const OrderPrefix& other) const { return high != other.high ? high < other.high : low < other.low; }
   std::uint64_t high = 0, low = 0;
 };
 
