@@ -37,7 +37,6 @@ class ObservedListStore final : public ListStore {
   std::int32_t FocusRow() const override { return items_.FocusRow(); }
   void Reveal(std::int32_t index) override { items_.Reveal(index); }
   void SetClipboard(std::string_view lines) override { items_.SetClipboard(lines); }
-  MemoryListStore& Items() { return items_; }
 
  private:
   MemoryListStore items_;

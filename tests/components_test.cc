@@ -2,6 +2,7 @@
 // operation, the cut-off rule, and many threads adding at once.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <thread>
 
 #include "ui/headless.h"
@@ -90,6 +91,21 @@ TEST_F(ComponentsTest, FindCopyAndSortTheWholeList) {
   list_.SortItems(ItemOrder::kByLength);  // in characters
   EXPECT_EQ((TextArray{shang, aa, zeta, alpha, ALPHA}), list_.Items());
   EXPECT_EQ(5, list_.AddItem("late"));  // appended after the sort
+
+  // Bytes that are not GBK sort too, into one order: sorting again keeps it.
+  list_.ClearItems();
+  std::mt19937 rng(7);
+  for (int i = 0; i < 2000; ++i) {
+    Text bytes(rng() % 12, '\0');
+    for (char& c : bytes)
+      c = "\x81"
+          "0Aa\xFE@"[rng() % 6];
+    list_.AddItem(bytes);
+  }
+  list_.SortItems(ItemOrder::kAlphabetical);
+  const TextArray once = list_.Items();
+  list_.SortItems(ItemOrder::kAlphabetical);
+  EXPECT_EQ(once, list_.Items());
 }
 
 TEST_F(ComponentsTest, EditBoxRaisesContentChangedOncePerProgrammaticChange) {

@@ -255,7 +255,7 @@ TEST(WindowTest, TheListsMenusDoWhatTheySay) {
 
   QListView* phraseList = Find<QListView>(kPhraseList);
   const QString wanted = phraseList->model()->index(19, 0).data().toString();
-  const auto type = [](const QString& text, std::function<void(QWidget*)> then = {}) {
+  const auto type = [](const QString& text, const std::function<void(QWidget*)>& then = {}) {
     WhenModal([text, then](QWidget* box) {
       box->findChild<QLineEdit*>(QStringLiteral("entry"))->setText(text);
       if (then) WhenModal(then);

@@ -58,41 +58,49 @@ class Needle {
   std::vector<bool> single_;
 };
 
-// Alphabetical order: GBK bytes, ASCII letters folded where they are
-// characters of their own. The texts agree up to the byte compared, so
-// both are at the same place within a character.
+// Alphabetical order: each text's bytes with the ASCII letters folded that
+// are characters of their own, compared as unsigned bytes. Each text is
+// folded by its own characters alone, so that the order stays a strict one
+// even on bytes that are not GBK (a sort relies on that).
 bool AlphabeticallyBefore(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
-  std::size_t inCharacter = 0;  // bytes left of the character being compared
+  std::size_t leftA = 0, leftB = 0;  // bytes left of the character each text is in
+  bool singleA = false, singleB = false;
   for (std::size_t i = 0; i < n; ++i) {
     auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (inCharacter == 0) {
-      inCharacter = CharBytes(a, i);
-      if (inCharacter == 1) {
-        x = FoldAscii(x);
-        y = FoldAscii(y);
-      }
-    }
+    if (leftA == 0) singleA = (leftA = CharBytes(a, i)) == 1;
+    if (leftB == 0) singleB = (leftB = CharBytes(b, i)) == 1;
+    if (singleA) x = FoldAscii(x);
+    if (singleB) y = FoldAscii(y);
     if (x != y) return x < y;
-    --inCharacter;
+    --leftA;
+    --leftB;
   }
   return a.size() < b.size();
 }
 
-// The first eight bytes of the alphabetical order, as one number: most
+// The first sixteen bytes of the alphabetical order, as two numbers: most
 // comparisons of a sort end there, without reading the texts.
-std::uint64_t OrderPrefix(std::string_view text) {
-  std::uint64_t prefix = 0;
-  std::size_t i = 0;
-  while (i < 8) {
-    const std::size_t n = i < text.size() ? CharBytes(text, i) : 1;
-    for (std::size_t k = 0; k < n && i < 8; ++k, ++i) {
-      const auto byte = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-      prefix = prefix << 8 | (n == 1 ? FoldAscii(byte) : byte);
+struct OrderPrefix {
+  OrderPrefix() = default;
+  explicit OrderPrefix(std::string_view text) {
+    unsigned char folded[16] = {};
+    for (std::size_t i = 0; i < text.size() && i < sizeof folded;) {
+      const std::size_t n = CharBytes(text, i);
+      for (std::size_t k = 0; k < n && i < sizeof folded; ++k, ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        folded[i] = n == 1 ? FoldAscii(byte) : byte;
+      }
+    }
+    for (std::size_t i = 0; i < 8; ++i) {
+      high = high << 8 | folded[i];
+      low = low << 8 | folded[8 + i];
     }
   }
-  return prefix;
-}
+  bool operator!=(const OrderPrefix& other) const { return high != other.high || low != other.low; }
+  bool operator<(const OrderPrefix& other) const { return high != other.high ? high < other.high : low < other.low; }
+  std::uint64_t high = 0, low = 0;
+};
 
 thread_local const RunGuard* currentGuard = nullptr;
 
@@ -163,7 +171,7 @@ std::int32_t ItemBlock::Find(std::string_view text, std::int32_t from, bool back
 
 void ItemBlock::Sort(ItemOrder order) {
   struct Key {
-    std::uint64_t prefix;
+    OrderPrefix prefix;
     std::uint32_t length;  // in characters; 0 when sorting alphabetically
     std::uint32_t index;
   };
