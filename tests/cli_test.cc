@@ -677,6 +677,7 @@ TEST_F(CliTest, TreeFormatsGiveEveryPhrasesParentAndSeed) {
   EXPECT_GT(engine_->SuggestCount(), 0u);
   EXPECT_NE(std::string::npos, Slurp(dir_ + "phrases.tsv").find("\tsuggest\n"));
   EXPECT_EQ(2, Run(Harvest({"--source", "images", "--seed", "a"})).exitCode);
+  EXPECT_EQ(2, Run(Harvest({"--format", "csv", "--filtered", "keep", "--seed", "a"})).exitCode);  // unmarked
   // Excel knows UTF-8 by the byte-order mark alone.
   EXPECT_TRUE(Slurp(dir_ + "phrases.csv").starts_with("\xEF\xBB\xBFphrase,level,parent,seed,source\r\n"));
   EXPECT_TRUE(Slurp(dir_ + "phrases--no-bom.csv").starts_with("phrase,"));
